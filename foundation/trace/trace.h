@@ -1,0 +1,154 @@
+// Scope tracer and log lines.
+//
+// Every function of the system opens a TraceHelper as its first statement;
+// steps and failures are reported as log lines. Records go to Windows event
+// tracing (WPP style) or, when one is installed, to an injected sink, so
+// that tests can observe them. Tracing never changes a result or the
+// thread's last-error value.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "foundation/platform.h"
+
+namespace merro::trace {
+
+// A GUID with the layout of the Windows GUID structure.
+struct Guid {
+  std::uint32_t data1;
+  std::uint16_t data2;
+  std::uint16_t data3;
+  std::array<std::uint8_t, 8> data4;
+  bool operator==(const Guid& o) const {
+    return data1 == o.data1 && data2 == o.data2 && data3 == o.data3 && data4 == o.data4;
+  }
+};
+
+// The control GUID shared by both deliverables, so that one enable turns
+// tracing on in the manager and in the provider together.
+extern const Guid kControlGuid;
+// Message GUIDs of the value-record sources.
+extern const Guid kMiscMessageGuid;
+extern const Guid kFunctionInterfaceMessageGuid;
+
+// Message numbers of the library's records.
+enum MessageNumber : std::uint16_t {
+  kMsgFunctionEntry = 10,
+  kMsgFunctionExit = 11,
+  kMsgFailureLine = 13,
+  kMsgStepLine = 14,
+};
+
+// The two deliverables use different message GUIDs and flag bits.
+enum class Deliverable { CertManager, Provider };
+
+struct Profile {
+  Guid messageGuid;    // entry, exit, step and failure records
+  DWORD functionFlag;  // entry and exit records
+  DWORD errorFlag;     // failure lines
+  DWORD infoFlag;      // step and success lines
+  DWORD valueFlag;     // value records of the Misc and FunctionInterface sources
+};
+
+// Selects the deliverable's profile; done once at start-up. The provider
+// profile is in force until then.
+void Configure(Deliverable deliverable);
+const Profile& CurrentProfile();
+
+// One trace record as it would be handed to TraceMessage: the arguments are
+// the byte images that travel (strings with their terminators).
+struct Record {
+  Guid messageGuid;
+  std::uint16_t number;
+  DWORD flag;
+  std::vector<std::vector<std::uint8_t>> args;
+};
+using Sink = std::function<void(const Record&)>;
+
+// Installs a sink that receives every record that would be sent, and marks
+// tracing as registered. An empty sink removes it again.
+void SetSink(Sink sink);
+
+// Enable flags, level and registration state of the control block. Written
+// by the control callback (or by tests), read by every trace site.
+void SetEnableFlags(DWORD flags);
+DWORD EnableFlags();
+bool IsRegistered();
+
+// Registers tracing for this process (Windows: event tracing with the
+// control GUID and the global-logger start-up values; elsewhere: a line
+// sink when the environment variable MERRO_TRACE names "stderr" or a file).
+void Register();
+void Unregister();
+
+// Senders, one per argument shape. They apply the substitutions for absent
+// and empty strings and send nothing unless the flag bit is enabled.
+void WppTraceAnsiString(const Guid& messageGuid, std::uint16_t number, DWORD flag,
+                        const char* text);
+void WppTraceWideString(const Guid& messageGuid, std::uint16_t number, DWORD flag,
+                        const wchar_t* text);
+void WppTraceWideStringResult(const Guid& messageGuid, std::uint16_t number, DWORD flag,
+                              const wchar_t* text, LONG result);
+
+// A value record: 32-bit values and UTF-16 strings, in order.
+struct Value {
+  Value(DWORD v) : isText(false), number(v) {}  // NOLINT: implicit by design
+  Value(const wchar_t* t) : isText(true), text(t) {}  // NOLINT
+  bool isText;
+  DWORD number = 0;
+  const wchar_t* text = nullptr;
+};
+void TraceValues(const Guid& sourceGuid, std::uint16_t number, std::initializer_list<Value> values);
+
+// Length of the line buffer, in characters with the terminator.
+constexpr size_t kLineCapacity = 512;
+
+// "<function> - <step>", sent with result 0.
+std::wstring FormatStepLine(const char* function, const wchar_t* step);
+// "[<source>(<line>):] <function> - <step> [Reason:<reason>]"; <source> is
+// the file name of sourceFile without folder and extension.
+std::wstring FormatFailureLine(const char* sourceFile, int line, const char* function,
+                               const wchar_t* step, const wchar_t* reason);
+
+// Message 13 under the error flag for a negative result, else message 14
+// under the info flag.
+void TraceResultMessage(const wchar_t* line, LONG result);
+
+void LogStep(const char* function, const wchar_t* step, LONG result = 0);
+void LogFailure(const char* sourceFile, int line, const char* function, const wchar_t* step,
+                const wchar_t* reason, LONG result);
+
+}  // namespace merro::trace
+
+// Entry and exit records for the scope that owns it.
+class TraceHelper {
+ public:
+  explicit TraceHelper(const char* functionName);
+  virtual ~TraceHelper();
+  TraceHelper(const TraceHelper&) = delete;
+  TraceHelper& operator=(const TraceHelper&) = delete;
+  const char* Name() const { return m_pszFunctionName; }
+
+ private:
+  const char* m_pszFunctionName;
+};
+
+// Convenience forms used throughout the code base. MR_TRACE opens the scope
+// tracer; the other macros name the function through it.
+#define MR_TRACE(name) ::TraceHelper mrTraceScope_(name)
+#define MR_LOG_STEP(step) ::merro::trace::LogStep(mrTraceScope_.Name(), step, 0)
+#define MR_LOG_FAIL(step, reason, result) \
+  ::merro::trace::LogFailure(__FILE__, __LINE__, mrTraceScope_.Name(), step, reason, result)
+// Logs and returns `result` when `failCondition` holds; the condition's own
+// text is the reason.
+#define MR_FAIL_IF(failCondition, step, result)             \
+  do {                                                      \
+    if (failCondition) {                                    \
+      MR_LOG_FAIL(step, L"" #failCondition, (LONG)(result)); \
+      return (result);                                      \
+    }                                                       \
+  } while (0)

@@ -1,0 +1,220 @@
+// The platform seam: named mutex across threads and processes, INI reading.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "foundation/platform.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+using merro::platform::NamedMutex;
+using merro::platform::WaitResult;
+
+namespace {
+
+std::string UniqueName(const char* tag) {
+  return std::string("merro-test-") + tag + "-" +
+         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+fs::path MarkerPath(const std::string& name) { return fs::temp_directory_path() / (name + ".ready"); }
+
+// What a child process does with the mutex: hold it for a while and release
+// it, or take it and die without releasing it.
+int ChildMain(const std::string& mode, const std::string& name) {
+  auto m = NamedMutex::Create(name);
+  if (!m || m->Wait(5000) != WaitResult::Acquired) {
+    return 2;
+  }
+  std::ofstream(MarkerPath(name)) << "ready";
+  if (mode == "die") {
+    return 0;  // exits owning the mutex
+  }
+  Sleep(1500);
+  m->Release();
+  return 0;
+}
+
+#ifdef _WIN32
+std::string g_self;
+struct Child {
+  PROCESS_INFORMATION pi{};
+  int Join() {
+    ::WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 1;
+    ::GetExitCodeProcess(pi.hProcess, &code);
+    ::CloseHandle(pi.hProcess);
+    ::CloseHandle(pi.hThread);
+    return static_cast<int>(code);
+  }
+};
+Child StartChild(const std::string& mode, const std::string& name) {
+  std::string cmd = "\"" + g_self + "\" --child " + mode + " " + name;
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  Child c;
+  EXPECT_TRUE(::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &si, &c.pi));
+  return c;
+}
+#else
+struct Child {
+  pid_t pid = -1;
+  int Join() {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+  }
+};
+Child StartChild(const std::string& mode, const std::string& name) {
+  Child c;
+  c.pid = fork();
+  if (c.pid == 0) {
+    _exit(ChildMain(mode, name));
+  }
+  return c;
+}
+#endif
+
+void WaitForMarker(const std::string& name) {
+  for (int i = 0; i < 1000 && !fs::exists(MarkerPath(name)); ++i) {
+    Sleep(10);
+  }
+  ASSERT_TRUE(fs::exists(MarkerPath(name)));
+}
+
+TEST(NamedMutex, OwnerMayReenterAndOthersMayNotRelease) {
+  const std::string name = UniqueName("reenter");
+  auto m = NamedMutex::Create(name);
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->Wait(0), WaitResult::Acquired);
+  EXPECT_EQ(m->Wait(0), WaitResult::Acquired);
+
+  std::thread other([&] {
+    auto same = NamedMutex::Open(name);
+    ASSERT_TRUE(same);
+    EXPECT_FALSE(same->Release());                     // not the owner
+    EXPECT_EQ(same->Wait(50), WaitResult::Timeout);    // still held twice
+  });
+  other.join();
+
+  EXPECT_TRUE(m->Release());
+  std::thread stillHeld([&] { EXPECT_EQ(NamedMutex::Open(name)->Wait(50), WaitResult::Timeout); });
+  stillHeld.join();
+  EXPECT_TRUE(m->Release());
+  EXPECT_FALSE(m->Release());
+  std::thread free([&] {
+    auto same = NamedMutex::Open(name);
+    EXPECT_EQ(same->Wait(0), WaitResult::Acquired);
+    EXPECT_TRUE(same->Release());
+  });
+  free.join();
+}
+
+TEST(NamedMutex, OpenFailsWhenAbsent) {
+  EXPECT_EQ(NamedMutex::Open(UniqueName("absent")), nullptr);
+}
+
+TEST(NamedMutex, SecondProcessBlocksUntilRelease) {
+  const std::string name = UniqueName("proc");
+  auto m = NamedMutex::Create(name);
+  ASSERT_TRUE(m);
+  Child child = StartChild("hold", name);
+  WaitForMarker(name);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(m->Wait(100), WaitResult::Timeout);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
+  EXPECT_EQ(m->Wait(10000), WaitResult::Acquired);
+  EXPECT_TRUE(m->Release());
+  EXPECT_EQ(child.Join(), 0);
+  fs::remove(MarkerPath(name));
+}
+
+TEST(NamedMutex, DeadOwnerShowsAsAbandonedAndOwnershipIsTaken) {
+  const std::string name = UniqueName("dead");
+  auto m = NamedMutex::Create(name);
+  ASSERT_TRUE(m);
+  Child child = StartChild("die", name);
+  WaitForMarker(name);
+  EXPECT_EQ(child.Join(), 0);
+  EXPECT_EQ(m->Wait(5000), WaitResult::Abandoned);
+  EXPECT_TRUE(m->Release());
+  EXPECT_EQ(m->Wait(0), WaitResult::Acquired);
+  EXPECT_TRUE(m->Release());
+  fs::remove(MarkerPath(name));
+}
+
+class Profile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_path = fs::temp_directory_path() / (UniqueName("ini") + ".ini");
+    std::ofstream(m_path) << "; comment\n"
+                             "[User]\n"
+                             "Pin = \"123456\"\n"
+                             "Count=  12  \n"
+                             "Hex=0x1F\n"
+                             "Neg=-3\n"
+                             "Junk=abc\n"
+                             "Mixed=42abc\n"
+                             "[Manager]\n"
+                             "pin=admin1\n";
+  }
+  void TearDown() override { fs::remove(m_path); }
+  std::string Read(const char* sec, const char* key, const char* def, DWORD size = 64) {
+    std::string buf(size, '\x7F');
+    const DWORD n = GetPrivateProfileStringA(sec, key, def, buf.data(), size, m_path.string().c_str());
+    return buf.substr(0, n);
+  }
+  UINT Int(const char* sec, const char* key, int def) {
+    return GetPrivateProfileIntA(sec, key, def, m_path.string().c_str());
+  }
+  fs::path m_path;
+};
+
+TEST_F(Profile, StringsWithDefaultsCaseAndQuotes) {
+  EXPECT_EQ(Read("User", "Pin", "x"), "123456");
+  EXPECT_EQ(Read("user", "PIN", "x"), "123456");
+  EXPECT_EQ(Read("MANAGER", "Pin", "x"), "admin1");
+  EXPECT_EQ(Read("Unlock", "Pin", "dflt  "), "dflt");
+  EXPECT_EQ(Read("User", "Missing", nullptr), "");
+  EXPECT_EQ(Read("User", "Pin", "x", 4), "123");  // truncated to the buffer
+  char buf[16];
+  EXPECT_EQ(GetPrivateProfileStringA("User", "Pin", "none", buf, sizeof buf, "/no/such/file.ini"), 4u);
+  EXPECT_STREQ(buf, "none");
+}
+
+TEST_F(Profile, NumbersAreParsedAsWindowsDoes) {
+  EXPECT_EQ(Int("User", "Count", 5), 12u);
+  EXPECT_EQ(Int("User", "Hex", 5), 31u);
+  EXPECT_EQ(Int("User", "Neg", 5), static_cast<UINT>(-3));
+  EXPECT_EQ(Int("User", "Junk", 5), 0u);
+  EXPECT_EQ(Int("User", "Mixed", 5), 42u);
+  EXPECT_EQ(Int("User", "Missing", 5), 5u);
+  EXPECT_EQ(GetPrivateProfileIntA("User", "Count", 9, "/no/such/file.ini"), 9u);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--child") {
+    return ChildMain(argv[2], argv[3]);
+  }
+#ifdef _WIN32
+  g_self = argv[0];
+  char path[MAX_PATH];
+  if (::GetModuleFileNameA(nullptr, path, MAX_PATH) > 0) {
+    g_self = path;
+  }
+#endif
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

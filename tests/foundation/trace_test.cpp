@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "foundation/result.h"
+#include "foundation/trace/trace.h"
+
+namespace {
+
+using merro::trace::Deliverable;
+using merro::trace::Record;
+
+// Captures every record while alive; restores an unregistered tracer after.
+class CapturedTrace {
+ public:
+  explicit CapturedTrace(Deliverable d, DWORD flags) {
+    merro::trace::Configure(d);
+    merro::trace::SetSink([this](const Record& r) { records.push_back(r); });
+    merro::trace::SetEnableFlags(flags);
+  }
+  ~CapturedTrace() {
+    merro::trace::SetSink({});
+    merro::trace::SetEnableFlags(0);
+    merro::trace::Configure(Deliverable::Provider);
+  }
+  std::vector<std::uint16_t> Numbers() const {
+    std::vector<std::uint16_t> n;
+    for (const auto& r : records) {
+      n.push_back(r.number);
+    }
+    return n;
+  }
+  std::vector<Record> records;
+};
+
+std::vector<std::uint8_t> Utf16(const std::u16string& s) {
+  std::vector<std::uint8_t> out;
+  for (char16_t c : s) {
+    out.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  out.push_back(0);
+  out.push_back(0);
+  return out;
+}
+
+HRESULT TracedWork(bool failEarly, DWORD lastErrorLeft) {
+  MR_TRACE("TracedWork");
+  MR_FAIL_IF(failEarly, L"CHECK failEarly", 0x80070001);
+  MR_LOG_STEP(L"Work");
+  ::SetLastError(lastErrorLeft);
+  return S_OK;
+}
+
+struct FlagCase {
+  Deliverable deliverable;
+  DWORD function, error, info;
+};
+
+class TraceFlags : public ::testing::TestWithParam<FlagCase> {};
+
+TEST_P(TraceFlags, EachRecordUsesItsDeliverableFlagBit) {
+  const FlagCase c = GetParam();
+  {
+    CapturedTrace t(c.deliverable, c.function);
+    TracedWork(false, 0);
+    EXPECT_EQ(t.Numbers(), (std::vector<std::uint16_t>{10, 11}));
+    EXPECT_EQ(t.records[0].args[0], std::vector<std::uint8_t>({'T', 'r', 'a', 'c', 'e', 'd', 'W',
+                                                               'o', 'r', 'k', 0}));
+    EXPECT_EQ(t.records[0].flag, c.function);
+  }
+  {
+    CapturedTrace t(c.deliverable, c.info);
+    TracedWork(true, 0);
+    TracedWork(false, 0);
+    ASSERT_EQ(t.Numbers(), (std::vector<std::uint16_t>{14}));  // the failure needs the error bit
+    EXPECT_EQ(t.records[0].args[0], Utf16(u"TracedWork - Work"));
+    EXPECT_EQ(t.records[0].args[1], std::vector<std::uint8_t>(4, 0));
+  }
+  {
+    CapturedTrace t(c.deliverable, c.error);
+    TracedWork(true, 0);
+    ASSERT_EQ(t.Numbers(), (std::vector<std::uint16_t>{13}));
+    const std::vector<std::uint8_t> prefix = Utf16(u"[trace_test(");
+    ASSERT_GT(t.records[0].args[0].size(), prefix.size());
+    EXPECT_TRUE(std::equal(prefix.begin(), prefix.end() - 2, t.records[0].args[0].begin()));
+    EXPECT_EQ(t.records[0].args[1], std::vector<std::uint8_t>({0x01, 0x00, 0x07, 0x80}));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BothDeliverables, TraceFlags,
+    ::testing::Values(FlagCase{Deliverable::CertManager, 0x10, 0x04, 0x08},
+                      FlagCase{Deliverable::Provider, 0x08, 0x02, 0x04}));
+
+TEST(Trace, ScopeLeftEarlyStillSendsItsExitRecord) {
+  CapturedTrace t(Deliverable::Provider, 0xFFFFFFFF);
+  EXPECT_EQ(TracedWork(true, 0), static_cast<HRESULT>(0x80070001));
+  EXPECT_EQ(t.Numbers(), (std::vector<std::uint16_t>{10, 13, 11}));
+}
+
+TEST(Trace, LastErrorIsWhatTheFunctionLeftWithTracingOnAndOff) {
+  for (const DWORD flags : {0u, 0xFFFFFFFFu}) {
+    CapturedTrace t(Deliverable::Provider, flags);
+    ::SetLastError(1234);
+    TracedWork(false, 77);
+    EXPECT_EQ(::GetLastError(), 77u) << "flags " << flags;
+    ::SetLastError(99);
+    { TraceHelper scope("Untouched"); }
+    EXPECT_EQ(::GetLastError(), 99u);
+  }
+}
+
+TEST(Trace, AbsentAndEmptyStringsAreSubstituted) {
+  CapturedTrace t(Deliverable::Provider, 0xFFFFFFFF);
+  const auto& g = merro::trace::kMiscMessageGuid;
+  merro::trace::WppTraceWideString(g, 20, 0x04, nullptr);
+  merro::trace::WppTraceWideString(g, 21, 0x04, L"");
+  merro::trace::WppTraceAnsiString(g, 22, 0x04, nullptr);
+  merro::trace::WppTraceAnsiString(g, 23, 0x04, "");
+  ASSERT_EQ(t.records.size(), 4u);
+  EXPECT_EQ(t.records[0].args[0], Utf16(u"NULL"));
+  EXPECT_EQ(t.records[0].args[0].size(), 10u);
+  EXPECT_EQ(t.records[1].args[0], Utf16(u"<NULL>"));
+  EXPECT_EQ(t.records[1].args[0].size(), 14u);
+  EXPECT_EQ(t.records[2].args[0], std::vector<std::uint8_t>({'N', 'U', 'L', 'L', 0}));
+  EXPECT_EQ(t.records[3].args[0], std::vector<std::uint8_t>({0}));
+}
+
+TEST(Trace, NothingIsSentWhileUnregistered) {
+  merro::trace::SetSink({});
+  merro::trace::SetEnableFlags(0xFFFFFFFF);
+  EXPECT_FALSE(merro::trace::IsRegistered());
+  TracedWork(true, 0);  // must simply not crash or send
+  merro::trace::SetEnableFlags(0);
+}
+
+TEST(Trace, FailureLineFormatAndNonNegativeFailureGoesOutAsStepLine) {
+  EXPECT_EQ(merro::trace::FormatFailureLine("/src/foundation/Misc.cpp", 42, "ReadFileSimple",
+                                            L"ReadFile", L"bRetCode == FALSE"),
+            L"[Misc(42):] ReadFileSimple - ReadFile [Reason:bRetCode == FALSE]");
+  EXPECT_EQ(merro::trace::FormatStepLine("CreateGUIDString", L"Create GUID"),
+            L"CreateGUIDString - Create GUID");
+  CapturedTrace t(Deliverable::CertManager, 0x08);
+  merro::trace::LogFailure(__FILE__, 1, "F", L"CreateFile", L"hFile == INVALID_HANDLE_VALUE",
+                           merro::FoldWin32Error(0));
+  ASSERT_EQ(t.Numbers(), (std::vector<std::uint16_t>{14}));
+}
+
+TEST(Trace, OverlongLineIsTruncatedNotFatal) {
+  const std::wstring longStep(2000, L'x');
+  const std::wstring line = merro::trace::FormatStepLine("F", longStep.c_str());
+  EXPECT_EQ(line.size(), merro::trace::kLineCapacity - 1);
+  EXPECT_EQ(line.substr(0, 4), L"F - ");
+  CapturedTrace t(Deliverable::Provider, 0xFFFFFFFF);
+  merro::trace::LogFailure("a.cpp", 1, "F", longStep.c_str(), longStep.c_str(), -1);
+  ASSERT_EQ(t.records.size(), 1u);
+  EXPECT_EQ(t.records[0].args[0].size(), 2 * merro::trace::kLineCapacity);
+}
+
+TEST(Trace, ValueRecordsCarryNumbersAndStrings) {
+  CapturedTrace t(Deliverable::CertManager, 0x04);
+  merro::trace::TraceValues(merro::trace::kFunctionInterfaceMessageGuid, 10, {DWORD{7}, L"ab"});
+  ASSERT_EQ(t.records.size(), 1u);
+  EXPECT_TRUE(t.records[0].messageGuid == merro::trace::kFunctionInterfaceMessageGuid);
+  EXPECT_EQ(t.records[0].args[0], std::vector<std::uint8_t>({7, 0, 0, 0}));
+  EXPECT_EQ(t.records[0].args[1], Utf16(u"ab"));
+}
+
+TEST(Result, FoldingTable) {
+  struct Case {
+    LONG in;
+    DWORD lastError;
+    std::uint32_t out;
+  } const cases[] = {
+      {0, 0, 0},
+      {0x10000008, 0, 0x80070008},
+      {0x2000ABCD, 0, 0xA007ABCD},
+      {static_cast<LONG>(0x8000FF07u), 0, 0x8000FF07},
+      {5, 0, 0x80070005},
+      {-1, 5, 0x80070005},
+      {-1, 0, 0},
+      {-1, 0x20000001, 0xA0070001},
+  };
+  for (const Case& c : cases) {
+    ::SetLastError(c.lastError);
+    EXPECT_EQ(static_cast<std::uint32_t>(HRESULT_FROM_TOKEN_ERROR(c.in)), c.out) << c.in;
+  }
+}
+
+}  // namespace
