@@ -2,6 +2,7 @@
 # its libraries, programs and tests.
 
 set(MERRO_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
+option(MERRO_FUZZ "Build libFuzzer targets only (clang)" OFF)
 
 add_library(merro_options INTERFACE)
 target_include_directories(merro_options INTERFACE ${MERRO_ROOT})
@@ -33,6 +34,9 @@ endfunction()
 # merro_test(NAME SOURCES... [DEPS libs...]): one GoogleTest executable,
 # registered as one ctest entry (under Wine each process costs a start-up).
 function(merro_test name)
+  if(MERRO_FUZZ)
+    return()  # the fuzz tree builds fuzz targets only
+  endif()
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE merro_options ${ARG_DEPS} GTest::gtest_main GTest::gtest)
@@ -40,5 +44,39 @@ function(merro_test name)
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
   if(ARG_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+  endif()
+endfunction()
+
+# merro_fuzz_target(NAME SOURCES... [DEPS libs...] [CORPUS dir])
+# The sources define LLVMFuzzerTestOneInput. With MERRO_FUZZ (clang) this is
+# a libFuzzer program that ctest runs for a bounded time over the corpus;
+# otherwise the same code is a replay program that ctest runs over every
+# corpus file, so the corpus doubles as regression tests.
+set(MERRO_FUZZ_SECONDS 30 CACHE STRING "Time each fuzzer runs under ctest")
+function(merro_fuzz_target name)
+  cmake_parse_arguments(ARG "" "CORPUS" "SOURCES;DEPS" ${ARGN})
+  if(NOT ARG_CORPUS)
+    set(ARG_CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/corpus/${name})
+  endif()
+  add_executable(${name} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE merro_options ${ARG_DEPS})
+  if(MERRO_FUZZ)
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    set(work ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
+    set(corpus_exists FALSE)
+    if(IS_DIRECTORY ${ARG_CORPUS})
+      set(corpus_exists TRUE)
+    endif()
+    add_test(NAME ${name}_setup COMMAND ${CMAKE_COMMAND} -E make_directory ${work})
+    add_test(NAME ${name}
+             COMMAND ${name} -max_total_time=${MERRO_FUZZ_SECONDS} -timeout=10
+                     -rss_limit_mb=2048 ${work} $<$<BOOL:${corpus_exists}>:${ARG_CORPUS}>)
+    set_tests_properties(${name}_setup PROPERTIES FIXTURES_SETUP ${name}_work)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED ${name}_work LABELS fuzz
+                         TIMEOUT 600)
+  else()
+    target_sources(${name} PRIVATE ${MERRO_ROOT}/tests/support/fuzz_replay_main.cpp)
+    add_test(NAME ${name} COMMAND ${name} ${ARG_CORPUS})
   endif()
 endfunction()

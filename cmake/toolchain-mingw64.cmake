@@ -10,8 +10,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(OPENSSL_USE_STATIC_LIBS TRUE)
-# Test executables run under Wine, in a prefix inside the build tree.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
 # The static libcrypto that scripts/bootstrap cross-builds lives outside the
 # checkout; scripts/build passes its prefix in MERRO_OPENSSL_MINGW.
 if(DEFINED ENV{MERRO_OPENSSL_MINGW})
