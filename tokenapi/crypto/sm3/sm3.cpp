@@ -83,24 +83,38 @@ inline void FourRounds(std::uint32_t& A, std::uint32_t& B, std::uint32_t& C, std
   Round<kLow>(B, C, D, A, F, G, H, E, kTj[j + 3], W[j + 3], W[j + 3] ^ W[j + 7]);
 }
 
+// Message expansion (GB/T 32905, 5.3.2) of W_j, done just ahead of the rounds
+// that need it.
+inline std::uint32_t Expand(const std::uint32_t* W, unsigned j) {
+  return P1(W[j - 16] ^ W[j - 9] ^ Rotl(W[j - 3], 15)) ^ Rotl(W[j - 13], 7) ^ W[j - 6];
+}
+
 // CF applied to `blocks` consecutive 64-byte blocks.
 void CompressBlocks(std::uint32_t V[kSm3StateWords], const std::uint8_t* p, size_t blocks) {
   std::uint32_t W[68];
   for (; blocks > 0; --blocks, p += kSm3BlockBytes) {
-    // Message expansion (GB/T 32905, 5.3.2).
     for (unsigned j = 0; j < 16; ++j) {
       W[j] = LoadBE32(p + 4 * j);
     }
-    for (unsigned j = 16; j < 68; ++j) {
-      W[j] = P1(W[j - 16] ^ W[j - 9] ^ Rotl(W[j - 3], 15)) ^ Rotl(W[j - 13], 7) ^ W[j - 6];
-    }
     std::uint32_t A = V[0], B = V[1], C = V[2], D = V[3];
     std::uint32_t E = V[4], F = V[5], G = V[6], H = V[7];
-    for (unsigned j = 0; j < 16; j += 4) {
-      FourRounds<true>(A, B, C, D, E, F, G, H, W, j);
-    }
-    for (unsigned j = 16; j < 64; j += 4) {
-      FourRounds<false>(A, B, C, D, E, F, G, H, W, j);
+    // Rounds j..j+3 read W up to W_{j+7}. Fully unrolled, so that the round
+    // constants and the round kind are fixed at compile time.
+#if defined(__GNUC__)
+#pragma GCC unroll 16
+#endif
+    for (unsigned j = 0; j < 64; j += 4) {
+      if (j >= 12) {
+        W[j + 4] = Expand(W, j + 4);
+        W[j + 5] = Expand(W, j + 5);
+        W[j + 6] = Expand(W, j + 6);
+        W[j + 7] = Expand(W, j + 7);
+      }
+      if (j < 16) {
+        FourRounds<true>(A, B, C, D, E, F, G, H, W, j);
+      } else {
+        FourRounds<false>(A, B, C, D, E, F, G, H, W, j);
+      }
     }
     V[0] ^= A;
     V[1] ^= B;
