@@ -190,3 +190,19 @@ TEST(Result, FoldingTable) {
 }
 
 }  // namespace
+
+namespace {
+
+// Registration succeeds or quietly does nothing (no logger under Wine, no
+// MERRO_TRACE natively); either way callers see no change of last error.
+TEST(Trace, RegistrationIsInvisibleToCallers) {
+  ::SetLastError(4321);
+  merro::trace::Register();
+  EXPECT_EQ(::GetLastError(), 4321u);
+  { TraceHelper scope("AfterRegister"); }
+  merro::trace::Unregister();
+  EXPECT_EQ(::GetLastError(), 4321u);
+  EXPECT_FALSE(merro::trace::IsRegistered());
+}
+
+}  // namespace
