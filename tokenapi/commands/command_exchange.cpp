@@ -1,0 +1,15 @@
+#include "tokenapi/commands/command_exchange.h"
+
+#include "foundation/result.h"
+
+namespace merro::commands {
+
+HRESULT Exchange(const TraceHelper& scope, DEV_CTX* pDevCtx, const merro::apdu::Apdu& cmd,
+                 BYTE* pRecv, DWORD* pRecvLen, DWORD nTimeoutSec) {
+  const HRESULT hr =
+      HRESULT_FROM_TOKEN_ERROR(merro::apdu::Transmit(pDevCtx, cmd, pRecv, pRecvLen, nTimeoutSec));
+  merro::trace::LogStep(scope.Name(), L"mr_SendAPDUCmd", hr);
+  return hr;
+}
+
+}  // namespace merro::commands

@@ -1,0 +1,151 @@
+#include "tokenapi/transport/sim/sim_transport.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "foundation/result.h"
+#include "foundation/trace/trace.h"
+
+namespace merro::sim {
+namespace {
+
+constexpr DWORD kEnumerateTimeoutMs = 5000;
+
+HRESULT ResultOf(const WireResponse& response) {
+  return FoldWin32Error(static_cast<LONG>(response.result & 0x7FFFFFFFu));
+}
+
+// Open devices: one channel (session) each, found by a handle value that is
+// never dereferenced, so a stale or foreign handle is refused.
+class SimTransport final : public transport::Transport {
+ public:
+  explicit SimTransport(ChannelFactory factory) : m_factory(std::move(factory)) {}
+
+  HRESULT Enumerate(std::vector<transport::DeviceEntry>* pDevices) override {
+    std::unique_ptr<SimChannel> channel;
+    WireResponse response{};
+    HRESULT hr = m_factory(&channel);
+    if (SUCCEEDED(hr)) {
+      hr = channel->Call({WireOp::Enumerate, {}}, &response, kEnumerateTimeoutMs);
+    }
+    std::vector<WireDevice> devices;
+    if (FAILED(hr) || response.result != 0 || !DecodeDeviceList(response.payload, &devices)) {
+      return FoldWin32Error(0x205);
+    }
+    pDevices->clear();
+    for (const WireDevice& d : devices) {
+      pDevices->push_back({d.path, std::u16string(d.parentInstanceId.begin(), d.parentInstanceId.end())});
+    }
+    return S_OK;
+  }
+
+  HRESULT Open(const char* pszPath, HANDLE* phDevice) override {
+    std::unique_ptr<SimChannel> channel;
+    HRESULT hr = m_factory(&channel);
+    if (FAILED(hr)) {
+      return hr;
+    }
+    WireResponse response{};
+    const size_t n = std::strlen(pszPath);
+    hr = channel->Call({WireOp::Open, Bytes(pszPath, pszPath + n)}, &response, kEnumerateTimeoutMs);
+    if (FAILED(hr)) {
+      return hr;
+    }
+    if (response.result != 0) {
+      return ResultOf(response);
+    }
+    std::lock_guard<std::mutex> lock(m_lock);
+    const std::uintptr_t id = ++m_lastId;
+    m_open.emplace(id, std::shared_ptr<SimChannel>(std::move(channel)));
+    *phDevice = reinterpret_cast<HANDLE>(id);
+    return S_OK;
+  }
+
+  HRESULT Close(HANDLE hDevice) override {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_open.erase(reinterpret_cast<std::uintptr_t>(hDevice)) == 1 ? S_OK
+                                                                       : FoldWin32Error(ERROR_INVALID_HANDLE);
+  }
+
+  HRESULT SendFrame(HANDLE hDevice, const BYTE* pFrame, DWORD nFrameLen, DWORD nTimeoutSec) override {
+    WireRequest out{WireOp::DataOut, Bytes(transport::kTokenCdb, transport::kTokenCdb + kCdbLen)};
+    out.payload.insert(out.payload.end(), pFrame, pFrame + nFrameLen);
+    WireResponse response{};
+    return CallOn(hDevice, out, &response, nTimeoutSec);
+  }
+
+  HRESULT ReceiveReply(HANDLE hDevice, BYTE (&reply)[transport::kReplyTransferLen],
+                       DWORD nTimeoutSec) override {
+    ByteWriter in;
+    in.Raw(transport::kTokenCdb, kCdbLen);
+    in.U32(transport::kReplyTransferLen);
+    WireResponse response{};
+    const HRESULT hr = CallOn(hDevice, {WireOp::DataIn, std::move(in.Out())}, &response, nTimeoutSec);
+    if (FAILED(hr)) {
+      return hr;
+    }
+    std::memset(reply, 0, sizeof reply);
+    std::memcpy(reply, response.payload.data(), std::min<size_t>(response.payload.size(), sizeof reply));
+    return S_OK;
+  }
+
+ private:
+  HRESULT CallOn(HANDLE hDevice, const WireRequest& request, WireResponse* pResponse,
+                 DWORD nTimeoutSec) {
+    const std::shared_ptr<SimChannel> channel = Find(hDevice);
+    if (!channel) {
+      return FoldWin32Error(ERROR_INVALID_HANDLE);
+    }
+    const DWORD timeoutMs = (nTimeoutSec == 0 ? 1 : nTimeoutSec) * 1000;
+    const HRESULT hr = channel->Call(request, pResponse, timeoutMs);
+    if (FAILED(hr)) {
+      return hr;
+    }
+    return pResponse->result == 0 ? S_OK : ResultOf(*pResponse);
+  }
+
+  // Calls on one handle are serialised by the device mutex of its token;
+  // the table itself is guarded here.
+  std::shared_ptr<SimChannel> Find(HANDLE hDevice) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    const auto it = m_open.find(reinterpret_cast<std::uintptr_t>(hDevice));
+    return it == m_open.end() ? nullptr : it->second;
+  }
+
+  ChannelFactory m_factory;
+  std::mutex m_lock;
+  std::uintptr_t m_lastId = 0;  // guarded by m_lock
+  std::map<std::uintptr_t, std::shared_ptr<SimChannel>> m_open;  // guarded by m_lock
+};
+
+}  // namespace
+
+std::shared_ptr<transport::Transport> MakeSimTransport(ChannelFactory factory) {
+  return std::make_shared<SimTransport>(std::move(factory));
+}
+
+std::shared_ptr<transport::Transport> MakeTcpSimTransport(const std::string& hostPort) {
+  return MakeSimTransport(TcpChannelFactory(hostPort));
+}
+
+HRESULT SimControl(const ChannelFactory& factory, const std::string& command, std::string* pAnswer) {
+  MR_TRACE("SimControl");
+  std::unique_ptr<SimChannel> channel;
+  HRESULT hr = factory(&channel);
+  WireResponse response{};
+  if (SUCCEEDED(hr)) {
+    hr = channel->Call({WireOp::Control, Bytes(command.begin(), command.end())}, &response,
+                       kEnumerateTimeoutMs);
+  }
+  if (FAILED(hr)) {
+    return hr;
+  }
+  if (pAnswer != nullptr) {
+    pAnswer->assign(response.payload.begin(), response.payload.end());
+  }
+  return response.result == 0 ? S_OK : ResultOf(response);
+}
+
+}  // namespace merro::sim
