@@ -13,18 +13,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/tokenapi/crypto/test_bytes.h"
+
 namespace merro::crypto {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes FromHex(const std::string& hex) {
-  Bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    out.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-  }
-  return out;
-}
+using test::Bytes;
+using test::FromHex;
 
 Bytes OpenSslSm3(const std::vector<Bytes>& pieces) {
   std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
