@@ -182,6 +182,14 @@ void TraceValues(const Guid& sourceGuid, std::uint16_t number, std::initializer_
   Dispatch(record);
 }
 
+void WppTraceEvent(const Guid& messageGuid, std::uint16_t number, DWORD flag) {
+  if (!Enabled(flag)) {
+    return;
+  }
+  LastErrorKeeper keep;
+  Dispatch(Record{messageGuid, number, flag, {}});
+}
+
 std::wstring FormatStepLine(const char* function, const wchar_t* step) {
   return Truncated(Widen(function) + L" - " + OrEmpty(step));
 }
@@ -229,6 +237,15 @@ void LogFailure(const char* sourceFile, int line, const char* function, const wc
 }
 
 }  // namespace merro::trace
+
+void WppLoadTraceMessage() {
+  merro::trace::LastErrorKeeper keep;
+  merro::trace::backend::LoadTraceMessage();
+}
+
+void WppInitUm() { merro::trace::Register(); }
+
+void WppCleanupUm() { merro::trace::Unregister(); }
 
 TraceHelper::TraceHelper(const char* functionName) : m_pszFunctionName(functionName) {
   const auto& p = merro::trace::CurrentProfile();

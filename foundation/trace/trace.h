@@ -85,6 +85,18 @@ bool IsRegistered();
 void Register();
 void Unregister();
 
+}  // namespace merro::trace
+
+// The start-up and shut-down calls of the deliverables. WppLoadTraceMessage
+// looks up the system's trace-message functions (a replacement sender is
+// used when they are missing); WppInitUm registers tracing; WppCleanupUm
+// unregisters it and marks tracing off. None of them reports a failure.
+void WppLoadTraceMessage();
+void WppInitUm();
+void WppCleanupUm();
+
+namespace merro::trace {
+
 // Senders, one per argument shape. They apply the substitutions for absent
 // and empty strings and send nothing unless the flag bit is enabled.
 void WppTraceAnsiString(const Guid& messageGuid, std::uint16_t number, DWORD flag,
@@ -103,6 +115,10 @@ struct Value {
   const wchar_t* text = nullptr;
 };
 void TraceValues(const Guid& sourceGuid, std::uint16_t number, std::initializer_list<Value> values);
+
+// A record with a message number and no arguments (the provider's reason
+// events).
+void WppTraceEvent(const Guid& messageGuid, std::uint16_t number, DWORD flag);
 
 // Length of the line buffer, in characters with the terminator.
 constexpr size_t kLineCapacity = 512;
@@ -139,10 +155,15 @@ class TraceHelper {
 
 // Convenience forms used throughout the code base. MR_TRACE opens the scope
 // tracer; the other macros name the function through it.
+//
+// Failure lines name their source: by default the file's own name; a file
+// whose functions report under another source name (for example "Misc")
+// redefines MR_TRACE_SOURCE after its includes.
+#define MR_TRACE_SOURCE __FILE__
 #define MR_TRACE(name) ::TraceHelper mrTraceScope_(name)
 #define MR_LOG_STEP(step) ::merro::trace::LogStep(mrTraceScope_.Name(), step, 0)
 #define MR_LOG_FAIL(step, reason, result) \
-  ::merro::trace::LogFailure(__FILE__, __LINE__, mrTraceScope_.Name(), step, reason, result)
+  ::merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, mrTraceScope_.Name(), step, reason, result)
 // Logs and returns `result` when `failCondition` holds; the condition's own
 // text is the reason.
 #define MR_FAIL_IF(failCondition, step, result)             \

@@ -7,6 +7,8 @@
 namespace merro::trace::backend {
 
 void Send(const Record& record);
+// Looks up the platform's trace-message functions ahead of the first record.
+void LoadTraceMessage();
 void Register();
 void Unregister();
 

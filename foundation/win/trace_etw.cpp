@@ -181,6 +181,8 @@ void Send(const Record& record) {
   }
 }
 
+void LoadTraceMessage() { LookupTraceMessage(); }
+
 void Register() {
   if (g_registration != 0) {
     return;

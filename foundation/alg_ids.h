@@ -1,0 +1,54 @@
+// Algorithm identifiers shared by the foundation and the layers above it:
+// the CryptoAPI ALG_IDs and key specifications the system maps, and the
+// token's own one-byte algorithm numbers.
+#pragma once
+
+#include "foundation/platform.h"
+
+#ifdef _WIN32
+#include <wincrypt.h>
+#else
+#define CALG_MD5 0x00008003u
+#define CALG_SHA1 0x00008004u
+#define CALG_SSL3_SHAMD5 0x00008008u
+#define CALG_SHA_256 0x0000800Cu
+#define CALG_SHA_384 0x0000800Du
+#define CALG_SHA_512 0x0000800Eu
+#define AT_KEYEXCHANGE 1u
+#define AT_SIGNATURE 2u
+#endif
+
+// SM3 has no CryptoAPI identifier of its own; the system uses the next free
+// hash identifier after SHA-512.
+#ifndef CALG_SM3
+#define CALG_SM3 0x0000800Fu
+#endif
+
+// The token's algorithm numbers (one byte each).
+#ifndef MR_ALG_RSA1024
+#define MR_ALG_RSA1024 1
+#endif
+#ifndef MR_ALG_RSA2048
+#define MR_ALG_RSA2048 7
+#endif
+#ifndef MR_ALG_MD5
+#define MR_ALG_MD5 10
+#endif
+#ifndef MR_ALG_SHA1
+#define MR_ALG_SHA1 11
+#endif
+#ifndef MR_ALG_SHA256
+#define MR_ALG_SHA256 12
+#endif
+#ifndef MR_ALG_SHA512
+#define MR_ALG_SHA512 13
+#endif
+#ifndef MR_ALG_SHA1_MD5
+#define MR_ALG_SHA1_MD5 14
+#endif
+#ifndef MR_ALG_SM2
+#define MR_ALG_SM2 0x11
+#endif
+#ifndef MR_ALG_SM3
+#define MR_ALG_SM3 18
+#endif
