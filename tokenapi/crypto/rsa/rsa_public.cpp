@@ -1,0 +1,206 @@
+#include "tokenapi/crypto/rsa/rsa_public.h"
+
+#include <openssl/crypto.h>
+
+#include <cstring>
+#include <memory>
+
+#include "foundation/trace/trace.h"
+#include "tokenapi/crypto/algorithms.h"
+#include "tokenapi/crypto/common/bytes.h"
+#include "tokenapi/crypto/common/openssl_ptr.h"
+#include "tokenapi/crypto/random/soft_random.h"
+
+namespace merro::crypto {
+
+namespace {
+
+constexpr HRESULT kInvalidArg = static_cast<HRESULT>(0x80070057);
+constexpr HRESULT kBadKey = static_cast<HRESULT>(0x80090003);
+constexpr HRESULT kBadLength = static_cast<HRESULT>(0x80090004);
+constexpr HRESULT kBadAlgorithm = static_cast<HRESULT>(0x80090029);
+constexpr HRESULT kPublicOpFailed = static_cast<HRESULT>(0x80071770);
+constexpr HRESULT kRawOpRefused = static_cast<HRESULT>(0x80071771);
+constexpr HRESULT kSignatureMismatch = static_cast<HRESULT>(0x80072025);
+
+// PKCS#1 v1.5 needs 0x00, the block type, at least 8 padding bytes and a
+// 0x00 separator around the data.
+constexpr DWORD kPkcs1Overhead = 11;
+
+// Limits of the raw operation, as OpenSSL's RSA public operations set them.
+constexpr int kMaxModulusBits = 16384;
+constexpr int kSmallModulusBits = 3072;
+constexpr int kSmallExponentBits = 64;
+
+using BnMontPtr = std::unique_ptr<BN_MONT_CTX, OpenSslDeleter<BN_MONT_CTX_free>>;
+
+// Ends a BN_CTX frame when the scope ends.
+class BnCtxFrame {
+ public:
+  explicit BnCtxFrame(BN_CTX* ctx) : m_ctx(ctx) { BN_CTX_start(ctx); }
+  ~BnCtxFrame() { BN_CTX_end(m_ctx); }
+  BnCtxFrame(const BnCtxFrame&) = delete;
+  BnCtxFrame& operator=(const BnCtxFrame&) = delete;
+
+ private:
+  BN_CTX* m_ctx;
+};
+
+// The DER DigestInfo prefixes of RFC 8017, 9.2, note 1.
+constexpr BYTE kMd5Prefix[] = {0x30, 0x20, 0x30, 0x0c, 0x06, 0x08, 0x2a, 0x86, 0x48,
+                               0x86, 0xf7, 0x0d, 0x02, 0x05, 0x05, 0x00, 0x04, 0x10};
+constexpr BYTE kSha1Prefix[] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2b, 0x0e,
+                                0x03, 0x02, 0x1a, 0x05, 0x00, 0x04, 0x14};
+constexpr BYTE kSha256Prefix[] = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                                  0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+constexpr BYTE kSha512Prefix[] = {0x30, 0x51, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                                  0x65, 0x03, 0x04, 0x02, 0x03, 0x05, 0x00, 0x04, 0x40};
+
+struct DigestLayout {
+  DWORD hashType;
+  const BYTE* prefix;
+  DWORD prefixLen;
+  DWORD digestLen;
+};
+constexpr DigestLayout kLayouts[] = {
+    {MR_ALG_MD5, kMd5Prefix, sizeof(kMd5Prefix), 16},
+    {MR_ALG_SHA1, kSha1Prefix, sizeof(kSha1Prefix), 20},
+    {MR_ALG_SHA256, kSha256Prefix, sizeof(kSha256Prefix), 32},
+    {MR_ALG_SHA512, kSha512Prefix, sizeof(kSha512Prefix), 64},
+    {MR_ALG_SHA1_MD5, nullptr, 0, 36},
+};
+
+const DigestLayout* FindLayout(DWORD hashType) {
+  for (const auto& layout : kLayouts) {
+    if (layout.hashType == hashType) {
+      return &layout;
+    }
+  }
+  return nullptr;
+}
+
+// A key whose lengths fit the record.
+bool KeyFits(const RSA_KEY& key) {
+  return key.nLen != 0 && key.nLen <= MR_RSA_MAX_BYTES && key.eLen != 0 &&
+         key.eLen <= MR_RSA_MAX_BYTES;
+}
+
+}  // namespace
+
+int RSA_eay_public_decrypt(DWORD inLen, const BYTE* in, BYTE* out, const BIGNUM* n,
+                           const BIGNUM* e) {
+  MR_TRACE("RSA_eay_public_decrypt");
+  if (n == nullptr || e == nullptr || out == nullptr || (in == nullptr && inLen != 0)) {
+    return -1;
+  }
+  if (BN_num_bits(n) > kMaxModulusBits || BN_ucmp(n, e) <= 0 ||
+      (BN_num_bits(n) > kSmallModulusBits && BN_num_bits(e) > kSmallExponentBits)) {
+    return -1;
+  }
+  const BnCtxPtr ctx(BN_CTX_new());
+  if (!ctx) {
+    return -1;
+  }
+  const BnCtxFrame frame(ctx.get());
+  BIGNUM* x = BN_CTX_get(ctx.get());
+  BIGNUM* y = BN_CTX_get(ctx.get());
+  const int k = BN_num_bytes(n);
+  if (y == nullptr || inLen > static_cast<DWORD>(k) ||
+      BN_bin2bn(in, static_cast<int>(inLen), x) == nullptr || BN_ucmp(x, n) >= 0) {
+    return -1;
+  }
+  const BnMontPtr mont(BN_MONT_CTX_new());
+  if (!mont || BN_MONT_CTX_set(mont.get(), n, ctx.get()) != 1 ||
+      BN_mod_exp_mont(y, x, e, n, ctx.get(), mont.get()) != 1 ||
+      BN_bn2binpad(y, out, k) != k) {
+    return -1;
+  }
+  return k;
+}
+
+HRESULT RSA_PublicEncrypt(const BYTE* in, DWORD inLen, BYTE* out, DWORD* pOutLen,
+                          const RSA_KEY* key) {
+  MR_TRACE("RSA_PublicEncrypt");
+  MR_FAIL_IF(key == nullptr, L"CHECK pKey", kInvalidArg);
+  MR_FAIL_IF(out == nullptr || pOutLen == nullptr, L"CHECK pOutData", kInvalidArg);
+  MR_FAIL_IF(!KeyFits(*key), L"CHECK nLen", kBadKey);
+  BnPtr n(BN_bin2bn(key->n, static_cast<int>(key->nLen), nullptr));
+  BnPtr e(BN_bin2bn(key->e, static_cast<int>(key->eLen), nullptr));
+  MR_FAIL_IF(!n || !e, L"RSA_create", kBadKey);
+  MR_LOG_STEP(L"RSA_create");
+  const int len = RSA_eay_public_decrypt(inLen, in, out, n.get(), e.get());
+  MR_FAIL_IF(len < 0, L"RSA_eay_public_decrypt", kRawOpRefused);
+  *pOutLen = static_cast<DWORD>(len);
+  MR_LOG_STEP(L"RSA_eay_public_decrypt");
+  return 1;
+}
+
+HRESULT RSA_Encrypt(const RSA_KEY* key, const BYTE* plain, DWORD plainLen, BYTE* out,
+                    DWORD* pOutLen, DWORD padding) {
+  MR_TRACE("RSA_Encrypt");
+  MR_FAIL_IF(key == nullptr, L"CHECK pKey", kInvalidArg);
+  MR_FAIL_IF(plain == nullptr && plainLen != 0, L"CHECK pPlainData", kInvalidArg);
+  MR_FAIL_IF(out == nullptr || pOutLen == nullptr, L"CHECK pOutData", kInvalidArg);
+  MR_FAIL_IF(!KeyFits(*key), L"CHECK nLen", kBadKey);
+  HRESULT hr = 0;
+  if (padding == MR_RSA_PKCS1_PADDING) {
+    const DWORD k = key->nLen;
+    MR_FAIL_IF(k < kPkcs1Overhead || plainLen > k - kPkcs1Overhead, L"CHECK nPlainDataSize",
+               kBadLength);
+    MR_LOG_STEP(L"CHECK nPlainDataSize");
+    // EM = 00 02 PS 00 M with PS of k - L - 3 nonzero random bytes.
+    BYTE em[MR_RSA_MAX_BYTES] = {};
+    em[1] = 0x02;
+    const DWORD psLen = k - plainLen - 3;
+    hr = GenSoftRandom(psLen, em + 2);
+    if (hr != S_OK) {
+      SecureWipe(em, sizeof(em));
+      MR_LOG_FAIL(L"GenSoftRandom", L"GenSoftRandom != 0", hr);
+      return hr;
+    }
+    if (plainLen != 0) {
+      std::memcpy(em + k - plainLen, plain, plainLen);
+    }
+    hr = RSA_PublicEncrypt(em, k, out, pOutLen, key);
+    SecureWipe(em, sizeof(em));
+  } else {
+    hr = RSA_PublicEncrypt(plain, plainLen, out, pOutLen, key);
+  }
+  MR_FAIL_IF(hr != 1, L"RSA_PublicEncrypt", kPublicOpFailed);
+  MR_LOG_STEP(L"RSA_PublicEncrypt");
+  return S_OK;
+}
+
+HRESULT RSA_Verify(const RSA_KEY* key, DWORD hashType, const BYTE* digest, const BYTE* signature,
+                   DWORD signatureLen) {
+  MR_TRACE("RSA_Verify");
+  MR_FAIL_IF(key == nullptr, L"CHECK pKey", kInvalidArg);
+  MR_FAIL_IF(digest == nullptr, L"CHECK pHashData", kInvalidArg);
+  MR_FAIL_IF(signature == nullptr, L"CHECK pSignature", kInvalidArg);
+  MR_FAIL_IF(!KeyFits(*key), L"CHECK nLen", kBadKey);
+  BYTE raw[MR_RSA_MAX_BYTES] = {};
+  DWORD m = 0;
+  MR_FAIL_IF(RSA_PublicEncrypt(signature, signatureLen, raw, &m, key) != 1, L"RSA_PublicEncrypt",
+             kPublicOpFailed);
+
+  const DigestLayout* layout = FindLayout(hashType);
+  MR_FAIL_IF(layout == nullptr, L"CHECK nHashAlgID", kBadAlgorithm);
+  // EM = 00 01 FF..FF 00 T H, with at least 8 bytes of 0xFF.
+  const DWORD k = key->nLen;
+  MR_FAIL_IF(k < kPkcs1Overhead + layout->prefixLen + layout->digestLen, L"CHECK nLen", kBadKey);
+  BYTE em[MR_RSA_MAX_BYTES] = {};
+  em[1] = 0x01;
+  const DWORD tailLen = layout->prefixLen + layout->digestLen;
+  std::memset(em + 2, 0xFF, k - 3 - tailLen);
+  if (layout->prefixLen != 0) {
+    std::memcpy(em + k - tailLen, layout->prefix, layout->prefixLen);
+  }
+  std::memcpy(em + k - layout->digestLen, digest, layout->digestLen);
+  // The block must be as long as the key says and equal the expected one.
+  MR_FAIL_IF(m != k || CRYPTO_memcmp(em, raw, k) != 0, L"COMPARE pRawHashData",
+             kSignatureMismatch);
+  MR_LOG_STEP(L"COMPARE pRawHashData");
+  return S_OK;
+}
+
+}  // namespace merro::crypto
