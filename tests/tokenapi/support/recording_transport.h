@@ -35,7 +35,12 @@ class RecordingTransport : public merro::transport::Transport {
 
   const std::vector<Bytes>& Frames() const { return m_frames; }
   std::vector<DWORD> Timeouts() const { return m_timeouts; }
-  void Clear() { m_frames.clear(); m_timeouts.clear(); }
+  // Forgets the frames sent and the replies still queued.
+  void Clear() {
+    m_frames.clear();
+    m_timeouts.clear();
+    m_replies.clear();
+  }
 
   HRESULT Enumerate(std::vector<merro::transport::DeviceEntry>* pDevices) override;
   HRESULT Open(const char* pszPath, HANDLE* phDevice) override;

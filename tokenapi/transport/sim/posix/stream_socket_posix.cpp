@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 
 #include "foundation/result.h"
 #include "tokenapi/transport/sim/stream_socket.h"
@@ -19,72 +18,33 @@ constexpr LONG kErrorSemTimeout = 121;
 constexpr LONG kErrorConnectionRefused = 1225;
 constexpr LONG kErrorConnectionAborted = 1236;
 
-using Clock = std::chrono::steady_clock;
-
 class PosixSocket final : public StreamSocket {
  public:
   explicit PosixSocket(int fd) : m_fd(fd) {}
   ~PosixSocket() override { ::close(m_fd); }
 
-  HRESULT SendAll(const std::uint8_t* p, size_t n, DWORD nTimeoutMs) override {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
-    while (n > 0) {
-      const HRESULT hr = WaitFor(POLLOUT, deadline);
-      if (FAILED(hr)) {
-        return hr;
-      }
-      const ssize_t sent = ::send(m_fd, p, n, MSG_NOSIGNAL);
-      if (sent < 0) {
-        if (errno == EINTR || errno == EAGAIN) {
-          continue;
-        }
-        return FoldWin32Error(kErrorConnectionAborted);
-      }
-      p += sent;
-      n -= static_cast<size_t>(sent);
+ protected:
+  HRESULT WaitReady(bool readable, DWORD nTimeoutMs) override {
+    pollfd pfd{m_fd, static_cast<short>(readable ? POLLIN : POLLOUT), 0};
+    const int rc = ::poll(&pfd, 1, static_cast<int>(nTimeoutMs));
+    if (rc > 0 || (rc < 0 && errno == EINTR)) {
+      return S_OK;  // ready, or interrupted: the loop looks at the clock again
     }
-    return S_OK;
+    return FoldWin32Error(rc == 0 ? kErrorSemTimeout : kErrorConnectionAborted);
   }
 
-  HRESULT RecvAll(std::uint8_t* p, size_t n, DWORD nTimeoutMs) override {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
-    while (n > 0) {
-      const HRESULT hr = WaitFor(POLLIN, deadline);
-      if (FAILED(hr)) {
-        return hr;
-      }
-      const ssize_t got = ::recv(m_fd, p, n, 0);
-      if (got < 0 && (errno == EINTR || errno == EAGAIN)) {
-        continue;
-      }
-      if (got <= 0) {
-        return FoldWin32Error(kErrorConnectionAborted);
-      }
-      p += got;
-      n -= static_cast<size_t>(got);
-    }
-    return S_OK;
+  long SendSome(const std::uint8_t* p, size_t n) override {
+    return Outcome(::send(m_fd, p, n, MSG_NOSIGNAL));
   }
+
+  long RecvSome(std::uint8_t* p, size_t n) override { return Outcome(::recv(m_fd, p, n, 0)); }
 
  private:
-  HRESULT WaitFor(short events, Clock::time_point deadline) {
-    for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      if (left.count() <= 0) {
-        return FoldWin32Error(kErrorSemTimeout);
-      }
-      pollfd pfd{m_fd, events, 0};
-      const int rc = ::poll(&pfd, 1, static_cast<int>(left.count()));
-      if (rc > 0) {
-        return S_OK;
-      }
-      if (rc == 0) {
-        return FoldWin32Error(kErrorSemTimeout);
-      }
-      if (errno != EINTR) {
-        return FoldWin32Error(kErrorConnectionAborted);
-      }
+  static long Outcome(ssize_t moved) {
+    if (moved > 0) {
+      return static_cast<long>(moved);
     }
+    return moved < 0 && (errno == EINTR || errno == EAGAIN) ? kRetry : kBroken;
   }
 
   int m_fd;

@@ -2,7 +2,6 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <chrono>
 #include <mutex>
 
 #include "foundation/result.h"
@@ -14,8 +13,7 @@ namespace {
 constexpr LONG kErrorSemTimeout = 121;
 constexpr LONG kErrorConnectionRefused = 1225;
 constexpr LONG kErrorConnectionAborted = 1236;
-
-using Clock = std::chrono::steady_clock;
+constexpr size_t kMaxChunk = 0x10000;
 
 bool StartWinsock() {
   static std::once_flag once;
@@ -32,63 +30,34 @@ class WinSocket final : public StreamSocket {
   explicit WinSocket(SOCKET s) : m_socket(s) {}
   ~WinSocket() override { ::closesocket(m_socket); }
 
-  HRESULT SendAll(const std::uint8_t* p, size_t n, DWORD nTimeoutMs) override {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
-    while (n > 0) {
-      const HRESULT hr = WaitFor(false, deadline);
-      if (FAILED(hr)) {
-        return hr;
-      }
-      const int chunk = n > 0x10000 ? 0x10000 : static_cast<int>(n);
-      const int sent = ::send(m_socket, reinterpret_cast<const char*>(p), chunk, 0);
-      if (sent == SOCKET_ERROR) {
-        if (::WSAGetLastError() == WSAEWOULDBLOCK) {
-          continue;
-        }
-        return FoldWin32Error(kErrorConnectionAborted);
-      }
-      p += sent;
-      n -= static_cast<size_t>(sent);
-    }
-    return S_OK;
-  }
-
-  HRESULT RecvAll(std::uint8_t* p, size_t n, DWORD nTimeoutMs) override {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(nTimeoutMs);
-    while (n > 0) {
-      const HRESULT hr = WaitFor(true, deadline);
-      if (FAILED(hr)) {
-        return hr;
-      }
-      const int chunk = n > 0x10000 ? 0x10000 : static_cast<int>(n);
-      const int got = ::recv(m_socket, reinterpret_cast<char*>(p), chunk, 0);
-      if (got == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK) {
-        continue;
-      }
-      if (got <= 0) {
-        return FoldWin32Error(kErrorConnectionAborted);
-      }
-      p += got;
-      n -= static_cast<size_t>(got);
-    }
-    return S_OK;
-  }
-
- private:
-  HRESULT WaitFor(bool readable, Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) {
-      return FoldWin32Error(kErrorSemTimeout);
-    }
+ protected:
+  HRESULT WaitReady(bool readable, DWORD nTimeoutMs) override {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(m_socket, &set);
-    timeval tv{static_cast<long>(left.count() / 1000), static_cast<long>((left.count() % 1000) * 1000)};
+    timeval tv{static_cast<long>(nTimeoutMs / 1000), static_cast<long>((nTimeoutMs % 1000) * 1000)};
     const int rc = ::select(0, readable ? &set : nullptr, readable ? nullptr : &set, nullptr, &tv);
     if (rc > 0) {
       return S_OK;
     }
     return FoldWin32Error(rc == 0 ? kErrorSemTimeout : kErrorConnectionAborted);
+  }
+
+  long SendSome(const std::uint8_t* p, size_t n) override {
+    return Outcome(::send(m_socket, reinterpret_cast<const char*>(p), Chunk(n), 0));
+  }
+
+  long RecvSome(std::uint8_t* p, size_t n) override {
+    return Outcome(::recv(m_socket, reinterpret_cast<char*>(p), Chunk(n), 0));
+  }
+
+ private:
+  static int Chunk(size_t n) { return static_cast<int>(n > kMaxChunk ? kMaxChunk : n); }
+  static long Outcome(int moved) {
+    if (moved > 0) {
+      return moved;
+    }
+    return moved == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK ? kRetry : kBroken;
   }
 
   SOCKET m_socket;
