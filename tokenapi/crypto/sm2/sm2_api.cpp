@@ -6,12 +6,13 @@
 
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
+#include "tokenapi/crypto/algorithms.h"
 #include "tokenapi/crypto/common/openssl_ptr.h"
+#include "tokenapi/crypto/contexts/hash.h"
 #include "tokenapi/crypto/sm2/sm2_cipher.h"
 #include "tokenapi/crypto/sm2/sm2_keygen.h"
 #include "tokenapi/crypto/sm2/sm2_sign.h"
 #include "tokenapi/crypto/sm2/sm2_z.h"
-#include "tokenapi/crypto/sm3/sm3.h"
 
 namespace merro::crypto {
 namespace {
@@ -76,13 +77,22 @@ HRESULT SM2_Verify(const BYTE* pPubKey, const BYTE* pData, DWORD nDataLen,
   BYTE z[kSm2ZBytes];
   const HRESULT hr = HRESULT_FROM_TOKEN_ERROR(SM2_GetZVal(pPubKey, z));
   MR_FAIL_IF(hr != 0, L"SM2_GetZVal", hr);
-  // e = SM3(Z || M)
-  SM3_CTX* sm3 = nullptr;
-  MR_FAIL_IF(!SM3Init(&sm3), L"SM3Init", kHashInitFailed);
-  SM3Update(sm3, z, sizeof(z));
-  SM3Update(sm3, pData, nDataLen);
+  // e = SM3(Z || M), through a hash context of type SM3.
+  HASH_CTX* hash = nullptr;
+  MR_FAIL_IF(Hash_Init(&hash, MR_ALG_SM3) != 0, L"Hash_Init", kHashInitFailed);
+  HRESULT hashResult = Hash_Update(hash, z, sizeof(z));
+  if (hashResult == 0 && nDataLen != 0) {
+    hashResult = Hash_Update(hash, pData, nDataLen);
+  }
+  if (hashResult != 0) {
+    Hash_Free(hash);
+    MR_LOG_FAIL(L"Hash_Update", L"hashResult != 0", hashResult);
+    return hashResult;
+  }
   BYTE e[kSm2DigestBytes];
-  SM3Final(sm3, e);
+  DWORD eLen = sizeof(e);
+  hashResult = Hash_Final(hash, e, &eLen);  // frees the context
+  MR_FAIL_IF(hashResult != 0, L"Hash_Final", hashResult);
   return HRESULT_FROM_TOKEN_ERROR(SM2_Verify(pPubKey, e, pRawSignatureRS, nRawSignatureRSSize));
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "tokenapi/crypto/common/openssl_ptr.h"
 #include "tokenapi/crypto/common/secret_buffer.h"
@@ -62,22 +63,22 @@ SecretBnPtr PrivateScalar(EVP_PKEY* pkey) {
 
 // Decodes a DER item and accepts it only when it is the exact, canonical
 // encoding of what was decoded (no trailing bytes, no BER variants).
-template <typename T, typename Decode, typename Encode>
-T* DecodeStrictDer(const unsigned char* in, size_t inlen, Decode decode, Encode encode) {
+template <typename Ptr, typename Decode, typename Encode>
+Ptr DecodeStrictDer(const unsigned char* in, size_t inlen, Decode decode, Encode encode) {
   if (in == nullptr || inlen == 0 || inlen > 0x7FFFFFFF) {
     return nullptr;
   }
   const unsigned char* p = in;
-  T* item = decode(nullptr, &p, static_cast<long>(inlen));
-  if (item == nullptr) {
+  Ptr item(decode(nullptr, &p, static_cast<long>(inlen)));
+  if (!item || p != in + inlen) {
     return nullptr;
   }
   unsigned char* der = nullptr;
-  const int derLen = encode(item, &der);
-  const bool canonical = p == in + inlen && derLen == static_cast<int>(inlen) &&
-                         std::memcmp(der, in, inlen) == 0;
+  const int derLen = encode(item.get(), &der);
+  const bool canonical =
+      derLen == static_cast<int>(inlen) && std::memcmp(der, in, inlen) == 0;
   OPENSSL_free(der);
-  return canonical ? item : nullptr;
+  return canonical ? std::move(item) : nullptr;
 }
 
 // A DER INTEGER that must be a non-negative number of at most 32 bytes,
@@ -174,7 +175,8 @@ int pkey_sm2_verify(EVP_PKEY* pkey, const unsigned char* sig, size_t siglen,
   if (!curve || tbs == nullptr || tbslen != kSm2DigestBytes) {
     return -1;
   }
-  const EcdsaSigPtr rs(DecodeStrictDer<ECDSA_SIG>(sig, siglen, d2i_ECDSA_SIG, i2d_ECDSA_SIG));
+  const EcdsaSigPtr rs =
+      DecodeStrictDer<EcdsaSigPtr>(sig, siglen, d2i_ECDSA_SIG, i2d_ECDSA_SIG);
   BnPtr x, y;
   if (!rs || !PublicCoordinates(pkey, x, y)) {
     return -1;
@@ -233,7 +235,8 @@ int pkey_sm2_decrypt(EVP_PKEY* pkey, unsigned char* out, size_t* outlen, const u
   if (!curve || out == nullptr || outlen == nullptr) {
     return -1;
   }
-  const SM2CipherPtr item(DecodeStrictDer<SM2Cipher>(in, inlen, d2i_SM2Cipher, i2d_SM2Cipher));
+  const SM2CipherPtr item =
+      DecodeStrictDer<SM2CipherPtr>(in, inlen, d2i_SM2Cipher, i2d_SM2Cipher);
   if (!item) {
     return -1;
   }

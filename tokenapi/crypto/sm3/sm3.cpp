@@ -8,6 +8,8 @@
 #include <cstring>
 #include <new>
 
+#include "tokenapi/crypto/common/bytes.h"
+
 namespace merro::crypto {
 namespace {
 
@@ -15,24 +17,19 @@ namespace {
 constexpr std::uint32_t kIV[kSm3StateWords] = {0x7380166F, 0x4914B2B9, 0x172442D7, 0xDA8A0600,
                                                0xA96F30BC, 0x163138AA, 0xE38DEE4D, 0xB0FB0E4E};
 
-constexpr std::uint32_t Rotl(std::uint32_t x, unsigned n) {
-  n &= 31;
-  return n == 0 ? x : static_cast<std::uint32_t>((x << n) | (x >> (32 - n)));
-}
-
 // T_j <<< (j mod 32), precomputed: T_j = 79CC4519 for j < 16, 7A879D8A
 // after (GB/T 32905, 4.2).
 constexpr std::array<std::uint32_t, 64> MakeRotatedT() {
   std::array<std::uint32_t, 64> t{};
   for (unsigned j = 0; j < 64; ++j) {
-    t[j] = Rotl(j < 16 ? 0x79CC4519u : 0x7A879D8Au, j);
+    t[j] = Rotl32(j < 16 ? 0x79CC4519u : 0x7A879D8Au, j);
   }
   return t;
 }
 constexpr std::array<std::uint32_t, 64> kTj = MakeRotatedT();
 
-inline std::uint32_t P0(std::uint32_t x) { return x ^ Rotl(x, 9) ^ Rotl(x, 17); }
-inline std::uint32_t P1(std::uint32_t x) { return x ^ Rotl(x, 15) ^ Rotl(x, 23); }
+inline std::uint32_t P0(std::uint32_t x) { return x ^ Rotl32(x, 9) ^ Rotl32(x, 17); }
+inline std::uint32_t P1(std::uint32_t x) { return x ^ Rotl32(x, 15) ^ Rotl32(x, 23); }
 inline std::uint32_t FF0(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return x ^ y ^ z; }
 inline std::uint32_t FF1(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
   return (x & y) | (z & (x | y));
@@ -40,17 +37,6 @@ inline std::uint32_t FF1(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
 inline std::uint32_t GG0(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return x ^ y ^ z; }
 inline std::uint32_t GG1(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
   return z ^ (x & (y ^ z));
-}
-
-inline std::uint32_t LoadBE32(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-         std::uint32_t{p[3]};
-}
-inline void StoreBE32(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 24);
-  p[1] = static_cast<std::uint8_t>(v >> 16);
-  p[2] = static_cast<std::uint8_t>(v >> 8);
-  p[3] = static_cast<std::uint8_t>(v);
 }
 
 // One round of the compression function CF. Instead of shifting all eight
@@ -61,14 +47,14 @@ template <bool kLow>
 inline void Round(std::uint32_t A, std::uint32_t& B, std::uint32_t C, std::uint32_t& D,
                   std::uint32_t E, std::uint32_t& F, std::uint32_t G, std::uint32_t& H,
                   std::uint32_t Tj, std::uint32_t Wj, std::uint32_t Wj4) {
-  const std::uint32_t A12 = Rotl(A, 12);
-  const std::uint32_t SS1 = Rotl(A12 + E + Tj, 7);
+  const std::uint32_t A12 = Rotl32(A, 12);
+  const std::uint32_t SS1 = Rotl32(A12 + E + Tj, 7);
   const std::uint32_t SS2 = SS1 ^ A12;
   const std::uint32_t TT1 = (kLow ? FF0(A, B, C) : FF1(A, B, C)) + D + SS2 + Wj4;
   const std::uint32_t TT2 = (kLow ? GG0(E, F, G) : GG1(E, F, G)) + H + SS1 + Wj;
-  B = Rotl(B, 9);
+  B = Rotl32(B, 9);
   D = TT1;
-  F = Rotl(F, 19);
+  F = Rotl32(F, 19);
   H = P0(TT2);
 }
 
@@ -86,7 +72,7 @@ inline void FourRounds(std::uint32_t& A, std::uint32_t& B, std::uint32_t& C, std
 // Message expansion (GB/T 32905, 5.3.2) of W_j, done just ahead of the rounds
 // that need it.
 inline std::uint32_t Expand(const std::uint32_t* W, unsigned j) {
-  return P1(W[j - 16] ^ W[j - 9] ^ Rotl(W[j - 3], 15)) ^ Rotl(W[j - 13], 7) ^ W[j - 6];
+  return P1(W[j - 16] ^ W[j - 9] ^ Rotl32(W[j - 3], 15)) ^ Rotl32(W[j - 13], 7) ^ W[j - 6];
 }
 
 // CF applied to `blocks` consecutive 64-byte blocks.
@@ -94,7 +80,7 @@ void CompressBlocks(std::uint32_t V[kSm3StateWords], const std::uint8_t* p, size
   std::uint32_t W[68];
   for (; blocks > 0; --blocks, p += kSm3BlockBytes) {
     for (unsigned j = 0; j < 16; ++j) {
-      W[j] = LoadBE32(p + 4 * j);
+      W[j] = LoadBe32(p + 4 * j);
     }
     std::uint32_t A = V[0], B = V[1], C = V[2], D = V[3];
     std::uint32_t E = V[4], F = V[5], G = V[6], H = V[7];
@@ -200,8 +186,8 @@ int SM3_Final(SM3_CTX* ctx, std::uint32_t V[kSm3StateWords]) {
     }
   }
   std::memset(ctx->block + num, 0, kSm3BlockBytes - 8 - num);
-  StoreBE32(ctx->block + 56, static_cast<std::uint32_t>(bits >> 32));
-  StoreBE32(ctx->block + 60, static_cast<std::uint32_t>(bits));
+  StoreBe32(ctx->block + 56, static_cast<std::uint32_t>(bits >> 32));
+  StoreBe32(ctx->block + 60, static_cast<std::uint32_t>(bits));
   CompressBlocks(ctx->V, ctx->block, 1);
   std::memcpy(V, ctx->V, sizeof(ctx->V));
   return 1;
@@ -213,7 +199,7 @@ int SM3_FinalDigest(SM3_CTX* ctx, std::uint8_t digest[kSm3DigestBytes]) {
     return 0;
   }
   for (size_t i = 0; i < kSm3StateWords; ++i) {
-    StoreBE32(digest + 4 * i, V[i]);
+    StoreBe32(digest + 4 * i, V[i]);
   }
   OPENSSL_cleanse(V, sizeof(V));
   return 1;
