@@ -221,9 +221,11 @@ TEST_F(CommandFrames, WriteFlashSendsHalfPagesAndFillsTheLastPage) {
   for (size_t i = 0; i < 4; ++i) {
     const BYTE page = static_cast<BYTE>(5 + i / 2);
     const BYTE half = static_cast<BYTE>(i % 2);
-    Bytes expected = {0xB0, 0x71, 0x00, page, 0x81, 0x00, half};
     const Bytes& source = *pages[i / 2];
-    expected.insert(expected.end(), source.begin() + half * 128, source.begin() + half * 128 + 128);
+    Bytes expected(7 + 128);
+    const BYTE header[7] = {0xB0, 0x71, 0x00, page, 0x81, 0x00, half};
+    std::copy(header, header + 7, expected.begin());
+    std::copy_n(source.begin() + half * 128, 128, expected.begin() + 7);
     EXPECT_EQ(Frames()[i], expected) << i;
   }
 }

@@ -1,9 +1,6 @@
 #include "tests/tokenapi/support/sim_fixture.h"
 
-#include <cstring>
-
-#include "tokenapi/transport/device_names.h"
-#include "tokenapi/transport/merro_transport.h"
+#include "tests/tokenapi/support/test_context.h"
 #include "tokenapi/transport/transport.h"
 #include "tokensim/inproc/inproc_channel.h"
 
@@ -19,8 +16,7 @@ void SimulatorTest::SetUp() {
 
 void SimulatorTest::TearDown() {
   for (auto& ctx : m_contexts) {
-    MerroCloseDevice(ctx->hDevice);
-    MerroCloseMutex(ctx.get());
+    CloseTestContext(ctx.get());
   }
   m_contexts.clear();
   merro::transport::SetTransportOverride(nullptr);
@@ -28,14 +24,7 @@ void SimulatorTest::TearDown() {
 
 DEV_CTX* SimulatorTest::OpenToken(size_t i) {
   auto ctx = std::make_unique<DEV_CTX>();
-  std::memset(ctx.get(), 0, sizeof(DEV_CTX));
-  const std::string path = m_sim->DevicePath(i);
-  EXPECT_EQ(MerroOpenDevice(path.c_str(), ctx.get()), 0);
-  std::string name;
-  EXPECT_EQ(merro::transport::DeviceMutexNameFromPath(path, &name),
-            merro::transport::MutexNameError::None);
-  std::memcpy(ctx->szMutexName, name.c_str(), name.size() + 1);
-  EXPECT_EQ(MerroCreateMutex(ctx.get()), 0);
+  EXPECT_EQ(OpenTestContext(m_sim->DevicePath(i), ctx.get()), 0);
   m_contexts.push_back(std::move(ctx));
   return m_contexts.back().get();
 }
