@@ -20,6 +20,10 @@ namespace merro::commands {
 // means no reply data are expected.
 HRESULT Exchange(const TraceHelper& scope, DEV_CTX* pDevCtx, const merro::apdu::Apdu& cmd,
                  BYTE* pRecv, DWORD* pRecvLen, DWORD nTimeoutSec);
+// The same with the step text of a routine that sends several frames, e.g.
+// "mr_SendAPDUCmd(P1=0x01)".
+HRESULT Exchange(const TraceHelper& scope, const wchar_t* step, DEV_CTX* pDevCtx,
+                 const merro::apdu::Apdu& cmd, BYTE* pRecv, DWORD* pRecvLen, DWORD nTimeoutSec);
 
 // A 16-bit file identifier as command data: low-order byte first.
 struct FileIdBytes {

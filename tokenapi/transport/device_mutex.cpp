@@ -46,7 +46,14 @@ HRESULT MerroCloseMutex(DEV_CTX* pDevCtx) {
 namespace merro::transport {
 
 HRESULT WaitDevMutexFor(const char* pszMutexName, DWORD dwTimeoutMs) {
+  return WaitDevMutexHeld(pszMutexName, dwTimeoutMs, nullptr);
+}
+
+HRESULT WaitDevMutexHeld(const char* pszMutexName, DWORD dwTimeoutMs, bool* pAcquired) {
   MR_TRACE("MerroWaitDevMutex");
+  if (pAcquired != nullptr) {
+    *pAcquired = false;
+  }
   MR_FAIL_IF(pszMutexName == nullptr, L"CHECK pszMutexName", kBadArgument);
   const std::unique_ptr<NamedMutex> mutex = NamedMutex::Open(pszMutexName);
   if (!mutex) {
@@ -56,10 +63,14 @@ HRESULT WaitDevMutexFor(const char* pszMutexName, DWORD dwTimeoutMs) {
   }
   // A time-out or an abandoned owner lets the command go on; only a failed
   // wait is an error.
-  if (mutex->Wait(dwTimeoutMs) == WaitResult::Failed) {
+  const WaitResult result = mutex->Wait(dwTimeoutMs);
+  if (result == WaitResult::Failed) {
     const HRESULT hr = FailedCallResult();
     MR_LOG_FAIL(L"WaitForSingleObject", L"WAIT_FAILED", hr);
     return hr;
+  }
+  if (pAcquired != nullptr) {
+    *pAcquired = result == WaitResult::Acquired || result == WaitResult::Abandoned;
   }
   return S_OK;
 }

@@ -46,5 +46,9 @@ namespace merro::transport {
 // The wait of MerroWaitDevMutex with a chosen bound, for tests of the
 // time-out rule.
 HRESULT WaitDevMutexFor(const char* pszMutexName, DWORD dwTimeoutMs);
+// The same wait; *pAcquired (when given) tells whether the calling thread
+// now holds the mutex: false after a time-out or a failed wait, so that the
+// caller releases only what it took (see device_mutex_hold.h).
+HRESULT WaitDevMutexHeld(const char* pszMutexName, DWORD dwTimeoutMs, bool* pAcquired);
 constexpr DWORD kDevMutexWaitMs = 120000;
 }  // namespace merro::transport
