@@ -23,11 +23,18 @@ constexpr int kMaxEncryptAttempts = 64;
 constexpr size_t kMaxPlaintext = std::numeric_limits<size_t>::max() / 8 - kSm2CipherOverhead;
 
 // Fails for the point at infinity or a point whose multiple by the cofactor
-// is the point at infinity (GB/T 32918.4, 6.1 step A3 / 7.1 step B2).
+// is the point at infinity (GB/T 32918.4, 6.1 step A3 / 7.1 step B2). Both
+// SM2 curves have cofactor 1, where hP is P itself.
 bool CofactorMultipleIsFinite(const EC_GROUP* group, const EC_POINT* point, BN_CTX* ctx) {
   const BIGNUM* h = EC_GROUP_get0_cofactor(group);
+  if (h == nullptr) {
+    return false;
+  }
+  if (BN_is_one(h)) {
+    return EC_POINT_is_at_infinity(group, point) == 0;
+  }
   EcPointPtr S(EC_POINT_new(group));
-  return h != nullptr && S && EC_POINT_mul(group, S.get(), nullptr, point, h, ctx) &&
+  return S && EC_POINT_mul(group, S.get(), nullptr, point, h, ctx) &&
          EC_POINT_is_at_infinity(group, S.get()) == 0;
 }
 
