@@ -10,6 +10,7 @@
 #pragma once
 
 #include "foundation/platform.h"
+#include "foundation/trace/trace.h"
 #include "tokenapi/commands/private_key_codes.h"
 #include "tokenapi/transport/device_ctx.h"
 
@@ -27,6 +28,13 @@ bool LookupTokenHash(BYTE byHashType, bool forHashing, TokenHashCode* pOut);
 constexpr BYTE KeySizeFlag(BYTE byKeyType) { return byKeyType == 7 ? 1 : 0; }
 // 256 for MR_ALG_RSA2048, else 128.
 constexpr DWORD ModulusLenOf(BYTE byKeyType) { return byKeyType == 7 ? 256 : 128; }
+
+// After the first 128 result bytes are in pOut (the frame with P1 0x03, P2
+// 0x00 of instruction ins): for a 2048-bit key reads the second 128 bytes
+// (P2 0x80) into pOut + 128. *pOutLen becomes 128 or 256; a failure wipes
+// the first half and sets it to 0.
+HRESULT FinishRsaResult(const TraceHelper& scope, DEV_CTX* pDevCtx, BYTE ins, BYTE byKeyType,
+                        BYTE* pOut, DWORD* pOutLen);
 
 }  // namespace merro::commands
 

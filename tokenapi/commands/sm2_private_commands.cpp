@@ -1,0 +1,126 @@
+#include "tokenapi/commands/sm2_private_commands.h"
+
+#include "tokenapi/commands/command_exchange.h"
+#include "tokenapi/commands/sign_exchange.h"
+
+namespace {
+
+using merro::apdu::Apdu;
+using merro::commands::HighByte;
+using merro::commands::LowByte;
+
+constexpr HRESULT kBadArgument = static_cast<HRESULT>(0x80070001);
+constexpr HRESULT kBufferTooSmall = static_cast<HRESULT>(0x80070003);
+constexpr HRESULT kBadLength = static_cast<HRESULT>(0x80070004);
+
+constexpr BYTE kInsDecrypt = 0x55;
+constexpr BYTE kInsSignDigest = 0x54;
+constexpr BYTE kInsSignData = 0x81;
+
+// The longest ciphertext one frame carries: Lc and Le are single bytes and a
+// protected frame needs room for its padding.
+DWORD CiphertextLimit(const DEV_CTX* pDevCtx) {
+  return pDevCtx->bySMState == MR_SM_STATE_SESSION_KEY ? MR_SM2_CIPHER_MAX_PROTECTED
+                                                       : MR_SM2_CIPHER_MAX_CLEAR;
+}
+
+}  // namespace
+
+HRESULT mr_SM2Decrypt(DEV_CTX* pDevCtx, WORD wKeyFID, const BYTE* pInbuf, DWORD nInlen,
+                      BYTE* pOutbuf, DWORD* pOutLen) {
+  MR_TRACE("mr_SM2Decrypt");
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
+  MR_FAIL_IF(pInbuf == nullptr, L"CHECK pInbuf", kBadArgument);
+  MR_FAIL_IF(pOutbuf == nullptr, L"CHECK pOutbuf", kBadArgument);
+  MR_FAIL_IF(pOutLen == nullptr, L"CHECK pOutLen", kBadArgument);
+  // At least one plaintext byte; no more than the frame carries (a longer
+  // ciphertext would wrap Lc and Le).
+  MR_FAIL_IF(nInlen <= MR_SM2_CIPHER_OVERHEAD || nInlen > CiphertextLimit(pDevCtx),
+             L"CHECK nInlen", kBadLength);
+
+  // Le asks for one byte more than the plaintext; the reply may not exceed
+  // the caller's capacity.
+  const BYTE le = static_cast<BYTE>(nInlen - 0x60);
+  DWORD received = *pOutLen < le ? *pOutLen : le;
+  const Apdu cmd{MR_CLA_PROTECTED, kInsDecrypt, HighByte(wKeyFID), LowByte(wKeyFID), le, pInbuf,
+                 nInlen};
+  const HRESULT hr = merro::commands::Exchange(mrTraceScope_, pDevCtx, cmd, pOutbuf, &received,
+                                               MR_TIMEOUT_DEFAULT);
+  if (SUCCEEDED(hr)) {
+    *pOutLen = received;
+  }
+  return hr;
+}
+
+HRESULT mr_SM2SignDigest(DEV_CTX* pDevCtx, WORD wKeyFID, const BYTE* pInbuf, DWORD nInlen,
+                         BYTE* pSignbuf, DWORD* pSignlen) {
+  MR_TRACE("mr_SM2SignDigest");
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
+  MR_FAIL_IF(pInbuf == nullptr, L"CHECK pInbuf", kBadArgument);
+  MR_FAIL_IF(pSignbuf == nullptr, L"CHECK pSignbuf", kBadArgument);
+  MR_FAIL_IF(pSignlen == nullptr, L"CHECK pSignlen", kBadArgument);
+  MR_FAIL_IF(nInlen != MR_SM2_DIGEST_LEN, L"CHECK nInlen", kBadLength);
+  MR_FAIL_IF(*pSignlen < MR_SM2_SIGNATURE_LEN, L"CHECK *pSignlen SIZE", kBufferTooSmall);
+
+  DWORD received = MR_SM2_SIGNATURE_LEN;
+  const Apdu cmd{MR_CLA_PROTECTED, kInsSignDigest, HighByte(wKeyFID), LowByte(wKeyFID),
+                 static_cast<BYTE>(MR_SM2_SIGNATURE_LEN), pInbuf, MR_SM2_DIGEST_LEN};
+  const HRESULT hr = merro::commands::Exchange(mrTraceScope_, pDevCtx, cmd, pSignbuf, &received,
+                                               MR_TIMEOUT_DEFAULT);
+  if (SUCCEEDED(hr)) {
+    *pSignlen = received;
+  }
+  return hr;
+}
+
+HRESULT mr_SM2SignDataInit(DEV_CTX* pDevCtx, WORD wKeyFID) {
+  MR_TRACE("mr_SM2SignDataInit");
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
+  BYTE start[merro::commands::kSm2StartDataLen];
+  merro::commands::Sm2StartData(wKeyFID, start);
+  const Apdu cmd{MR_CLA_PROTECTED, kInsSignData, 0x00, 0x00, 0x00, start, sizeof start};
+  return merro::commands::Exchange(mrTraceScope_, L"mr_SendAPDUCmd(P1=0x00)", pDevCtx, cmd,
+                                   nullptr, nullptr, MR_TIMEOUT_DEFAULT);
+}
+
+HRESULT mr_SM2SignDataUpdate(DEV_CTX* pDevCtx, const BYTE* pInbuf, DWORD nInlen) {
+  MR_TRACE("mr_SM2SignDataUpdate");
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
+  MR_FAIL_IF(pInbuf == nullptr && nInlen != 0, L"CHECK pInbuf", kBadArgument);
+  return merro::commands::SendPieces(mrTraceScope_, L"mr_SendAPDUCmd(P1=0x01)", pDevCtx,
+                                     kInsSignData, 0x01, pInbuf, nInlen, MR_SIGN_PIECE_LEN,
+                                     merro::commands::PiecePosition::None);
+}
+
+HRESULT mr_SM2SignDataFinal(DEV_CTX* pDevCtx, BYTE* pDigestbuf, DWORD* pDigestlen) {
+  MR_TRACE("mr_SM2SignDataFinal");
+  MR_FAIL_IF(pDigestlen == nullptr, L"CHECK pDigestlen", kBadArgument);
+  const DWORD capacity = *pDigestlen;
+  *pDigestlen = MR_SM2_DIGEST_LEN;
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
+  MR_FAIL_IF(pDigestbuf == nullptr, L"CHECK pDigestbuf", kBadArgument);
+  MR_FAIL_IF(capacity < MR_SM2_DIGEST_LEN, L"CHECK *pDigestlen SIZE", kBufferTooSmall);
+  const Apdu cmd{MR_CLA_PROTECTED, kInsSignData, 0x02, 0x00, static_cast<BYTE>(MR_SM2_DIGEST_LEN),
+                 nullptr, 0};
+  return merro::commands::ExchangeExact(mrTraceScope_, L"mr_SendAPDUCmd(P1=0x02)", pDevCtx, cmd,
+                                        pDigestbuf, MR_SM2_DIGEST_LEN);
+}
+
+HRESULT mr_SM2SignDataResult(DEV_CTX* pDevCtx, BYTE* pSignbuf, DWORD* pSignlen) {
+  MR_TRACE("mr_SM2SignDataResult");
+  MR_FAIL_IF(pSignlen == nullptr, L"CHECK pSignlen", kBadArgument);
+  const DWORD capacity = *pSignlen;
+  *pSignlen = MR_SM2_SIGNATURE_LEN;
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
+  MR_FAIL_IF(pSignbuf == nullptr, L"CHECK pSignbuf", kBadArgument);
+  MR_FAIL_IF(capacity < MR_SM2_SIGNATURE_LEN, L"CHECK *pSignlen SIZE", kBufferTooSmall);
+  DWORD received = MR_SM2_SIGNATURE_LEN;
+  const Apdu cmd{MR_CLA_PROTECTED, kInsSignData, 0x03, 0x00,
+                 static_cast<BYTE>(MR_SM2_SIGNATURE_LEN), nullptr, 0};
+  const HRESULT hr = merro::commands::Exchange(mrTraceScope_, L"mr_SendAPDUCmd(P1=0x03)", pDevCtx,
+                                               cmd, pSignbuf, &received, MR_TIMEOUT_DEFAULT);
+  if (SUCCEEDED(hr)) {
+    *pSignlen = received;
+  }
+  return hr;
+}
