@@ -9,6 +9,7 @@
 #include "foundation/alg_ids.h"
 #include "foundation/platform.h"
 #include "tokenapi/commands/extern_auth_keys.h"
+#include "tokenapi/crypto/rsa/rsa_key.h"
 #include "tokenapi/transport/device_ctx.h"
 
 // Key ids of the token's PIN objects (the key type of WRITE KEY); the two
@@ -26,17 +27,8 @@ constexpr DWORD MR_WRAPPED_RSA_KEYPAIR_LEN = 640;
 constexpr DWORD MR_KEY_RECORD_LEN = 21;   // WRITE KEY data
 constexpr DWORD MR_KEY_VALUE_LEN = 16;
 
-// An RSA key: lengths little-endian u32, byte strings most significant byte
-// first, left-aligned in their arrays. A public key alone uses n to eLen.
-struct RSA_KEY {
-  BYTE n[MR_RSA_MAX_LEN];
-  DWORD nLen;  // 128 or 256
-  BYTE e[MR_RSA_MAX_LEN];
-  DWORD eLen;
-  BYTE d[MR_RSA_MAX_LEN];
-  DWORD dLen;
-};
-static_assert(sizeof(RSA_KEY) == 780, "RSA_KEY is 780 bytes");
+// RSA_KEY (n, nLen, e, eLen, d, dLen) is the record of the host's RSA code.
+static_assert(sizeof(RSA_KEY::n) == MR_RSA_MAX_LEN, "RSA_KEY holds 2048-bit keys");
 
 // An SM2 key pair, each part big-endian.
 struct SM2_KEY {
