@@ -1,8 +1,9 @@
 // Algorithm numbers, modes and directions of the token library's cipher and
 // hash contexts (one byte each, the numbering of the whole token API).
-// Macros with guards, so that the foundation's list of the same numbers can
-// be included alongside.
+// Macros with guards, as the foundation's list of the digest numbers.
 #pragma once
+
+#include "foundation/alg_ids.h"
 
 // Ciphers.
 #ifndef MR_ALG_DES
@@ -25,25 +26,7 @@
 #define MR_ALG_TOKEN_SYM 16
 #endif
 
-// Digests.
-#ifndef MR_ALG_MD5
-#define MR_ALG_MD5 10
-#endif
-#ifndef MR_ALG_SHA1
-#define MR_ALG_SHA1 11
-#endif
-#ifndef MR_ALG_SHA256
-#define MR_ALG_SHA256 12
-#endif
-#ifndef MR_ALG_SHA512
-#define MR_ALG_SHA512 13
-#endif
-#ifndef MR_ALG_SHA1_MD5
-#define MR_ALG_SHA1_MD5 14
-#endif  // SHA-1 digest followed by the MD5 digest
-#ifndef MR_ALG_SM3
-#define MR_ALG_SM3 18
-#endif
+// Digests (MR_ALG_MD5 ... MR_ALG_SM3) and key types come from the foundation.
 
 // Block-cipher modes: 1 is ECB, every other value runs CBC.
 #ifndef MR_MODE_ECB

@@ -1,11 +1,11 @@
-// Byte-order loads and stores, rotations and the secure wipe shared by the
-// host-side algorithms.
+// Byte-order loads and stores and rotations shared by the host-side
+// algorithms (with the foundation's secure wipe).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include <openssl/crypto.h>
+#include "foundation/secure_wipe.h"
 
 namespace merro::crypto {
 
@@ -35,13 +35,6 @@ inline void StoreLe32(std::uint8_t* p, std::uint32_t v) {
   p[1] = static_cast<std::uint8_t>(v >> 8);
   p[2] = static_cast<std::uint8_t>(v >> 16);
   p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-
-// Clears key material and other secrets in a way the optimiser keeps.
-inline void SecureWipe(void* p, std::size_t n) {
-  if (p != nullptr && n != 0) {
-    OPENSSL_cleanse(p, n);
-  }
 }
 
 }  // namespace merro::crypto

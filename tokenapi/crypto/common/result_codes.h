@@ -1,4 +1,4 @@
-// Result codes of the cipher and hash contexts.
+// Result codes of the host cryptography (contexts, RSA, random).
 #pragma once
 
 #include "foundation/platform.h"
@@ -14,5 +14,11 @@ constexpr HRESULT kResultUpdateFailed = static_cast<HRESULT>(0x80070207);   // c
 constexpr HRESULT kResultFinalFailed = static_cast<HRESULT>(0x800700EA);    // cipher or hash final
 constexpr HRESULT kResultHashUpdateFailed = static_cast<HRESULT>(0x80071770);
 constexpr HRESULT kResultBadCryptFlag = static_cast<HRESULT>(0x80070209);   // handle direction, HW alg
+constexpr HRESULT kResultBadKey = static_cast<HRESULT>(0x80090003);         // key record unusable
+constexpr HRESULT kResultBadLength = static_cast<HRESULT>(0x80090004);      // data too long for the key
+constexpr HRESULT kResultPublicOpFailed = static_cast<HRESULT>(0x80071770);
+constexpr HRESULT kResultRawOpRefused = static_cast<HRESULT>(0x80071771);
+constexpr HRESULT kResultSignatureMismatch = static_cast<HRESULT>(0x80072025);
+constexpr HRESULT kResultRandomFailed = static_cast<HRESULT>(0x80090020);   // generator failed
 
 }  // namespace merro::crypto

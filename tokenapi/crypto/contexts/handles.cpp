@@ -5,7 +5,7 @@
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
 #include "tokenapi/crypto/algorithms.h"
-#include "tokenapi/crypto/contexts/context_codes.h"
+#include "tokenapi/crypto/common/result_codes.h"
 
 using namespace merro::crypto;
 

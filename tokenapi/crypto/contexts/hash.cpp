@@ -4,7 +4,7 @@
 
 #include "foundation/trace/trace.h"
 #include "tokenapi/crypto/algorithms.h"
-#include "tokenapi/crypto/contexts/context_codes.h"
+#include "tokenapi/crypto/common/result_codes.h"
 
 namespace merro::crypto {
 

@@ -4,18 +4,17 @@
 
 #include "foundation/trace/trace.h"
 #include "tokenapi/crypto/common/bytes.h"
+#include "tokenapi/crypto/common/result_codes.h"
 
 namespace merro::crypto {
 
 namespace {
-constexpr HRESULT kInvalidArg = static_cast<HRESULT>(0x80070057);
-constexpr HRESULT kGeneratorFailed = static_cast<HRESULT>(0x80090020);
 constexpr std::size_t kDrawBytes = 64;
 }  // namespace
 
 HRESULT GenSoftRandom(DWORD count, BYTE* output) {
   MR_TRACE("GenSoftRandom");
-  MR_FAIL_IF(output == nullptr && count != 0, L"CHECK pRandom", kInvalidArg);
+  MR_FAIL_IF(output == nullptr && count != 0, L"CHECK pRandom", kResultInvalidArg);
   // Bytes outside 1..254 are dropped, so every accepted value is equally
   // likely.
   BYTE draw[kDrawBytes];
@@ -24,8 +23,8 @@ HRESULT GenSoftRandom(DWORD count, BYTE* output) {
     if (RAND_priv_bytes(draw, sizeof(draw)) != 1) {
       SecureWipe(draw, sizeof(draw));
       SecureWipe(output, count);
-      MR_LOG_FAIL(L"RAND_priv_bytes", L"RAND_priv_bytes != 1", kGeneratorFailed);
-      return kGeneratorFailed;
+      MR_LOG_FAIL(L"RAND_priv_bytes", L"RAND_priv_bytes != 1", kResultRandomFailed);
+      return kResultRandomFailed;
     }
     for (std::size_t i = 0; i < sizeof(draw) && filled < count; ++i) {
       if (draw[i] != 0x00 && draw[i] != 0xFF) {

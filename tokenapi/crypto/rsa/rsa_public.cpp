@@ -8,20 +8,13 @@
 #include "foundation/trace/trace.h"
 #include "tokenapi/crypto/algorithms.h"
 #include "tokenapi/crypto/common/bytes.h"
+#include "tokenapi/crypto/common/result_codes.h"
 #include "tokenapi/crypto/common/openssl_ptr.h"
 #include "tokenapi/crypto/random/soft_random.h"
 
 namespace merro::crypto {
 
 namespace {
-
-constexpr HRESULT kInvalidArg = static_cast<HRESULT>(0x80070057);
-constexpr HRESULT kBadKey = static_cast<HRESULT>(0x80090003);
-constexpr HRESULT kBadLength = static_cast<HRESULT>(0x80090004);
-constexpr HRESULT kBadAlgorithm = static_cast<HRESULT>(0x80090029);
-constexpr HRESULT kPublicOpFailed = static_cast<HRESULT>(0x80071770);
-constexpr HRESULT kRawOpRefused = static_cast<HRESULT>(0x80071771);
-constexpr HRESULT kSignatureMismatch = static_cast<HRESULT>(0x80072025);
 
 // PKCS#1 v1.5 needs 0x00, the block type, at least 8 padding bytes and a
 // 0x00 separator around the data.
@@ -121,15 +114,15 @@ int RSA_eay_public_decrypt(DWORD inLen, const BYTE* in, BYTE* out, const BIGNUM*
 HRESULT RSA_PublicEncrypt(const BYTE* in, DWORD inLen, BYTE* out, DWORD* pOutLen,
                           const RSA_KEY* key) {
   MR_TRACE("RSA_PublicEncrypt");
-  MR_FAIL_IF(key == nullptr, L"CHECK pKey", kInvalidArg);
-  MR_FAIL_IF(out == nullptr || pOutLen == nullptr, L"CHECK pOutData", kInvalidArg);
-  MR_FAIL_IF(!KeyFits(*key), L"CHECK nLen", kBadKey);
+  MR_FAIL_IF(key == nullptr, L"CHECK pKey", kResultInvalidArg);
+  MR_FAIL_IF(out == nullptr || pOutLen == nullptr, L"CHECK pOutData", kResultInvalidArg);
+  MR_FAIL_IF(!KeyFits(*key), L"CHECK nLen", kResultBadKey);
   BnPtr n(BN_bin2bn(key->n, static_cast<int>(key->nLen), nullptr));
   BnPtr e(BN_bin2bn(key->e, static_cast<int>(key->eLen), nullptr));
-  MR_FAIL_IF(!n || !e, L"RSA_create", kBadKey);
+  MR_FAIL_IF(!n || !e, L"RSA_create", kResultBadKey);
   MR_LOG_STEP(L"RSA_create");
   const int len = RSA_eay_public_decrypt(inLen, in, out, n.get(), e.get());
-  MR_FAIL_IF(len < 0, L"RSA_eay_public_decrypt", kRawOpRefused);
+  MR_FAIL_IF(len < 0, L"RSA_eay_public_decrypt", kResultRawOpRefused);
   *pOutLen = static_cast<DWORD>(len);
   MR_LOG_STEP(L"RSA_eay_public_decrypt");
   return 1;
@@ -138,15 +131,15 @@ HRESULT RSA_PublicEncrypt(const BYTE* in, DWORD inLen, BYTE* out, DWORD* pOutLen
 HRESULT RSA_Encrypt(const RSA_KEY* key, const BYTE* plain, DWORD plainLen, BYTE* out,
                     DWORD* pOutLen, DWORD padding) {
   MR_TRACE("RSA_Encrypt");
-  MR_FAIL_IF(key == nullptr, L"CHECK pKey", kInvalidArg);
-  MR_FAIL_IF(plain == nullptr && plainLen != 0, L"CHECK pPlainData", kInvalidArg);
-  MR_FAIL_IF(out == nullptr || pOutLen == nullptr, L"CHECK pOutData", kInvalidArg);
-  MR_FAIL_IF(!KeyFits(*key), L"CHECK nLen", kBadKey);
+  MR_FAIL_IF(key == nullptr, L"CHECK pKey", kResultInvalidArg);
+  MR_FAIL_IF(plain == nullptr && plainLen != 0, L"CHECK pPlainData", kResultInvalidArg);
+  MR_FAIL_IF(out == nullptr || pOutLen == nullptr, L"CHECK pOutData", kResultInvalidArg);
+  MR_FAIL_IF(!KeyFits(*key), L"CHECK nLen", kResultBadKey);
   HRESULT hr = 0;
   if (padding == MR_RSA_PKCS1_PADDING) {
     const DWORD k = key->nLen;
     MR_FAIL_IF(k < kPkcs1Overhead || plainLen > k - kPkcs1Overhead, L"CHECK nPlainDataSize",
-               kBadLength);
+               kResultBadLength);
     MR_LOG_STEP(L"CHECK nPlainDataSize");
     // EM = 00 02 PS 00 M with PS of k - L - 3 nonzero random bytes.
     BYTE em[MR_RSA_MAX_BYTES] = {};
@@ -166,7 +159,7 @@ HRESULT RSA_Encrypt(const RSA_KEY* key, const BYTE* plain, DWORD plainLen, BYTE*
   } else {
     hr = RSA_PublicEncrypt(plain, plainLen, out, pOutLen, key);
   }
-  MR_FAIL_IF(hr != 1, L"RSA_PublicEncrypt", kPublicOpFailed);
+  MR_FAIL_IF(hr != 1, L"RSA_PublicEncrypt", kResultPublicOpFailed);
   MR_LOG_STEP(L"RSA_PublicEncrypt");
   return S_OK;
 }
@@ -174,20 +167,20 @@ HRESULT RSA_Encrypt(const RSA_KEY* key, const BYTE* plain, DWORD plainLen, BYTE*
 HRESULT RSA_Verify(const RSA_KEY* key, DWORD hashType, const BYTE* digest, const BYTE* signature,
                    DWORD signatureLen) {
   MR_TRACE("RSA_Verify");
-  MR_FAIL_IF(key == nullptr, L"CHECK pKey", kInvalidArg);
-  MR_FAIL_IF(digest == nullptr, L"CHECK pHashData", kInvalidArg);
-  MR_FAIL_IF(signature == nullptr, L"CHECK pSignature", kInvalidArg);
-  MR_FAIL_IF(!KeyFits(*key), L"CHECK nLen", kBadKey);
+  MR_FAIL_IF(key == nullptr, L"CHECK pKey", kResultInvalidArg);
+  MR_FAIL_IF(digest == nullptr, L"CHECK pHashData", kResultInvalidArg);
+  MR_FAIL_IF(signature == nullptr, L"CHECK pSignature", kResultInvalidArg);
+  MR_FAIL_IF(!KeyFits(*key), L"CHECK nLen", kResultBadKey);
   BYTE raw[MR_RSA_MAX_BYTES] = {};
   DWORD m = 0;
   MR_FAIL_IF(RSA_PublicEncrypt(signature, signatureLen, raw, &m, key) != 1, L"RSA_PublicEncrypt",
-             kPublicOpFailed);
+             kResultPublicOpFailed);
 
   const DigestLayout* layout = FindLayout(hashType);
-  MR_FAIL_IF(layout == nullptr, L"CHECK nHashAlgID", kBadAlgorithm);
+  MR_FAIL_IF(layout == nullptr, L"CHECK nHashAlgID", kResultBadAlgorithm);
   // EM = 00 01 FF..FF 00 T H, with at least 8 bytes of 0xFF.
   const DWORD k = key->nLen;
-  MR_FAIL_IF(k < kPkcs1Overhead + layout->prefixLen + layout->digestLen, L"CHECK nLen", kBadKey);
+  MR_FAIL_IF(k < kPkcs1Overhead + layout->prefixLen + layout->digestLen, L"CHECK nLen", kResultBadKey);
   BYTE em[MR_RSA_MAX_BYTES] = {};
   em[1] = 0x01;
   const DWORD tailLen = layout->prefixLen + layout->digestLen;
@@ -198,7 +191,7 @@ HRESULT RSA_Verify(const RSA_KEY* key, DWORD hashType, const BYTE* digest, const
   std::memcpy(em + k - layout->digestLen, digest, layout->digestLen);
   // The block must be as long as the key says and equal the expected one.
   MR_FAIL_IF(m != k || CRYPTO_memcmp(em, raw, k) != 0, L"COMPARE pRawHashData",
-             kSignatureMismatch);
+             kResultSignatureMismatch);
   MR_LOG_STEP(L"COMPARE pRawHashData");
   return S_OK;
 }
