@@ -1,0 +1,169 @@
+#include "tokenapi/keyobjects/rsa_dev_obj.h"
+
+#include "tokenapi/commands/display_sign_commands.h"
+#include "tokenapi/commands/key_commands.h"
+#include "tokenapi/commands/rsa_private_commands.h"
+#include "tokenapi/crypto/rsa/rsa_public.h"
+#include "tokenapi/keyobjects/key_op_step.h"
+
+using merro::keyobjects::CheckFailed;
+using merro::keyobjects::FoldedStep;
+using merro::keyobjects::kBadLength;
+using merro::keyobjects::kBufferTooSmall;
+
+namespace {
+
+constexpr DWORD kPkcs1Overhead = 11;
+
+// The digest length of a hash type that RSA_Verify checks; 0 for a type it
+// does not know.
+DWORD DigestLenOf(BYTE nHashType) {
+  switch (nHashType) {
+    case MR_ALG_MD5:
+      return 16;
+    case MR_ALG_SHA1:
+      return 20;
+    case MR_ALG_SHA256:
+      return 32;
+    case MR_ALG_SHA512:
+      return 64;
+    case MR_ALG_SHA1_MD5:
+      return 36;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+bool CRSADevObj::SetKeyType(BYTE byKeyType) {
+  if (byKeyType == MR_ALG_RSA2048) {
+    m_nModulusLen = 256;
+  } else if (byKeyType == MR_ALG_RSA1024) {
+    m_nModulusLen = 128;
+  }
+  m_byKeyType = byKeyType;
+  return true;
+}
+
+DWORD CRSADevObj::GetOutLen(BYTE, DWORD) { return m_nModulusLen; }
+
+HRESULT CRSADevObj::Decrypt(const BYTE* pInbuf, DWORD nInlen, BYTE* pOutbuf, DWORD* pOutLen) {
+  MR_TRACE("CRSADevObj::Decrypt");
+  if (nInlen != m_nModulusLen) {
+    return CheckFailed(mrTraceScope_, L"CHECK nInlen", kBadLength);
+  }
+  return FoldedStep(mrTraceScope_, L"mr_RSAPriKeyRaw",
+                    mr_RSAPriKeyRaw(m_pDevCtx, m_wKeyFID, m_byKeyType, pInbuf, nInlen, pOutbuf,
+                                    pOutLen));
+}
+
+HRESULT CRSADevObj::SignDataInit(BYTE nHashType) {
+  MR_TRACE("CRSADevObj::SignDataInit");
+  // 0 stays when the hash type is refused.
+  BYTE digestLen = 0;
+  const HRESULT hr = mr_RSASignDataInit(m_pDevCtx, nHashType, &digestLen);
+  m_byDigestLen = digestLen;
+  return FoldedStep(mrTraceScope_, L"mr_RSASignDataInit", hr);
+}
+
+HRESULT CRSADevObj::SignDataUpdate(const BYTE* pInbuf, DWORD nInlen) {
+  MR_TRACE("CRSADevObj::SignDataUpdate");
+  return FoldedStep(mrTraceScope_, L"mr_RSASignDataUpdate",
+                    mr_RSASignDataUpdate(m_pDevCtx, pInbuf, nInlen));
+}
+
+HRESULT CRSADevObj::SignDataFinal(BYTE* pDigestbuf, DWORD* pDigestlen) {
+  MR_TRACE("CRSADevObj::SignDataFinal");
+  if (pDigestlen == nullptr) {
+    return CheckFailed(mrTraceScope_, L"CHECK *pDigestlen SIZE", kBufferTooSmall);
+  }
+  if (*pDigestlen < m_byDigestLen) {
+    *pDigestlen = 0;
+    return CheckFailed(mrTraceScope_, L"CHECK *pDigestlen SIZE", kBufferTooSmall);
+  }
+  DWORD digestLen = *pDigestlen;
+  const HRESULT hr = mr_RSASignDataFinal(m_pDevCtx, m_byDigestLen, pDigestbuf, &digestLen);
+  *pDigestlen = digestLen;
+  return FoldedStep(mrTraceScope_, L"mr_RSASignDataFinal", hr);
+}
+
+HRESULT CRSADevObj::SignDataResult(BYTE* pSignbuf, DWORD* pSignlen) {
+  MR_TRACE("CRSADevObj::SignDataResult");
+  return FoldedStep(mrTraceScope_, L"mr_RSASignDataResult",
+                    mr_RSASignDataResult(m_pDevCtx, m_wKeyFID, m_byKeyType, pSignbuf, pSignlen));
+}
+
+HRESULT CRSADevObj::SignXML(BYTE nHashType, const BYTE* pInbuf, DWORD nInlen, BYTE* pSignbuf,
+                            DWORD* pSignlen) {
+  MR_TRACE("CRSADevObj::SignXML");
+  if (nHashType != MR_ALG_SHA256) {
+    return CheckFailed(mrTraceScope_, L"CHECK nHashType", merro::keyobjects::kBadAlgorithm);
+  }
+  return FoldedStep(mrTraceScope_, L"mr_RSASignXML",
+                    mr_RSASignXML(m_pDevCtx, m_wKeyFID, m_byKeyType, MR_ALG_SHA256, pInbuf, nInlen,
+                                  pSignbuf, pSignlen));
+}
+
+HRESULT CRSADevObj::SignDigest(const BYTE* pInbuf, DWORD nInlen, BYTE* pSignbuf, DWORD* pSignlen) {
+  MR_TRACE("CRSADevObj::SignDigest");
+  if (nInlen != m_nModulusLen) {
+    return CheckFailed(mrTraceScope_, L"CHECK nInlen", kBadLength);
+  }
+  return FoldedStep(mrTraceScope_, L"mr_RSAPriKeyRaw",
+                    mr_RSAPriKeyRaw(m_pDevCtx, m_wKeyFID, m_byKeyType, pInbuf, nInlen, pSignbuf,
+                                    pSignlen));
+}
+
+HRESULT CRSADevObj::Encrypt(const BYTE* pInbuf, DWORD nInlen, BYTE* pOutbuf, DWORD* pOutLen) {
+  MR_TRACE("CRSADevObj::Encrypt");
+  RSA_KEY pub{};
+  HRESULT hr = FoldedStep(mrTraceScope_, L"mr_ExportPublicKey",
+                          mr_ExportPublicKey(m_pDevCtx, m_byKeyType, m_wKeyFID, &pub));
+  if (FAILED(hr)) {
+    return hr;
+  }
+  const DWORD nLen = pub.nLen;
+  // An input that is already a PKCS#1 v1.5 encryption block goes raw.
+  const bool isBlock = pInbuf != nullptr && nInlen >= 2 && pInbuf[0] == 0x00 && pInbuf[1] == 0x02;
+  const bool lengthOk = isBlock ? nInlen == nLen : nLen >= kPkcs1Overhead && nInlen <= nLen - kPkcs1Overhead;
+  if (!lengthOk) {
+    return CheckFailed(mrTraceScope_, L"CHECK nInlen", kBadLength);
+  }
+  // The ciphertext has the length of the key on the token, which need not
+  // be the one this object was made for.
+  if (pOutLen == nullptr || *pOutLen < nLen) {
+    return CheckFailed(mrTraceScope_, L"CHECK *pOutLen SIZE", kBufferTooSmall);
+  }
+  hr = merro::crypto::RSA_Encrypt(&pub, pInbuf, nInlen, pOutbuf, pOutLen,
+                                  isBlock ? merro::crypto::MR_RSA_NO_PADDING
+                                          : merro::crypto::MR_RSA_PKCS1_PADDING);
+  if (hr != 0) {
+    return CheckFailed(mrTraceScope_, L"RSA_Encrypt", merro::keyobjects::kHostEncryptFailed);
+  }
+  MR_LOG_STEP(L"RSA_Encrypt");
+  return S_OK;
+}
+
+HRESULT CRSADevObj::Verify(BYTE nHashType, const BYTE* pDigestbuf, DWORD nHashlen,
+                           const BYTE* pSignbuf, DWORD nSignlen) {
+  MR_TRACE("CRSADevObj::Verify");
+  // The digest length of this hash type, kept local: m_byDigestLen belongs
+  // to a hashing sequence that may be under way on this object.
+  const DWORD digestLen = DigestLenOf(nHashType);
+  if (digestLen == 0 || nHashlen != digestLen) {
+    return CheckFailed(mrTraceScope_, L"CHECK nHashlen", kBadLength);
+  }
+  RSA_KEY pub{};
+  HRESULT hr = FoldedStep(mrTraceScope_, L"mr_ExportPublicKey",
+                          mr_ExportPublicKey(m_pDevCtx, m_byKeyType, m_wKeyFID, &pub));
+  if (FAILED(hr)) {
+    return hr;
+  }
+  hr = merro::crypto::RSA_Verify(&pub, nHashType, pDigestbuf, pSignbuf, nSignlen);
+  if (hr != 0) {
+    return CheckFailed(mrTraceScope_, L"RSA_Verify", merro::keyobjects::kHostEncryptFailed);
+  }
+  MR_LOG_STEP(L"RSA_Verify");
+  return S_OK;
+}
