@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
   unsigned long port = 0, tokens = 2;
   bool havePort = false;
   std::string image, portFile;
-  for (int i = 1; i < argc; ++i) {
+  // Every argument takes a value: --name value.
+  for (int i = 1; i < argc; i += 2) {
     const std::string arg = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
     if (arg == "--port") {
@@ -80,7 +81,6 @@ int main(int argc, char** argv) {
     } else {
       return Usage("unknown argument: " + arg);
     }
-    ++i;
   }
   if (!havePort) {
     return Usage("--port is required");
