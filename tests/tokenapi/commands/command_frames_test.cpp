@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "foundation/trace/trace.h"
 #include "tests/tokenapi/support/recording_transport.h"
 #include "tokenapi/commands/device_commands.h"
 #include "tokenapi/commands/file_commands.h"
@@ -277,6 +278,50 @@ TEST_F(CommandFrames, ReadFileStopsOnBadPiecesAndReportsWhatItGot) {
   DWORD len = 44;
   EXPECT_EQ(mr_ReadFile(&m_ctx, 0, out.data(), &len), kBadReply);
   EXPECT_EQ(len, 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// The text of a step or failure record (UTF-16 bytes with a terminator).
+std::u16string LineOf(const merro::trace::Record& r) {
+  std::u16string text;
+  for (size_t i = 0; i + 1 < r.args[0].size(); i += 2) {
+    const char16_t c = static_cast<char16_t>(r.args[0][i] | (r.args[0][i + 1] << 8));
+    if (c == 0) {
+      break;
+    }
+    text += c;
+  }
+  return text;
+}
+
+TEST_F(CommandFrames, ExchangesAreLoggedUnderTheCommandsName) {
+  std::vector<merro::trace::Record> records;
+  merro::trace::SetSink([&](const merro::trace::Record& r) { records.push_back(r); });
+  merro::trace::SetEnableFlags(0xFFFFFFFF);
+  m_transport->QueueReply(0x6A82);
+  BYTE sn[9];
+  DWORD len = sizeof sn;
+  EXPECT_EQ(mr_GetChipSN(&m_ctx, sn, &len), static_cast<HRESULT>(0x80006A82));
+  mr_EraseMF(&m_ctx);
+  merro::trace::SetSink({});
+  merro::trace::SetEnableFlags(0);
+
+  bool failureLine = false, stepLine = false;
+  for (const auto& r : records) {
+    if (r.number == merro::trace::kMsgFailureLine &&
+        LineOf(r).find(u"mr_GetChipSN - mr_SendAPDUCmd") != std::u16string::npos) {
+      failureLine = true;
+      EXPECT_EQ(r.args[1], (std::vector<std::uint8_t>{0x82, 0x6A, 0x00, 0x80}));
+    }
+    if (r.number == merro::trace::kMsgStepLine && LineOf(r) == u"mr_EraseMF - mr_SendAPDUCmd") {
+      stepLine = true;
+    }
+  }
+  EXPECT_TRUE(failureLine);
+  EXPECT_TRUE(stepLine);
 }
 
 }  // namespace
