@@ -2,11 +2,13 @@
 
 #include <cstring>
 
+#include "foundation/trace/trace.h"
 #include "tokenapi/apdu/send_apdu.h"
 
 namespace merro::apdu {
 
 HRESULT BuildFrame(const Apdu& cmd, Frame* frame, DWORD* pLen) {
+  MR_TRACE("BuildFrame");
   if (cmd.lc > MR_APDU_MAX_DATA) {
     return static_cast<HRESULT>(0x80070004);
   }
@@ -28,12 +30,14 @@ HRESULT BuildFrame(const Apdu& cmd, Frame* frame, DWORD* pLen) {
 }
 
 bool IsWellFormedFrame(const BYTE* pFrame, DWORD nLen) {
+  MR_TRACE("IsWellFormedFrame");
   return pFrame != nullptr && nLen >= MR_APDU_HEADER_LEN && nLen <= MR_APDU_MAX_FRAME &&
          pFrame[MR_APDU_LC] == nLen - MR_APDU_HEADER_LEN;
 }
 
 HRESULT Transmit(DEV_CTX* pDevCtx, const Apdu& cmd, BYTE* pRecv, DWORD* pRecvLen,
                  DWORD nTimeoutSec) {
+  MR_TRACE("Transmit");
   Frame frame;
   DWORD frameLen = 0;
   const HRESULT hr = BuildFrame(cmd, &frame, &frameLen);

@@ -27,6 +27,7 @@ bool TakesProtectedPath(const DEV_CTX* pDevCtx, const BYTE* pCmd) {
 }  // namespace
 
 HRESULT SW1SW2ToResult(const BYTE* pReply) {
+  MR_TRACE("SW1SW2ToResult");
   if (pReply == nullptr) {
     return kBadArgument;
   }

@@ -1,11 +1,13 @@
 #include "tokenapi/commands/command_exchange.h"
 
 #include "foundation/result.h"
+#include "foundation/trace/trace.h"
 
 namespace merro::commands {
 
 HRESULT Exchange(const TraceHelper& scope, DEV_CTX* pDevCtx, const merro::apdu::Apdu& cmd,
                  BYTE* pRecv, DWORD* pRecvLen, DWORD nTimeoutSec) {
+  MR_TRACE("Exchange");
   return Exchange(scope, L"mr_SendAPDUCmd", pDevCtx, cmd, pRecv, pRecvLen, nTimeoutSec);
 }
 

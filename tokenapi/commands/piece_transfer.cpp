@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "foundation/trace/trace.h"
 #include "tokenapi/commands/command_exchange.h"
 
 namespace merro::commands {
@@ -13,6 +14,7 @@ constexpr HRESULT kBadReply = static_cast<HRESULT>(0x8007000D);
 }  // namespace
 
 bool FitsPositionRange(WORD wPosition, DWORD nLen, Advance advance, DWORD nPiece) {
+  MR_TRACE("FitsPositionRange");
   if (nLen == 0) {
     return true;
   }
@@ -24,6 +26,7 @@ bool FitsPositionRange(WORD wPosition, DWORD nLen, Advance advance, DWORD nPiece
 
 HRESULT ReadInPieces(const TraceHelper& scope, DEV_CTX* pDevCtx, BYTE ins, WORD wPosition,
                      Advance advance, BYTE* pOut, DWORD nLen, DWORD* pTotal) {
+  MR_TRACE("ReadInPieces");
   DWORD total = 0;
   DWORD position = wPosition;
   HRESULT hr = S_OK;

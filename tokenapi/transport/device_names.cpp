@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "foundation/trace/trace.h"
 #include "tokenapi/transport/device_ctx.h"
 #include "tokenapi/transport/hex_text.h"
 #include "tokenapi/transport/usb_ids.h"
@@ -9,6 +10,7 @@
 namespace merro::transport {
 
 bool ParseParentUsbIds(std::u16string_view parentId, WORD* pVendorId, WORD* pProductId) {
+  MR_TRACE("ParseParentUsbIds");
   const std::u16string_view prefix(kUsbIdPrefix);
   const std::u16string_view infix(kUsbPidInfix);
   if (parentId.size() < kProductIdOffset + 4 || parentId.substr(0, prefix.size()) != prefix ||
@@ -30,6 +32,7 @@ bool ParseParentUsbIds(std::u16string_view parentId, WORD* pVendorId, WORD* pPro
 }
 
 DWORD PackDeviceNames(const std::vector<std::string>& names, BYTE* pBuf, DWORD nCapacity) {
+  MR_TRACE("PackDeviceNames");
   size_t packed = 0;
   for (const std::string& name : names) {
     const size_t need = name.size() + 1;  // the name and its zero
@@ -48,6 +51,7 @@ DWORD PackDeviceNames(const std::vector<std::string>& names, BYTE* pBuf, DWORD n
 }
 
 MutexNameError DeviceMutexNameFromPath(std::string_view path, std::string* pName) {
+  MR_TRACE("DeviceMutexNameFromPath");
   const size_t rev = path.find("rev_");
   if (rev == std::string_view::npos) {
     return MutexNameError::NoRev;

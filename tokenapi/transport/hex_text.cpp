@@ -1,5 +1,7 @@
 #include "tokenapi/transport/hex_text.h"
 
+#include "foundation/trace/trace.h"
+
 namespace {
 
 // Value of one hexadecimal digit, or -1.
@@ -19,6 +21,7 @@ int HexDigit(char16_t c) {
 }  // namespace
 
 WORD HexTextToWord(const char16_t* pText) {
+  MR_TRACE("HexTextToWord");
   if (pText == nullptr) {
     return 0;
   }
@@ -34,6 +37,7 @@ WORD HexTextToWord(const char16_t* pText) {
 }
 
 void HexTextToBytes(const char16_t* pText, WORD* pOut, DWORD* pCount) {
+  MR_TRACE("HexTextToBytes");
   if (pCount == nullptr) {
     return;
   }

@@ -9,6 +9,7 @@
 #include "tokenapi/transport/win/scsi_transport.h"
 #endif
 #ifdef MERRO_WITH_SIMULATOR
+#include "foundation/trace/trace.h"
 #include "tokenapi/transport/sim/sim_transport.h"
 #endif
 
@@ -55,6 +56,7 @@ std::shared_ptr<Transport> g_configured;  // guarded by g_lock
 }  // namespace
 
 Transport& ActiveTransport() {
+  MR_TRACE("ActiveTransport");
   std::lock_guard<std::mutex> lock(g_lock);
   if (g_override) {
     return *g_override;
@@ -66,6 +68,7 @@ Transport& ActiveTransport() {
 }
 
 void SetTransportOverride(std::shared_ptr<Transport> transport) {
+  MR_TRACE("SetTransportOverride");
   std::lock_guard<std::mutex> lock(g_lock);
   g_override = std::move(transport);
 }

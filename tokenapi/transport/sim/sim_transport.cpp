@@ -24,6 +24,7 @@ class SimTransport final : public transport::Transport {
   explicit SimTransport(ChannelFactory factory) : m_factory(std::move(factory)) {}
 
   HRESULT Enumerate(std::vector<transport::DeviceEntry>* pDevices) override {
+  MR_TRACE("SimTransport::Enumerate");
     std::unique_ptr<SimChannel> channel;
     WireResponse response{};
     HRESULT hr = m_factory(&channel);
@@ -42,6 +43,7 @@ class SimTransport final : public transport::Transport {
   }
 
   HRESULT Open(const char* pszPath, HANDLE* phDevice) override {
+  MR_TRACE("SimTransport::Open");
     std::unique_ptr<SimChannel> channel;
     HRESULT hr = m_factory(&channel);
     if (FAILED(hr)) {
@@ -64,12 +66,14 @@ class SimTransport final : public transport::Transport {
   }
 
   HRESULT Close(HANDLE hDevice) override {
+  MR_TRACE("SimTransport::Close");
     std::lock_guard<std::mutex> lock(m_lock);
     return m_open.erase(reinterpret_cast<std::uintptr_t>(hDevice)) == 1 ? S_OK
                                                                        : FoldWin32Error(ERROR_INVALID_HANDLE);
   }
 
   HRESULT SendFrame(HANDLE hDevice, const BYTE* pFrame, DWORD nFrameLen, DWORD nTimeoutSec) override {
+  MR_TRACE("SimTransport::SendFrame");
     WireRequest out{WireOp::DataOut, Bytes(transport::kTokenCdb, transport::kTokenCdb + kCdbLen)};
     out.payload.insert(out.payload.end(), pFrame, pFrame + nFrameLen);
     WireResponse response{};
@@ -78,6 +82,7 @@ class SimTransport final : public transport::Transport {
 
   HRESULT ReceiveReply(HANDLE hDevice, BYTE (&reply)[transport::kReplyTransferLen],
                        DWORD nTimeoutSec) override {
+  MR_TRACE("SimTransport::ReceiveReply");
     ByteWriter in;
     in.Raw(transport::kTokenCdb, kCdbLen);
     in.U32(transport::kReplyTransferLen);

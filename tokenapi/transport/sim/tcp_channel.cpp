@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "foundation/result.h"
+#include "foundation/trace/trace.h"
 #include "tokenapi/transport/sim/sim_channel.h"
 #include "tokenapi/transport/sim/stream_socket.h"
 
@@ -16,6 +17,7 @@ class TcpChannel final : public SimChannel {
   explicit TcpChannel(std::unique_ptr<StreamSocket> socket) : m_socket(std::move(socket)) {}
 
   HRESULT Call(const WireRequest& request, WireResponse* pResponse, DWORD nTimeoutMs) override {
+  MR_TRACE("TcpChannel::Call");
     const Bytes out = EncodeRequest(request);
     HRESULT hr = m_socket->SendAll(out.data(), out.size(), nTimeoutMs);
     std::uint8_t header[kResponseHeaderLen];

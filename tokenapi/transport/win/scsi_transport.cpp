@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "foundation/result.h"
+#include "foundation/trace/trace.h"
 
 namespace merro::transport {
 namespace {
@@ -39,6 +40,7 @@ struct DeviceInfoSet {
 // The device-interface path of one member, converted to the ANSI code page,
 // and the instance ID of its parent USB device.
 bool ReadMember(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* pInterface, DeviceEntry* pEntry) {
+  MR_TRACE("ReadMember");
   DWORD needed = 0;
   if (!::SetupDiGetDeviceInterfaceDetailW(set, pInterface, nullptr, 0, &needed, nullptr) &&
       ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
@@ -76,6 +78,7 @@ bool ReadMember(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* pInterface, DeviceEntry*
 class ScsiTransport final : public Transport {
  public:
   HRESULT Enumerate(std::vector<DeviceEntry>* pDevices) override {
+  MR_TRACE("ScsiTransport::Enumerate");
     DeviceInfoSet set{::SetupDiGetClassDevsW(&kCdromInterface, nullptr, nullptr,
                                              DIGCF_PRESENT | DIGCF_DEVICEINTERFACE)};
     if (set.h == INVALID_HANDLE_VALUE) {
@@ -94,6 +97,7 @@ class ScsiTransport final : public Transport {
   }
 
   HRESULT Open(const char* pszPath, HANDLE* phDevice) override {
+  MR_TRACE("ScsiTransport::Open");
     const HANDLE h = ::CreateFileA(pszPath, GENERIC_READ | GENERIC_WRITE,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -105,10 +109,12 @@ class ScsiTransport final : public Transport {
   }
 
   HRESULT Close(HANDLE hDevice) override {
+  MR_TRACE("ScsiTransport::Close");
     return ::CloseHandle(hDevice) ? S_OK : LastErrorResult();
   }
 
   HRESULT SendFrame(HANDLE hDevice, const BYTE* pFrame, DWORD nFrameLen, DWORD nTimeoutSec) override {
+  MR_TRACE("ScsiTransport::SendFrame");
     std::vector<BYTE> buffer(kCommandTransferMax, 0);
     std::memcpy(buffer.data(), pFrame, nFrameLen);
     ScsiPassThroughRecord record;
@@ -122,6 +128,7 @@ class ScsiTransport final : public Transport {
   }
 
   HRESULT ReceiveReply(HANDLE hDevice, BYTE (&reply)[kReplyTransferLen], DWORD nTimeoutSec) override {
+  MR_TRACE("ScsiTransport::ReceiveReply");
     std::vector<BYTE> buffer(kCommandTransferMax, 0);
     ScsiPassThroughRecord record;
     PrepareScsiRecord(&record, true, buffer.data(), kReplyTransferLen, nTimeoutSec);
@@ -139,6 +146,7 @@ class ScsiTransport final : public Transport {
 
 void PrepareScsiRecord(ScsiPassThroughRecord* pRecord, bool dataIn, void* pBuffer,
                        ULONG nTransferLen, ULONG nTimeoutSec) {
+  MR_TRACE("PrepareScsiRecord");
   std::memset(pRecord, 0, sizeof *pRecord);
   SCSI_PASS_THROUGH_DIRECT& h = pRecord->header;
   h.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
