@@ -206,3 +206,44 @@ TEST(Trace, RegistrationIsInvisibleToCallers) {
 }
 
 }  // namespace
+
+namespace {
+
+#undef MR_TRACE_SOURCE
+#define MR_TRACE_SOURCE "Misc"
+
+HRESULT WorkOfTheMiscSource() {
+  MR_TRACE("ReadFileSimple");
+  MR_LOG_FAIL(L"ReadFile", L"bRetCode == FALSE", static_cast<HRESULT>(0x80070005));
+  return S_OK;
+}
+
+#undef MR_TRACE_SOURCE
+#define MR_TRACE_SOURCE __FILE__
+
+TEST(Trace, FailureLinesNameTheSourceAFileDeclares) {
+  CapturedTrace t(Deliverable::Provider, 0x02);
+  WorkOfTheMiscSource();
+  ASSERT_EQ(t.records.size(), 1u);
+  const std::vector<std::uint8_t> prefix = Utf16(u"[Misc(");
+  EXPECT_TRUE(std::equal(prefix.begin(), prefix.end() - 2, t.records[0].args[0].begin()));
+}
+
+TEST(Trace, EventRecordAndStartUpCalls) {
+  {
+    CapturedTrace t(Deliverable::Provider, 0x04);
+    merro::trace::WppTraceEvent(merro::trace::kMiscMessageGuid, 12, 0x04);
+    merro::trace::WppTraceEvent(merro::trace::kMiscMessageGuid, 13, 0x01);  // not enabled
+    ASSERT_EQ(t.records.size(), 1u);
+    EXPECT_EQ(t.records[0].number, 12);
+    EXPECT_TRUE(t.records[0].args.empty());
+  }
+  ::SetLastError(4321);
+  WppLoadTraceMessage();
+  WppInitUm();
+  WppCleanupUm();
+  EXPECT_EQ(::GetLastError(), 4321u);
+  EXPECT_FALSE(merro::trace::IsRegistered()) << "cleanup marks tracing off";
+}
+
+}  // namespace
