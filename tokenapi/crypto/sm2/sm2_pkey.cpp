@@ -27,11 +27,14 @@ std::optional<Sm2Curve> Sm2CurveOfKey(EVP_PKEY* pkey) {
   size_t nameLen = 0;
   if (EVP_PKEY_get_utf8_string_param(pkey, OSSL_PKEY_PARAM_GROUP_NAME, name, sizeof(name),
                                      &nameLen) == 1) {
+    // A named group is the recommended curve or no SM2 curve at all: the
+    // example curve has no name.
     if (OBJ_sn2nid(name) == NID_sm2) {
       return Sm2Curve::kRecommended;
     }
+    return std::nullopt;
   }
-  // Explicit parameters (the example curve has no name) or another name.
+  // Explicit parameters: compare them with both curves.
   OSSL_PARAM* raw = nullptr;
   if (EVP_PKEY_todata(pkey, EVP_PKEY_KEY_PARAMETERS, &raw) != 1) {
     return std::nullopt;
