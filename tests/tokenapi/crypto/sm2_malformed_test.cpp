@@ -314,6 +314,17 @@ TEST(Sm2Bytes, FixedWidthConversionsAndIdentityLimit) {
   EXPECT_EQ(0, SM2_BN2Bytes(big.get(), out.data()));
   EXPECT_EQ(Bytes(32, 0), out);
 
+  // Points: the generator lies on its own curve only; y + 1 lies on neither.
+  for (Sm2Curve curve : {Sm2Curve::kRecommended, Sm2Curve::kTest}) {
+    const Sm2CurveParams& cp = SM2_CurveParams(curve);
+    BnPtr gx = SM2_HexBn(cp.gx), gy = SM2_HexBn(cp.gy);
+    EXPECT_EQ(1, SM2_CheckPoint(gx.get(), gy.get(), curve));
+    const Sm2Curve other = curve == Sm2Curve::kTest ? Sm2Curve::kRecommended : Sm2Curve::kTest;
+    EXPECT_EQ(0, SM2_CheckPoint(gx.get(), gy.get(), other));
+    BN_add_word(gy.get(), 1);
+    EXPECT_EQ(0, SM2_CheckPoint(gx.get(), gy.get(), curve));
+  }
+
   // ENTL is a 16-bit bit count: identities of 8192 bytes or more are refused.
   const Sm2CurveParams& c = SM2_CurveParams(Sm2Curve::kRecommended);
   BnPtr a = SM2_HexBn(c.a), b = SM2_HexBn(c.b), gx = SM2_HexBn(c.gx), gy = SM2_HexBn(c.gy);
