@@ -1,0 +1,9 @@
+// The public token API: every entry point and the function table.
+#pragma once
+
+#include "tokenapi/api/crypto_api.h"
+#include "tokenapi/api/device_api.h"
+#include "tokenapi/api/file_api.h"
+#include "tokenapi/api/function_table.h"
+#include "tokenapi/api/pin_api.h"
+#include "tokenapi/api/token_name.h"
