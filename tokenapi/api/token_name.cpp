@@ -10,11 +10,11 @@
 #include "tokenapi/commands/file_commands.h"
 
 using merro::api::DeviceMutex;
+using merro::api::kResultBadArgument;
 using merro::api::RunEntryPoint;
 
 namespace {
 
-constexpr HRESULT kResultBadArgument = static_cast<HRESULT>(0x80070001);
 constexpr HRESULT kResultBufferTooSmall = static_cast<HRESULT>(0x80070003);
 constexpr HRESULT kResultBadLength = static_cast<HRESULT>(0x80070004);
 constexpr HRESULT kResultShortRead = static_cast<HRESULT>(0x8007000D);
