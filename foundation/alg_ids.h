@@ -1,6 +1,6 @@
 // Algorithm identifiers shared by the foundation and the layers above it:
 // the CryptoAPI ALG_IDs and key specifications the system maps, and the
-// token's key types.
+// token's key types and digest numbers.
 #pragma once
 
 #include "foundation/platform.h"
@@ -24,8 +24,8 @@
 #define CALG_SM3 0x0000800Fu
 #endif
 
-// The token's key types (one byte each, numbered with the token's other
-// algorithms, whose list is tokenapi/crypto/algorithms.h).
+// The token's key types and digest numbers (one byte each; the cipher
+// numbers are in tokenapi/crypto/algorithms.h).
 #ifndef MR_ALG_RSA1024
 #define MR_ALG_RSA1024 1
 #endif
@@ -34,4 +34,22 @@
 #endif
 #ifndef MR_ALG_SM2
 #define MR_ALG_SM2 0x11
+#endif
+#ifndef MR_ALG_MD5
+#define MR_ALG_MD5 10
+#endif
+#ifndef MR_ALG_SHA1
+#define MR_ALG_SHA1 11
+#endif
+#ifndef MR_ALG_SHA256
+#define MR_ALG_SHA256 12
+#endif
+#ifndef MR_ALG_SHA512
+#define MR_ALG_SHA512 13
+#endif
+#ifndef MR_ALG_SHA1_MD5
+#define MR_ALG_SHA1_MD5 14  // SHA-1 digest followed by the MD5 digest
+#endif
+#ifndef MR_ALG_SM3
+#define MR_ALG_SM3 18
 #endif

@@ -2,7 +2,6 @@
 
 #include "foundation/trace/trace.h"
 #include "tokenapi/commands/container_record.h"
-#include "tokenapi/crypto/algorithms.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "FunctionInterface"
