@@ -36,7 +36,7 @@ void RunOurs(benchmark::State& state, Setup setup, Update update) {
   Ctx ctx;
   setup(ctx);
   for (auto _ : state) {
-    std::uint32_t len = static_cast<std::uint32_t>(out.size());
+    DWORD len = static_cast<DWORD>(out.size());
     update(&ctx, in.data(), static_cast<std::uint32_t>(in.size()), out.data(), &len);
     benchmark::DoNotOptimize(out.data());
   }

@@ -262,7 +262,7 @@ INSTANTIATE_TEST_SUITE_P(Ciphers, BlockRules, ::testing::Values(kTdes, kSm4),
 TEST(CipherRoutines, RefuseUseWithoutKeyWrongKindAndBadDirection) {
   std::uint8_t in[16] = {};
   std::uint8_t out[32] = {};
-  std::uint32_t len = sizeof(out);
+  DWORD len = sizeof(out);
   SM4_CTX sm4;
   EXPECT_EQ(0, sm4update(&sm4, in, 16, out, &len));
   EXPECT_EQ(0u, len);
@@ -312,8 +312,8 @@ TEST(CipherRoutines, Rc4KeyLengthIsHonoured) {
   std::uint8_t zeros[16] = {};
   std::uint8_t sa[16];
   std::uint8_t sb[16];
-  std::uint32_t la = 16;
-  std::uint32_t lb = 16;
+  DWORD la = 16;
+  DWORD lb = 16;
   ASSERT_EQ(1, rc4update(&a, zeros, 16, sa, &la));
   ASSERT_EQ(1, rc4update(&b, zeros, 16, sb, &lb));
   EXPECT_NE(0, std::memcmp(sa, sb, 16));

@@ -137,7 +137,7 @@ void CheckRc4(const VecCase& c, std::mt19937& rng) {
   for (size_t p : pieces) {
     const size_t n = std::min(p, zeros.size() - at);
     Bytes chunk(n + 1);
-    std::uint32_t len = static_cast<std::uint32_t>(chunk.size());
+    DWORD len = static_cast<std::uint32_t>(chunk.size());
     ASSERT_EQ(1, rc4update(&state, zeros.data() + at, static_cast<std::uint32_t>(n),
                            chunk.data(), &len));
     ASSERT_EQ(n, len);

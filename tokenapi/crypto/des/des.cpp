@@ -64,18 +64,18 @@ MR_DES_CTX* OfKind(MR_DES_CTX* ctx, std::size_t passes) {
 }
 }  // namespace
 
-int desupdate(MR_DES_CTX* ctx, const std::uint8_t* in, std::uint32_t inLen, std::uint8_t* out,
-              std::uint32_t* pOutLen) {
+int desupdate(MR_DES_CTX* ctx, const std::uint8_t* in, DWORD inLen, std::uint8_t* out,
+              DWORD* pOutLen) {
   return ContextUpdate(OfKind(ctx, 1), in, inLen, out, pOutLen);
 }
-int desfinal(MR_DES_CTX* ctx, std::uint8_t* out, std::uint32_t* pOutLen) {
+int desfinal(MR_DES_CTX* ctx, std::uint8_t* out, DWORD* pOutLen) {
   return ContextFinal(OfKind(ctx, 1), out, pOutLen);
 }
-int des3update(MR_DES_CTX* ctx, const std::uint8_t* in, std::uint32_t inLen, std::uint8_t* out,
-               std::uint32_t* pOutLen) {
+int des3update(MR_DES_CTX* ctx, const std::uint8_t* in, DWORD inLen, std::uint8_t* out,
+               DWORD* pOutLen) {
   return ContextUpdate(OfKind(ctx, 3), in, inLen, out, pOutLen);
 }
-int des3final(MR_DES_CTX* ctx, std::uint8_t* out, std::uint32_t* pOutLen) {
+int des3final(MR_DES_CTX* ctx, std::uint8_t* out, DWORD* pOutLen) {
   return ContextFinal(OfKind(ctx, 3), out, pOutLen);
 }
 

@@ -15,6 +15,8 @@
 
 #include <cstdint>
 
+#include "foundation/platform.h"
+
 #include "tokenapi/crypto/des/des_core.h"
 #include "tokenapi/crypto/modes/block_mode.h"
 
@@ -45,11 +47,11 @@ int des3key(MR_DES_CTX* ctx, std::uint32_t direction, const std::uint8_t* key, s
             const std::uint8_t* iv);
 
 // Update and final of single DES (algorithm 2) and triple DES (3 and 4).
-int desupdate(MR_DES_CTX* ctx, const std::uint8_t* in, std::uint32_t inLen, std::uint8_t* out,
-              std::uint32_t* pOutLen);
-int desfinal(MR_DES_CTX* ctx, std::uint8_t* out, std::uint32_t* pOutLen);
-int des3update(MR_DES_CTX* ctx, const std::uint8_t* in, std::uint32_t inLen, std::uint8_t* out,
-               std::uint32_t* pOutLen);
-int des3final(MR_DES_CTX* ctx, std::uint8_t* out, std::uint32_t* pOutLen);
+int desupdate(MR_DES_CTX* ctx, const std::uint8_t* in, DWORD inLen, std::uint8_t* out,
+              DWORD* pOutLen);
+int desfinal(MR_DES_CTX* ctx, std::uint8_t* out, DWORD* pOutLen);
+int des3update(MR_DES_CTX* ctx, const std::uint8_t* in, DWORD inLen, std::uint8_t* out,
+               DWORD* pOutLen);
+int des3final(MR_DES_CTX* ctx, std::uint8_t* out, DWORD* pOutLen);
 
 }  // namespace merro::crypto

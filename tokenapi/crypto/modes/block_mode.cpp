@@ -11,7 +11,7 @@ namespace {
 // dst = a XOR b over n bytes (n is 8 or 16), eight bytes at a time.
 inline void XorInto(std::uint8_t* dst, const std::uint8_t* a, const std::uint8_t* b,
                     std::size_t n) {
-  for (std::size_t i = 0; i < n; i += 8) {
+  for (std::size_t i = 0; i < n && i < kMaxCipherBlockBytes; i += 8) {
     std::uint64_t x;
     std::uint64_t y;
     std::memcpy(&x, a + i, 8);

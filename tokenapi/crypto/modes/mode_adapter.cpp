@@ -3,13 +3,13 @@
 namespace merro::crypto {
 
 namespace {
-int Report(ModeResult result, std::size_t written, std::uint32_t* pOutLen) {
+int Report(ModeResult result, std::size_t written, DWORD* pOutLen) {
   switch (result) {
     case ModeResult::kOk:
-      *pOutLen = static_cast<std::uint32_t>(written);
+      *pOutLen = static_cast<DWORD>(written);
       return 1;
     case ModeResult::kBufferTooSmall:
-      *pOutLen = static_cast<std::uint32_t>(written);
+      *pOutLen = static_cast<DWORD>(written);
       return 0;
     default:
       *pOutLen = 0;
@@ -18,7 +18,7 @@ int Report(ModeResult result, std::size_t written, std::uint32_t* pOutLen) {
 }
 }  // namespace
 
-int ModeFail(std::uint32_t* pOutLen) {
+int ModeFail(DWORD* pOutLen) {
   if (pOutLen != nullptr) {
     *pOutLen = 0;
   }
@@ -26,7 +26,7 @@ int ModeFail(std::uint32_t* pOutLen) {
 }
 
 int ModeUpdate(const BlockCipher& cipher, BlockMode& mode, const std::uint8_t* in,
-               std::uint32_t inLen, std::uint8_t* out, std::uint32_t* pOutLen) {
+               DWORD inLen, std::uint8_t* out, DWORD* pOutLen) {
   if (pOutLen == nullptr || in == nullptr || out == nullptr) {
     return ModeFail(pOutLen);
   }
@@ -36,7 +36,7 @@ int ModeUpdate(const BlockCipher& cipher, BlockMode& mode, const std::uint8_t* i
 }
 
 int ModeFinal(const BlockCipher& cipher, BlockMode& mode, std::uint8_t* out,
-              std::uint32_t* pOutLen) {
+              DWORD* pOutLen) {
   if (pOutLen == nullptr || out == nullptr) {
     return ModeFail(pOutLen);
   }
@@ -45,12 +45,12 @@ int ModeFinal(const BlockCipher& cipher, BlockMode& mode, std::uint8_t* out,
   return Report(result, written, pOutLen);
 }
 
-int ContextUpdate(ModeCipherContext* ctx, const std::uint8_t* in, std::uint32_t inLen,
-                  std::uint8_t* out, std::uint32_t* pOutLen) {
+int ContextUpdate(ModeCipherContext* ctx, const std::uint8_t* in, DWORD inLen,
+                  std::uint8_t* out, DWORD* pOutLen) {
   return ctx == nullptr ? ModeFail(pOutLen) : ModeUpdate(*ctx, ctx->mode, in, inLen, out, pOutLen);
 }
 
-int ContextFinal(ModeCipherContext* ctx, std::uint8_t* out, std::uint32_t* pOutLen) {
+int ContextFinal(ModeCipherContext* ctx, std::uint8_t* out, DWORD* pOutLen) {
   return ctx == nullptr ? ModeFail(pOutLen) : ModeFinal(*ctx, ctx->mode, out, pOutLen);
 }
 

@@ -7,22 +7,24 @@
 
 #include <cstdint>
 
+#include "foundation/platform.h"
+
 #include "tokenapi/crypto/modes/block_cipher.h"
 #include "tokenapi/crypto/modes/block_mode.h"
 
 namespace merro::crypto {
 
 int ModeUpdate(const BlockCipher& cipher, BlockMode& mode, const std::uint8_t* in,
-               std::uint32_t inLen, std::uint8_t* out, std::uint32_t* pOutLen);
+               DWORD inLen, std::uint8_t* out, DWORD* pOutLen);
 int ModeFinal(const BlockCipher& cipher, BlockMode& mode, std::uint8_t* out,
-              std::uint32_t* pOutLen);
+              DWORD* pOutLen);
 
 // Failure without output: *pOutLen (when given) becomes 0; returns 0.
-int ModeFail(std::uint32_t* pOutLen);
+int ModeFail(DWORD* pOutLen);
 
 // The same for a context that carries its own engine; a null context fails.
-int ContextUpdate(ModeCipherContext* ctx, const std::uint8_t* in, std::uint32_t inLen,
-                  std::uint8_t* out, std::uint32_t* pOutLen);
-int ContextFinal(ModeCipherContext* ctx, std::uint8_t* out, std::uint32_t* pOutLen);
+int ContextUpdate(ModeCipherContext* ctx, const std::uint8_t* in, DWORD inLen,
+                  std::uint8_t* out, DWORD* pOutLen);
+int ContextFinal(ModeCipherContext* ctx, std::uint8_t* out, DWORD* pOutLen);
 
 }  // namespace merro::crypto

@@ -8,7 +8,7 @@ namespace merro::crypto {
 
 MR_RC4_KEY::~MR_RC4_KEY() { SecureWipe(s, sizeof(s)); }
 
-int rc4key(const std::uint8_t* key, std::uint32_t keyLen, MR_RC4_KEY* state) {
+int rc4key(const std::uint8_t* key, DWORD keyLen, MR_RC4_KEY* state) {
   if (key == nullptr || state == nullptr || keyLen == 0 || keyLen > kRc4MaxKeyBytes) {
     return 0;
   }
@@ -26,8 +26,8 @@ int rc4key(const std::uint8_t* key, std::uint32_t keyLen, MR_RC4_KEY* state) {
   return 1;
 }
 
-int rc4update(MR_RC4_KEY* state, const std::uint8_t* in, std::uint32_t len, std::uint8_t* out,
-              std::uint32_t* pOutLen) {
+int rc4update(MR_RC4_KEY* state, const std::uint8_t* in, DWORD len, std::uint8_t* out,
+              DWORD* pOutLen) {
   if (pOutLen == nullptr) {
     return 0;
   }
@@ -57,7 +57,7 @@ int rc4update(MR_RC4_KEY* state, const std::uint8_t* in, std::uint32_t len, std:
   return 1;
 }
 
-int rc4final(MR_RC4_KEY* state, std::uint32_t* pOutLen) {
+int rc4final(MR_RC4_KEY* state, DWORD* pOutLen) {
   if (state == nullptr || pOutLen == nullptr) {
     return 0;
   }

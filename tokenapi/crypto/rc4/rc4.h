@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "foundation/platform.h"
+
 namespace merro::crypto {
 
 constexpr std::size_t kRc4MaxKeyBytes = 256;
@@ -25,14 +27,14 @@ struct MR_RC4_KEY {
 
 // The key schedule over keyLen (1 to 256) bytes of key; 0 when key or state
 // is null or keyLen is out of range.
-int rc4key(const std::uint8_t* key, std::uint32_t keyLen, MR_RC4_KEY* state);
+int rc4key(const std::uint8_t* key, DWORD keyLen, MR_RC4_KEY* state);
 // XORs len bytes of key stream into out (out may be in). *pOutLen holds the
 // room of out on entry and len on return; when the room is short nothing
 // is written, 0 is returned and *pOutLen holds len. 0 also when state, in or
 // out is null or the state has no key.
-int rc4update(MR_RC4_KEY* state, const std::uint8_t* in, std::uint32_t len, std::uint8_t* out,
-              std::uint32_t* pOutLen);
+int rc4update(MR_RC4_KEY* state, const std::uint8_t* in, DWORD len, std::uint8_t* out,
+              DWORD* pOutLen);
 // RC4 holds nothing back: *pOutLen = 0. 0 when state or pOutLen is null.
-int rc4final(MR_RC4_KEY* state, std::uint32_t* pOutLen);
+int rc4final(MR_RC4_KEY* state, DWORD* pOutLen);
 
 }  // namespace merro::crypto

@@ -30,12 +30,12 @@ int sm4key(SM4_CTX* ctx, std::uint32_t encrypt, const std::uint8_t* key, const s
   return 1;
 }
 
-int sm4update(SM4_CTX* ctx, const std::uint8_t* in, std::uint32_t inLen, std::uint8_t* out,
-              std::uint32_t* pOutLen) {
+int sm4update(SM4_CTX* ctx, const std::uint8_t* in, DWORD inLen, std::uint8_t* out,
+              DWORD* pOutLen) {
   return ContextUpdate(ctx, in, inLen, out, pOutLen);
 }
 
-int sm4final(SM4_CTX* ctx, std::uint8_t* out, std::uint32_t* pOutLen) {
+int sm4final(SM4_CTX* ctx, std::uint8_t* out, DWORD* pOutLen) {
   return ContextFinal(ctx, out, pOutLen);
 }
 

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "foundation/platform.h"
+
 #include "tokenapi/crypto/modes/block_mode.h"
 #include "tokenapi/crypto/sm4/sm4_core.h"
 
@@ -33,8 +35,8 @@ struct SM4_CTX final : ModeCipherContext {
 // zeros. 0 when ctx or key is null or encrypt is neither 0 nor 1.
 int sm4key(SM4_CTX* ctx, std::uint32_t encrypt, const std::uint8_t* key, const std::uint8_t* iv,
            std::uint32_t mode);
-int sm4update(SM4_CTX* ctx, const std::uint8_t* in, std::uint32_t inLen, std::uint8_t* out,
-              std::uint32_t* pOutLen);
-int sm4final(SM4_CTX* ctx, std::uint8_t* out, std::uint32_t* pOutLen);
+int sm4update(SM4_CTX* ctx, const std::uint8_t* in, DWORD inLen, std::uint8_t* out,
+              DWORD* pOutLen);
+int sm4final(SM4_CTX* ctx, std::uint8_t* out, DWORD* pOutLen);
 
 }  // namespace merro::crypto
