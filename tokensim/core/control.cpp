@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "tokensim/core/simulator.h"
+#include "tokensim/handlers/provisioning.h"
 
 namespace merro::tokensim {
 namespace {
@@ -172,6 +173,9 @@ bool Simulator::ControlLocked(const std::vector<std::string>& words, std::string
     }
     token.Faults().Add(fault);
     return true;
+  }
+  if (verb == "provision") {
+    return ProvisionCommand(token, words, pAnswer);
   }
   return Refuse(pAnswer, "unknown command: " + verb);
 }

@@ -20,5 +20,11 @@ constexpr std::uint16_t kOffsetBeyondFile = 0x6B00;     // offset/page/unit past
 constexpr std::uint16_t kInsUnknown = 0x6D00;
 constexpr std::uint16_t kClassUnknown = 0x6E00;
 constexpr std::uint16_t kInternal = 0x6F00;             // a reply that cannot be carried
+constexpr std::uint16_t kWrongPin = 0x63C0;             // | tries left; 63C0: blocked
+constexpr std::uint16_t kAuthBlocked = 0x6983;          // authentication key out of tries
+constexpr std::uint16_t kSmDataWrong = 0x6988;          // protected data do not decrypt
+constexpr std::uint16_t kKeyNotFound = 0x6A88;          // no such PIN or key object
+constexpr std::uint16_t kUserCancelled = 0xFF06;        // C pressed on the display
+constexpr std::uint16_t kConfirmTimeout = 0xFF07;       // no button pressed in time
 
 }  // namespace merro::tokensim::sw
