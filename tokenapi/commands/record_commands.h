@@ -5,6 +5,7 @@
 #pragma once
 
 #include "foundation/platform.h"
+#include "foundation/trace/trace.h"
 #include "tokenapi/transport/device_ctx.h"
 
 // Copies the 76-byte record of slot bySlot (0 to 3) to pOutbuf. *pOutlen:
@@ -25,3 +26,20 @@ HRESULT mr_UpdateRecord(DEV_CTX* pDevCtx, BYTE bySlot, const BYTE* pInbuf, DWORD
 // Frees a slot (76 bytes of 0xFF) and clears the index bytes that name it.
 // A free slot fails with 0x80006A83.
 HRESULT mr_DeleteRecord(DEV_CTX* pDevCtx, BYTE bySlot);
+
+namespace merro::commands {
+
+// Records that container file wFileId now holds data: when its kind (low 4
+// bits) is `kind` and it is a file of slots 0 to 3, selects CTNR_FID and ORs
+// the kind bit into the slot's flag (steps "mr_SelectFile(CTNR_FID)" and
+// "mr_UpdateRecord" of `scope`). Any other file leaves the records alone
+// (step "CHECK Container key type") with result 0.
+HRESULT MarkContainerFile(const TraceHelper& scope, DEV_CTX* pDevCtx, WORD wFileId, BYTE kind);
+
+// Selects CTNR_INDEX and reads its 8 bytes into pIndex (steps
+// "mr_SelectFile(CTNR_INDEX)", "mr_ReadFile(CTNR_INDEX)"); writes them back
+// into the selected index (step "mr_WriteFile(CTNR_INDEX)").
+HRESULT ReadContainerIndex(const TraceHelper& scope, DEV_CTX* pDevCtx, BYTE* pIndex);
+HRESULT WriteContainerIndex(const TraceHelper& scope, DEV_CTX* pDevCtx, const BYTE* pIndex);
+
+}  // namespace merro::commands

@@ -88,9 +88,8 @@ void ImportWrappingKey(Token& token, const Command& cmd, Reply& reply) {
   if (ImportTarget(token, cmd, 0x00, reply) == nullptr) {
     return;
   }
-  const std::uint16_t status = keywrap::UnwrapKey(token, staging.wrappedKeyBlock.data(),
-                                                  staging.wrappedKeyBlock.size(),
-                                                  &staging.wrappingKey);
+  const std::uint16_t status = keywrap::UnwrapKey(
+      token, staging.wrappedKeyBlock.data(), staging.wrappedKeyBlock.size(), &staging.wrappingKey);
   if (status != sw::kOk) {
     staging.Clear();
     reply.Fail(status);

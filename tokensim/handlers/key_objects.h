@@ -23,11 +23,11 @@ constexpr std::uint8_t kFlagModified = 0x01;  // changed since it was written
 
 struct KeyObject {
   ~KeyObject();
-  std::uint8_t type = 0;        // 0x30 user PIN ... 0x34 configuration key
+  std::uint8_t type = 0;  // 0x30 user PIN ... 0x34 configuration key
   std::uint8_t usage = 0;
-  std::uint8_t attribute = 0;   // 0x11 for the user PIN
+  std::uint8_t attribute = 0;  // 0x11 for the user PIN
   std::uint8_t retryLimit = 0;
-  std::uint8_t triesLeft = 0;   // the retry limit when written
+  std::uint8_t triesLeft = 0;  // the retry limit when written
   std::uint8_t flags = 0;
   std::array<std::uint8_t, kValueLen> value{};
 };

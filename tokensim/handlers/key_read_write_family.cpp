@@ -118,8 +118,7 @@ void StartRsaHalf(Token& token, const Command& cmd, RsaHalfWrite& half, Reply& r
 }
 
 // One 128-byte part of d or n at the place P2 names.
-bool TakePart(const Command& cmd, SecretBytes& target, std::array<bool, 2>& parts,
-              Reply& reply) {
+bool TakePart(const Command& cmd, SecretBytes& target, std::array<bool, 2>& parts, Reply& reply) {
   const int part = PartIndex(cmd.p2, target.size());
   if (part < 0) {
     reply.Fail(sw::kIncorrectP1P2);

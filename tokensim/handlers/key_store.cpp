@@ -24,10 +24,14 @@ constexpr size_t kPrivSm2D = kPrivateOffset + 1;
 
 constexpr std::uint8_t kExponent65537[3] = {0x01, 0x00, 0x01};
 
-bool IsKeyAlg(std::uint8_t alg) { return alg == kAlgRsa1024 || alg == kAlgRsa2048 || alg == kAlgSm2; }
+bool IsKeyAlg(std::uint8_t alg) {
+  return alg == kAlgRsa1024 || alg == kAlgRsa2048 || alg == kAlgSm2;
+}
 
 std::uint8_t* At(TokenFile& file, size_t offset) { return file.content.data() + offset; }
-const std::uint8_t* At(const TokenFile& file, size_t offset) { return file.content.data() + offset; }
+const std::uint8_t* At(const TokenFile& file, size_t offset) {
+  return file.content.data() + offset;
+}
 
 EvpPkeyPtr FromParams(const char* type, ParamBldPtr& bld, int selection) {
   const ParamPtr params(OSSL_PARAM_BLD_to_param(bld.get()));
@@ -115,17 +119,19 @@ TokenFile* FindKeyFile(Token& token, std::uint16_t fid, std::uint16_t* pSw) {
 }
 
 std::uint8_t PublicAlgorithm(const TokenFile& file) {
-  const std::uint8_t alg = file.content.size() >= kKeyFileMinSize ? *At(file, kPublicOffset) : kNoKey;
+  const std::uint8_t alg =
+      file.content.size() >= kKeyFileMinSize ? *At(file, kPublicOffset) : kNoKey;
   return IsKeyAlg(alg) ? alg : kNoKey;
 }
 
 std::uint8_t PrivateAlgorithm(const TokenFile& file) {
-  const std::uint8_t alg = file.content.size() >= kKeyFileMinSize ? *At(file, kPrivateOffset) : kNoKey;
+  const std::uint8_t alg =
+      file.content.size() >= kKeyFileMinSize ? *At(file, kPrivateOffset) : kNoKey;
   return IsKeyAlg(alg) ? alg : kNoKey;
 }
 
-void WriteRsaPublic(TokenFile& file, std::uint8_t alg, const std::uint8_t* n,
-                    const std::uint8_t* e, size_t eLen) {
+void WriteRsaPublic(TokenFile& file, std::uint8_t alg, const std::uint8_t* n, const std::uint8_t* e,
+                    size_t eLen) {
   std::fill(At(file, kPublicOffset), At(file, kPrivateOffset), 0xFF);
   *At(file, kPublicOffset) = alg;
   std::memcpy(At(file, kPubN), n, ModulusLen(alg));
@@ -246,8 +252,7 @@ bool StoreKeyPair(TokenFile& file, const EVP_PKEY* key) {
   }
   const BnPtr bnE(rawE);
   const int eLen = BN_num_bytes(bnE.get());
-  if (eLen < 1 || eLen > static_cast<int>(kRsaExponentMax) ||
-      BN_bn2bin(bnE.get(), e) != eLen) {
+  if (eLen < 1 || eLen > static_cast<int>(kRsaExponentMax) || BN_bn2bin(bnE.get(), e) != eLen) {
     return false;
   }
   WriteRsaPublic(file, alg, n.data(), e, static_cast<size_t>(eLen));

@@ -43,8 +43,8 @@ std::uint8_t PrivateAlgorithm(const TokenFile& file);
 // Raw halves. RSA: n of ModulusLen(alg) bytes, e of 1 to 4 bytes, d of
 // ModulusLen(alg) bytes. SM2: x, y, d of 32 bytes each. Readers return
 // false when the half is empty or of another algorithm.
-void WriteRsaPublic(TokenFile& file, std::uint8_t alg, const std::uint8_t* n,
-                    const std::uint8_t* e, size_t eLen);
+void WriteRsaPublic(TokenFile& file, std::uint8_t alg, const std::uint8_t* n, const std::uint8_t* e,
+                    size_t eLen);
 void WriteRsaPrivate(TokenFile& file, std::uint8_t alg, const std::uint8_t* n,
                      const std::uint8_t* d);
 void WriteSm2Public(TokenFile& file, const std::uint8_t* x, const std::uint8_t* y);

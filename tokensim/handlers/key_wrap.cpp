@@ -21,8 +21,7 @@ std::uint16_t UnwrapKey(Token& token, const std::uint8_t* block, size_t n, Secre
     return sw::kConditionsNotSatisfied;
   }
   SecretBytes plain;
-  if (!Sm2DecryptRaw(key.get(), block, kWrappedWrapKeyLen, &plain) ||
-      plain.size() != kWrapKeyLen) {
+  if (!Sm2DecryptRaw(key.get(), block, kWrappedWrapKeyLen, &plain) || plain.size() != kWrapKeyLen) {
     return sw::kIncorrectData;
   }
   pKey->bytes().swap(plain.bytes());

@@ -17,11 +17,11 @@ namespace merro::tokensim::keywrap {
 
 constexpr std::uint16_t kUnwrapKeyFid = 0x0012;
 constexpr size_t kWrapKeyLen = 16;
-constexpr size_t kWrappedWrapKeyLen = 113;   // 04 || x1 || y1 || C2 (16) || C3
-constexpr size_t kWrapKeyBlockLen = 128;     // the 113 bytes, then zeros
+constexpr size_t kWrappedWrapKeyLen = 113;  // 04 || x1 || y1 || C2 (16) || C3
+constexpr size_t kWrapKeyBlockLen = 128;    // the 113 bytes, then zeros
 constexpr size_t kRsaPairBlocks = 5;
-constexpr size_t kRsaPairLen = 640;          // n (256) || d (256) || e (4) || zeros
-constexpr size_t kSm2PairPlainLen = 96;      // x || y || d
+constexpr size_t kRsaPairLen = 640;      // n (256) || d (256) || e (4) || zeros
+constexpr size_t kSm2PairPlainLen = 96;  // x || y || d
 constexpr size_t kSm2PairBlobLen = kWrappedWrapKeyLen + kSm2PairPlainLen;  // 209
 
 // The SM4 key of a wrapped-key block of n bytes (113 bytes of SM2
