@@ -3,6 +3,7 @@
 // apart; OpenSSL's SM4 is the oracle.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -45,8 +46,9 @@ class SecureMessaging : public merro::testing::RecordingTest {
   }
   // A secure-messaging block: L, then the data.
   Bytes Block(const Bytes& data) {
-    Bytes plain{static_cast<BYTE>(data.size())};
-    plain.insert(plain.end(), data.begin(), data.end());
+    Bytes plain(1 + data.size());
+    plain[0] = static_cast<BYTE>(data.size());
+    std::copy(data.begin(), data.end(), plain.begin() + 1);
     return Sm4(true, plain);
   }
   HRESULT Send(BYTE cla, BYTE le, const Bytes& data, Bytes* pReply = nullptr) {
