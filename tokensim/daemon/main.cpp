@@ -1,10 +1,14 @@
 // merro-tokensim: the token simulator daemon.
 //
 //   merro-tokensim --port N [--tokens N] [--image FILE] [--port-file FILE]
+//                  [--provision]
 //
 // Listens on 127.0.0.1 only. --port 0 takes a free port; --port-file then
 // tells which (the number and a newline, written once listening). --image
-// keeps the tokens across restarts. SIGINT/SIGTERM save and stop.
+// keeps the tokens across restarts. --provision gives every token at start
+// what the factory would (PIN file with the factory PINs, the external
+// authentication keys, a temporary SM2 key pair), as the control command
+// "provision" does. SIGINT/SIGTERM save and stop.
 #include <signal.h>
 
 #include <atomic>
@@ -27,10 +31,12 @@ int Usage(const std::string& why) {
   std::fprintf(stderr,
                "merro-tokensim: %s\n"
                "usage: merro-tokensim --port N [--tokens N] [--image FILE] [--port-file FILE]\n"
+               "                      [--provision]\n"
                "  --port N       TCP port on 127.0.0.1 (0: any free port)\n"
                "  --tokens N     number of simulated tokens, 1 to 16 (default 2)\n"
                "  --image FILE   keep the tokens in FILE across restarts\n"
-               "  --port-file F  write the port listened on to F\n",
+               "  --port-file F  write the port listened on to F\n"
+               "  --provision    provision every token at start (factory PINs and keys)\n",
                why.c_str());
   return 2;
 }
@@ -54,12 +60,16 @@ bool ParseUnsigned(const char* text, unsigned long max, unsigned long* pValue) {
 int main(int argc, char** argv) {
   unsigned long port = 0, tokens = 2;
   bool havePort = false;
+  bool provision = false;
   std::string image, portFile;
-  // Every argument takes a value: --name value.
+  // Every argument but --provision takes a value: --name value.
   for (int i = 1; i < argc; i += 2) {
     const std::string arg = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-    if (arg == "--port") {
+    if (arg == "--provision") {
+      provision = true;
+      --i;
+    } else if (arg == "--port") {
       if (!ParseUnsigned(value, 65535, &port)) {
         return Usage("--port wants a number from 0 to 65535");
       }
@@ -91,6 +101,13 @@ int main(int argc, char** argv) {
   if (!simulator) {
     std::fprintf(stderr, "merro-tokensim: %s\n", error.c_str());
     return 1;
+  }
+  for (size_t i = 0; provision && i < simulator->TokenCount(); ++i) {
+    std::string answer;
+    if (!simulator->Control("provision " + std::to_string(i), &answer)) {
+      std::fprintf(stderr, "merro-tokensim: provisioning token %zu: %s\n", i, answer.c_str());
+      return 1;
+    }
   }
   merro::tokensim::Server server(*simulator);
   if (!server.Listen(static_cast<std::uint16_t>(port), &error)) {
