@@ -6,15 +6,17 @@
 #include "foundation/alg_ids.h"
 #include "foundation/result.h"
 #include "tokenapi/commands/command_exchange.h"
+#include "tokenapi/commands/routine_steps.h"
 #include "tokenapi/commands/rsa_private_commands.h"
 #include "tokenapi/commands/sign_exchange.h"
 
 namespace {
 
+using merro::commands::kResultBadArgument;
+using merro::commands::kResultBufferTooSmall;
+
 using merro::apdu::Apdu;
 
-constexpr HRESULT kBadArgument = static_cast<HRESULT>(0x80070001);
-constexpr HRESULT kBufferTooSmall = static_cast<HRESULT>(0x80070003);
 
 constexpr BYTE kInsSm2Display = 0x59;
 constexpr BYTE kInsRsaDisplay = 0x40;
@@ -108,13 +110,13 @@ void SetResultPollSleep(std::function<void(DWORD)> sleep) {
 HRESULT mr_SM2SignXML(DEV_CTX* pDevCtx, WORD wKeyFID, const BYTE* pDispbuf, DWORD nDisplen,
                       BYTE* pSignbuf, DWORD* pSignlen) {
   MR_TRACE("mr_SM2SignXML");
-  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
-  MR_FAIL_IF(pDispbuf == nullptr && nDisplen != 0, L"CHECK pDispbuf", kBadArgument);
-  MR_FAIL_IF(pSignbuf == nullptr, L"CHECK pSignbuf", kBadArgument);
-  MR_FAIL_IF(pSignlen == nullptr, L"CHECK pSignlen", kBadArgument);
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kResultBadArgument);
+  MR_FAIL_IF(pDispbuf == nullptr && nDisplen != 0, L"CHECK pDispbuf", kResultBadArgument);
+  MR_FAIL_IF(pSignbuf == nullptr, L"CHECK pSignbuf", kResultBadArgument);
+  MR_FAIL_IF(pSignlen == nullptr, L"CHECK pSignlen", kResultBadArgument);
   // Checked before the user is asked: a signature the buffer cannot take
   // would be lost after the confirmation.
-  MR_FAIL_IF(*pSignlen < MR_SM2_SIGNATURE_LEN, L"CHECK *pSignlen SIZE", kBufferTooSmall);
+  MR_FAIL_IF(*pSignlen < MR_SM2_SIGNATURE_LEN, L"CHECK *pSignlen SIZE", kResultBufferTooSmall);
 
   BYTE start[merro::commands::kSm2StartDataLen];
   merro::commands::Sm2StartData(wKeyFID, start);
@@ -141,17 +143,17 @@ HRESULT mr_SM2SignXML(DEV_CTX* pDevCtx, WORD wKeyFID, const BYTE* pDispbuf, DWOR
 HRESULT mr_RSASignXML(DEV_CTX* pDevCtx, WORD wKeyFID, BYTE byKeyType, BYTE byHashType,
                       const BYTE* pDispbuf, DWORD nDisplen, BYTE* pSignbuf, DWORD* pSignlen) {
   MR_TRACE("mr_RSASignXML");
-  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
-  MR_FAIL_IF(pDispbuf == nullptr && nDisplen != 0, L"CHECK pDispbuf", kBadArgument);
-  MR_FAIL_IF(pSignbuf == nullptr, L"CHECK pSignbuf", kBadArgument);
-  MR_FAIL_IF(pSignlen == nullptr, L"CHECK pSignlen", kBadArgument);
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kResultBadArgument);
+  MR_FAIL_IF(pDispbuf == nullptr && nDisplen != 0, L"CHECK pDispbuf", kResultBadArgument);
+  MR_FAIL_IF(pSignbuf == nullptr, L"CHECK pSignbuf", kResultBadArgument);
+  MR_FAIL_IF(pSignlen == nullptr, L"CHECK pSignlen", kResultBadArgument);
   merro::commands::TokenHashCode hash{};
   if (byHashType != MR_ALG_SHA256 || !merro::commands::LookupTokenHash(byHashType, false, &hash)) {
     MR_LOG_FAIL(L"Invalid Hash Type", L"display signing takes SHA-256 only", MR_E_INVALID_HASH_TYPE);
     return MR_E_INVALID_HASH_TYPE;
   }
   MR_FAIL_IF(*pSignlen < merro::commands::ModulusLenOf(byKeyType), L"CHECK *pSignlen SIZE",
-             kBufferTooSmall);
+             kResultBufferTooSmall);
 
   const merro::commands::FileIdBytes fid(wKeyFID);
   const BYTE start[3] = {fid.bytes[0], fid.bytes[1], hash.code};

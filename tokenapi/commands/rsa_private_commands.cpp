@@ -3,17 +3,19 @@
 #include "foundation/alg_ids.h"
 #include "foundation/secure_wipe.h"
 #include "tokenapi/commands/command_exchange.h"
+#include "tokenapi/commands/routine_steps.h"
 #include "tokenapi/commands/sign_exchange.h"
 
 namespace {
+
+using merro::commands::kResultBadArgument;
+using merro::commands::kResultBadLength;
+using merro::commands::kResultBufferTooSmall;
 
 using merro::apdu::Apdu;
 using merro::commands::KeySizeFlag;
 using merro::commands::ModulusLenOf;
 
-constexpr HRESULT kBadArgument = static_cast<HRESULT>(0x80070001);
-constexpr HRESULT kBufferTooSmall = static_cast<HRESULT>(0x80070003);
-constexpr HRESULT kBadLength = static_cast<HRESULT>(0x80070004);
 
 constexpr BYTE kInsRawPrivate = 0x38;
 constexpr BYTE kInsSignData = 0x80;
@@ -84,14 +86,14 @@ HRESULT ReadResultHalves(const TraceHelper& scope, DEV_CTX* pDevCtx, BYTE ins, B
 HRESULT mr_RSAPriKeyRaw(DEV_CTX* pDevCtx, WORD wKeyFID, BYTE byKeyType, const BYTE* pInbuf,
                         DWORD nInlen, BYTE* pOutbuf, DWORD* pOutLen) {
   MR_TRACE("mr_RSAPriKeyRaw");
-  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
-  MR_FAIL_IF(pInbuf == nullptr, L"CHECK pInbuf", kBadArgument);
-  MR_FAIL_IF(pOutbuf == nullptr, L"CHECK pOutbuf", kBadArgument);
-  MR_FAIL_IF(pOutLen == nullptr, L"CHECK pOutLen", kBadArgument);
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kResultBadArgument);
+  MR_FAIL_IF(pInbuf == nullptr, L"CHECK pInbuf", kResultBadArgument);
+  MR_FAIL_IF(pOutbuf == nullptr, L"CHECK pOutbuf", kResultBadArgument);
+  MR_FAIL_IF(pOutLen == nullptr, L"CHECK pOutLen", kResultBadArgument);
   const DWORD modulusLen = ModulusLenOf(byKeyType);
   // The offset of each piece travels in one byte: the input is one block.
-  MR_FAIL_IF(nInlen != modulusLen, L"CHECK nInlen", kBadLength);
-  MR_FAIL_IF(*pOutLen < modulusLen, L"CHECK *pOutLen SIZE", kBufferTooSmall);
+  MR_FAIL_IF(nInlen != modulusLen, L"CHECK nInlen", kResultBadLength);
+  MR_FAIL_IF(*pOutLen < modulusLen, L"CHECK *pOutLen SIZE", kResultBufferTooSmall);
 
   const merro::commands::FileIdBytes fid(wKeyFID);
   const Apdu key{MR_CLA_PROTECTED, kInsRawPrivate, 0x00, KeySizeFlag(byKeyType), 0x00, fid.bytes,
@@ -121,8 +123,8 @@ HRESULT mr_RSAPriKeyRaw(DEV_CTX* pDevCtx, WORD wKeyFID, BYTE byKeyType, const BY
 
 HRESULT mr_RSASignDataInit(DEV_CTX* pDevCtx, BYTE byHashType, BYTE* pDigestLen) {
   MR_TRACE("mr_RSASignDataInit");
-  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
-  MR_FAIL_IF(pDigestLen == nullptr, L"CHECK pDigestLen", kBadArgument);
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kResultBadArgument);
+  MR_FAIL_IF(pDigestLen == nullptr, L"CHECK pDigestLen", kResultBadArgument);
   merro::commands::TokenHashCode hash{};
   if (!merro::commands::LookupTokenHash(byHashType, true, &hash)) {
     MR_LOG_FAIL(L"Invalid Hash Type", L"no token code for this hash type", MR_E_INVALID_HASH_TYPE);
@@ -136,8 +138,8 @@ HRESULT mr_RSASignDataInit(DEV_CTX* pDevCtx, BYTE byHashType, BYTE* pDigestLen) 
 
 HRESULT mr_RSASignDataUpdate(DEV_CTX* pDevCtx, const BYTE* pInbuf, DWORD nInlen) {
   MR_TRACE("mr_RSASignDataUpdate");
-  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
-  MR_FAIL_IF(pInbuf == nullptr && nInlen != 0, L"CHECK pInbuf", kBadArgument);
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kResultBadArgument);
+  MR_FAIL_IF(pInbuf == nullptr && nInlen != 0, L"CHECK pInbuf", kResultBadArgument);
   return merro::commands::SendPieces(mrTraceScope_, L"mr_SendAPDUCmd(P1=0x01)", pDevCtx,
                                      kInsSignData, 0x01, pInbuf, nInlen, MR_SIGN_PIECE_LEN,
                                      merro::commands::PiecePosition::None);
@@ -146,12 +148,12 @@ HRESULT mr_RSASignDataUpdate(DEV_CTX* pDevCtx, const BYTE* pInbuf, DWORD nInlen)
 HRESULT mr_RSASignDataFinal(DEV_CTX* pDevCtx, BYTE byDigestLen, BYTE* pDigestbuf,
                             DWORD* pDigestlen) {
   MR_TRACE("mr_RSASignDataFinal");
-  MR_FAIL_IF(pDigestlen == nullptr, L"CHECK pDigestlen", kBadArgument);
+  MR_FAIL_IF(pDigestlen == nullptr, L"CHECK pDigestlen", kResultBadArgument);
   const DWORD capacity = *pDigestlen;
   *pDigestlen = byDigestLen;
-  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
-  MR_FAIL_IF(pDigestbuf == nullptr && byDigestLen != 0, L"CHECK pDigestbuf", kBadArgument);
-  MR_FAIL_IF(capacity < byDigestLen, L"CHECK *pDigestlen SIZE", kBufferTooSmall);
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kResultBadArgument);
+  MR_FAIL_IF(pDigestbuf == nullptr && byDigestLen != 0, L"CHECK pDigestbuf", kResultBadArgument);
+  MR_FAIL_IF(capacity < byDigestLen, L"CHECK *pDigestlen SIZE", kResultBufferTooSmall);
   const Apdu cmd{MR_CLA_PROTECTED, kInsSignData, 0x02, 0x00, byDigestLen, nullptr, 0};
   return merro::commands::ExchangeExact(mrTraceScope_, L"mr_SendAPDUCmd(P1=0x02)", pDevCtx, cmd,
                                         pDigestbuf, byDigestLen);
@@ -160,10 +162,10 @@ HRESULT mr_RSASignDataFinal(DEV_CTX* pDevCtx, BYTE byDigestLen, BYTE* pDigestbuf
 HRESULT mr_RSASignDataResult(DEV_CTX* pDevCtx, WORD wKeyFID, BYTE byKeyType, BYTE* pSignbuf,
                              DWORD* pSignlen) {
   MR_TRACE("mr_RSASignDataResult");
-  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
-  MR_FAIL_IF(pSignbuf == nullptr, L"CHECK pSignbuf", kBadArgument);
-  MR_FAIL_IF(pSignlen == nullptr, L"CHECK pSignlen", kBadArgument);
-  MR_FAIL_IF(*pSignlen < ModulusLenOf(byKeyType), L"CHECK *pSignlen SIZE", kBufferTooSmall);
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kResultBadArgument);
+  MR_FAIL_IF(pSignbuf == nullptr, L"CHECK pSignbuf", kResultBadArgument);
+  MR_FAIL_IF(pSignlen == nullptr, L"CHECK pSignlen", kResultBadArgument);
+  MR_FAIL_IF(*pSignlen < ModulusLenOf(byKeyType), L"CHECK *pSignlen SIZE", kResultBufferTooSmall);
   const merro::commands::FileIdBytes fid(wKeyFID);
   const BYTE data[3] = {fid.bytes[0], fid.bytes[1], KeySizeFlag(byKeyType)};
   const Apdu first{MR_CLA_PROTECTED, kInsSignData, 0x03, 0x00, static_cast<BYTE>(kHalf), data,

@@ -5,13 +5,10 @@
 
 #include "foundation/secure_wipe.h"
 #include "tokenapi/commands/command_exchange.h"
+#include "tokenapi/commands/routine_steps.h"
 #include "tokenapi/crypto/sm2/sm2_z.h"
 
 namespace merro::commands {
-
-namespace {
-constexpr HRESULT kBadReply = static_cast<HRESULT>(0x8007000D);  // ERROR_INVALID_DATA
-}  // namespace
 
 HRESULT SendPieces(const TraceHelper& scope, const wchar_t* step, DEV_CTX* pDevCtx, BYTE ins,
                    BYTE byP1, const BYTE* pData, DWORD nLen, DWORD nPieceLen,
@@ -44,8 +41,8 @@ HRESULT CheckReplyLength(const TraceHelper& scope, BYTE* pOut, DWORD received, D
     return S_OK;
   }
   merro::SecureWipe(pOut, received);
-  merro::trace::LogStep(scope.Name(), L"CHECK reply length", kBadReply);
-  return kBadReply;
+  merro::trace::LogStep(scope.Name(), L"CHECK reply length", kResultBadReply);
+  return kResultBadReply;
 }
 
 void Sm2StartData(WORD wKeyFID, BYTE (&data)[kSm2StartDataLen]) {

@@ -1,17 +1,19 @@
 #include "tokenapi/commands/sm2_private_commands.h"
 
 #include "tokenapi/commands/command_exchange.h"
+#include "tokenapi/commands/routine_steps.h"
 #include "tokenapi/commands/sign_exchange.h"
 
 namespace {
+
+using merro::commands::kResultBadArgument;
+using merro::commands::kResultBadLength;
+using merro::commands::kResultBufferTooSmall;
 
 using merro::apdu::Apdu;
 using merro::commands::HighByte;
 using merro::commands::LowByte;
 
-constexpr HRESULT kBadArgument = static_cast<HRESULT>(0x80070001);
-constexpr HRESULT kBufferTooSmall = static_cast<HRESULT>(0x80070003);
-constexpr HRESULT kBadLength = static_cast<HRESULT>(0x80070004);
 
 constexpr BYTE kInsDecrypt = 0x55;
 constexpr BYTE kInsSignDigest = 0x54;
@@ -29,14 +31,14 @@ DWORD CiphertextLimit(const DEV_CTX* pDevCtx) {
 HRESULT mr_SM2Decrypt(DEV_CTX* pDevCtx, WORD wKeyFID, const BYTE* pInbuf, DWORD nInlen,
                       BYTE* pOutbuf, DWORD* pOutLen) {
   MR_TRACE("mr_SM2Decrypt");
-  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
-  MR_FAIL_IF(pInbuf == nullptr, L"CHECK pInbuf", kBadArgument);
-  MR_FAIL_IF(pOutbuf == nullptr, L"CHECK pOutbuf", kBadArgument);
-  MR_FAIL_IF(pOutLen == nullptr, L"CHECK pOutLen", kBadArgument);
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kResultBadArgument);
+  MR_FAIL_IF(pInbuf == nullptr, L"CHECK pInbuf", kResultBadArgument);
+  MR_FAIL_IF(pOutbuf == nullptr, L"CHECK pOutbuf", kResultBadArgument);
+  MR_FAIL_IF(pOutLen == nullptr, L"CHECK pOutLen", kResultBadArgument);
   // At least one plaintext byte; no more than the frame carries (a longer
   // ciphertext would wrap Lc and Le).
   MR_FAIL_IF(nInlen <= MR_SM2_CIPHER_OVERHEAD || nInlen > CiphertextLimit(pDevCtx),
-             L"CHECK nInlen", kBadLength);
+             L"CHECK nInlen", kResultBadLength);
 
   // Le asks for one byte more than the plaintext; the reply may not exceed
   // the caller's capacity.
@@ -55,12 +57,12 @@ HRESULT mr_SM2Decrypt(DEV_CTX* pDevCtx, WORD wKeyFID, const BYTE* pInbuf, DWORD 
 HRESULT mr_SM2SignDigest(DEV_CTX* pDevCtx, WORD wKeyFID, const BYTE* pInbuf, DWORD nInlen,
                          BYTE* pSignbuf, DWORD* pSignlen) {
   MR_TRACE("mr_SM2SignDigest");
-  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
-  MR_FAIL_IF(pInbuf == nullptr, L"CHECK pInbuf", kBadArgument);
-  MR_FAIL_IF(pSignbuf == nullptr, L"CHECK pSignbuf", kBadArgument);
-  MR_FAIL_IF(pSignlen == nullptr, L"CHECK pSignlen", kBadArgument);
-  MR_FAIL_IF(nInlen != MR_SM2_DIGEST_LEN, L"CHECK nInlen", kBadLength);
-  MR_FAIL_IF(*pSignlen < MR_SM2_SIGNATURE_LEN, L"CHECK *pSignlen SIZE", kBufferTooSmall);
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kResultBadArgument);
+  MR_FAIL_IF(pInbuf == nullptr, L"CHECK pInbuf", kResultBadArgument);
+  MR_FAIL_IF(pSignbuf == nullptr, L"CHECK pSignbuf", kResultBadArgument);
+  MR_FAIL_IF(pSignlen == nullptr, L"CHECK pSignlen", kResultBadArgument);
+  MR_FAIL_IF(nInlen != MR_SM2_DIGEST_LEN, L"CHECK nInlen", kResultBadLength);
+  MR_FAIL_IF(*pSignlen < MR_SM2_SIGNATURE_LEN, L"CHECK *pSignlen SIZE", kResultBufferTooSmall);
 
   DWORD received = MR_SM2_SIGNATURE_LEN;
   const Apdu cmd{MR_CLA_PROTECTED, kInsSignDigest, HighByte(wKeyFID), LowByte(wKeyFID),
@@ -75,7 +77,7 @@ HRESULT mr_SM2SignDigest(DEV_CTX* pDevCtx, WORD wKeyFID, const BYTE* pInbuf, DWO
 
 HRESULT mr_SM2SignDataInit(DEV_CTX* pDevCtx, WORD wKeyFID) {
   MR_TRACE("mr_SM2SignDataInit");
-  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kResultBadArgument);
   BYTE start[merro::commands::kSm2StartDataLen];
   merro::commands::Sm2StartData(wKeyFID, start);
   const Apdu cmd{MR_CLA_PROTECTED, kInsSignData, 0x00, 0x00, 0x00, start, sizeof start};
@@ -85,8 +87,8 @@ HRESULT mr_SM2SignDataInit(DEV_CTX* pDevCtx, WORD wKeyFID) {
 
 HRESULT mr_SM2SignDataUpdate(DEV_CTX* pDevCtx, const BYTE* pInbuf, DWORD nInlen) {
   MR_TRACE("mr_SM2SignDataUpdate");
-  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
-  MR_FAIL_IF(pInbuf == nullptr && nInlen != 0, L"CHECK pInbuf", kBadArgument);
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kResultBadArgument);
+  MR_FAIL_IF(pInbuf == nullptr && nInlen != 0, L"CHECK pInbuf", kResultBadArgument);
   return merro::commands::SendPieces(mrTraceScope_, L"mr_SendAPDUCmd(P1=0x01)", pDevCtx,
                                      kInsSignData, 0x01, pInbuf, nInlen, MR_SIGN_PIECE_LEN,
                                      merro::commands::PiecePosition::None);
@@ -94,12 +96,12 @@ HRESULT mr_SM2SignDataUpdate(DEV_CTX* pDevCtx, const BYTE* pInbuf, DWORD nInlen)
 
 HRESULT mr_SM2SignDataFinal(DEV_CTX* pDevCtx, BYTE* pDigestbuf, DWORD* pDigestlen) {
   MR_TRACE("mr_SM2SignDataFinal");
-  MR_FAIL_IF(pDigestlen == nullptr, L"CHECK pDigestlen", kBadArgument);
+  MR_FAIL_IF(pDigestlen == nullptr, L"CHECK pDigestlen", kResultBadArgument);
   const DWORD capacity = *pDigestlen;
   *pDigestlen = MR_SM2_DIGEST_LEN;
-  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
-  MR_FAIL_IF(pDigestbuf == nullptr, L"CHECK pDigestbuf", kBadArgument);
-  MR_FAIL_IF(capacity < MR_SM2_DIGEST_LEN, L"CHECK *pDigestlen SIZE", kBufferTooSmall);
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kResultBadArgument);
+  MR_FAIL_IF(pDigestbuf == nullptr, L"CHECK pDigestbuf", kResultBadArgument);
+  MR_FAIL_IF(capacity < MR_SM2_DIGEST_LEN, L"CHECK *pDigestlen SIZE", kResultBufferTooSmall);
   const Apdu cmd{MR_CLA_PROTECTED, kInsSignData, 0x02, 0x00, static_cast<BYTE>(MR_SM2_DIGEST_LEN),
                  nullptr, 0};
   return merro::commands::ExchangeExact(mrTraceScope_, L"mr_SendAPDUCmd(P1=0x02)", pDevCtx, cmd,
@@ -108,12 +110,12 @@ HRESULT mr_SM2SignDataFinal(DEV_CTX* pDevCtx, BYTE* pDigestbuf, DWORD* pDigestle
 
 HRESULT mr_SM2SignDataResult(DEV_CTX* pDevCtx, BYTE* pSignbuf, DWORD* pSignlen) {
   MR_TRACE("mr_SM2SignDataResult");
-  MR_FAIL_IF(pSignlen == nullptr, L"CHECK pSignlen", kBadArgument);
+  MR_FAIL_IF(pSignlen == nullptr, L"CHECK pSignlen", kResultBadArgument);
   const DWORD capacity = *pSignlen;
   *pSignlen = MR_SM2_SIGNATURE_LEN;
-  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kBadArgument);
-  MR_FAIL_IF(pSignbuf == nullptr, L"CHECK pSignbuf", kBadArgument);
-  MR_FAIL_IF(capacity < MR_SM2_SIGNATURE_LEN, L"CHECK *pSignlen SIZE", kBufferTooSmall);
+  MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kResultBadArgument);
+  MR_FAIL_IF(pSignbuf == nullptr, L"CHECK pSignbuf", kResultBadArgument);
+  MR_FAIL_IF(capacity < MR_SM2_SIGNATURE_LEN, L"CHECK *pSignlen SIZE", kResultBufferTooSmall);
   DWORD received = MR_SM2_SIGNATURE_LEN;
   const Apdu cmd{MR_CLA_PROTECTED, kInsSignData, 0x03, 0x00,
                  static_cast<BYTE>(MR_SM2_SIGNATURE_LEN), nullptr, 0};

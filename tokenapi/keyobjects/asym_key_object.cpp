@@ -9,13 +9,14 @@
 #include "tokenapi/keyobjects/sm2_dev_obj.h"
 #include "tokenapi/transport/device_mutex_hold.h"
 
+using merro::keyobjects::StepResult;
+using merro::keyobjects::kResultBadAlgorithm;
+using merro::keyobjects::kResultBadArgument;
+using merro::keyobjects::kResultBufferTooSmall;
+
 namespace {
 
-using merro::keyobjects::CheckFailed;
-using merro::keyobjects::kBadArgument;
-using merro::keyobjects::kBufferTooSmall;
 constexpr HRESULT kNoMemory = static_cast<HRESULT>(0x80070008);
-constexpr HRESULT kBadKeyType = merro::keyobjects::kBadAlgorithm;
 
 // The frame of every static wrapper: the key object, the device mutex held
 // for the check and the operation, the operation's result folded and
@@ -25,13 +26,13 @@ template <class Check, class Operation>
 HRESULT RunLocked(const TraceHelper& scope, void* pKeyCtx, const wchar_t* slotStep, Check check,
                   Operation operation) {
   if (pKeyCtx == nullptr) {
-    merro::trace::LogStep(scope.Name(), L"CHECK pKeyCtx", kBadArgument);
-    return kBadArgument;
+    merro::trace::LogStep(scope.Name(), L"CHECK pKeyCtx", kResultBadArgument);
+    return kResultBadArgument;
   }
   CAsymKeyObject* key = static_cast<CAsymKeyObject*>(pKeyCtx);
   if (key->GetDevCtx() == nullptr) {
-    merro::trace::LogStep(scope.Name(), L"CHECK pDevCtx", kBadArgument);
-    return kBadArgument;
+    merro::trace::LogStep(scope.Name(), L"CHECK pDevCtx", kResultBadArgument);
+    return kResultBadArgument;
   }
   merro::transport::DevMutexHold hold;
   HRESULT hr = hold.Wait(key->GetDevCtx()->szMutexName);
@@ -43,7 +44,7 @@ HRESULT RunLocked(const TraceHelper& scope, void* pKeyCtx, const wchar_t* slotSt
   if (FAILED(hr)) {
     return hr;
   }
-  return merro::keyobjects::FoldedStep(scope, slotStep, operation(*key));
+  return StepResult(scope, slotStep, operation(*key));
 }
 
 // A check that always passes.
@@ -73,7 +74,7 @@ HRESULT CAsymKeyObject::Verify(BYTE, const BYTE*, DWORD, const BYTE*, DWORD) {
 HRESULT CAsymKeyObject::AsymKeyInit(DEV_CTX* pDevCtx, BYTE nKeyType, WORD wKeyFID,
                                     void** ppKeyCtx) {
   MR_TRACE("CAsymKeyObject::AsymKeyInit");
-  MR_FAIL_IF(ppKeyCtx == nullptr, L"CHECK ppKeyCtx", kBadArgument);
+  MR_FAIL_IF(ppKeyCtx == nullptr, L"CHECK ppKeyCtx", kResultBadArgument);
   std::unique_ptr<CAsymKeyObject> key;
   switch (nKeyType) {
     case MR_ALG_RSA1024:
@@ -84,8 +85,8 @@ HRESULT CAsymKeyObject::AsymKeyInit(DEV_CTX* pDevCtx, BYTE nKeyType, WORD wKeyFI
       key.reset(new (std::nothrow) CSM2DevObj());
       break;
     default:
-      MR_LOG_FAIL(L"CHECK nKeyType", L"not an RSA or SM2 key type", kBadKeyType);
-      return kBadKeyType;
+      MR_LOG_FAIL(L"CHECK nKeyType", L"not an RSA or SM2 key type", kResultBadAlgorithm);
+      return kResultBadAlgorithm;
   }
   if (!key) {
     MR_LOG_FAIL(L"new CAsymKeyObject", L"out of memory", kNoMemory);
@@ -108,7 +109,7 @@ HRESULT CAsymKeyObject::AsymKeyFinal(void* pKeyCtx) {
 HRESULT CAsymKeyObject::PubkeyEnc(void* pKeyCtx, const BYTE* pInbuf, DWORD nInlen, BYTE* pOutbuf,
                                   DWORD* pOutLen) {
   MR_TRACE("CAsymKeyObject::PubkeyEnc");
-  MR_FAIL_IF(pOutLen == nullptr, L"CHECK pOutLen", kBadArgument);
+  MR_FAIL_IF(pOutLen == nullptr, L"CHECK pOutLen", kResultBadArgument);
   // The length the caller needs, also when the call fails (0 when the
   // mutex could not be waited for).
   DWORD outLen = 0;
@@ -116,7 +117,7 @@ HRESULT CAsymKeyObject::PubkeyEnc(void* pKeyCtx, const BYTE* pInbuf, DWORD nInle
       mrTraceScope_, pKeyCtx, L"pAsymKey->Encrypt",
       [&](CAsymKeyObject& key) {
         outLen = key.GetOutLen(ASYMKEY_OP_ENCRYPT, nInlen);
-        return *pOutLen < outLen ? CheckFailed(mrTraceScope_, L"CHECK *pOutLen SIZE", kBufferTooSmall)
+        return *pOutLen < outLen ? StepResult(mrTraceScope_, L"CHECK *pOutLen SIZE", kResultBufferTooSmall)
                                  : S_OK;
       },
       [&](CAsymKeyObject& key) { return key.Encrypt(pInbuf, nInlen, pOutbuf, pOutLen); });
@@ -131,7 +132,7 @@ HRESULT CAsymKeyObject::PubkeyVerify(void* pKeyCtx, BYTE nHashType, const BYTE* 
       mrTraceScope_, pKeyCtx, L"pAsymKey->Verify",
       [&](CAsymKeyObject& key) {
         return nSignlen != key.GetOutLen(ASYMKEY_OP_VERIFY, nSignlen)
-                   ? CheckFailed(mrTraceScope_, L"CHECK nSignlen", kBadArgument)
+                   ? StepResult(mrTraceScope_, L"CHECK nSignlen", kResultBadArgument)
                    : S_OK;
       },
       [&](CAsymKeyObject& key) {
@@ -153,19 +154,19 @@ HRESULT CAsymKeyObject::PrikeySignDataUpdate(void* pKeyCtx, const BYTE* pInbuf, 
 
 HRESULT CAsymKeyObject::PrikeySignDataFinal(void* pKeyCtx, BYTE* pDigestbuf, DWORD* pDigestlen) {
   MR_TRACE("CAsymKeyObject::PrikeySignDataFinal");
-  MR_FAIL_IF(pDigestlen == nullptr, L"CHECK pDigestlen", kBadArgument);
+  MR_FAIL_IF(pDigestlen == nullptr, L"CHECK pDigestlen", kResultBadArgument);
   return RunLocked(mrTraceScope_, pKeyCtx, L"pAsymKey->SignDataFinal", NoCheck,
                    [&](CAsymKeyObject& key) { return key.SignDataFinal(pDigestbuf, pDigestlen); });
 }
 
 HRESULT CAsymKeyObject::PrikeySignDataResult(void* pKeyCtx, BYTE* pSignbuf, DWORD* pSignlen) {
   MR_TRACE("CAsymKeyObject::PrikeySignDataResult");
-  MR_FAIL_IF(pSignlen == nullptr, L"CHECK pSignlen", kBadArgument);
+  MR_FAIL_IF(pSignlen == nullptr, L"CHECK pSignlen", kResultBadArgument);
   return RunLocked(
       mrTraceScope_, pKeyCtx, L"pAsymKey->SignDataResult",
       [&](CAsymKeyObject& key) {
         return *pSignlen < key.GetOutLen(ASYMKEY_OP_SIGN, 0)
-                   ? CheckFailed(mrTraceScope_, L"CHECK *pSignlen SIZE", kBufferTooSmall)
+                   ? StepResult(mrTraceScope_, L"CHECK *pSignlen SIZE", kResultBufferTooSmall)
                    : S_OK;
       },
       [&](CAsymKeyObject& key) { return key.SignDataResult(pSignbuf, pSignlen); });
@@ -175,13 +176,13 @@ HRESULT CAsymKeyObject::PrikeySign(void* pKeyCtx, DWORD dwDisplay, BYTE nHashTyp
                                    const BYTE* pInbuf, DWORD nInlen, BYTE* pSignbuf,
                                    DWORD* pSignlen) {
   MR_TRACE("CAsymKeyObject::PrikeySign");
-  MR_FAIL_IF(pSignlen == nullptr, L"CHECK pSignlen", kBadArgument);
+  MR_FAIL_IF(pSignlen == nullptr, L"CHECK pSignlen", kResultBadArgument);
   const bool display = dwDisplay == ASYMKEY_SIGN_DISPLAY;
   return RunLocked(
       mrTraceScope_, pKeyCtx, display ? L"pAsymKey->SignDisp" : L"pAsymKey->Sign",
       [&](CAsymKeyObject& key) {
         return *pSignlen < key.GetOutLen(ASYMKEY_OP_SIGN, nInlen)
-                   ? CheckFailed(mrTraceScope_, L"CHECK *pOutLen SIZE", kBufferTooSmall)
+                   ? StepResult(mrTraceScope_, L"CHECK *pOutLen SIZE", kResultBufferTooSmall)
                    : S_OK;
       },
       [&](CAsymKeyObject& key) {
@@ -193,12 +194,12 @@ HRESULT CAsymKeyObject::PrikeySign(void* pKeyCtx, DWORD dwDisplay, BYTE nHashTyp
 HRESULT CAsymKeyObject::PrikeyDec(void* pKeyCtx, const BYTE* pInbuf, DWORD nInlen, BYTE* pOutbuf,
                                   DWORD* pOutLen) {
   MR_TRACE("CAsymKeyObject::PrikeyDec");
-  MR_FAIL_IF(pOutLen == nullptr, L"CHECK pOutLen", kBadArgument);
+  MR_FAIL_IF(pOutLen == nullptr, L"CHECK pOutLen", kResultBadArgument);
   return RunLocked(
       mrTraceScope_, pKeyCtx, L"pAsymKey->Decrypt",
       [&](CAsymKeyObject& key) {
         return *pOutLen < key.GetOutLen(ASYMKEY_OP_DECRYPT, nInlen)
-                   ? CheckFailed(mrTraceScope_, L"CHECK *pOutLen SIZE", kBufferTooSmall)
+                   ? StepResult(mrTraceScope_, L"CHECK *pOutLen SIZE", kResultBufferTooSmall)
                    : S_OK;
       },
       [&](CAsymKeyObject& key) { return key.Decrypt(pInbuf, nInlen, pOutbuf, pOutLen); });

@@ -1,30 +1,20 @@
-// The step every key-object operation makes when it calls a token command or
-// a host routine: fold the callee's result and log it under the callee's
-// name.
+// Result codes of the key objects' own checks and host-side operations.
+// Token commands and host routines are called through StepResult of
+// tokenapi/commands/routine_steps.h, which folds the callee's result and
+// logs it under the callee's name; a failed check is logged the same way.
 #pragma once
 
-#include "foundation/result.h"
-#include "foundation/trace/trace.h"
+#include "tokenapi/commands/routine_steps.h"
 
 namespace merro::keyobjects {
 
-inline HRESULT FoldedStep(const TraceHelper& scope, const wchar_t* step, HRESULT result) {
-  const HRESULT hr = HRESULT_FROM_TOKEN_ERROR(result);
-  merro::trace::LogStep(scope.Name(), step, hr);
-  return hr;
-}
+using merro::commands::kResultBadArgument;
+using merro::commands::kResultBadLength;
+using merro::commands::kResultBufferTooSmall;
+using merro::commands::StepResult;
 
-// A failed check of the operation: logged, and its code returned.
-inline HRESULT CheckFailed(const TraceHelper& scope, const wchar_t* step, HRESULT hr) {
-  merro::trace::LogStep(scope.Name(), step, hr);
-  return hr;
-}
-
-constexpr HRESULT kBadArgument = static_cast<HRESULT>(0x80070001);
-constexpr HRESULT kBufferTooSmall = static_cast<HRESULT>(0x80070003);
-constexpr HRESULT kBadLength = static_cast<HRESULT>(0x80070004);
-constexpr HRESULT kBadAlgorithm = static_cast<HRESULT>(0x80070209);
-constexpr HRESULT kHostEncryptFailed = static_cast<HRESULT>(0x80070207);
-constexpr HRESULT kSm2VerifyFailed = static_cast<HRESULT>(0x80070212);
+constexpr HRESULT kResultBadAlgorithm = static_cast<HRESULT>(0x80070209);
+constexpr HRESULT kResultHostEncryptFailed = static_cast<HRESULT>(0x80070207);
+constexpr HRESULT kResultSm2VerifyFailed = static_cast<HRESULT>(0x80070212);
 
 }  // namespace merro::keyobjects

@@ -6,10 +6,12 @@
 #include "tokenapi/crypto/rsa/rsa_public.h"
 #include "tokenapi/keyobjects/key_op_step.h"
 
-using merro::keyobjects::CheckFailed;
-using merro::keyobjects::FoldedStep;
-using merro::keyobjects::kBadLength;
-using merro::keyobjects::kBufferTooSmall;
+
+using merro::keyobjects::StepResult;
+using merro::keyobjects::kResultBadAlgorithm;
+using merro::keyobjects::kResultBadLength;
+using merro::keyobjects::kResultBufferTooSmall;
+using merro::keyobjects::kResultHostEncryptFailed;
 
 namespace {
 
@@ -51,9 +53,9 @@ DWORD CRSADevObj::GetOutLen(BYTE, DWORD) { return m_nModulusLen; }
 HRESULT CRSADevObj::Decrypt(const BYTE* pInbuf, DWORD nInlen, BYTE* pOutbuf, DWORD* pOutLen) {
   MR_TRACE("CRSADevObj::Decrypt");
   if (nInlen != m_nModulusLen) {
-    return CheckFailed(mrTraceScope_, L"CHECK nInlen", kBadLength);
+    return StepResult(mrTraceScope_, L"CHECK nInlen", kResultBadLength);
   }
-  return FoldedStep(mrTraceScope_, L"mr_RSAPriKeyRaw",
+  return StepResult(mrTraceScope_, L"mr_RSAPriKeyRaw",
                     mr_RSAPriKeyRaw(m_pDevCtx, m_wKeyFID, m_byKeyType, pInbuf, nInlen, pOutbuf,
                                     pOutLen));
 }
@@ -64,33 +66,33 @@ HRESULT CRSADevObj::SignDataInit(BYTE nHashType) {
   BYTE digestLen = 0;
   const HRESULT hr = mr_RSASignDataInit(m_pDevCtx, nHashType, &digestLen);
   m_byDigestLen = digestLen;
-  return FoldedStep(mrTraceScope_, L"mr_RSASignDataInit", hr);
+  return StepResult(mrTraceScope_, L"mr_RSASignDataInit", hr);
 }
 
 HRESULT CRSADevObj::SignDataUpdate(const BYTE* pInbuf, DWORD nInlen) {
   MR_TRACE("CRSADevObj::SignDataUpdate");
-  return FoldedStep(mrTraceScope_, L"mr_RSASignDataUpdate",
+  return StepResult(mrTraceScope_, L"mr_RSASignDataUpdate",
                     mr_RSASignDataUpdate(m_pDevCtx, pInbuf, nInlen));
 }
 
 HRESULT CRSADevObj::SignDataFinal(BYTE* pDigestbuf, DWORD* pDigestlen) {
   MR_TRACE("CRSADevObj::SignDataFinal");
   if (pDigestlen == nullptr) {
-    return CheckFailed(mrTraceScope_, L"CHECK *pDigestlen SIZE", kBufferTooSmall);
+    return StepResult(mrTraceScope_, L"CHECK *pDigestlen SIZE", kResultBufferTooSmall);
   }
   if (*pDigestlen < m_byDigestLen) {
     *pDigestlen = 0;
-    return CheckFailed(mrTraceScope_, L"CHECK *pDigestlen SIZE", kBufferTooSmall);
+    return StepResult(mrTraceScope_, L"CHECK *pDigestlen SIZE", kResultBufferTooSmall);
   }
   DWORD digestLen = *pDigestlen;
   const HRESULT hr = mr_RSASignDataFinal(m_pDevCtx, m_byDigestLen, pDigestbuf, &digestLen);
   *pDigestlen = digestLen;
-  return FoldedStep(mrTraceScope_, L"mr_RSASignDataFinal", hr);
+  return StepResult(mrTraceScope_, L"mr_RSASignDataFinal", hr);
 }
 
 HRESULT CRSADevObj::SignDataResult(BYTE* pSignbuf, DWORD* pSignlen) {
   MR_TRACE("CRSADevObj::SignDataResult");
-  return FoldedStep(mrTraceScope_, L"mr_RSASignDataResult",
+  return StepResult(mrTraceScope_, L"mr_RSASignDataResult",
                     mr_RSASignDataResult(m_pDevCtx, m_wKeyFID, m_byKeyType, pSignbuf, pSignlen));
 }
 
@@ -98,9 +100,9 @@ HRESULT CRSADevObj::SignXML(BYTE nHashType, const BYTE* pInbuf, DWORD nInlen, BY
                             DWORD* pSignlen) {
   MR_TRACE("CRSADevObj::SignXML");
   if (nHashType != MR_ALG_SHA256) {
-    return CheckFailed(mrTraceScope_, L"CHECK nHashType", merro::keyobjects::kBadAlgorithm);
+    return StepResult(mrTraceScope_, L"CHECK nHashType", kResultBadAlgorithm);
   }
-  return FoldedStep(mrTraceScope_, L"mr_RSASignXML",
+  return StepResult(mrTraceScope_, L"mr_RSASignXML",
                     mr_RSASignXML(m_pDevCtx, m_wKeyFID, m_byKeyType, MR_ALG_SHA256, pInbuf, nInlen,
                                   pSignbuf, pSignlen));
 }
@@ -108,9 +110,9 @@ HRESULT CRSADevObj::SignXML(BYTE nHashType, const BYTE* pInbuf, DWORD nInlen, BY
 HRESULT CRSADevObj::SignDigest(const BYTE* pInbuf, DWORD nInlen, BYTE* pSignbuf, DWORD* pSignlen) {
   MR_TRACE("CRSADevObj::SignDigest");
   if (nInlen != m_nModulusLen) {
-    return CheckFailed(mrTraceScope_, L"CHECK nInlen", kBadLength);
+    return StepResult(mrTraceScope_, L"CHECK nInlen", kResultBadLength);
   }
-  return FoldedStep(mrTraceScope_, L"mr_RSAPriKeyRaw",
+  return StepResult(mrTraceScope_, L"mr_RSAPriKeyRaw",
                     mr_RSAPriKeyRaw(m_pDevCtx, m_wKeyFID, m_byKeyType, pInbuf, nInlen, pSignbuf,
                                     pSignlen));
 }
@@ -118,7 +120,7 @@ HRESULT CRSADevObj::SignDigest(const BYTE* pInbuf, DWORD nInlen, BYTE* pSignbuf,
 HRESULT CRSADevObj::Encrypt(const BYTE* pInbuf, DWORD nInlen, BYTE* pOutbuf, DWORD* pOutLen) {
   MR_TRACE("CRSADevObj::Encrypt");
   RSA_KEY pub{};
-  HRESULT hr = FoldedStep(mrTraceScope_, L"mr_ExportPublicKey",
+  HRESULT hr = StepResult(mrTraceScope_, L"mr_ExportPublicKey",
                           mr_ExportPublicKey(m_pDevCtx, m_byKeyType, m_wKeyFID, &pub));
   if (FAILED(hr)) {
     return hr;
@@ -128,18 +130,18 @@ HRESULT CRSADevObj::Encrypt(const BYTE* pInbuf, DWORD nInlen, BYTE* pOutbuf, DWO
   const bool isBlock = pInbuf != nullptr && nInlen >= 2 && pInbuf[0] == 0x00 && pInbuf[1] == 0x02;
   const bool lengthOk = isBlock ? nInlen == nLen : nLen >= kPkcs1Overhead && nInlen <= nLen - kPkcs1Overhead;
   if (!lengthOk) {
-    return CheckFailed(mrTraceScope_, L"CHECK nInlen", kBadLength);
+    return StepResult(mrTraceScope_, L"CHECK nInlen", kResultBadLength);
   }
   // The ciphertext has the length of the key on the token, which need not
   // be the one this object was made for.
   if (pOutLen == nullptr || *pOutLen < nLen) {
-    return CheckFailed(mrTraceScope_, L"CHECK *pOutLen SIZE", kBufferTooSmall);
+    return StepResult(mrTraceScope_, L"CHECK *pOutLen SIZE", kResultBufferTooSmall);
   }
   hr = merro::crypto::RSA_Encrypt(&pub, pInbuf, nInlen, pOutbuf, pOutLen,
                                   isBlock ? merro::crypto::MR_RSA_NO_PADDING
                                           : merro::crypto::MR_RSA_PKCS1_PADDING);
   if (hr != 0) {
-    return CheckFailed(mrTraceScope_, L"RSA_Encrypt", merro::keyobjects::kHostEncryptFailed);
+    return StepResult(mrTraceScope_, L"RSA_Encrypt", kResultHostEncryptFailed);
   }
   MR_LOG_STEP(L"RSA_Encrypt");
   return S_OK;
@@ -152,17 +154,17 @@ HRESULT CRSADevObj::Verify(BYTE nHashType, const BYTE* pDigestbuf, DWORD nHashle
   // to a hashing sequence that may be under way on this object.
   const DWORD digestLen = DigestLenOf(nHashType);
   if (digestLen == 0 || nHashlen != digestLen) {
-    return CheckFailed(mrTraceScope_, L"CHECK nHashlen", kBadLength);
+    return StepResult(mrTraceScope_, L"CHECK nHashlen", kResultBadLength);
   }
   RSA_KEY pub{};
-  HRESULT hr = FoldedStep(mrTraceScope_, L"mr_ExportPublicKey",
+  HRESULT hr = StepResult(mrTraceScope_, L"mr_ExportPublicKey",
                           mr_ExportPublicKey(m_pDevCtx, m_byKeyType, m_wKeyFID, &pub));
   if (FAILED(hr)) {
     return hr;
   }
   hr = merro::crypto::RSA_Verify(&pub, nHashType, pDigestbuf, pSignbuf, nSignlen);
   if (hr != 0) {
-    return CheckFailed(mrTraceScope_, L"RSA_Verify", merro::keyobjects::kHostEncryptFailed);
+    return StepResult(mrTraceScope_, L"RSA_Verify", kResultHostEncryptFailed);
   }
   MR_LOG_STEP(L"RSA_Verify");
   return S_OK;

@@ -1,16 +1,19 @@
 #include "tokenapi/keyobjects/sm2_dev_obj.h"
 
 #include "tokenapi/commands/display_sign_commands.h"
-#include "tokenapi/commands/file_commands.h"
 #include "tokenapi/commands/key_commands.h"
 #include "tokenapi/commands/sm2_private_commands.h"
 #include "tokenapi/crypto/sm2/sm2_api.h"
 #include "tokenapi/crypto/sm2/sm2_curve.h"
 #include "tokenapi/keyobjects/key_op_step.h"
 
-using merro::keyobjects::CheckFailed;
-using merro::keyobjects::FoldedStep;
-using merro::keyobjects::kBadLength;
+
+using merro::keyobjects::StepResult;
+using merro::keyobjects::kResultBadAlgorithm;
+using merro::keyobjects::kResultBadLength;
+using merro::keyobjects::kResultBufferTooSmall;
+using merro::keyobjects::kResultHostEncryptFailed;
+using merro::keyobjects::kResultSm2VerifyFailed;
 
 namespace {
 // The exported public key: x then y.
@@ -43,27 +46,27 @@ HRESULT CSM2DevObj::Decrypt(const BYTE* pInbuf, DWORD nInlen, BYTE* pOutbuf, DWO
   MR_TRACE("CSM2DevObj::Decrypt");
   // pOutLen carries the caller's capacity to the command, which bounds the
   // token's reply by it.
-  return FoldedStep(mrTraceScope_, L"mr_SM2Decrypt",
+  return StepResult(mrTraceScope_, L"mr_SM2Decrypt",
                     mr_SM2Decrypt(m_pDevCtx, m_wKeyFID, pInbuf, nInlen, pOutbuf, pOutLen));
 }
 
 HRESULT CSM2DevObj::SignDataInit(BYTE) {
   MR_TRACE("CSM2DevObj::SignDataInit");
-  return FoldedStep(mrTraceScope_, L"mr_SM2SignDataInit", mr_SM2SignDataInit(m_pDevCtx, m_wKeyFID));
+  return StepResult(mrTraceScope_, L"mr_SM2SignDataInit", mr_SM2SignDataInit(m_pDevCtx, m_wKeyFID));
 }
 
 HRESULT CSM2DevObj::SignDataUpdate(const BYTE* pInbuf, DWORD nInlen) {
   MR_TRACE("CSM2DevObj::SignDataUpdate");
-  return FoldedStep(mrTraceScope_, L"mr_SM2SignDataUpdate",
+  return StepResult(mrTraceScope_, L"mr_SM2SignDataUpdate",
                     mr_SM2SignDataUpdate(m_pDevCtx, pInbuf, nInlen));
 }
 
 HRESULT CSM2DevObj::SignDataFinal(BYTE* pDigestbuf, DWORD* pDigestlen) {
   MR_TRACE("CSM2DevObj::SignDataFinal");
   if (pDigestlen == nullptr || *pDigestlen < MR_SM2_DIGEST_LEN) {
-    return CheckFailed(mrTraceScope_, L"CHECK *pDigestlen SIZE", merro::keyobjects::kBufferTooSmall);
+    return StepResult(mrTraceScope_, L"CHECK *pDigestlen SIZE", kResultBufferTooSmall);
   }
-  return FoldedStep(mrTraceScope_, L"mr_SM2SignDataFinal",
+  return StepResult(mrTraceScope_, L"mr_SM2SignDataFinal",
                     mr_SM2SignDataFinal(m_pDevCtx, pDigestbuf, pDigestlen));
 }
 
@@ -71,14 +74,11 @@ HRESULT CSM2DevObj::SignDataResult(BYTE* pSignbuf, DWORD* pSignlen) {
   MR_TRACE("CSM2DevObj::SignDataResult");
   // The commands sent since the digest (authentication, PIN, container
   // reads) may have selected another file: the key file signs.
-  BYTE info[MR_FILE_INFO_LEN];
-  DWORD infoLen = sizeof info;
-  const HRESULT hr = FoldedStep(mrTraceScope_, L"mr_SelectFile",
-                                mr_SelectFile(m_pDevCtx, MR_SELECT_BY_ID, m_wKeyFID, info, &infoLen));
+  const HRESULT hr = merro::commands::SelectStep(mrTraceScope_, L"mr_SelectFile", m_pDevCtx, m_wKeyFID);
   if (FAILED(hr)) {
     return hr;
   }
-  return FoldedStep(mrTraceScope_, L"mr_SM2SignDataResult",
+  return StepResult(mrTraceScope_, L"mr_SM2SignDataResult",
                     mr_SM2SignDataResult(m_pDevCtx, pSignbuf, pSignlen));
 }
 
@@ -86,18 +86,18 @@ HRESULT CSM2DevObj::SignXML(BYTE nHashType, const BYTE* pInbuf, DWORD nInlen, BY
                             DWORD* pSignlen) {
   MR_TRACE("CSM2DevObj::SignXML");
   if (nHashType != MR_ALG_SM3) {
-    return CheckFailed(mrTraceScope_, L"CHECK nHashType", merro::keyobjects::kBadAlgorithm);
+    return StepResult(mrTraceScope_, L"CHECK nHashType", kResultBadAlgorithm);
   }
-  return FoldedStep(mrTraceScope_, L"mr_SM2SignXML",
+  return StepResult(mrTraceScope_, L"mr_SM2SignXML",
                     mr_SM2SignXML(m_pDevCtx, m_wKeyFID, pInbuf, nInlen, pSignbuf, pSignlen));
 }
 
 HRESULT CSM2DevObj::SignDigest(const BYTE* pInbuf, DWORD nInlen, BYTE* pSignbuf, DWORD* pSignlen) {
   MR_TRACE("CSM2DevObj::SignDigest");
   if (nInlen != MR_SM2_DIGEST_LEN) {
-    return CheckFailed(mrTraceScope_, L"CHECK nInlen", kBadLength);
+    return StepResult(mrTraceScope_, L"CHECK nInlen", kResultBadLength);
   }
-  return FoldedStep(mrTraceScope_, L"mr_SM2SignDigest",
+  return StepResult(mrTraceScope_, L"mr_SM2SignDigest",
                     mr_SM2SignDigest(m_pDevCtx, m_wKeyFID, pInbuf, MR_SM2_DIGEST_LEN, pSignbuf,
                                      pSignlen));
 }
@@ -107,20 +107,20 @@ HRESULT CSM2DevObj::Encrypt(const BYTE* pInbuf, DWORD nInlen, BYTE* pOutbuf, DWO
   // SM2 has no ciphertext of an empty message; the output must take the
   // whole ciphertext.
   if (nInlen == 0 || nInlen > kMaxPlainLen) {
-    return CheckFailed(mrTraceScope_, L"CHECK nInlen", kBadLength);
+    return StepResult(mrTraceScope_, L"CHECK nInlen", kResultBadLength);
   }
   if (pOutLen == nullptr || *pOutLen < nInlen + MR_SM2_CIPHER_OVERHEAD) {
-    return CheckFailed(mrTraceScope_, L"CHECK *pOutLen SIZE", merro::keyobjects::kBufferTooSmall);
+    return StepResult(mrTraceScope_, L"CHECK *pOutLen SIZE", kResultBufferTooSmall);
   }
   BYTE pub[kSm2PublicKeyLen];
-  HRESULT hr = FoldedStep(mrTraceScope_, L"mr_ExportPublicKey",
+  HRESULT hr = StepResult(mrTraceScope_, L"mr_ExportPublicKey",
                           mr_ExportPublicKey(m_pDevCtx, m_byKeyType, m_wKeyFID, pub));
   if (FAILED(hr)) {
     return hr;
   }
   hr = merro::crypto::SM2_Encrypt(pub, pInbuf, nInlen, pOutbuf, pOutLen);
   if (hr != 0) {
-    return CheckFailed(mrTraceScope_, L"SM2_Encrypt", merro::keyobjects::kHostEncryptFailed);
+    return StepResult(mrTraceScope_, L"SM2_Encrypt", kResultHostEncryptFailed);
   }
   MR_LOG_STEP(L"SM2_Encrypt");
   return S_OK;
@@ -130,17 +130,17 @@ HRESULT CSM2DevObj::Verify(BYTE, const BYTE* pDigestbuf, DWORD nHashlen, const B
                            DWORD nSignlen) {
   MR_TRACE("CSM2DevObj::Verify");
   if (nHashlen != MR_SM2_DIGEST_LEN) {
-    return CheckFailed(mrTraceScope_, L"CHECK nHashlen", kBadLength);
+    return StepResult(mrTraceScope_, L"CHECK nHashlen", kResultBadLength);
   }
   BYTE pub[kSm2PublicKeyLen];
-  HRESULT hr = FoldedStep(mrTraceScope_, L"mr_ExportPublicKey",
+  HRESULT hr = StepResult(mrTraceScope_, L"mr_ExportPublicKey",
                           mr_ExportPublicKey(m_pDevCtx, m_byKeyType, m_wKeyFID, pub));
   if (FAILED(hr)) {
     return hr;
   }
   hr = merro::crypto::SM2_Verify(pub, pDigestbuf, pSignbuf, nSignlen);
   if (hr != 0) {
-    return CheckFailed(mrTraceScope_, L"SM2_Verify", merro::keyobjects::kSm2VerifyFailed);
+    return StepResult(mrTraceScope_, L"SM2_Verify", kResultSm2VerifyFailed);
   }
   MR_LOG_STEP(L"SM2_Verify");
   return S_OK;
