@@ -8,7 +8,7 @@
 #include "tokenapi/apdu/cipher_steps.h"
 #include "tokenapi/commands/command_exchange.h"
 #include "tokenapi/commands/device_commands.h"
-#include "tokenapi/commands/file_commands.h"
+#include "tokenapi/commands/key_commands.h"
 #include "tokenapi/commands/pin_commands.h"
 #include "tokenapi/crypto/algorithms.h"
 #include "tokenapi/crypto/contexts/hash.h"
@@ -29,7 +29,6 @@ constexpr HRESULT kBadReply = static_cast<HRESULT>(0x8007000D);  // ERROR_INVALI
 
 constexpr BYTE kInsExternalAuth = 0x82;
 constexpr BYTE kInsSetSessionKey = 0x91;
-constexpr BYTE kInsReadSm2PublicKey = 0x53;
 constexpr CipherFailureCodes kEncryptCodes{kSetupFailed, kEncryptFailed, kEncryptFailed};
 // Cipher output room: the input and one padding block.
 constexpr DWORD kCipherRoom = 64;
@@ -40,33 +39,6 @@ struct SecretBytes {
   BYTE bytes[N] = {};
   ~SecretBytes() { merro::SecureWipe(bytes, sizeof bytes); }
 };
-
-// Reads the SM2 public key of a key file: select it, then READ SM2 PUBLIC
-// KEY with the file id in P1 P2.
-HRESULT ReadSm2PublicKey(const TraceHelper& scope, DEV_CTX* pDevCtx, WORD wKeyFid, BYTE* pPubKey) {
-  BYTE info[MR_FILE_INFO_LEN] = {};
-  DWORD infoLen = sizeof info;
-  HRESULT hr = HRESULT_FROM_TOKEN_ERROR(
-      mr_SelectFile(pDevCtx, MR_SELECT_BY_ID, wKeyFid, info, &infoLen));
-  merro::trace::LogStep(scope.Name(), L"mr_SelectFile(KEYFID)", hr);
-  if (FAILED(hr)) {
-    return hr;
-  }
-  BYTE key[MR_SM2_PUBKEY_LEN] = {};
-  DWORD keyLen = sizeof key;
-  const Apdu cmd{MR_CLA_PLAIN,  kInsReadSm2PublicKey, merro::commands::HighByte(wKeyFid),
-                 merro::commands::LowByte(wKeyFid), MR_SM2_PUBKEY_LEN, nullptr, 0};
-  hr = Exchange(scope, pDevCtx, cmd, key, &keyLen, MR_TIMEOUT_DEFAULT);
-  if (FAILED(hr)) {
-    return hr;
-  }
-  if (keyLen != MR_SM2_PUBKEY_LEN) {
-    merro::trace::LogStep(scope.Name(), L"CHECK public key length", kBadReply);
-    return kBadReply;
-  }
-  std::memcpy(pPubKey, key, sizeof key);
-  return S_OK;
-}
 
 }  // namespace
 
@@ -149,7 +121,8 @@ HRESULT mr_AutoExternalAuth(DEV_CTX* pDevCtx, BYTE nAuthType) {
 
 HRESULT mr_ExportTempPubKey(DEV_CTX* pDevCtx, BYTE* pPubKey) {
   MR_TRACE("mr_ExportTempPubKey");
-  const HRESULT hr = ReadSm2PublicKey(mrTraceScope_, pDevCtx, MR_TEMP_SM2_KEY_FID, pPubKey);
+  const HRESULT hr =
+      HRESULT_FROM_TOKEN_ERROR(mr_ExportPublicKey(pDevCtx, MR_ALG_SM2, MR_TEMP_SM2_KEY_FID, pPubKey));
   merro::trace::LogStep(mrTraceScope_.Name(), L"mr_ExportPublicKey", hr);
   return hr;
 }
