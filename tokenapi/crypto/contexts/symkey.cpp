@@ -154,11 +154,13 @@ HRESULT SymDecryptInit(SYMKEY_CTX** ppCipherCtx, BYTE algorithm, BYTE nMode, con
 
 HRESULT SymEncryptUpdate(SYMKEY_CTX* pCipherCtx, const BYTE* pSourceData, DWORD dwSourceDataLen,
                          BYTE* pOutData, DWORD* pdwOutDataLen) {
+  MR_TRACE("SymEncryptUpdate");
   return SymCipherUpdate(pCipherCtx, pSourceData, dwSourceDataLen, pOutData, pdwOutDataLen);
 }
 
 HRESULT SymDecryptUpdate(SYMKEY_CTX* pCipherCtx, const BYTE* pSourceData, DWORD dwSourceDataLen,
                          BYTE* pOutData, DWORD* pdwOutDataLen) {
+  MR_TRACE("SymDecryptUpdate");
   return SymCipherUpdate(pCipherCtx, pSourceData, dwSourceDataLen, pOutData, pdwOutDataLen);
 }
 
@@ -185,10 +187,12 @@ HRESULT SymCipherUpdate(SYMKEY_CTX* pCipherCtx, const BYTE* pSourceData, DWORD d
 }
 
 HRESULT SymEncryptFinal(SYMKEY_CTX* pCipherCtx, BYTE* pOutData, DWORD* pdwOutDataLen) {
+  MR_TRACE("SymEncryptFinal");
   return SymCipherFinal(pCipherCtx, pOutData, pdwOutDataLen);
 }
 
 HRESULT SymDecryptFinal(SYMKEY_CTX* pCipherCtx, BYTE* pOutData, DWORD* pdwOutDataLen) {
+  MR_TRACE("SymDecryptFinal");
   return SymCipherFinal(pCipherCtx, pOutData, pdwOutDataLen);
 }
 
