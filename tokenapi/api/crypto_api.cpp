@@ -1,6 +1,7 @@
 #include "tokenapi/api/crypto_api.h"
 
 #include "tokenapi/api/entry_frame.h"
+#include "tokenapi/commands/symkey_commands.h"
 
 using merro::api::DeviceMutex;
 using merro::api::RunEntryPoint;
@@ -57,4 +58,20 @@ HRESULT SymKeyFinal(SYMKEY_HANDLE* pKeyCtx, BYTE* pOutbuf, DWORD* pOutlen) {
                         {L"CHECK pOutbuf", pOutbuf != nullptr},
                         {L"CHECK pOutlen", pOutlen != nullptr}},
                        L"mr_SymKeyFinal", [&] { return mr_SymKeyFinal(pKeyCtx, pOutbuf, pOutlen); });
+}
+
+HRESULT HWSymKeyCrypto(DEV_CTX* pDevCtx, BYTE nAlgType, BYTE nMode, const BYTE* pKey,
+                       const BYTE* pInbuf, DWORD nInlen, BYTE* pOutbuf, DWORD* pOutlen) {
+  // The key is checked under the step text "CHECK pKeyCtx", and the line of
+  // the routine reads "mk_PrikeyDec": the texts the system's logs carry.
+  return RunEntryPoint("HWSymKeyCrypto",
+                       {{L"CHECK pKeyCtx", pKey != nullptr},
+                        {L"CHECK pInbuf", pInbuf != nullptr},
+                        {L"CHECK pOutbuf", pOutbuf != nullptr},
+                        {L"CHECK pOutlen", pOutlen != nullptr},
+                        {L"CHECK pDevCtx", pDevCtx != nullptr}},
+                       DeviceMutex::Wait, pDevCtx, L"mk_PrikeyDec", [&] {
+                         return mr_HWSymKeyCrypto(pDevCtx, nAlgType, nMode, pKey, pInbuf, nInlen,
+                                                  pOutbuf, pOutlen);
+                       });
 }

@@ -173,6 +173,17 @@ const CheckCase kCryptoCases[] = {
     // The final writes the last block through both outputs: both tested.
     {"SymKeyFinal", "CHECK pOutbuf", [](DEV_CTX*) { return SymKeyFinal(&g_symkey, nullptr, &g_len); }},
     {"SymKeyFinal", "CHECK pOutlen", [](DEV_CTX*) { return SymKeyFinal(&g_symkey, g_buf, nullptr); }},
+    // The key is checked under "CHECK pKeyCtx".
+    {"HWSymKeyCrypto", "CHECK pKeyCtx",
+     [](DEV_CTX* c) { return HWSymKeyCrypto(c, MR_ALG_SM4, 1, nullptr, g_buf, 16, g_buf, &g_len); }},
+    {"HWSymKeyCrypto", "CHECK pInbuf",
+     [](DEV_CTX* c) { return HWSymKeyCrypto(c, MR_ALG_SM4, 1, g_buf, nullptr, 16, g_buf, &g_len); }},
+    {"HWSymKeyCrypto", "CHECK pOutbuf",
+     [](DEV_CTX* c) { return HWSymKeyCrypto(c, MR_ALG_SM4, 1, g_buf, g_buf, 16, nullptr, &g_len); }},
+    {"HWSymKeyCrypto", "CHECK pOutlen",
+     [](DEV_CTX* c) { return HWSymKeyCrypto(c, MR_ALG_SM4, 1, g_buf, g_buf, 16, g_buf, nullptr); }},
+    {"HWSymKeyCrypto", "CHECK pDevCtx",
+     [](DEV_CTX*) { return HWSymKeyCrypto(nullptr, MR_ALG_SM4, 1, g_buf, g_buf, 16, g_buf, &g_len); }},
 };
 INSTANTIATE_TEST_SUITE_P(HashSymKey, ArgumentCheckTest, ::testing::ValuesIn(kCryptoCases));
 
@@ -222,5 +233,113 @@ const CheckCase kPinCases[] = {
 };
 INSTANTIATE_TEST_SUITE_P(PinAuth, ArgumentCheckTest, ::testing::ValuesIn(kPinCases));
 
+
+// A key context that is never used: every case fails before the key object
+// is looked at.
+int g_keyObject;
+void* const g_key = &g_keyObject;
+
+const CheckCase kAsymCases[] = {
+    {"AsymKeyInit", "CHECK ppKeyCtx",
+     [](DEV_CTX* c) { return AsymKeyInit(c, MR_ALG_SM2, 0xC004, nullptr); }},
+    {"AsymKeyInit", "CHECK pDevCtx",
+     [](DEV_CTX*) {
+       void* k = nullptr;
+       return AsymKeyInit(nullptr, MR_ALG_SM2, 0xC004, &k);
+     }},
+    {"AsymKeyFinal", "CHECK pKeyCtx", [](DEV_CTX*) { return AsymKeyFinal(nullptr); }},
+    {"SignXML", "CHECK pKeyCtx",
+     [](DEV_CTX*) { return SignXML(nullptr, 0, g_buf, 4, g_buf, &g_len); }},
+    {"SignXML", "CHECK pDispbuf",
+     [](DEV_CTX*) { return SignXML(g_key, 0, nullptr, 4, g_buf, &g_len); }},
+    {"SignXML", "CHECK pSignbuf",
+     [](DEV_CTX*) { return SignXML(g_key, 0, g_buf, 4, nullptr, &g_len); }},
+    {"SignXML", "CHECK pSignlen", [](DEV_CTX*) { return SignXML(g_key, 0, g_buf, 4, g_buf, nullptr); }},
+    {"DigestInit", "CHECK pKeyCtx", [](DEV_CTX*) { return DigestInit(nullptr, MR_ALG_SM3); }},
+    {"DigestUpdate", "CHECK pKeyCtx", [](DEV_CTX*) { return DigestUpdate(nullptr, g_buf, 4); }},
+    {"DigestUpdate", "CHECK pInbuf", [](DEV_CTX*) { return DigestUpdate(g_key, nullptr, 4); }},
+    {"DigestFinal", "CHECK pKeyCtx", [](DEV_CTX*) { return DigestFinal(nullptr, g_buf, &g_len); }},
+    {"DigestFinal", "CHECK pDigestbuf", [](DEV_CTX*) { return DigestFinal(g_key, nullptr, &g_len); }},
+    {"DigestFinal", "CHECK pDigestlen", [](DEV_CTX*) { return DigestFinal(g_key, g_buf, nullptr); }},
+    {"SignDataResult", "CHECK pKeyCtx",
+     [](DEV_CTX*) { return SignDataResult(nullptr, g_buf, &g_len); }},
+    {"SignDataResult", "CHECK pSignbuf",
+     [](DEV_CTX*) { return SignDataResult(g_key, nullptr, &g_len); }},
+    {"SignDataResult", "CHECK pSignlen",
+     [](DEV_CTX*) { return SignDataResult(g_key, g_buf, nullptr); }},
+    // Checked as SignXML is, so a null key context cannot reach the key object.
+    {"SignDigest", "CHECK pKeyCtx",
+     [](DEV_CTX*) { return SignDigest(nullptr, g_buf, 32, g_buf, &g_len); }},
+    {"SignDigest", "CHECK pDigest",
+     [](DEV_CTX*) { return SignDigest(g_key, nullptr, 32, g_buf, &g_len); }},
+    {"SignDigest", "CHECK pSignbuf",
+     [](DEV_CTX*) { return SignDigest(g_key, g_buf, 32, nullptr, &g_len); }},
+    {"SignDigest", "CHECK pSignlen",
+     [](DEV_CTX*) { return SignDigest(g_key, g_buf, 32, g_buf, nullptr); }},
+    {"PrikeyDec", "CHECK pKeyCtx",
+     [](DEV_CTX*) { return PrikeyDec(nullptr, g_buf, 4, g_buf, &g_len); }},
+    {"PrikeyDec", "CHECK pInbuf", [](DEV_CTX*) { return PrikeyDec(g_key, nullptr, 4, g_buf, &g_len); }},
+    {"PrikeyDec", "CHECK pOutbuf", [](DEV_CTX*) { return PrikeyDec(g_key, g_buf, 4, nullptr, &g_len); }},
+    {"PrikeyDec", "CHECK pOutlen", [](DEV_CTX*) { return PrikeyDec(g_key, g_buf, 4, g_buf, nullptr); }},
+    {"VerifySignature", "CHECK pKeyCtx",
+     [](DEV_CTX*) { return VerifySignature(nullptr, 0, g_buf, 32, g_buf, 64); }},
+    {"VerifySignature", "CHECK pDigestbuf",
+     [](DEV_CTX*) { return VerifySignature(g_key, 0, nullptr, 32, g_buf, 64); }},
+    {"VerifySignature", "CHECK pSignbuf",
+     [](DEV_CTX*) { return VerifySignature(g_key, 0, g_buf, 32, nullptr, 64); }},
+    {"PubkeyEnc", "CHECK pKeyCtx",
+     [](DEV_CTX*) { return PubkeyEnc(nullptr, g_buf, 4, g_buf, &g_len); }},
+    {"PubkeyEnc", "CHECK pInbuf", [](DEV_CTX*) { return PubkeyEnc(g_key, nullptr, 4, g_buf, &g_len); }},
+    {"PubkeyEnc", "CHECK pOutbuf", [](DEV_CTX*) { return PubkeyEnc(g_key, g_buf, 4, nullptr, &g_len); }},
+    {"PubkeyEnc", "CHECK pOutlen", [](DEV_CTX*) { return PubkeyEnc(g_key, g_buf, 4, g_buf, nullptr); }},
+};
+INSTANTIATE_TEST_SUITE_P(AsymKey, ArgumentCheckTest, ::testing::ValuesIn(kAsymCases));
+
+CONTAINER_RECORD g_record{};
+
+const CheckCase kContainerKeyCases[] = {
+    // The array is tested before the count: every caller hands one to fill.
+    {"EnumContainer", "CHECK pEnumContainer",
+     [](DEV_CTX* c) { return EnumContainer(c, nullptr, &g_len); }},
+    {"EnumContainer", "CHECK pCount", [](DEV_CTX* c) { return EnumContainer(c, &g_record, nullptr); }},
+    {"EnumContainer", "CHECK pDevCtx",
+     [](DEV_CTX*) { return EnumContainer(nullptr, &g_record, &g_len); }},
+    {"CreateContainer", "CHECK pContainer", [](DEV_CTX* c) { return CreateContainer(c, nullptr); }},
+    {"CreateContainer", "CHECK pDevCtx", [](DEV_CTX*) { return CreateContainer(nullptr, &g_record); }},
+    {"DeleteContainer", "CHECK pContainer",
+     [](DEV_CTX* c) { return DeleteContainer(c, nullptr, 3); }},
+    {"DeleteContainer", "CHECK pDevCtx", [](DEV_CTX*) { return DeleteContainer(nullptr, "abc", 3); }},
+    {"ReadContainer", "CHECK pContainer", [](DEV_CTX* c) { return ReadContainer(c, nullptr); }},
+    {"ReadContainer", "CHECK pDevCtx", [](DEV_CTX*) { return ReadContainer(nullptr, &g_record); }},
+    {"WriteContainer", "CHECK pContainer", [](DEV_CTX* c) { return WriteContainer(c, nullptr); }},
+    {"WriteContainer", "CHECK pDevCtx", [](DEV_CTX*) { return WriteContainer(nullptr, &g_record); }},
+    {"EnableContainer", "CHECK pContainerName",
+     [](DEV_CTX* c) { return EnableContainer(c, nullptr, 3); }},
+    {"EnableContainer", "CHECK pDevCtx", [](DEV_CTX*) { return EnableContainer(nullptr, "abc", 3); }},
+    {"InitTokenFile", "CHECK pDevCtx", [](DEV_CTX*) { return InitTokenFile(nullptr); }},
+    {"GenerateKeyPair", "CHECK pPubKey",
+     [](DEV_CTX* c) { return GenerateKeyPair(c, MR_ALG_SM2, 0xC004, nullptr); }},
+    {"GenerateKeyPair", "CHECK pDevCtx",
+     [](DEV_CTX*) { return GenerateKeyPair(nullptr, MR_ALG_SM2, 0xC004, g_buf); }},
+    {"ImportKeyPair", "CHECK pKey",
+     [](DEV_CTX* c) { return ImportKeyPair(c, MR_ALG_SM2, 0xC001, nullptr, 4, nullptr); }},
+    {"ImportKeyPair", "CHECK pDevCtx",
+     [](DEV_CTX*) { return ImportKeyPair(nullptr, MR_ALG_SM2, 0xC001, g_buf, 4, nullptr); }},
+    {"ImportKeyPairEx", "CHECK pKey",
+     [](DEV_CTX* c) { return ImportKeyPairEx(c, MR_ALG_SM2, 0xC001, nullptr); }},
+    {"ImportKeyPairEx", "CHECK pDevCtx",
+     [](DEV_CTX*) { return ImportKeyPairEx(nullptr, MR_ALG_SM2, 0xC001, g_buf); }},
+    {"ExportPublicKey", "CHECK pKey",
+     [](DEV_CTX* c) { return ExportPublicKey(c, MR_ALG_SM2, 0xC004, nullptr); }},
+    {"ExportPublicKey", "CHECK pDevCtx",
+     [](DEV_CTX*) { return ExportPublicKey(nullptr, MR_ALG_SM2, 0xC004, g_buf); }},
+    {"ImportCert", "CHECK pInbuf", [](DEV_CTX* c) { return ImportCert(c, 0xC002, nullptr, 4); }},
+    {"ImportCert", "CHECK pDevCtx", [](DEV_CTX*) { return ImportCert(nullptr, 0xC002, g_buf, 4); }},
+    {"ExportCert", "CHECK pOutbuf", [](DEV_CTX* c) { return ExportCert(c, 0xC002, nullptr, &g_len); }},
+    {"ExportCert", "CHECK pOutlen", [](DEV_CTX* c) { return ExportCert(c, 0xC002, g_buf, nullptr); }},
+    {"ExportCert", "CHECK pDevCtx",
+     [](DEV_CTX*) { return ExportCert(nullptr, 0xC002, g_buf, &g_len); }},
+};
+INSTANTIATE_TEST_SUITE_P(ContainersKeys, ArgumentCheckTest, ::testing::ValuesIn(kContainerKeyCases));
 
 }  // namespace
