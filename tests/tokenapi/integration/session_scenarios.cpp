@@ -5,10 +5,12 @@
 #include <memory>
 
 #include "tests/tokenapi/support/mutex_probe.h"
+#include "tests/tokenapi/support/test_context.h"
 #include "tokenapi/commands/auth_commands.h"
 #include "tokenapi/commands/device_commands.h"
 #include "tokenapi/commands/pin_commands.h"
 #include "tokenapi/transport/device_open.h"
+#include "tokenapi/transport/merro_transport.h"
 
 namespace merro::testing {
 namespace {
@@ -157,6 +159,55 @@ void ResetDropsSession(const SessionEnv& env) {
   EXPECT_EQ(Status(ctx.get()), (PinStatus{6, 0x00, 0}));
   // The configuration key authenticates too.
   EXPECT_EQ(mr_AutoExternalAuth(ctx.get(), MR_KEY_EXTERN_CFG), 0);
+}
+
+// Sends a frame as it stands (no secure messaging) and returns the status
+// word of the reply.
+WORD SendRaw(DEV_CTX* ctx, const Bytes& frame) {
+  BYTE reply[256] = {};
+  DWORD replyLen = 0;
+  EXPECT_EQ(MerroSendCommand(ctx->hDevice, frame.data(), static_cast<DWORD>(frame.size()), reply,
+                             &replyLen, 2),
+            0);
+  return static_cast<WORD>((reply[0] << 8) | reply[1]);
+}
+
+void ProofsAreSingleUse(const SessionEnv& env) {
+  env.control("provision " + env.tokenIndex);
+  const OpenToken ctx = OpenSession(env);
+  ASSERT_TRUE(ctx);
+  env.log->ClearFrames();
+  ASSERT_EQ(Verify(ctx.get(), "905172"), 0);
+  const Bytes recorded = env.log->Frames().back();
+  // Replayed as it went: its challenge is used up.
+  EXPECT_EQ(SendRaw(ctx.get(), recorded), 0x6985);
+  // Replayed after a fresh challenge: the proof does not match it.
+  BYTE challenge[16];
+  ASSERT_EQ(mr_GenRandom(ctx.get(), 16, challenge), 0);
+  EXPECT_EQ(SendRaw(ctx.get(), recorded), 0x63C5);
+  EXPECT_EQ(Status(ctx.get()).times, 5);
+}
+
+void AuthenticationGuardsAndTries(const SessionEnv& env) {
+  env.control("provision " + env.tokenIndex);
+  // A context with the device open but no reset and no authentication.
+  DEV_CTX ctx{};
+  ASSERT_EQ(OpenTestContext(env.deviceName, &ctx), 0);
+  ASSERT_EQ(mr_GetDevInfo(&ctx, 1, nullptr), 0);
+  EXPECT_EQ(Verify(&ctx, "905172"), kSecurityNotSatisfied);
+  EXPECT_EQ(mr_SetSessionKey(&ctx), kSecurityNotSatisfied);
+  EXPECT_EQ(ctx.bySMState, MR_SM_STATE_NONE);
+
+  const BYTE wrongKey[16] = {1, 2, 3};
+  for (int left = 5; left >= 0; --left) {
+    EXPECT_EQ(mr_ExternalAuth(&ctx, wrongKey, MR_KEY_EXTERN), kWrongPin | left);
+  }
+  // Out of tries: even the right key is refused.
+  EXPECT_EQ(mr_AutoExternalAuth(&ctx, MR_KEY_EXTERN), static_cast<HRESULT>(0x80006983));
+  EXPECT_EQ(mr_AutoExternalAuth(&ctx, MR_KEY_EXTERN_CFG), 0) << "the other key has its own tries";
+  EXPECT_EQ(Verify(&ctx, "905172"), 0);
+  CloseTestContext(&ctx);
+  env.control("provision " + env.tokenIndex);
 }
 
 void UnprovisionedTokenRefusesOpen(const SessionEnv& env) {

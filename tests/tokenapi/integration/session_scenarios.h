@@ -28,6 +28,11 @@ void ButtonAnswers(const SessionEnv& env);
 // A reset drops the token's session: a protected command fails until the
 // host authenticates again and sets a new session key.
 void ResetDropsSession(const SessionEnv& env);
+// A recorded proof is worthless: the token takes each challenge once.
+void ProofsAreSingleUse(const SessionEnv& env);
+// Before external authentication the token refuses PIN commands and the
+// session key; wrong cryptograms count the key's tries down to blocked.
+void AuthenticationGuardsAndTries(const SessionEnv& env);
 // A token without keys refuses the open; nothing is handed out and the
 // device mutex is free afterwards.
 void UnprovisionedTokenRefusesOpen(const SessionEnv& env);
