@@ -2,6 +2,7 @@
 
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
+#include <openssl/param_build.h>
 #include <openssl/rsa.h>
 
 #include <cstring>
@@ -31,7 +32,44 @@ Bytes Coordinate(EVP_PKEY* key, const char* name) {
   return out;
 }
 
+// A public key of the given type from the parameters that bld holds.
+PkeyPtr FromParams(const char* type, OSSL_PARAM_BLD* bld) {
+  OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(bld);
+  std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree> ctx(EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr));
+  EVP_PKEY* key = nullptr;
+  if (params == nullptr || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
+      EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params) != 1) {
+    key = nullptr;
+  }
+  OSSL_PARAM_free(params);
+  return PkeyPtr(key);
+}
+
 }  // namespace
+
+PkeyPtr Sm2PublicKey(const Bytes& xy) {
+  Bytes point = {0x04};
+  point.insert(point.end(), xy.begin(), xy.end());
+  OSSL_PARAM_BLD* bld = OSSL_PARAM_BLD_new();
+  OSSL_PARAM_BLD_push_utf8_string(bld, OSSL_PKEY_PARAM_GROUP_NAME, "SM2", 0);
+  OSSL_PARAM_BLD_push_octet_string(bld, OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size());
+  PkeyPtr key = FromParams("SM2", bld);
+  OSSL_PARAM_BLD_free(bld);
+  return key;
+}
+
+PkeyPtr RsaPublicKey(const Bytes& n, const Bytes& e) {
+  BIGNUM* bn = BN_bin2bn(n.data(), static_cast<int>(n.size()), nullptr);
+  BIGNUM* be = BN_bin2bn(e.data(), static_cast<int>(e.size()), nullptr);
+  OSSL_PARAM_BLD* bld = OSSL_PARAM_BLD_new();
+  OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_N, bn);
+  OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_E, be);
+  PkeyPtr key = FromParams("RSA", bld);
+  OSSL_PARAM_BLD_free(bld);
+  BN_free(bn);
+  BN_free(be);
+  return key;
+}
 
 Bytes Sm2PublicXY(EVP_PKEY* key) {
   Bytes xy = Coordinate(key, OSSL_PKEY_PARAM_EC_PUB_X);

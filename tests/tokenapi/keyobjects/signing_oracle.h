@@ -20,6 +20,11 @@ struct PkeyFree {
 };
 using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
+// Public keys for OpenSSL from what the token exports: x || y (64 bytes),
+// or the RSA modulus and exponent (big-endian).
+PkeyPtr Sm2PublicKey(const Bytes& xy);
+PkeyPtr RsaPublicKey(const Bytes& n, const Bytes& e);
+
 // The 32-byte e = SM3(Z || message) for the identity "1234567812345678".
 Bytes Sm2MessageDigest(EVP_PKEY* key, const Bytes& message);
 // Checks r || s over the message with OpenSSL's SM2 (identity
