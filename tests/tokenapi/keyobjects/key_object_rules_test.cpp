@@ -13,6 +13,7 @@
 #include <string>
 
 #include "foundation/alg_ids.h"
+#include "tests/tokenapi/crypto/trace_capture.h"
 #include "tests/tokenapi/keyobjects/signing_oracle.h"
 #include "tests/tokenapi/support/recording_transport.h"
 #include "tokenapi/commands/display_sign_commands.h"
@@ -312,6 +313,38 @@ TEST_F(KeyObjectRules, TheWrapperReleasesOnlyWhatItsWaitTook) {
   EXPECT_EQ(outLen, 0u);
   EXPECT_TRUE(Frames().empty());
   CAsymKeyObject::AsymKeyFinal(key);
+}
+
+TEST_F(KeyObjectRules, StepLinesNameTheWrapperAndTheCallee) {
+  KeyCtx sm2(&m_ctx, MR_ALG_SM2);
+  KeyCtx rsa(&m_ctx, MR_ALG_RSA1024);
+  BYTE buf[128] = {};
+  DWORD len = 64;
+  merro::crypto::test::TraceCapture trace;
+  m_transport->QueueReply(0x9000, Bytes(64));
+  ASSERT_EQ(CAsymKeyObject::PrikeySign(sm2.p, 0, 0, buf, 32, buf, &len), 0);
+  EXPECT_TRUE(trace.HasStep(u"CAsymKeyObject::PrikeySign - MerroWaitDevMutex"));
+  EXPECT_TRUE(trace.HasStep(u"CSM2DevObj::SignDigest - mr_SM2SignDigest"));
+  EXPECT_TRUE(trace.HasStep(u"CAsymKeyObject::PrikeySign - pAsymKey->Sign"));
+  std::uint32_t result = 0;
+  len = 10;
+  EXPECT_EQ(CAsymKeyObject::PrikeySign(sm2.p, ASYMKEY_SIGN_DISPLAY, MR_ALG_SM3, buf, 5, buf, &len),
+            kBufferTooSmall);
+  ASSERT_TRUE(trace.FindFailure(u"CAsymKeyObject::PrikeySign - CHECK *pOutLen SIZE", &result));
+  EXPECT_EQ(result, 0x80070003u);
+  len = 128;
+  m_transport->QueueReply(0x9000);  // start
+  m_transport->QueueReply(0x9000);  // the message
+  m_transport->QueueReply(0x9000);  // end of data
+  m_transport->QueueReply(0xFF06);  // C
+  EXPECT_EQ(CAsymKeyObject::PrikeySign(rsa.p, ASYMKEY_SIGN_DISPLAY, MR_ALG_SHA256, buf, 5, buf, &len),
+            MR_E_KEY_CANCELLED);
+  ASSERT_TRUE(trace.FindFailure(u"CAsymKeyObject::PrikeySign - pAsymKey->SignDisp", &result));
+  EXPECT_EQ(result, 0x8000FF06u);
+  EXPECT_EQ(CAsymKeyObject::PrikeySign(rsa.p, ASYMKEY_SIGN_DISPLAY, MR_ALG_SHA1, buf, 5, buf, &len),
+            kBadType);
+  ASSERT_TRUE(trace.FindFailure(u"CRSADevObj::SignXML - CHECK nHashType", &result));
+  EXPECT_EQ(result, 0x80070209u);
 }
 
 }  // namespace
