@@ -3,8 +3,9 @@
 // keys; and keys going with the file that holds them.
 #include <gtest/gtest.h>
 
-#include "tokensim/core/dispatcher.h"
-#include "tokensim/core/token.h"
+#include <utility>
+
+#include "tests/tokensim/family_runner.h"
 #include "tokensim/handlers/key_generation.h"
 
 namespace merro::tokensim {
@@ -19,23 +20,10 @@ class KeyFamilies : public ::testing::Test {
   }
 
   Reply Run(std::uint8_t ins, std::uint8_t p1, std::uint8_t p2, std::uint8_t le, Bytes data = {}) {
-    Command c;
-    c.cla = kClaPlain;
-    c.ins = ins;
-    c.p1 = p1;
-    c.p2 = p2;
-    c.le = le;
-    c.lc = static_cast<std::uint8_t>(data.size());
-    c.data = std::move(data);
-    return Dispatcher::Standard().Execute(m_token, c);
+    return testing::RunCommand(m_token, ins, p1, p2, le, std::move(data));
   }
   static Bytes Description(std::uint16_t id, std::uint16_t size) {
-    Bytes d(16, 0);
-    d[0] = static_cast<std::uint8_t>(id);
-    d[1] = static_cast<std::uint8_t>(id >> 8);
-    d[2] = static_cast<std::uint8_t>(size);
-    d[3] = static_cast<std::uint8_t>(size >> 8);
-    return d;
+    return testing::FileDescription(id, size);
   }
   Token m_token{{1, 2, 3, 4, 5, 6, 7, 8}};
 };

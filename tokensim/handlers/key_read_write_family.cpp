@@ -142,81 +142,80 @@ TokenFile* HalfTarget(Token& token, const RsaHalfWrite& half, Reply& reply) {
   return file;
 }
 
-void WriteRsaPublic(Token& token, const Command& cmd, Reply& reply) {
-  RsaHalfWrite& half = token.Ext<KeyStaging>().rsaPublic;
+// The exponent of a public half: 1 to 4 bytes of an odd number of at least 3.
+bool TakeExponent(const Command& cmd, RsaHalfWrite& half, Reply& reply) {
+  if (cmd.p2 != 0) {
+    reply.Fail(sw::kIncorrectP1P2);
+    return false;
+  }
+  if (cmd.data.empty() || cmd.data.size() > keystore::kRsaExponentMax) {
+    reply.Fail(sw::kWrongLength);
+    return false;
+  }
+  const BnPtr e = BnFromBytes(cmd.data.data(), cmd.data.size());
+  if (!e || !BN_is_odd(e.get()) || BN_is_one(e.get())) {
+    reply.Fail(sw::kIncorrectData);
+    return false;
+  }
+  half.first.bytes().assign(cmd.data.begin(), cmd.data.end());
+  half.exponentSet = true;
+  return true;
+}
+
+// d of a private half, in 128-byte parts.
+bool TakePrivateExponentPart(const Command& cmd, RsaHalfWrite& half, Reply& reply) {
+  return TakePart(cmd, half.first, half.firstParts, reply);
+}
+
+// One frame of WRITE RSA PUBLIC / PRIVATE KEY: P1 0 starts the half, P1 1
+// takes the first value (exponent or d), P1 2 a part of n. True when a
+// value was taken, so that the half may now be complete.
+bool RsaHalfFrame(Token& token, const Command& cmd, RsaHalfWrite& half, Reply& reply,
+                  bool (*takeFirst)(const Command&, RsaHalfWrite&, Reply&)) {
   if (cmd.p1 == 0) {
     StartRsaHalf(token, cmd, half, reply);
-    return;
+    return false;
   }
   if (!half.active) {
     reply.Fail(sw::kConditionsNotSatisfied);
-    return;
+    return false;
   }
   if (cmd.p1 == 1) {
-    if (cmd.p2 != 0) {
-      reply.Fail(sw::kIncorrectP1P2);
-      return;
-    }
-    // 1 to 4 bytes of an odd exponent of at least 3.
-    if (cmd.data.empty() || cmd.data.size() > keystore::kRsaExponentMax) {
-      reply.Fail(sw::kWrongLength);
-      return;
-    }
-    const BnPtr e = BnFromBytes(cmd.data.data(), cmd.data.size());
-    if (!e || !BN_is_odd(e.get()) || BN_is_one(e.get())) {
-      reply.Fail(sw::kIncorrectData);
-      return;
-    }
-    half.first.bytes().assign(cmd.data.begin(), cmd.data.end());
-    half.exponentSet = true;
-  } else if (cmd.p1 == 2) {
-    if (!TakePart(cmd, half.modulus, half.modulusParts, reply)) {
-      return;
-    }
-  } else {
-    reply.Fail(sw::kIncorrectP1P2);
+    return takeFirst(cmd, half, reply);
+  }
+  if (cmd.p1 == 2) {
+    return TakePart(cmd, half.modulus, half.modulusParts, reply);
+  }
+  reply.Fail(sw::kIncorrectP1P2);
+  return false;
+}
+
+void WriteRsaPublic(Token& token, const Command& cmd, Reply& reply) {
+  RsaHalfWrite& half = token.Ext<KeyStaging>().rsaPublic;
+  if (!RsaHalfFrame(token, cmd, half, reply, &TakeExponent) || !half.exponentSet ||
+      !AllParts(half.modulusParts, half.modulus.size())) {
     return;
   }
-  if (half.exponentSet && AllParts(half.modulusParts, half.modulus.size())) {
-    TokenFile* file = HalfTarget(token, half, reply);
-    if (file != nullptr) {
-      keystore::WriteRsaPublic(*file, half.alg, half.modulus.data(), half.first.data(),
-                               half.first.size());
-    }
-    half.Clear();
+  TokenFile* file = HalfTarget(token, half, reply);
+  if (file != nullptr) {
+    keystore::WriteRsaPublic(*file, half.alg, half.modulus.data(), half.first.data(),
+                             half.first.size());
   }
+  half.Clear();
 }
 
 void WriteRsaPrivate(Token& token, const Command& cmd, Reply& reply) {
   RsaHalfWrite& half = token.Ext<KeyStaging>().rsaPrivate;
-  if (cmd.p1 == 0) {
-    StartRsaHalf(token, cmd, half, reply);
+  if (!RsaHalfFrame(token, cmd, half, reply, &TakePrivateExponentPart) ||
+      !AllParts(half.firstParts, half.first.size()) ||
+      !AllParts(half.modulusParts, half.modulus.size())) {
     return;
   }
-  if (!half.active) {
-    reply.Fail(sw::kConditionsNotSatisfied);
-    return;
+  TokenFile* file = HalfTarget(token, half, reply);
+  if (file != nullptr) {
+    keystore::WriteRsaPrivate(*file, half.alg, half.modulus.data(), half.first.data());
   }
-  if (cmd.p1 == 1) {
-    if (!TakePart(cmd, half.first, half.firstParts, reply)) {
-      return;
-    }
-  } else if (cmd.p1 == 2) {
-    if (!TakePart(cmd, half.modulus, half.modulusParts, reply)) {
-      return;
-    }
-  } else {
-    reply.Fail(sw::kIncorrectP1P2);
-    return;
-  }
-  if (AllParts(half.firstParts, half.first.size()) &&
-      AllParts(half.modulusParts, half.modulus.size())) {
-    TokenFile* file = HalfTarget(token, half, reply);
-    if (file != nullptr) {
-      keystore::WriteRsaPrivate(*file, half.alg, half.modulus.data(), half.first.data());
-    }
-    half.Clear();
-  }
+  half.Clear();
 }
 
 void WriteSm2Public(Token& token, const Command& cmd, Reply& reply) {

@@ -8,13 +8,12 @@
 #include <functional>
 #include <memory>
 
-#include "tests/tokenapi/support/recording_transport.h"
+#include "tests/tokenapi/support/recording_fixture.h"
 #include "tokenapi/commands/key_commands.h"
 
 namespace {
 
 using merro::testing::Bytes;
-using merro::testing::RecordingTransport;
 
 constexpr HRESULT kBadAlgorithm = static_cast<HRESULT>(0x80070209);
 constexpr HRESULT kBadKey = static_cast<HRESULT>(0x80070210);
@@ -46,17 +45,8 @@ Bytes Md5(const std::string& text) {
   return digest;
 }
 
-class KeyFrames : public ::testing::Test {
+class KeyFrames : public merro::testing::RecordingTest {
  protected:
-  void SetUp() override {
-    m_transport = std::make_shared<RecordingTransport>();
-    merro::transport::SetTransportOverride(m_transport);
-    m_ctx = RecordingTransport::Context();
-  }
-  void TearDown() override { merro::transport::SetTransportOverride(nullptr); }
-
-  const std::vector<Bytes>& Frames() { return m_transport->Frames(); }
-
   static RSA_KEY RsaKey(DWORD nLen, DWORD dLen) {
     RSA_KEY key;
     std::memset(&key, 0, sizeof key);
@@ -73,8 +63,6 @@ class KeyFrames : public ::testing::Test {
     return key;
   }
 
-  std::shared_ptr<RecordingTransport> m_transport;
-  DEV_CTX m_ctx{};
 };
 
 TEST_F(KeyFrames, GenerationNamesTheFileInTheCommand) {
