@@ -158,7 +158,7 @@ Bytes MakeCertificate() {
   ASN1_INTEGER_set(X509_get_serialNumber(cert), 7);
   X509_gmtime_adj(X509_getm_notBefore(cert), 0);
   X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
-  X509_NAME* name = X509_get_subject_name(cert);
+  auto* name = X509_get_subject_name(cert);  // X509_NAME is also a wincrypt.h macro
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
                              reinterpret_cast<const unsigned char*>("Merro API test"), -1, -1, 0);
   X509_set_issuer_name(cert, name);
