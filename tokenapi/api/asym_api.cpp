@@ -27,8 +27,8 @@ HRESULT AsymKeyFinal(void* pKeyCtx) {
                        [&] { return CAsymKeyObject::AsymKeyFinal(pKeyCtx); });
 }
 
-HRESULT SignXML(void* pKeyCtx, BYTE nHashType, const BYTE* pDispbuf, DWORD nDisplen,
-                BYTE* pSignbuf, DWORD* pSignlen) {
+HRESULT SignXML(void* pKeyCtx, BYTE nHashType, const BYTE* pDispbuf, DWORD nDisplen, BYTE* pSignbuf,
+                DWORD* pSignlen) {
   return RunEntryPoint("SignXML",
                        {{L"CHECK pKeyCtx", pKeyCtx != nullptr},
                         {L"CHECK pDispbuf", pDispbuf != nullptr},
@@ -65,13 +65,13 @@ HRESULT DigestFinal(void* pKeyCtx, BYTE* pDigestbuf, DWORD* pDigestlen) {
 }
 
 HRESULT SignDataResult(void* pKeyCtx, BYTE* pSignbuf, DWORD* pSignlen) {
-  return RunEntryPoint(
-      "SignDataResult",
-      {{L"CHECK pKeyCtx", pKeyCtx != nullptr},
-       {L"CHECK pSignbuf", pSignbuf != nullptr},
-       {L"CHECK pSignlen", pSignlen != nullptr}},
-      L"CAsymKeyObject::PrikeySignDataResult",
-      [&] { return CAsymKeyObject::PrikeySignDataResult(pKeyCtx, pSignbuf, pSignlen); });
+  return RunEntryPoint("SignDataResult",
+                       {{L"CHECK pKeyCtx", pKeyCtx != nullptr},
+                        {L"CHECK pSignbuf", pSignbuf != nullptr},
+                        {L"CHECK pSignlen", pSignlen != nullptr}},
+                       L"CAsymKeyObject::PrikeySignDataResult", [&] {
+                         return CAsymKeyObject::PrikeySignDataResult(pKeyCtx, pSignbuf, pSignlen);
+                       });
 }
 
 HRESULT SignDigest(void* pKeyCtx, const BYTE* pDigest, DWORD nDigestLen, BYTE* pSignbuf,

@@ -15,9 +15,10 @@ HRESULT HashInit(DEV_CTX* pDevCtx, BYTE nHashType, HASH_HANDLE** ppHashCtx) {
 }
 
 HRESULT HashUpdate(HASH_HANDLE* pHashCtx, const BYTE* pInbuf, DWORD nInlen) {
-  return RunEntryPoint("HashUpdate",
-                       {{L"CHECK pHashCtx", pHashCtx != nullptr}, {L"CHECK pInbuf", pInbuf != nullptr}},
-                       L"mr_HashUpdate", [&] { return mr_HashUpdate(pHashCtx, pInbuf, nInlen); });
+  return RunEntryPoint(
+      "HashUpdate",
+      {{L"CHECK pHashCtx", pHashCtx != nullptr}, {L"CHECK pInbuf", pInbuf != nullptr}},
+      L"mr_HashUpdate", [&] { return mr_HashUpdate(pHashCtx, pInbuf, nInlen); });
 }
 
 HRESULT HashFinal(HASH_HANDLE* pHashCtx, BYTE* pOutbuf, DWORD* pOutlen) {
@@ -41,13 +42,13 @@ HRESULT SymKeyInit(DEV_CTX* pDevCtx, BYTE nAlgType, BYTE nCryptFlag, BYTE nMode,
 
 HRESULT SymKeyUpdate(SYMKEY_HANDLE* pKeyCtx, const BYTE* pInbuf, DWORD nInlen, BYTE* pOutbuf,
                      DWORD* pOutlen) {
-  return RunEntryPoint(
-      "SymKeyUpdate",
-      {{L"CHECK pKeyCtx", pKeyCtx != nullptr},
-       {L"CHECK pInbuf", pInbuf != nullptr},
-       {L"CHECK pOutbuf", pOutbuf != nullptr},
-       {L"CHECK pOutlen", pOutlen != nullptr}},
-      L"mr_SymKeyUpdate", [&] { return mr_SymKeyUpdate(pKeyCtx, pInbuf, nInlen, pOutbuf, pOutlen); });
+  return RunEntryPoint("SymKeyUpdate",
+                       {{L"CHECK pKeyCtx", pKeyCtx != nullptr},
+                        {L"CHECK pInbuf", pInbuf != nullptr},
+                        {L"CHECK pOutbuf", pOutbuf != nullptr},
+                        {L"CHECK pOutlen", pOutlen != nullptr}},
+                       L"mr_SymKeyUpdate",
+                       [&] { return mr_SymKeyUpdate(pKeyCtx, pInbuf, nInlen, pOutbuf, pOutlen); });
 }
 
 HRESULT SymKeyFinal(SYMKEY_HANDLE* pKeyCtx, BYTE* pOutbuf, DWORD* pOutlen) {
@@ -57,7 +58,8 @@ HRESULT SymKeyFinal(SYMKEY_HANDLE* pKeyCtx, BYTE* pOutbuf, DWORD* pOutlen) {
                        {{L"CHECK pKeyCtx", pKeyCtx != nullptr},
                         {L"CHECK pOutbuf", pOutbuf != nullptr},
                         {L"CHECK pOutlen", pOutlen != nullptr}},
-                       L"mr_SymKeyFinal", [&] { return mr_SymKeyFinal(pKeyCtx, pOutbuf, pOutlen); });
+                       L"mr_SymKeyFinal",
+                       [&] { return mr_SymKeyFinal(pKeyCtx, pOutbuf, pOutlen); });
 }
 
 HRESULT HWSymKeyCrypto(DEV_CTX* pDevCtx, BYTE nAlgType, BYTE nMode, const BYTE* pKey,

@@ -1,9 +1,9 @@
 #include "tokenapi/api/device_api.h"
 
-#include "tokenapi/api/entry_frame.h"
 #include "tokenapi/apdu/apdu.h"
 #include "tokenapi/apdu/send_apdu.h"
 #include "tokenapi/apdu/timeouts.h"
+#include "tokenapi/api/entry_frame.h"
 #include "tokenapi/commands/pin_commands.h"
 #include "tokenapi/crypto/random/soft_random.h"
 #include "tokenapi/transport/device_open.h"
@@ -56,17 +56,17 @@ HRESULT GetDeviceInfo(DEV_CTX* pDevCtx, DEVICE_INFO* pDevInfo) {
 
 HRESULT GetChipSN(DEV_CTX* pDevCtx, BYTE* pChipSN, DWORD* pSNLen) {
   // The routine writes the length through pSNLen: tested here too.
-  return RunEntryPoint("GetChipSN",
-                       {{L"CHECK pSNLen", pSNLen != nullptr}, {L"CHECK pDevCtx", pDevCtx != nullptr}},
-                       DeviceMutex::Wait, pDevCtx, L"mr_GetChipSN",
-                       [&] { return mr_GetChipSN(pDevCtx, pChipSN, pSNLen); });
+  return RunEntryPoint(
+      "GetChipSN", {{L"CHECK pSNLen", pSNLen != nullptr}, {L"CHECK pDevCtx", pDevCtx != nullptr}},
+      DeviceMutex::Wait, pDevCtx, L"mr_GetChipSN",
+      [&] { return mr_GetChipSN(pDevCtx, pChipSN, pSNLen); });
 }
 
 HRESULT SetTokenSN(DEV_CTX* pDevCtx, const BYTE* pLabel, DWORD nLabelLen) {
-  return RunEntryPoint("SetTokenSN",
-                       {{L"CHECK pLabel", pLabel != nullptr}, {L"CHECK pDevCtx", pDevCtx != nullptr}},
-                       DeviceMutex::Wait, pDevCtx, L"mr_SetDevLabel",
-                       [&] { return mr_SetTokenSN(pDevCtx, pLabel, nLabelLen); });
+  return RunEntryPoint(
+      "SetTokenSN", {{L"CHECK pLabel", pLabel != nullptr}, {L"CHECK pDevCtx", pDevCtx != nullptr}},
+      DeviceMutex::Wait, pDevCtx, L"mr_SetDevLabel",
+      [&] { return mr_SetTokenSN(pDevCtx, pLabel, nLabelLen); });
 }
 
 HRESULT GetTokenSN(DEV_CTX* pDevCtx, BYTE* pLabel, DWORD* pLabelLen) {
@@ -88,16 +88,16 @@ HRESULT GetDevLabel(DEV_CTX* pDevCtx, BYTE* pLabel, DWORD* pLabelLen) {
 
 HRESULT GenerateRandom(DEV_CTX* pDevCtx, BYTE nFlag, BYTE nRandlen, BYTE* pRandom) {
   // Both sources run under the device mutex and log under one step text.
-  return RunEntryPoint(
-      "GenerateRandom",
-      {{L"CHECK nRandlen", nRandlen != 0},
-       {L"CHECK nRandlen", nRandlen <= MR_RANDOM_LEN_MAX},
-       {L"CHECK pRandom", pRandom != nullptr},
-       {L"CHECK pDevCtx", pDevCtx != nullptr}},
-      DeviceMutex::Wait, pDevCtx, L"mr_GenRandom", [&] {
-        return nFlag == RANDOM_FLAG_KEY ? mr_GenRandom(pDevCtx, nRandlen, pRandom)
-                                        : merro::crypto::GenSoftRandom(nRandlen, pRandom);
-      });
+  return RunEntryPoint("GenerateRandom",
+                       {{L"CHECK nRandlen", nRandlen != 0},
+                        {L"CHECK nRandlen", nRandlen <= MR_RANDOM_MAX},
+                        {L"CHECK pRandom", pRandom != nullptr},
+                        {L"CHECK pDevCtx", pDevCtx != nullptr}},
+                       DeviceMutex::Wait, pDevCtx, L"mr_GenRandom", [&] {
+                         return nFlag == RANDOM_FLAG_KEY
+                                    ? mr_GenRandom(pDevCtx, nRandlen, pRandom)
+                                    : merro::crypto::GenSoftRandom(nRandlen, pRandom);
+                       });
 }
 
 HRESULT SendAPDUCommand(DEV_CTX* pDevCtx, const BYTE* pCmdbuf, DWORD nCmdlen, BYTE* pRepbuf,
@@ -111,16 +111,17 @@ HRESULT SendAPDUCommand(DEV_CTX* pDevCtx, const BYTE* pCmdbuf, DWORD nCmdlen, BY
        {L"CHECK pRepbuf", pRepbuf != nullptr},
        {L"CHECK pReplen", pReplen != nullptr},
        {L"CHECK pDevCtx", pDevCtx != nullptr}},
-      DeviceMutex::Wait, pDevCtx, L"mr_SendAPDUCmd",
-      [&] { return mr_SendAPDUCmd(pDevCtx, pCmdbuf, nCmdlen, pRepbuf, pReplen, MR_TIMEOUT_DEFAULT); });
+      DeviceMutex::Wait, pDevCtx, L"mr_SendAPDUCmd", [&] {
+        return mr_SendAPDUCmd(pDevCtx, pCmdbuf, nCmdlen, pRepbuf, pReplen, MR_TIMEOUT_DEFAULT);
+      });
 }
 
-HRESULT EraseMF(DEV_CTX* pDevCtx) { return RunOnDevice("EraseMF", pDevCtx, L"mr_EraseMF",
-                     [&] { return mr_EraseMF(pDevCtx); }); }
+HRESULT EraseMF(DEV_CTX* pDevCtx) {
+  return RunOnDevice("EraseMF", pDevCtx, L"mr_EraseMF", [&] { return mr_EraseMF(pDevCtx); });
+}
 
 HRESULT EraseCOS(DEV_CTX* pDevCtx) {
-  return RunOnDevice("EraseCOS", pDevCtx, L"mr_EraseCOS",
-                     [&] { return mr_EraseCOS(pDevCtx); });
+  return RunOnDevice("EraseCOS", pDevCtx, L"mr_EraseCOS", [&] { return mr_EraseCOS(pDevCtx); });
 }
 
 HRESULT AdjustClock(DEV_CTX* pDevCtx) {

@@ -13,8 +13,6 @@
 // Sources of GenerateRandom: the token's generator, or the host's.
 constexpr BYTE RANDOM_FLAG_KEY = 1;
 constexpr BYTE RANDOM_FLAG_SOFT = 2;
-// Most random bytes one GenerateRandom call hands out.
-constexpr BYTE MR_RANDOM_LEN_MAX = 128;
 
 // The names of the attached tokens (mr_EnumDevice). No device mutex.
 HRESULT EnumDevice(BYTE* pDevName, DWORD* pCounter);

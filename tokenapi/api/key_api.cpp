@@ -23,18 +23,17 @@ HRESULT ImportKeyPair(DEV_CTX* pDevCtx, BYTE nAlgType, WORD wKeyFID, const BYTE*
 
 HRESULT ImportKeyPairEx(DEV_CTX* pDevCtx, BYTE nAlgType, WORD wKeyFID, const void* pKey) {
   // Logged under the plain import's step text.
-  return RunEntryPoint(
-      "ImportKeyPairEx", {{L"CHECK pKey", pKey != nullptr}, {L"CHECK pDevCtx", pDevCtx != nullptr}},
-      DeviceMutex::Wait, pDevCtx, L"mr_ImportKeyPair",
-      [&] { return mr_ImportKeyPairEx(pDevCtx, nAlgType, wKeyFID, pKey); });
+  return RunEntryPoint("ImportKeyPairEx",
+                       {{L"CHECK pKey", pKey != nullptr}, {L"CHECK pDevCtx", pDevCtx != nullptr}},
+                       DeviceMutex::Wait, pDevCtx, L"mr_ImportKeyPair",
+                       [&] { return mr_ImportKeyPairEx(pDevCtx, nAlgType, wKeyFID, pKey); });
 }
 
 HRESULT ExportPublicKey(DEV_CTX* pDevCtx, BYTE nAlgType, WORD wKeyFID, void* pKey) {
-  return RunEntryPoint(
-      "ExportPublicKey",
-      {{L"CHECK pKey", pKey != nullptr}, {L"CHECK pDevCtx", pDevCtx != nullptr}},
-      DeviceMutex::Wait, pDevCtx, L"mr_ExportPublicKey",
-      [&] { return mr_ExportPublicKey(pDevCtx, nAlgType, wKeyFID, pKey); });
+  return RunEntryPoint("ExportPublicKey",
+                       {{L"CHECK pKey", pKey != nullptr}, {L"CHECK pDevCtx", pDevCtx != nullptr}},
+                       DeviceMutex::Wait, pDevCtx, L"mr_ExportPublicKey",
+                       [&] { return mr_ExportPublicKey(pDevCtx, nAlgType, wKeyFID, pKey); });
 }
 
 HRESULT ImportCert(DEV_CTX* pDevCtx, WORD CertFID, const BYTE* pInbuf, DWORD nInlen) {

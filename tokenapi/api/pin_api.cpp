@@ -25,16 +25,15 @@ HRESULT VerifyPIN(DEV_CTX* pDevCtx, BYTE byPinType, const BYTE* pPin, BYTE nPinL
 
 HRESULT ChangePIN(DEV_CTX* pDevCtx, BYTE byPinType, const BYTE* pOldPin, BYTE nOldPinLen,
                   const BYTE* pNewPin, BYTE nNewPinLen) {
-  return RunEntryPoint("ChangePIN",
-                       {{L"CHECK pOldPin", pOldPin != nullptr},
-                        {L"CHECK nOldPinLen", PinLenOk(nOldPinLen)},
-                        {L"CHECK pNewPin", pNewPin != nullptr},
-                        {L"CHECK nNewPinLen", PinLenOk(nNewPinLen)},
-                        {L"CHECK pDevCtx", pDevCtx != nullptr}},
-                       DeviceMutex::Wait, pDevCtx, L"mr_ChangePIN", [&] {
-                         return mr_ChangePIN(pDevCtx, byPinType, pOldPin, nOldPinLen, pNewPin,
-                                             nNewPinLen);
-                       });
+  return RunEntryPoint(
+      "ChangePIN",
+      {{L"CHECK pOldPin", pOldPin != nullptr},
+       {L"CHECK nOldPinLen", PinLenOk(nOldPinLen)},
+       {L"CHECK pNewPin", pNewPin != nullptr},
+       {L"CHECK nNewPinLen", PinLenOk(nNewPinLen)},
+       {L"CHECK pDevCtx", pDevCtx != nullptr}},
+      DeviceMutex::Wait, pDevCtx, L"mr_ChangePIN",
+      [&] { return mr_ChangePIN(pDevCtx, byPinType, pOldPin, nOldPinLen, pNewPin, nNewPinLen); });
 }
 
 HRESULT UnlockPIN(DEV_CTX* pDevCtx, BYTE byPinType, const BYTE* pAdminPin, BYTE nAdminPinLen,
@@ -54,14 +53,14 @@ HRESULT UnlockPIN(DEV_CTX* pDevCtx, BYTE byPinType, const BYTE* pAdminPin, BYTE 
 
 HRESULT GetPINStatus(DEV_CTX* pDevCtx, BYTE byPinType, BYTE* pTimes, BYTE* pStatus,
                      BYTE* pModified) {
-  return RunEntryPoint(
-      "GetPINStatus",
-      {{L"CHECK pTimes", pTimes != nullptr},
-       {L"CHECK pStatus", pStatus != nullptr},
-       {L"CHECK pModified", pModified != nullptr},
-       {L"CHECK pDevCtx", pDevCtx != nullptr}},
-      DeviceMutex::Wait, pDevCtx, L"mr_GetPINStatus",
-      [&] { return mr_GetPINStatus(pDevCtx, byPinType, pTimes, pStatus, pModified); });
+  return RunEntryPoint("GetPINStatus",
+                       {{L"CHECK pTimes", pTimes != nullptr},
+                        {L"CHECK pStatus", pStatus != nullptr},
+                        {L"CHECK pModified", pModified != nullptr},
+                        {L"CHECK pDevCtx", pDevCtx != nullptr}},
+                       DeviceMutex::Wait, pDevCtx, L"mr_GetPINStatus", [&] {
+                         return mr_GetPINStatus(pDevCtx, byPinType, pTimes, pStatus, pModified);
+                       });
 }
 
 HRESULT ExternalAuth(DEV_CTX* pDevCtx, BYTE nAuthType) {

@@ -102,10 +102,11 @@ HRESULT mr_GetTokenName(DEV_CTX* pDevCtx, BYTE* pLabel, DWORD* pLabelLen) {
 }
 
 HRESULT SetTokenName(DEV_CTX* pDevCtx, const BYTE* pLabel, DWORD nLabelLen) {
-  return RunEntryPoint("SetTokenName",
-                       {{L"CHECK pLabel", pLabel != nullptr}, {L"CHECK pDevCtx", pDevCtx != nullptr}},
-                       DeviceMutex::Wait, pDevCtx, L"mr_SetTokenName",
-                       [&] { return mr_SetTokenName(pDevCtx, pLabel, nLabelLen); });
+  return RunEntryPoint(
+      "SetTokenName",
+      {{L"CHECK pLabel", pLabel != nullptr}, {L"CHECK pDevCtx", pDevCtx != nullptr}},
+      DeviceMutex::Wait, pDevCtx, L"mr_SetTokenName",
+      [&] { return mr_SetTokenName(pDevCtx, pLabel, nLabelLen); });
 }
 
 HRESULT GetTokenName(DEV_CTX* pDevCtx, BYTE* pLabel, DWORD* pLabelLen) {

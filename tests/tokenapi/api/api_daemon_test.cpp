@@ -66,7 +66,6 @@ Bytes EvpDigest(const EVP_MD* md, const Bytes& data) {
   return out;
 }
 
-
 template <class T, void (*F)(T*)>
 struct Freer {
   void operator()(T* p) const { F(p); }
@@ -215,8 +214,8 @@ TEST_F(ApiDaemon, UnprovisionedTokenIsNotOpened) {
 
 TEST_F(ApiDaemon, DeviceInformationAndSerialNumbers) {
   DEVICE_INFO info{};
-  info.Mask = MR_DEVINFO_PART01 | MR_DEVINFO_PART02 | MR_DEVINFO_COS_VERSION |
-              MR_DEVINFO_PART08 | MR_DEVINFO_PART10;
+  info.Mask = MR_DEVINFO_PART01 | MR_DEVINFO_PART02 | MR_DEVINFO_COS_VERSION | MR_DEVINFO_PART08 |
+              MR_DEVINFO_PART10;
   ASSERT_EQ(GetDeviceInfo(m_ctx, &info), 0);
   EXPECT_EQ(info.dwPart01Len, 4u);
   EXPECT_STRNE(info.szCosVersion, "");
@@ -306,7 +305,8 @@ TEST_F(ApiDaemon, HashAndSymmetricContexts) {
   struct {
     BYTE type;
     const EVP_MD* md;
-  } const hashes[] = {{MR_ALG_SHA256, EVP_sha256()}, {MR_ALG_SM3, EVP_sm3()}, {MR_ALG_MD5, EVP_md5()}};
+  } const hashes[] = {
+      {MR_ALG_SHA256, EVP_sha256()}, {MR_ALG_SM3, EVP_sm3()}, {MR_ALG_MD5, EVP_md5()}};
   for (const auto& h : hashes) {
     HASH_HANDLE* hash = nullptr;
     ASSERT_EQ(HashInit(m_ctx, h.type, &hash), 0);
@@ -328,7 +328,8 @@ TEST_F(ApiDaemon, HashAndSymmetricContexts) {
     SYMKEY_HANDLE* enc = nullptr;
     ASSERT_EQ(SymKeyInit(m_ctx, MR_ALG_SM4, MR_CRYPTO_ENC, MR_MODE_CBC, key, iv, &enc), 0);
     DWORD n = static_cast<DWORD>(cipher.size());
-    ASSERT_EQ(SymKeyUpdate(enc, data.data(), static_cast<DWORD>(data.size()), cipher.data(), &n), 0);
+    ASSERT_EQ(SymKeyUpdate(enc, data.data(), static_cast<DWORD>(data.size()), cipher.data(), &n),
+              0);
     DWORD last = static_cast<DWORD>(cipher.size()) - n;
     ASSERT_EQ(SymKeyFinal(enc, cipher.data() + n, &last), 0);
     cipherLen = n + last;
@@ -340,7 +341,8 @@ TEST_F(ApiDaemon, HashAndSymmetricContexts) {
     ASSERT_EQ(EVP_DecryptInit_ex(evp, EVP_sm4_cbc(), nullptr, key, iv), 1);
     Bytes plain(cipherLen + 16);
     int n = 0, last = 0;
-    ASSERT_EQ(EVP_DecryptUpdate(evp, plain.data(), &n, cipher.data(), static_cast<int>(cipherLen)), 1);
+    ASSERT_EQ(EVP_DecryptUpdate(evp, plain.data(), &n, cipher.data(), static_cast<int>(cipherLen)),
+              1);
     ASSERT_EQ(EVP_DecryptFinal_ex(evp, plain.data() + n, &last), 1);
     plain.resize(n + last);
     EVP_CIPHER_CTX_free(evp);

@@ -34,8 +34,8 @@ TraceLines::TraceLines() {
   merro::trace::SetSink([this](const merro::trace::Record& r) {
     if ((r.number == merro::trace::kMsgFailureLine || r.number == merro::trace::kMsgStepLine) &&
         r.args.size() == 2) {
-      m_lines.push_back({r.number == merro::trace::kMsgFailureLine, Narrow(r.args[0]),
-                         Dword(r.args[1])});
+      m_lines.push_back(
+          {r.number == merro::trace::kMsgFailureLine, Narrow(r.args[0]), Dword(r.args[1])});
     }
   });
   merro::trace::SetEnableFlags(0xFFFFFFFF);

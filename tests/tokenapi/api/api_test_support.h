@@ -15,8 +15,8 @@ namespace merro::apitest {
 class TraceLines {
  public:
   struct Line {
-    bool failure;        // message 13 (else 14)
-    std::string text;    // "<function> - <step>"
+    bool failure;      // message 13 (else 14)
+    std::string text;  // "<function> - <step>"
     std::uint32_t result;
   };
 

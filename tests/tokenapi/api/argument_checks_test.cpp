@@ -127,18 +127,21 @@ const CheckCase kFileCases[] = {
     {"WriteCosFile", "CHECK pDevCtx", [](DEV_CTX*) { return WriteCosFile(nullptr, 0, g_buf, 4); }},
     {"ReadCosFile", "CHECK pOutbuf", [](DEV_CTX* c) { return ReadCosFile(c, 0, nullptr, &g_len); }},
     {"ReadCosFile", "CHECK pOutlen", [](DEV_CTX* c) { return ReadCosFile(c, 0, g_buf, nullptr); }},
-    {"ReadCosFile", "CHECK pDevCtx", [](DEV_CTX*) { return ReadCosFile(nullptr, 0, g_buf, &g_len); }},
+    {"ReadCosFile", "CHECK pDevCtx",
+     [](DEV_CTX*) { return ReadCosFile(nullptr, 0, g_buf, &g_len); }},
     {"EraseCosFile", "CHECK pDevCtx", [](DEV_CTX*) { return EraseCosFile(nullptr, 0x20, 2); }},
     {"DeleteCosFile", "CHECK pDevCtx", [](DEV_CTX*) { return DeleteCosFile(nullptr, 0x20, 2); }},
     {"SetTokenName", "CHECK pLabel", [](DEV_CTX* c) { return SetTokenName(c, nullptr, 2); }},
     {"SetTokenName", "CHECK pDevCtx", [](DEV_CTX*) { return SetTokenName(nullptr, g_buf, 2); }},
-    {"GetTokenName", "CHECK pDevCtx", [](DEV_CTX*) { return GetTokenName(nullptr, g_buf, &g_len); }},
+    {"GetTokenName", "CHECK pDevCtx",
+     [](DEV_CTX*) { return GetTokenName(nullptr, g_buf, &g_len); }},
 };
 INSTANTIATE_TEST_SUITE_P(FilesFlashName, ArgumentCheckTest, ::testing::ValuesIn(kFileCases));
 
 const CheckCase kCryptoCases[] = {
     {"HashInit", "CHECK ppHashCtx", [](DEV_CTX* c) { return HashInit(c, MR_ALG_SHA1, nullptr); }},
-    {"HashInit", "CHECK pDevCtx", [](DEV_CTX*) {
+    {"HashInit", "CHECK pDevCtx",
+     [](DEV_CTX*) {
        HASH_HANDLE* h = nullptr;
        return HashInit(nullptr, MR_ALG_SHA1, &h);
      }},
@@ -171,19 +174,29 @@ const CheckCase kCryptoCases[] = {
      [](DEV_CTX*) { return SymKeyUpdate(&g_symkey, g_buf, 16, g_buf, nullptr); }},
     {"SymKeyFinal", "CHECK pKeyCtx", [](DEV_CTX*) { return SymKeyFinal(nullptr, g_buf, &g_len); }},
     // The final writes the last block through both outputs: both tested.
-    {"SymKeyFinal", "CHECK pOutbuf", [](DEV_CTX*) { return SymKeyFinal(&g_symkey, nullptr, &g_len); }},
-    {"SymKeyFinal", "CHECK pOutlen", [](DEV_CTX*) { return SymKeyFinal(&g_symkey, g_buf, nullptr); }},
+    {"SymKeyFinal", "CHECK pOutbuf",
+     [](DEV_CTX*) { return SymKeyFinal(&g_symkey, nullptr, &g_len); }},
+    {"SymKeyFinal", "CHECK pOutlen",
+     [](DEV_CTX*) { return SymKeyFinal(&g_symkey, g_buf, nullptr); }},
     // The key is checked under "CHECK pKeyCtx".
     {"HWSymKeyCrypto", "CHECK pKeyCtx",
-     [](DEV_CTX* c) { return HWSymKeyCrypto(c, MR_ALG_SM4, 1, nullptr, g_buf, 16, g_buf, &g_len); }},
+     [](DEV_CTX* c) {
+       return HWSymKeyCrypto(c, MR_ALG_SM4, 1, nullptr, g_buf, 16, g_buf, &g_len);
+     }},
     {"HWSymKeyCrypto", "CHECK pInbuf",
-     [](DEV_CTX* c) { return HWSymKeyCrypto(c, MR_ALG_SM4, 1, g_buf, nullptr, 16, g_buf, &g_len); }},
+     [](DEV_CTX* c) {
+       return HWSymKeyCrypto(c, MR_ALG_SM4, 1, g_buf, nullptr, 16, g_buf, &g_len);
+     }},
     {"HWSymKeyCrypto", "CHECK pOutbuf",
-     [](DEV_CTX* c) { return HWSymKeyCrypto(c, MR_ALG_SM4, 1, g_buf, g_buf, 16, nullptr, &g_len); }},
+     [](DEV_CTX* c) {
+       return HWSymKeyCrypto(c, MR_ALG_SM4, 1, g_buf, g_buf, 16, nullptr, &g_len);
+     }},
     {"HWSymKeyCrypto", "CHECK pOutlen",
      [](DEV_CTX* c) { return HWSymKeyCrypto(c, MR_ALG_SM4, 1, g_buf, g_buf, 16, g_buf, nullptr); }},
     {"HWSymKeyCrypto", "CHECK pDevCtx",
-     [](DEV_CTX*) { return HWSymKeyCrypto(nullptr, MR_ALG_SM4, 1, g_buf, g_buf, 16, g_buf, &g_len); }},
+     [](DEV_CTX*) {
+       return HWSymKeyCrypto(nullptr, MR_ALG_SM4, 1, g_buf, g_buf, 16, g_buf, &g_len);
+     }},
 };
 INSTANTIATE_TEST_SUITE_P(HashSymKey, ArgumentCheckTest, ::testing::ValuesIn(kCryptoCases));
 
@@ -198,23 +211,29 @@ const CheckCase kPinCases[] = {
     {"VerifyPIN", "CHECK nPinLen", [](DEV_CTX* c) { return VerifyPIN(c, 1, g_pin, 17); }},
     {"VerifyPIN", "CHECK nPinLen", [](DEV_CTX* c) { return VerifyPIN(c, 1, g_pin, 0); }},
     {"VerifyPIN", "CHECK pDevCtx", [](DEV_CTX*) { return VerifyPIN(nullptr, 1, g_pin, 6); }},
-    {"ChangePIN", "CHECK pOldPin", [](DEV_CTX* c) { return ChangePIN(c, 1, nullptr, 6, g_pin, 6); }},
-    {"ChangePIN", "CHECK nOldPinLen", [](DEV_CTX* c) { return ChangePIN(c, 1, g_pin, 5, g_pin, 6); }},
+    {"ChangePIN", "CHECK pOldPin",
+     [](DEV_CTX* c) { return ChangePIN(c, 1, nullptr, 6, g_pin, 6); }},
+    {"ChangePIN", "CHECK nOldPinLen",
+     [](DEV_CTX* c) { return ChangePIN(c, 1, g_pin, 5, g_pin, 6); }},
     {"ChangePIN", "CHECK nOldPinLen",
      [](DEV_CTX* c) { return ChangePIN(c, 1, g_pin, 17, g_pin, 6); }},
-    {"ChangePIN", "CHECK pNewPin", [](DEV_CTX* c) { return ChangePIN(c, 1, g_pin, 6, nullptr, 6); }},
-    {"ChangePIN", "CHECK nNewPinLen", [](DEV_CTX* c) { return ChangePIN(c, 1, g_pin, 16, g_pin, 5); }},
+    {"ChangePIN", "CHECK pNewPin",
+     [](DEV_CTX* c) { return ChangePIN(c, 1, g_pin, 6, nullptr, 6); }},
+    {"ChangePIN", "CHECK nNewPinLen",
+     [](DEV_CTX* c) { return ChangePIN(c, 1, g_pin, 16, g_pin, 5); }},
     {"ChangePIN", "CHECK nNewPinLen",
      [](DEV_CTX* c) { return ChangePIN(c, 1, g_pin, 16, g_pin, 17); }},
     {"ChangePIN", "CHECK pDevCtx",
      [](DEV_CTX*) { return ChangePIN(nullptr, 1, g_pin, 6, g_pin, 16); }},
     // The administrator PIN is checked under "CHECK pOldPin".
-    {"UnlockPIN", "CHECK pOldPin", [](DEV_CTX* c) { return UnlockPIN(c, 1, nullptr, 6, g_pin, 6); }},
+    {"UnlockPIN", "CHECK pOldPin",
+     [](DEV_CTX* c) { return UnlockPIN(c, 1, nullptr, 6, g_pin, 6); }},
     {"UnlockPIN", "CHECK nAdminPinLen",
      [](DEV_CTX* c) { return UnlockPIN(c, 1, g_pin, 5, g_pin, 6); }},
     {"UnlockPIN", "CHECK nAdminPinLen",
      [](DEV_CTX* c) { return UnlockPIN(c, 1, g_pin, 17, g_pin, 6); }},
-    {"UnlockPIN", "CHECK pNewPin", [](DEV_CTX* c) { return UnlockPIN(c, 1, g_pin, 6, nullptr, 6); }},
+    {"UnlockPIN", "CHECK pNewPin",
+     [](DEV_CTX* c) { return UnlockPIN(c, 1, g_pin, 6, nullptr, 6); }},
     {"UnlockPIN", "CHECK nNewPinLen",
      [](DEV_CTX* c) { return UnlockPIN(c, 1, g_pin, 6, g_pin, 17); }},
     {"UnlockPIN", "CHECK pDevCtx",
@@ -232,7 +251,6 @@ const CheckCase kPinCases[] = {
     {"SetSessionKey", "CHECK pDevCtx", [](DEV_CTX*) { return SetSessionKey(nullptr); }},
 };
 INSTANTIATE_TEST_SUITE_P(PinAuth, ArgumentCheckTest, ::testing::ValuesIn(kPinCases));
-
 
 // A key context that is never used: every case fails before the key object
 // is looked at.
@@ -254,13 +272,16 @@ const CheckCase kAsymCases[] = {
      [](DEV_CTX*) { return SignXML(g_key, 0, nullptr, 4, g_buf, &g_len); }},
     {"SignXML", "CHECK pSignbuf",
      [](DEV_CTX*) { return SignXML(g_key, 0, g_buf, 4, nullptr, &g_len); }},
-    {"SignXML", "CHECK pSignlen", [](DEV_CTX*) { return SignXML(g_key, 0, g_buf, 4, g_buf, nullptr); }},
+    {"SignXML", "CHECK pSignlen",
+     [](DEV_CTX*) { return SignXML(g_key, 0, g_buf, 4, g_buf, nullptr); }},
     {"DigestInit", "CHECK pKeyCtx", [](DEV_CTX*) { return DigestInit(nullptr, MR_ALG_SM3); }},
     {"DigestUpdate", "CHECK pKeyCtx", [](DEV_CTX*) { return DigestUpdate(nullptr, g_buf, 4); }},
     {"DigestUpdate", "CHECK pInbuf", [](DEV_CTX*) { return DigestUpdate(g_key, nullptr, 4); }},
     {"DigestFinal", "CHECK pKeyCtx", [](DEV_CTX*) { return DigestFinal(nullptr, g_buf, &g_len); }},
-    {"DigestFinal", "CHECK pDigestbuf", [](DEV_CTX*) { return DigestFinal(g_key, nullptr, &g_len); }},
-    {"DigestFinal", "CHECK pDigestlen", [](DEV_CTX*) { return DigestFinal(g_key, g_buf, nullptr); }},
+    {"DigestFinal", "CHECK pDigestbuf",
+     [](DEV_CTX*) { return DigestFinal(g_key, nullptr, &g_len); }},
+    {"DigestFinal", "CHECK pDigestlen",
+     [](DEV_CTX*) { return DigestFinal(g_key, g_buf, nullptr); }},
     {"SignDataResult", "CHECK pKeyCtx",
      [](DEV_CTX*) { return SignDataResult(nullptr, g_buf, &g_len); }},
     {"SignDataResult", "CHECK pSignbuf",
@@ -278,9 +299,12 @@ const CheckCase kAsymCases[] = {
      [](DEV_CTX*) { return SignDigest(g_key, g_buf, 32, g_buf, nullptr); }},
     {"PrikeyDec", "CHECK pKeyCtx",
      [](DEV_CTX*) { return PrikeyDec(nullptr, g_buf, 4, g_buf, &g_len); }},
-    {"PrikeyDec", "CHECK pInbuf", [](DEV_CTX*) { return PrikeyDec(g_key, nullptr, 4, g_buf, &g_len); }},
-    {"PrikeyDec", "CHECK pOutbuf", [](DEV_CTX*) { return PrikeyDec(g_key, g_buf, 4, nullptr, &g_len); }},
-    {"PrikeyDec", "CHECK pOutlen", [](DEV_CTX*) { return PrikeyDec(g_key, g_buf, 4, g_buf, nullptr); }},
+    {"PrikeyDec", "CHECK pInbuf",
+     [](DEV_CTX*) { return PrikeyDec(g_key, nullptr, 4, g_buf, &g_len); }},
+    {"PrikeyDec", "CHECK pOutbuf",
+     [](DEV_CTX*) { return PrikeyDec(g_key, g_buf, 4, nullptr, &g_len); }},
+    {"PrikeyDec", "CHECK pOutlen",
+     [](DEV_CTX*) { return PrikeyDec(g_key, g_buf, 4, g_buf, nullptr); }},
     {"VerifySignature", "CHECK pKeyCtx",
      [](DEV_CTX*) { return VerifySignature(nullptr, 0, g_buf, 32, g_buf, 64); }},
     {"VerifySignature", "CHECK pDigestbuf",
@@ -289,9 +313,12 @@ const CheckCase kAsymCases[] = {
      [](DEV_CTX*) { return VerifySignature(g_key, 0, g_buf, 32, nullptr, 64); }},
     {"PubkeyEnc", "CHECK pKeyCtx",
      [](DEV_CTX*) { return PubkeyEnc(nullptr, g_buf, 4, g_buf, &g_len); }},
-    {"PubkeyEnc", "CHECK pInbuf", [](DEV_CTX*) { return PubkeyEnc(g_key, nullptr, 4, g_buf, &g_len); }},
-    {"PubkeyEnc", "CHECK pOutbuf", [](DEV_CTX*) { return PubkeyEnc(g_key, g_buf, 4, nullptr, &g_len); }},
-    {"PubkeyEnc", "CHECK pOutlen", [](DEV_CTX*) { return PubkeyEnc(g_key, g_buf, 4, g_buf, nullptr); }},
+    {"PubkeyEnc", "CHECK pInbuf",
+     [](DEV_CTX*) { return PubkeyEnc(g_key, nullptr, 4, g_buf, &g_len); }},
+    {"PubkeyEnc", "CHECK pOutbuf",
+     [](DEV_CTX*) { return PubkeyEnc(g_key, g_buf, 4, nullptr, &g_len); }},
+    {"PubkeyEnc", "CHECK pOutlen",
+     [](DEV_CTX*) { return PubkeyEnc(g_key, g_buf, 4, g_buf, nullptr); }},
 };
 INSTANTIATE_TEST_SUITE_P(AsymKey, ArgumentCheckTest, ::testing::ValuesIn(kAsymCases));
 
@@ -301,21 +328,26 @@ const CheckCase kContainerKeyCases[] = {
     // The array is tested before the count: every caller hands one to fill.
     {"EnumContainer", "CHECK pEnumContainer",
      [](DEV_CTX* c) { return EnumContainer(c, nullptr, &g_len); }},
-    {"EnumContainer", "CHECK pCount", [](DEV_CTX* c) { return EnumContainer(c, &g_record, nullptr); }},
+    {"EnumContainer", "CHECK pCount",
+     [](DEV_CTX* c) { return EnumContainer(c, &g_record, nullptr); }},
     {"EnumContainer", "CHECK pDevCtx",
      [](DEV_CTX*) { return EnumContainer(nullptr, &g_record, &g_len); }},
     {"CreateContainer", "CHECK pContainer", [](DEV_CTX* c) { return CreateContainer(c, nullptr); }},
-    {"CreateContainer", "CHECK pDevCtx", [](DEV_CTX*) { return CreateContainer(nullptr, &g_record); }},
+    {"CreateContainer", "CHECK pDevCtx",
+     [](DEV_CTX*) { return CreateContainer(nullptr, &g_record); }},
     {"DeleteContainer", "CHECK pContainer",
      [](DEV_CTX* c) { return DeleteContainer(c, nullptr, 3); }},
-    {"DeleteContainer", "CHECK pDevCtx", [](DEV_CTX*) { return DeleteContainer(nullptr, "abc", 3); }},
+    {"DeleteContainer", "CHECK pDevCtx",
+     [](DEV_CTX*) { return DeleteContainer(nullptr, "abc", 3); }},
     {"ReadContainer", "CHECK pContainer", [](DEV_CTX* c) { return ReadContainer(c, nullptr); }},
     {"ReadContainer", "CHECK pDevCtx", [](DEV_CTX*) { return ReadContainer(nullptr, &g_record); }},
     {"WriteContainer", "CHECK pContainer", [](DEV_CTX* c) { return WriteContainer(c, nullptr); }},
-    {"WriteContainer", "CHECK pDevCtx", [](DEV_CTX*) { return WriteContainer(nullptr, &g_record); }},
+    {"WriteContainer", "CHECK pDevCtx",
+     [](DEV_CTX*) { return WriteContainer(nullptr, &g_record); }},
     {"EnableContainer", "CHECK pContainerName",
      [](DEV_CTX* c) { return EnableContainer(c, nullptr, 3); }},
-    {"EnableContainer", "CHECK pDevCtx", [](DEV_CTX*) { return EnableContainer(nullptr, "abc", 3); }},
+    {"EnableContainer", "CHECK pDevCtx",
+     [](DEV_CTX*) { return EnableContainer(nullptr, "abc", 3); }},
     {"InitTokenFile", "CHECK pDevCtx", [](DEV_CTX*) { return InitTokenFile(nullptr); }},
     {"GenerateKeyPair", "CHECK pPubKey",
      [](DEV_CTX* c) { return GenerateKeyPair(c, MR_ALG_SM2, 0xC004, nullptr); }},
@@ -335,11 +367,14 @@ const CheckCase kContainerKeyCases[] = {
      [](DEV_CTX*) { return ExportPublicKey(nullptr, MR_ALG_SM2, 0xC004, g_buf); }},
     {"ImportCert", "CHECK pInbuf", [](DEV_CTX* c) { return ImportCert(c, 0xC002, nullptr, 4); }},
     {"ImportCert", "CHECK pDevCtx", [](DEV_CTX*) { return ImportCert(nullptr, 0xC002, g_buf, 4); }},
-    {"ExportCert", "CHECK pOutbuf", [](DEV_CTX* c) { return ExportCert(c, 0xC002, nullptr, &g_len); }},
-    {"ExportCert", "CHECK pOutlen", [](DEV_CTX* c) { return ExportCert(c, 0xC002, g_buf, nullptr); }},
+    {"ExportCert", "CHECK pOutbuf",
+     [](DEV_CTX* c) { return ExportCert(c, 0xC002, nullptr, &g_len); }},
+    {"ExportCert", "CHECK pOutlen",
+     [](DEV_CTX* c) { return ExportCert(c, 0xC002, g_buf, nullptr); }},
     {"ExportCert", "CHECK pDevCtx",
      [](DEV_CTX*) { return ExportCert(nullptr, 0xC002, g_buf, &g_len); }},
 };
-INSTANTIATE_TEST_SUITE_P(ContainersKeys, ArgumentCheckTest, ::testing::ValuesIn(kContainerKeyCases));
+INSTANTIATE_TEST_SUITE_P(ContainersKeys, ArgumentCheckTest,
+                         ::testing::ValuesIn(kContainerKeyCases));
 
 }  // namespace

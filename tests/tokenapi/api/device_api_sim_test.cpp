@@ -31,9 +31,9 @@ TEST_F(DeviceApiSim, GenerateRandomChoosesItsSourceByFlag) {
     BYTE flag;
     BYTE len;
     bool fromToken;
-  } const cases[] = {{RANDOM_FLAG_KEY, 1, true},   {RANDOM_FLAG_KEY, 128, true},
-                     {0, 128, false},              {RANDOM_FLAG_SOFT, 1, false},
-                     {RANDOM_FLAG_SOFT, 128, false}, {0xFF, 16, false}};
+  } const cases[] = {
+      {RANDOM_FLAG_KEY, 1, true},   {RANDOM_FLAG_KEY, 128, true},   {0, 128, false},
+      {RANDOM_FLAG_SOFT, 1, false}, {RANDOM_FLAG_SOFT, 128, false}, {0xFF, 16, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "flag " << int(c.flag) << " len " << int(c.len));
     m_sim->WithToken(0, [](merro::tokensim::Token& t) { t.Challenge().clear(); });

@@ -48,17 +48,14 @@ TEST_P(FoldTest, RoutineResultIsFolded) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, FoldTest,
-    ::testing::Values(FoldCase{0, 0, 0},
-                      FoldCase{0x10000008, 0, static_cast<HRESULT>(0x80070008)},
-                      FoldCase{0x20001234, 0, static_cast<HRESULT>(0xA0071234)},
-                      FoldCase{0x2000FFFF, 0, static_cast<HRESULT>(0xA007FFFF)},
-                      FoldCase{static_cast<HRESULT>(0x8000FF07), 0,
-                               static_cast<HRESULT>(0x8000FF07)},
-                      FoldCase{static_cast<HRESULT>(0x800063C2), 0,
-                               static_cast<HRESULT>(0x800063C2)},
-                      FoldCase{-1, 5, static_cast<HRESULT>(0x80070005)},
-                      FoldCase{-1, 0x20000010, static_cast<HRESULT>(0xA0070010)},
-                      FoldCase{-1, 0, 0}));
+    ::testing::Values(
+        FoldCase{0, 0, 0}, FoldCase{0x10000008, 0, static_cast<HRESULT>(0x80070008)},
+        FoldCase{0x20001234, 0, static_cast<HRESULT>(0xA0071234)},
+        FoldCase{0x2000FFFF, 0, static_cast<HRESULT>(0xA007FFFF)},
+        FoldCase{static_cast<HRESULT>(0x8000FF07), 0, static_cast<HRESULT>(0x8000FF07)},
+        FoldCase{static_cast<HRESULT>(0x800063C2), 0, static_cast<HRESULT>(0x800063C2)},
+        FoldCase{-1, 5, static_cast<HRESULT>(0x80070005)},
+        FoldCase{-1, 0x20000010, static_cast<HRESULT>(0xA0070010)}, FoldCase{-1, 0, 0}));
 
 // The first failing check ends the call: its step is the failure line, the
 // checks before it are step lines, and neither the mutex nor the routine is
@@ -67,12 +64,12 @@ TEST(EntryFrameTest, FirstFailingCheckStopsBeforeMutexAndRoutine) {
   MutexContext ctx;
   TraceLines trace;
   bool called = false;
-  const HRESULT hr = RunEntryPoint(
-      "Probe", {{L"CHECK pA", true}, {L"CHECK pB", false}, {L"CHECK pC", false}},
-      DeviceMutex::Wait, ctx.get(), L"mr_Probe", [&] {
-        called = true;
-        return 0;
-      });
+  const HRESULT hr =
+      RunEntryPoint("Probe", {{L"CHECK pA", true}, {L"CHECK pB", false}, {L"CHECK pC", false}},
+                    DeviceMutex::Wait, ctx.get(), L"mr_Probe", [&] {
+                      called = true;
+                      return 0;
+                    });
   EXPECT_EQ(static_cast<std::uint32_t>(hr), 0x80070001u);
   EXPECT_FALSE(called);
   const auto lines = trace.Of("Probe");
@@ -91,8 +88,8 @@ TEST(EntryFrameTest, RoutineRunsUnderTheDeviceMutex) {
   MutexContext ctx;
   TraceLines trace;
   bool freeInside = true;
-  const HRESULT hr = RunEntryPoint("Probe", {{L"CHECK pDevCtx", true}}, DeviceMutex::Wait, ctx.get(),
-                                   L"mr_Probe", [&] {
+  const HRESULT hr = RunEntryPoint("Probe", {{L"CHECK pDevCtx", true}}, DeviceMutex::Wait,
+                                   ctx.get(), L"mr_Probe", [&] {
                                      freeInside = MutexFreeForOtherThread(ctx.get()->szMutexName);
                                      return 0;
                                    });
@@ -129,11 +126,11 @@ TEST(EntryFrameTest, FailedWaitSkipsTheRoutine) {
   std::snprintf(ctx.szMutexName, sizeof ctx.szMutexName, "merro-api-test-never-created");
   TraceLines trace;
   bool called = false;
-  const HRESULT hr = RunEntryPoint("Probe", {{L"CHECK pDevCtx", true}}, DeviceMutex::Wait, &ctx,
-                                   L"mr_Probe", [&] {
-                                     called = true;
-                                     return 0;
-                                   });
+  const HRESULT hr =
+      RunEntryPoint("Probe", {{L"CHECK pDevCtx", true}}, DeviceMutex::Wait, &ctx, L"mr_Probe", [&] {
+        called = true;
+        return 0;
+      });
   EXPECT_LT(hr, 0);
   EXPECT_FALSE(called);
   const auto* failure = trace.FirstFailure("Probe");
@@ -161,9 +158,9 @@ TEST(EntryFrameTest, UnlockedEntryPointDoesNotWait) {
 // No exception leaves the frame, and the mutex is released after one.
 TEST(EntryFrameTest, ExceptionsBecomeResults) {
   MutexContext ctx;
-  EXPECT_EQ(static_cast<std::uint32_t>(RunEntryPoint(
-                "Probe", {}, DeviceMutex::Wait, ctx.get(), L"mr_Probe",
-                []() -> HRESULT { throw std::bad_alloc(); })),
+  EXPECT_EQ(static_cast<std::uint32_t>(RunEntryPoint("Probe", {}, DeviceMutex::Wait, ctx.get(),
+                                                     L"mr_Probe",
+                                                     []() -> HRESULT { throw std::bad_alloc(); })),
             0x80070008u);
   EXPECT_TRUE(MutexFreeForOtherThread(ctx.get()->szMutexName));
   EXPECT_EQ(static_cast<std::uint32_t>(RunEntryPoint(
