@@ -26,17 +26,14 @@ template <class Check, class Operation>
 HRESULT RunLocked(const TraceHelper& scope, void* pKeyCtx, const wchar_t* slotStep, Check check,
                   Operation operation) {
   if (pKeyCtx == nullptr) {
-    merro::trace::LogStep(scope.Name(), L"CHECK pKeyCtx", kResultBadArgument);
-    return kResultBadArgument;
+    return StepResult(scope, L"CHECK pKeyCtx", kResultBadArgument);
   }
   CAsymKeyObject* key = static_cast<CAsymKeyObject*>(pKeyCtx);
   if (key->GetDevCtx() == nullptr) {
-    merro::trace::LogStep(scope.Name(), L"CHECK pDevCtx", kResultBadArgument);
-    return kResultBadArgument;
+    return StepResult(scope, L"CHECK pDevCtx", kResultBadArgument);
   }
   merro::transport::DevMutexHold hold;
-  HRESULT hr = hold.Wait(key->GetDevCtx()->szMutexName);
-  merro::trace::LogStep(scope.Name(), L"MerroWaitDevMutex", hr);
+  HRESULT hr = StepResult(scope, L"MerroWaitDevMutex", hold.Wait(key->GetDevCtx()->szMutexName));
   if (FAILED(hr)) {
     return hr;
   }
