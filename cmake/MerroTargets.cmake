@@ -2,7 +2,7 @@
 # its libraries, programs and tests.
 
 set(MERRO_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
-option(MERRO_FUZZ "Build libFuzzer targets only (clang)" OFF)
+option(MERRO_FUZZ "Build the fuzz targets as libFuzzer programs (clang)" OFF)
 
 add_library(merro_options INTERFACE)
 target_include_directories(merro_options INTERFACE ${MERRO_ROOT})
@@ -34,9 +34,6 @@ endfunction()
 # merro_test(NAME SOURCES... [DEPS libs...]): one GoogleTest executable,
 # registered as one ctest entry (under Wine each process costs a start-up).
 function(merro_test name)
-  if(MERRO_FUZZ)
-    return()  # the fuzz tree builds fuzz targets only
-  endif()
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE merro_options ${ARG_DEPS} GTest::gtest_main GTest::gtest)
@@ -60,6 +57,11 @@ function(merro_fuzz_target name)
   endif()
   add_executable(${name} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE merro_options ${ARG_DEPS})
+  # "merro_fuzzers" builds every fuzz target and what they need, nothing else.
+  if(NOT TARGET merro_fuzzers)
+    add_custom_target(merro_fuzzers)
+  endif()
+  add_dependencies(merro_fuzzers ${name})
   if(MERRO_FUZZ)
     target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
