@@ -135,6 +135,10 @@ HRESULT mr_SM2SignXML(DEV_CTX* pDevCtx, WORD wKeyFID, const BYTE* pDispbuf, DWOR
                        static_cast<BYTE>(MR_SM2_SIGNATURE_LEN), nullptr, 0},
                   pSignbuf, &received);
   if (SUCCEEDED(hr)) {
+    hr = merro::commands::CheckReplyLength(mrTraceScope_, pSignbuf, received,
+                                           MR_SM2_SIGNATURE_LEN);
+  }
+  if (SUCCEEDED(hr)) {
     *pSignlen = received;
   }
   return hr;

@@ -46,8 +46,14 @@ HRESULT mr_SM2Decrypt(DEV_CTX* pDevCtx, WORD wKeyFID, const BYTE* pInbuf, DWORD 
   DWORD received = *pOutLen < le ? *pOutLen : le;
   const Apdu cmd{MR_CLA_PROTECTED, kInsDecrypt, HighByte(wKeyFID), LowByte(wKeyFID), le, pInbuf,
                  nInlen};
-  const HRESULT hr = merro::commands::Exchange(mrTraceScope_, pDevCtx, cmd, pOutbuf, &received,
-                                               MR_TIMEOUT_DEFAULT);
+  HRESULT hr = merro::commands::Exchange(mrTraceScope_, pDevCtx, cmd, pOutbuf, &received,
+                                         MR_TIMEOUT_DEFAULT);
+  if (FAILED(hr)) {
+    return hr;
+  }
+  // The plaintext is exactly as long as C2: any other reply is not it.
+  hr = merro::commands::CheckReplyLength(mrTraceScope_, pOutbuf, received,
+                                         nInlen - MR_SM2_CIPHER_OVERHEAD);
   if (SUCCEEDED(hr)) {
     *pOutLen = received;
   }
@@ -64,13 +70,13 @@ HRESULT mr_SM2SignDigest(DEV_CTX* pDevCtx, WORD wKeyFID, const BYTE* pInbuf, DWO
   MR_FAIL_IF(nInlen != MR_SM2_DIGEST_LEN, L"CHECK nInlen", kResultBadLength);
   MR_FAIL_IF(*pSignlen < MR_SM2_SIGNATURE_LEN, L"CHECK *pSignlen SIZE", kResultBufferTooSmall);
 
-  DWORD received = MR_SM2_SIGNATURE_LEN;
   const Apdu cmd{MR_CLA_PROTECTED, kInsSignDigest, HighByte(wKeyFID), LowByte(wKeyFID),
                  static_cast<BYTE>(MR_SM2_SIGNATURE_LEN), pInbuf, MR_SM2_DIGEST_LEN};
-  const HRESULT hr = merro::commands::Exchange(mrTraceScope_, pDevCtx, cmd, pSignbuf, &received,
-                                               MR_TIMEOUT_DEFAULT);
+  // r || s is always 64 bytes: a shorter reply is no signature.
+  const HRESULT hr = merro::commands::ExchangeExact(mrTraceScope_, L"mr_SendAPDUCmd", pDevCtx, cmd,
+                                                    pSignbuf, MR_SM2_SIGNATURE_LEN);
   if (SUCCEEDED(hr)) {
-    *pSignlen = received;
+    *pSignlen = MR_SM2_SIGNATURE_LEN;
   }
   return hr;
 }
@@ -116,13 +122,9 @@ HRESULT mr_SM2SignDataResult(DEV_CTX* pDevCtx, BYTE* pSignbuf, DWORD* pSignlen) 
   MR_FAIL_IF(pDevCtx == nullptr, L"CHECK pDevCtx", kResultBadArgument);
   MR_FAIL_IF(pSignbuf == nullptr, L"CHECK pSignbuf", kResultBadArgument);
   MR_FAIL_IF(capacity < MR_SM2_SIGNATURE_LEN, L"CHECK *pSignlen SIZE", kResultBufferTooSmall);
-  DWORD received = MR_SM2_SIGNATURE_LEN;
   const Apdu cmd{MR_CLA_PROTECTED, kInsSignData, 0x03, 0x00,
                  static_cast<BYTE>(MR_SM2_SIGNATURE_LEN), nullptr, 0};
-  const HRESULT hr = merro::commands::Exchange(mrTraceScope_, L"mr_SendAPDUCmd(P1=0x03)", pDevCtx,
-                                               cmd, pSignbuf, &received, MR_TIMEOUT_DEFAULT);
-  if (SUCCEEDED(hr)) {
-    *pSignlen = received;
-  }
-  return hr;
+  // *pSignlen stays 64: r || s is never shorter.
+  return merro::commands::ExchangeExact(mrTraceScope_, L"mr_SendAPDUCmd(P1=0x03)", pDevCtx, cmd,
+                                        pSignbuf, MR_SM2_SIGNATURE_LEN);
 }

@@ -3,6 +3,7 @@
 // goes out as 0xB0.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -398,6 +399,44 @@ TEST_F(PrivateKeyFrames, Sm2SignatureFramesAndLengths) {
   sigLen = 200;
   EXPECT_EQ(mr_SM2SignDataResult(&m_ctx, sig, &sigLen), static_cast<HRESULT>(0x80006985));
   EXPECT_EQ(sigLen, 64u);
+}
+
+TEST_F(PrivateKeyFrames, Sm2RepliesOfTheWrongLengthAreNoResult) {
+  // A plaintext is exactly as long as C2 and r || s is 64 bytes: a reply of
+  // another length fails, is wiped and reports no length.
+  const Bytes cipher = Sequence(117);
+  const Bytes digest = Sequence(32);
+  const struct {
+    const char* name;
+    size_t replyLen;
+    std::function<HRESULT(BYTE*, DWORD*)> call;
+    size_t framesBefore;  // replies the call takes before the checked one
+  } cases[] = {
+      {"decryption, one byte short", 19,
+       [&](BYTE* out, DWORD* len) { return mr_SM2Decrypt(&m_ctx, kFid, cipher.data(), 117, out, len); }, 0},
+      {"decryption, one byte long", 21,
+       [&](BYTE* out, DWORD* len) { return mr_SM2Decrypt(&m_ctx, kFid, cipher.data(), 117, out, len); }, 0},
+      {"digest signature", 63,
+       [&](BYTE* out, DWORD* len) { return mr_SM2SignDigest(&m_ctx, kFid, digest.data(), 32, out, len); }, 0},
+      {"hashed signature", 63, [&](BYTE* out, DWORD* len) { return mr_SM2SignDataResult(&m_ctx, out, len); },
+       0},
+      {"display signature", 32,
+       [&](BYTE* out, DWORD* len) { return mr_SM2SignXML(&m_ctx, kFid, nullptr, 0, out, len); }, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_transport->Clear();
+    QueueOk(c.framesBefore == 2 ? 1 : 0);
+    if (c.framesBefore == 2) {
+      m_transport->QueueReply(0x9000, Sequence(32));
+    }
+    m_transport->QueueReply(0x9000, Sequence(c.replyLen, 0x40));
+    BYTE out[100] = {};
+    DWORD len = sizeof out;
+    EXPECT_EQ(c.call(out, &len), kBadReply);
+    EXPECT_EQ(Bytes(out, out + sizeof out), Bytes(sizeof out, 0)) << "nothing of the reply is left";
+    EXPECT_TRUE(len == sizeof out || len == 64u) << len;
+  }
 }
 
 TEST_F(PrivateKeyFrames, AFailingPieceEndsTheSequence) {
