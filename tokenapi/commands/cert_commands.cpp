@@ -46,7 +46,18 @@ HRESULT mr_WriteCert(DEV_CTX* pDevCtx, WORD CertFID, const BYTE* pInbuf, DWORD n
   if (FAILED(hr)) {
     return hr;
   }
-  hr = StepResult(mrTraceScope_, L"mr_WriteFile", mr_WriteFile(pDevCtx, 0, pInbuf, nInlen));
+  // The tag byte is cleared first and written last: a write that breaks off
+  // leaves a file without a certificate head, never one whose head
+  // announces a mix of the old and the new certificate.
+  const BYTE noTag = 0x00;
+  hr = StepResult(mrTraceScope_, L"mr_WriteFile", mr_WriteFile(pDevCtx, 0, &noTag, 1));
+  if (SUCCEEDED(hr)) {
+    hr = StepResult(mrTraceScope_, L"mr_WriteFile",
+                    mr_WriteFile(pDevCtx, 1, pInbuf + 1, nInlen - 1));
+  }
+  if (SUCCEEDED(hr)) {
+    hr = StepResult(mrTraceScope_, L"mr_WriteFile", mr_WriteFile(pDevCtx, 0, pInbuf, 1));
+  }
   if (FAILED(hr)) {
     return hr;
   }

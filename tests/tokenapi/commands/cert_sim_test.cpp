@@ -107,6 +107,31 @@ TEST_F(CertSim, BothCertificatesSetTheirBitsAndReadBack) {
   EXPECT_EQ(ByteVec(out.begin(), out.begin() + 1196), exch);
 }
 
+TEST_F(CertSim, AWriteThatBreaksOffLeavesNoCertificate) {
+  // A certificate in place, then a new one whose write fails part-way: the
+  // file must not read as a certificate made of both.
+  ASSERT_EQ(Write(0xC002, Certificate(1200, 1196)), 0);
+  ByteVec newer = Certificate(1000, 996);
+  for (auto& b : newer) {
+    b = static_cast<BYTE>(b ^ 0x5A);
+  }
+  newer[0] = 0x30;
+  newer[1] = 0x82;
+  newer[2] = 0x03;
+  newer[3] = 0xE4;
+  Control("fault 0 sw 6581 ins 33 skip 3");
+  EXPECT_EQ(Write(0xC002, newer), static_cast<HRESULT>(0x80006581));
+  ByteVec out(2048);
+  DWORD len = 2048;
+  EXPECT_EQ(mr_ReadCert(m_ctx, 0xC002, out.data(), &len), kBadCertificate);
+
+  // Written again in full, it reads back whole.
+  ASSERT_EQ(Write(0xC002, newer), 0);
+  len = 2048;
+  ASSERT_EQ(mr_ReadCert(m_ctx, 0xC002, out.data(), &len), 0);
+  EXPECT_EQ(ByteVec(out.begin(), out.begin() + len), newer);
+}
+
 TEST_F(CertSim, DamagedFilesAreRefused) {
   ByteVec out(2048);
   DWORD len = 2048;
