@@ -102,6 +102,24 @@ bool InitialiseBlock(SharedBlock* block) {
   return ok;
 }
 
+// Waits up to two seconds, as for the ready mark below, until the object
+// behind fd is large enough for the block.
+bool WaitForSize(int fd) {
+  for (int i = 0;; ++i) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+      return false;
+    }
+    if (st.st_size >= static_cast<off_t>(sizeof(SharedBlock))) {
+      return true;
+    }
+    if (i == 2000) {
+      return false;
+    }
+    usleep(1000);
+  }
+}
+
 // Mappings stay for the life of the process, one per name: the kernel can
 // mark a mutex abandoned when its owner dies only while the owner still has
 // it mapped, and an owner may well close its handle before dying.
@@ -133,6 +151,13 @@ std::unique_ptr<NamedMutex> OpenBlock(const std::string& name, bool create) {
     close(fd);
     shm_unlink(shm.c_str());
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  // Another process may have created the object and not sized it yet:
+  // touching a mapping beyond the object's end would kill this process.
+  if (!creator && !WaitForSize(fd)) {
+    close(fd);
+    SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
   void* mem = mmap(nullptr, sizeof(SharedBlock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);

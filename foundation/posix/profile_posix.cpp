@@ -91,7 +91,9 @@ DWORD CopyList(const std::vector<std::string>& names, LPSTR out, DWORD nSize) {
   DWORD used = 0;
   for (const std::string& n : names) {
     if (used + n.size() + 1 > nSize - 1) {
-      const DWORD room = nSize - 2 - used;
+      // The names so far may already fill all but the last octet: then
+      // nothing of this one fits.
+      const DWORD room = used < nSize - 2 ? nSize - 2 - used : 0;
       std::memcpy(out + used, n.data(), room);
       out[nSize - 2] = '\0';
       out[nSize - 1] = '\0';

@@ -11,6 +11,8 @@
 #include "foundation/platform.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -124,6 +126,21 @@ TEST(NamedMutex, OpenFailsWhenAbsent) {
   EXPECT_EQ(NamedMutex::Open(UniqueName("absent")), nullptr);
 }
 
+#ifndef _WIN32
+// A creator that has made the shared object but not yet sized it (or died
+// in between): opening the name must fail, not crash on the empty mapping.
+TEST(NamedMutex, OpenOfAnUnsizedObjectFailsCleanly) {
+  const std::string name = UniqueName("unsized");
+  const std::string shm = "/merro-mutex-" + std::to_string(getuid()) + "-" + name;
+  const int fd = shm_open(shm.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  EXPECT_EQ(NamedMutex::Open(name), nullptr);
+  EXPECT_EQ(NamedMutex::Create(name), nullptr);
+  shm_unlink(shm.c_str());
+}
+#endif
+
 TEST(NamedMutex, SecondProcessBlocksUntilRelease) {
   const std::string name = UniqueName("proc");
   auto m = NamedMutex::Create(name);
@@ -190,6 +207,21 @@ TEST_F(Profile, StringsWithDefaultsCaseAndQuotes) {
   char buf[16];
   EXPECT_EQ(GetPrivateProfileStringA("User", "Pin", "none", buf, sizeof buf, "/no/such/file.ini"), 4u);
   EXPECT_STREQ(buf, "none");
+}
+
+TEST_F(Profile, NameListsAreTruncatedWithinTheBuffer) {
+  EXPECT_EQ(Read(nullptr, nullptr, nullptr), std::string("User\0Manager\0", 13));
+  EXPECT_EQ(Read("User", nullptr, nullptr, 7), std::string("Pin\0C", 5));
+  // "User" and its zero fill all but the last octet: the next name has no
+  // room at all, and the list still ends in two zeros inside the buffer.
+  std::string buf(8, '\x7F');
+  EXPECT_EQ(GetPrivateProfileStringA(nullptr, nullptr, nullptr, buf.data(), 6,
+                                     m_path.string().c_str()),
+            4u);
+  EXPECT_EQ(buf.substr(0, 3), "Use");
+  EXPECT_EQ(buf[4], '\0');
+  EXPECT_EQ(buf[5], '\0');
+  EXPECT_EQ(buf.substr(6), "\x7F\x7F");
 }
 
 TEST_F(Profile, NumbersAreParsedAsWindowsDoes) {
