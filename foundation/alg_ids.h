@@ -1,6 +1,6 @@
 // Algorithm identifiers shared by the foundation and the layers above it:
-// the CryptoAPI ALG_IDs and key specifications the system maps, and the
-// token's key types and digest numbers.
+// the CryptoAPI ALG_IDs and key pair kinds (AT_SIGNATURE, AT_KEYEXCHANGE)
+// the system maps, and the token's key types and digest numbers.
 #pragma once
 
 #include "foundation/platform.h"

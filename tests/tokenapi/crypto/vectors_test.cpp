@@ -19,12 +19,12 @@
 namespace merro::crypto::test {
 namespace {
 
-struct BlockSpec {
+struct BlockCipherSetup {
   BYTE algorithm;
   BYTE mode;
   size_t block;
 };
-const std::map<std::string, BlockSpec> kBlockCiphers = {
+const std::map<std::string, BlockCipherSetup> kBlockCiphers = {
     {"DES-ECB", {MR_ALG_DES, MR_MODE_ECB, 8}},        {"DES-CBC", {MR_ALG_DES, MR_MODE_CBC, 8}},
     {"3DES-ECB", {MR_ALG_3DES, MR_MODE_ECB, 8}},      {"3DES-CBC", {MR_ALG_3DES, MR_MODE_CBC, 8}},
     {"3DES2-ECB", {MR_ALG_3DES_2KEY, MR_MODE_ECB, 8}}, {"3DES2-CBC", {MR_ALG_3DES_2KEY, MR_MODE_CBC, 8}},
@@ -57,9 +57,9 @@ class Vectors : public ::testing::TestWithParam<VecCase> {
 };
 
 // One block through the cipher state `iterations` times (ECB only).
-Bytes IterateBlock(const BlockSpec& spec, const Bytes& key, const Bytes& block, long iterations) {
+Bytes IterateBlock(const BlockCipherSetup& setup, const Bytes& key, const Bytes& block, long iterations) {
   SYMKEY_CTX* ctx = nullptr;
-  EXPECT_EQ(0, SymEncryptInit(&ctx, spec.algorithm, spec.mode, key.data(), nullptr));
+  EXPECT_EQ(0, SymEncryptInit(&ctx, setup.algorithm, setup.mode, key.data(), nullptr));
   const BlockCipher* cipher = nullptr;
   if (auto* sm4 = std::get_if<SM4_CTX>(ctx->pKeyState.get())) {
     cipher = sm4;
@@ -76,7 +76,7 @@ Bytes IterateBlock(const BlockSpec& spec, const Bytes& key, const Bytes& block, 
   return b;
 }
 
-void CheckBlockCipher(const VecCase& c, const BlockSpec& spec, std::mt19937& rng) {
+void CheckBlockCipher(const VecCase& c, const BlockCipherSetup& setup, std::mt19937& rng) {
   const Bytes key = FromHex(c.Get("Key"));
   const Bytes in = FromHex(c.Get("In"));
   const Bytes out = FromHex(c.Get("Out"));
@@ -84,26 +84,26 @@ void CheckBlockCipher(const VecCase& c, const BlockSpec& spec, std::mt19937& rng
   const Bytes* ivp = c.Has("IV") ? &iv : nullptr;
 
   if (c.Has("Iterations")) {
-    EXPECT_EQ(out, IterateBlock(spec, key, in, std::stol(c.Get("Iterations"))));
+    EXPECT_EQ(out, IterateBlock(setup, key, in, std::stol(c.Get("Iterations"))));
     return;
   }
 
   // Encrypting: all whole blocks come out of the update, the final adds one
   // padding block. Decrypting that gives the input back.
-  const SymRun enc = RunSym(spec.algorithm, spec.mode, true, key, ivp, in);
+  const SymRun enc = RunSym(setup.algorithm, setup.mode, true, key, ivp, in);
   ASSERT_EQ(0, enc.hr) << enc.step;
-  ASSERT_EQ(in.size() + spec.block, enc.out.size());
+  ASSERT_EQ(in.size() + setup.block, enc.out.size());
   EXPECT_EQ(out, Bytes(enc.out.begin(), enc.out.begin() + out.size()));
-  const SymRun dec = RunSym(spec.algorithm, spec.mode, false, key, ivp, enc.out);
+  const SymRun dec = RunSym(setup.algorithm, setup.mode, false, key, ivp, enc.out);
   ASSERT_EQ(0, dec.hr) << dec.step;
   EXPECT_EQ(in, dec.out);
 
   // The same in random pieces: the chaining value and the waiting bytes
   // carry over between updates.
   for (int round = 0; round < 8; ++round) {
-    EXPECT_EQ(enc.out, RunSym(spec.algorithm, spec.mode, true, key, ivp, in,
+    EXPECT_EQ(enc.out, RunSym(setup.algorithm, setup.mode, true, key, ivp, in,
                               RandomPieces(rng, in.size(), 3)).out);
-    EXPECT_EQ(in, RunSym(spec.algorithm, spec.mode, false, key, ivp, enc.out,
+    EXPECT_EQ(in, RunSym(setup.algorithm, setup.mode, false, key, ivp, enc.out,
                          RandomPieces(rng, enc.out.size(), 3)).out);
   }
 
@@ -111,12 +111,12 @@ void CheckBlockCipher(const VecCase& c, const BlockSpec& spec, std::mt19937& rng
   Bytes buffer(in.size() + 1);
   std::memcpy(buffer.data() + 1, in.data(), in.size());
   SYMKEY_CTX* ctx = nullptr;
-  ASSERT_EQ(0, SymEncryptInit(&ctx, spec.algorithm, spec.mode, key.data(),
+  ASSERT_EQ(0, SymEncryptInit(&ctx, setup.algorithm, setup.mode, key.data(),
                               ivp ? ivp->data() : nullptr));
   DWORD room = static_cast<DWORD>(in.size());
   ASSERT_EQ(0, SymEncryptUpdate(ctx, buffer.data() + 1, static_cast<DWORD>(in.size()),
                                 buffer.data() + 1, &room));
-  Bytes pad(spec.block);
+  Bytes pad(setup.block);
   DWORD padRoom = static_cast<DWORD>(pad.size());
   ASSERT_EQ(0, SymEncryptFinal(ctx, pad.data(), &padRoom));
   EXPECT_EQ(out, Bytes(buffer.begin() + 1, buffer.end()));

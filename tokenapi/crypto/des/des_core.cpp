@@ -133,7 +133,7 @@ void DesSetKey(const std::uint8_t* key, bool decrypt, DesSchedule* schedule) {
   for (std::size_t i = 0; i < kDesKeyBytes; ++i) {
     k = (k << 8) | key[i];
   }
-  const std::uint64_t cd = Permute(k, kPc1, 56, 64);
+  std::uint64_t cd = Permute(k, kPc1, 56, 64);
   std::uint32_t c = static_cast<std::uint32_t>(cd >> 28) & 0x0fffffff;
   std::uint32_t d = static_cast<std::uint32_t>(cd) & 0x0fffffff;
   for (int round = 0; round < 16; ++round) {
@@ -151,6 +151,11 @@ void DesSetKey(const std::uint8_t* key, bool decrypt, DesSchedule* schedule) {
     schedule->k[2 * slot] = even;
     schedule->k[2 * slot + 1] = odd;
   }
+  // The key and its halves stay nowhere but in the schedule.
+  SecureWipe(&k, sizeof(k));
+  SecureWipe(&cd, sizeof(cd));
+  SecureWipe(&c, sizeof(c));
+  SecureWipe(&d, sizeof(d));
 }
 
 void DesCryptBlock(const DesSchedule* schedules, std::size_t count, const std::uint8_t* in,
