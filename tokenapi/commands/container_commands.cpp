@@ -20,7 +20,6 @@ using merro::commands::StepResult;
 
 namespace {
 
-constexpr HRESULT kRecordFree = static_cast<HRESULT>(0x80006A83);
 constexpr HRESULT kPinNotVerified = static_cast<HRESULT>(0x80006982);
 
 // The file ids a slot's record must name; a record naming any other file
@@ -43,7 +42,7 @@ HRESULT mr_EnumContainer(DEV_CTX* pDevCtx, CONTAINER_RECORD* pEnumContainer, DWO
     hr = ReadContainerRecord(pDevCtx, slot, &found[count]);
     if (SUCCEEDED(hr)) {
       ++count;
-    } else if (hr != kRecordFree) {
+    } else if (hr != MR_E_RECORD_FREE) {
       merro::trace::LogStep(mrTraceScope_.Name(), L"mr_ReadRecord", hr);
       *pCount = count;
       return hr;

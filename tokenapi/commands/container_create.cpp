@@ -19,7 +19,6 @@ using merro::commands::WriteContainerIndex;
 
 namespace {
 
-constexpr HRESULT kRecordFree = static_cast<HRESULT>(0x80006A83);
 constexpr HRESULT kNameExists = static_cast<HRESULT>(0x8007020D);
 constexpr HRESULT kNoFreeSlot = static_cast<HRESULT>(0x8007020E);
 constexpr BYTE kNoSlot = 0xFF;
@@ -50,7 +49,7 @@ HRESULT ClearPending(const TraceHelper& scope, DEV_CTX* pDevCtx) {
     }
     CONTAINER_RECORD record;
     hr = ReadContainerRecord(pDevCtx, index[i], &record);
-    if (hr == kRecordFree) {
+    if (hr == MR_E_RECORD_FREE) {
       continue;
     }
     if (FAILED(hr)) {
@@ -109,7 +108,7 @@ HRESULT mr_CreateContainer(DEV_CTX* pDevCtx, CONTAINER_RECORD* pContainer) {
     }
     CONTAINER_RECORD record;
     hr = ReadContainerRecord(pDevCtx, slot, &record);
-    if (hr == kRecordFree) {
+    if (hr == MR_E_RECORD_FREE) {
       if (candidate == kNoSlot) {
         candidate = slot;
       }

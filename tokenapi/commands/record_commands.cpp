@@ -16,7 +16,6 @@ using merro::commands::StepResult;
 
 namespace {
 
-constexpr HRESULT kRecordFree = static_cast<HRESULT>(0x80006A83);
 constexpr HRESULT kRecordLocked = static_cast<HRESULT>(0x80006285);
 
 WORD SlotOffset(BYTE bySlot) { return static_cast<WORD>(bySlot * MR_CTNR_SLOT_STRIDE); }
@@ -60,7 +59,7 @@ HRESULT mr_ReadRecord(DEV_CTX* pDevCtx, BYTE bySlot, BYTE* pOutbuf, DWORD* pOutl
   if (FAILED(hr)) {
     return hr;
   }
-  MR_FAIL_IF(record[0] == MR_CTNR_FREE, L"CHECK Container Flag", kRecordFree);
+  MR_FAIL_IF(record[0] == MR_CTNR_FREE, L"CHECK Container Flag", MR_E_RECORD_FREE);
   MR_FAIL_IF(capacity < count, L"CHECK *pOutlen SIZE", kResultBufferTooSmall);
   std::memcpy(pOutbuf, record, count);
   return S_OK;
@@ -118,7 +117,7 @@ HRESULT mr_DeleteRecord(DEV_CTX* pDevCtx, BYTE bySlot) {
   if (FAILED(hr)) {
     return hr;
   }
-  MR_FAIL_IF(stored.byFlag == MR_CTNR_FREE, L"CHECK Container Flag", kRecordFree);
+  MR_FAIL_IF(stored.byFlag == MR_CTNR_FREE, L"CHECK Container Flag", MR_E_RECORD_FREE);
   BYTE freeSlot[MR_CTNR_RECORD_LEN];
   std::memset(freeSlot, MR_CTNR_FREE, sizeof freeSlot);
   hr = StepResult(mrTraceScope_, L"mr_WriteFile",

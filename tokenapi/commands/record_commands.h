@@ -8,6 +8,10 @@
 #include "foundation/trace/trace.h"
 #include "tokenapi/transport/device_ctx.h"
 
+// What mr_ReadRecord and mr_DeleteRecord answer for a free slot; the
+// search loops take it as a free slot, not as an error.
+constexpr HRESULT MR_E_RECORD_FREE = static_cast<HRESULT>(0x80006A83);
+
 // Copies the 76-byte record of slot bySlot (0 to 3) to pOutbuf. *pOutlen:
 // capacity in, 76 out (also when too small: 0x80070003). A free slot fails
 // with 0x80006A83.
