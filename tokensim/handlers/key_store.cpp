@@ -48,7 +48,12 @@ EvpPkeyPtr RsaKey(const std::uint8_t* n, size_t nLen, const std::uint8_t* e, siz
                   const std::uint8_t* d) {
   const BnPtr bnN = BnFromBytes(n, nLen);
   const BnPtr bnE = BnFromBytes(e, eLen);
-  const BnPtr bnD = d != nullptr ? BnFromBytes(d, nLen) : nullptr;
+  // d in secure memory: the parameter built from it then lives there too
+  // and is cleared when the parameters are freed.
+  BnPtr bnD(d != nullptr ? BN_secure_new() : nullptr);
+  if (bnD && BN_bin2bn(d, static_cast<int>(nLen), bnD.get()) == nullptr) {
+    bnD.reset();
+  }
   ParamBldPtr bld(OSSL_PARAM_BLD_new());
   if (!bnN || !bnE || (d != nullptr && !bnD) || !bld ||
       OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_N, bnN.get()) != 1 ||
