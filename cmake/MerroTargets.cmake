@@ -44,6 +44,38 @@ function(merro_test name)
   endif()
 endfunction()
 
+# merro_daemon_test(NAME SOURCES... [DEPS libs...] TOKENS n [OWN_MAIN]
+#                   [ENVIRONMENT vars...]): a GoogleTest program run against
+# the merro-tokensim daemon with n tokens (tests/tokensim/run-with-tokensim).
+# Natively it talks to this tree's daemon; the Windows tree runs it under
+# Wine against the daemon of the native tree next to it
+# (MERRO_TOKENSIM_PROGRAM). OWN_MAIN: the sources define main().
+if(WIN32)
+  set(MERRO_TOKENSIM_PROGRAM ${CMAKE_BINARY_DIR}/../native/tokensim/merro-tokensim
+      CACHE FILEPATH "The native merro-tokensim that the Windows tests talk to")
+endif()
+function(merro_daemon_test name)
+  cmake_parse_arguments(ARG "OWN_MAIN" "TOKENS" "SOURCES;DEPS;ENVIRONMENT" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
+  set(main GTest::gtest_main)
+  if(ARG_OWN_MAIN)
+    set(main)
+  endif()
+  target_link_libraries(${name} PRIVATE merro_options ${ARG_DEPS} ${main} GTest::gtest)
+  set(run ${MERRO_ROOT}/tests/tokensim/run-with-tokensim)
+  if(WIN32)
+    add_test(NAME ${name} COMMAND ${run} ${MERRO_TOKENSIM_PROGRAM} ${ARG_TOKENS} --
+                                  ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
+  else()
+    add_test(NAME ${name} COMMAND ${run} $<TARGET_FILE:merro-tokensim> ${ARG_TOKENS} --
+                                  $<TARGET_FILE:${name}>)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+  if(ARG_ENVIRONMENT)
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}")
+  endif()
+endfunction()
+
 # merro_fuzz_target(NAME SOURCES... [DEPS libs...] [CORPUS dir])
 # The sources define LLVMFuzzerTestOneInput. With MERRO_FUZZ (clang) this is
 # a libFuzzer program that ctest runs for a bounded time over the corpus;
