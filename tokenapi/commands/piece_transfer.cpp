@@ -41,7 +41,11 @@ HRESULT ReadInPieces(const TraceHelper& scope, DEV_CTX* pDevCtx, BYTE ins, WORD 
     if (FAILED(hr)) {
       break;
     }
-    if (received == 0 || received > asked) {
+    // A piece numbered by one is a whole unit: a shorter one would put the
+    // next unit's bytes where the rest of this one belongs, and the extra
+    // frames could run the unit number past 0xFFFF.
+    const bool shortUnit = advance == Advance::ByOne && received < asked;
+    if (received == 0 || received > asked || shortUnit) {
       hr = kBadReply;
       merro::trace::LogStep(scope.Name(), L"CHECK piece length", hr);
       break;

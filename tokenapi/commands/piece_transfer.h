@@ -13,6 +13,8 @@ enum class Advance { ByBytes, ByOne };
 // into pOut. *pTotal receives the count read, also when a piece fails. A
 // piece with more data than asked, or none at all, ends the read with
 // 0x8007000D: the count would otherwise go wrong or the loop never end.
+// With Advance::ByOne each piece is a whole unit, so a short one fails the
+// same way: the following units would land at the wrong place.
 HRESULT ReadInPieces(const TraceHelper& scope, DEV_CTX* pDevCtx, BYTE ins, WORD wPosition,
                      Advance advance, BYTE* pOut, DWORD nLen, DWORD* pTotal);
 

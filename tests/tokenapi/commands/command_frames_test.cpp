@@ -245,6 +245,41 @@ TEST_F(CommandFrames, ReadFlashAsksUnitByUnit) {
   EXPECT_EQ(Frames()[2], (Bytes{0xB0, 0x72, 0x00, 0x07, 0x00, 44}));
 }
 
+TEST_F(CommandFrames, ReadFlashRefusesPiecesThatAreNotWholeUnits) {
+  // The unit number moves by one per frame: a short unit would shift every
+  // later unit's bytes, so only a piece of exactly the size asked counts.
+  const struct {
+    const char* name;
+    Bytes second;  // reply data of the second unit (asked: 128)
+  } cases[] = {
+      {"empty unit", {}},
+      {"short unit", Bytes(100, 2)},
+  };
+  Bytes out(300, 0xEE);
+  for (const auto& c : cases) {
+    m_transport->Clear();
+    m_transport->QueueReply(0x9000, Bytes(128, 1));
+    m_transport->QueueReply(0x9000, c.second);
+    m_transport->QueueReply(0x9000, Bytes(44, 3));
+    EXPECT_EQ(mr_ReadFlash(&m_ctx, 5, out.data(), 300), kBadReply) << c.name;
+    EXPECT_EQ(Frames().size(), 2u) << c.name;
+  }
+  // More than asked cannot be taken either (a reply to the last 44 bytes).
+  m_transport->Clear();
+  m_transport->QueueReply(0x9000, Bytes(50, 1));
+  EXPECT_EQ(mr_ReadFlash(&m_ctx, 0, out.data(), 44), kBadReply);
+
+  // From the last unit numbers on, a run of short units never wraps to
+  // unit 0: the read fails at the first short one.
+  m_transport->Clear();
+  for (int i = 0; i < 20; ++i) {
+    m_transport->QueueReply(0x9000, Bytes(1, 7));
+  }
+  EXPECT_EQ(mr_ReadFlash(&m_ctx, 0xFFFF, out.data(), 128), kBadReply);
+  ASSERT_EQ(Frames().size(), 1u);
+  EXPECT_EQ(Frames()[0], (Bytes{0xB0, 0x72, 0xFF, 0xFF, 0x00, 128}));
+}
+
 TEST_F(CommandFrames, ReadFileStopsOnBadPiecesAndReportsWhatItGot) {
   Bytes out(300);
   const struct {
