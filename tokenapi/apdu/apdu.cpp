@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "foundation/secure_wipe.h"
 #include "foundation/trace/trace.h"
 #include "tokenapi/apdu/send_apdu.h"
 
@@ -45,8 +46,11 @@ HRESULT Transmit(DEV_CTX* pDevCtx, const Apdu& cmd, BYTE* pRecv, DWORD* pRecvLen
     return hr;
   }
   DWORD noData = 0;
-  return mr_SendAPDUCmd(pDevCtx, frame.data(), frameLen, pRecv, pRecvLen ? pRecvLen : &noData,
-                        nTimeoutSec);
+  const HRESULT sent = mr_SendAPDUCmd(pDevCtx, frame.data(), frameLen, pRecv,
+                                      pRecvLen ? pRecvLen : &noData, nTimeoutSec);
+  // The frame may carry a PIN digest or a key.
+  merro::SecureWipe(frame.data(), frame.size());
+  return sent;
 }
 
 }  // namespace merro::apdu

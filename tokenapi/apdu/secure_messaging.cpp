@@ -9,6 +9,7 @@
 #include "tokenapi/apdu/apdu.h"
 #include "tokenapi/apdu/cipher_steps.h"
 #include "tokenapi/crypto/algorithms.h"
+#include "tokenapi/transport/wiped_bytes.h"
 
 namespace {
 
@@ -20,12 +21,8 @@ constexpr HRESULT kEncryptFailed = static_cast<HRESULT>(0x80070207);
 constexpr HRESULT kDecryptFailed = static_cast<HRESULT>(0x80070208);
 constexpr DWORD kSm4KeyLen = 16;
 
-// A cipher buffer that is wiped when it goes out of scope: it holds plain
-// command or reply data (PIN proofs, keys).
-struct WipedBuffer {
-  std::array<BYTE, MR_SM_BUFFER_LEN> bytes{};
-  ~WipedBuffer() { merro::SecureWipe(bytes.data(), bytes.size()); }
-};
+// A cipher buffer: it holds plain command or reply data (PIN proofs, keys).
+using WipedBuffer = merro::transport::WipedBytes<MR_SM_BUFFER_LEN>;
 
 bool HasSessionKey(const DEV_CTX* pDevCtx) {
   return pDevCtx->dwSessionKeyLen >= kSm4KeyLen && pDevCtx->dwSessionKeyLen <= MR_SESSION_KEY_LEN;
@@ -51,17 +48,17 @@ HRESULT GetCryptByte(DEV_CTX* pDevCtx, const BYTE* pData, DWORD nDataLen, BYTE* 
   WipedBuffer block;
   block.bytes[0] = static_cast<BYTE>(nDataLen);
   if (nDataLen != 0) {
-    std::memcpy(block.bytes.data() + 1, pData, nDataLen);
+    std::memcpy(block.bytes + 1, pData, nDataLen);
   }
   WipedBuffer encrypted;
   DWORD encryptedLen = 0;
   const HRESULT hr = merro::apdu::RunCbcCipher(
-      mrTraceScope_, pDevCtx, MR_ALG_SM4, true, pDevCtx->bySessionKey, block.bytes.data(),
-      nDataLen + 1, encrypted.bytes.data(), MR_SM_BUFFER_LEN, &encryptedLen,
+      mrTraceScope_, pDevCtx, MR_ALG_SM4, true, pDevCtx->bySessionKey, block.bytes,
+      nDataLen + 1, encrypted.bytes, MR_SM_BUFFER_LEN, &encryptedLen,
       {kSetupFailed, kEncryptFailed, kEncryptFailed});
   const DWORD room = *pCrylen;
   const DWORD produced = encryptedLen <= room ? encryptedLen : room;
-  std::memcpy(pOut, encrypted.bytes.data(), produced);
+  std::memcpy(pOut, encrypted.bytes, produced);
   *pCrylen = produced;
   if (FAILED(hr)) {
     return hr;
@@ -86,7 +83,7 @@ HRESULT GetPlainByte(DEV_CTX* pDevCtx, const BYTE* pCry, DWORD nCryLen, BYTE* pO
   DWORD plainLen = 0;
   const HRESULT hr = merro::apdu::RunCbcCipher(
       mrTraceScope_, pDevCtx, MR_ALG_SM4, false, pDevCtx->bySessionKey, pCry, nCryLen,
-      plain.bytes.data(), MR_SM_BUFFER_LEN, &plainLen, {kSetupFailed, kDecryptFailed, kDecryptFailed});
+      plain.bytes, MR_SM_BUFFER_LEN, &plainLen, {kSetupFailed, kDecryptFailed, kDecryptFailed});
   if (FAILED(hr)) {
     return hr;
   }
@@ -96,7 +93,7 @@ HRESULT GetPlainByte(DEV_CTX* pDevCtx, const BYTE* pCry, DWORD nCryLen, BYTE* pO
   const DWORD dataLen = plain.bytes[0];
   MR_FAIL_IF(dataLen > plainLen - 1, L"CHECK L", kDecryptFailed);
   if (dataLen != 0) {
-    std::memcpy(pOut, plain.bytes.data() + 1, dataLen);
+    std::memcpy(pOut, plain.bytes + 1, dataLen);
   }
   *pPlainLen = dataLen;
   return S_OK;
@@ -129,11 +126,11 @@ HRESULT UnwrapReply(DEV_CTX* pDevCtx, const BYTE* pData, DWORD nDataLen, std::ve
   pPlain->clear();
   WipedBuffer plain;
   DWORD plainLen = 0;
-  const HRESULT hr = GetPlainByte(pDevCtx, pData, nDataLen, plain.bytes.data(), &plainLen);
+  const HRESULT hr = GetPlainByte(pDevCtx, pData, nDataLen, plain.bytes, &plainLen);
   if (FAILED(hr)) {
     return hr;
   }
-  pPlain->assign(plain.bytes.begin(), plain.bytes.begin() + plainLen);
+  pPlain->assign(plain.bytes, plain.bytes + plainLen);
   return S_OK;
 }
 

@@ -10,6 +10,7 @@
 #include "tokenapi/apdu/status_words.h"
 #include "tokenapi/transport/merro_transport.h"
 #include "tokenapi/transport/transport.h"
+#include "tokenapi/transport/wiped_bytes.h"
 
 namespace {
 
@@ -43,7 +44,10 @@ HRESULT mr_SendAPDUCmd(DEV_CTX* pDevCtx, const BYTE* pCmd, DWORD nCmdLen, BYTE* 
   MR_FAIL_IF(!merro::apdu::IsWellFormedFrame(pCmd, nCmdLen), L"CHECK nCmdLen", kBadLength);
 
   const bool bProtected = TakesProtectedPath(pDevCtx, pCmd);
+  // The copies of the frame and of the reply are wiped on every way out:
+  // they may hold PIN digests, keys or decrypted reply data.
   std::vector<BYTE> send;
+  const merro::transport::WipeOnExit wipeSend(send);
   if (bProtected) {
     const HRESULT hr = merro::apdu::WrapCommand(pDevCtx, pCmd, nCmdLen, &send);
     if (FAILED(hr)) {
@@ -57,7 +61,8 @@ HRESULT mr_SendAPDUCmd(DEV_CTX* pDevCtx, const BYTE* pCmd, DWORD nCmdLen, BYTE* 
     }
   }
 
-  BYTE reply[merro::transport::kReplyTransferLen] = {};
+  merro::transport::WipedBytes<merro::transport::kReplyTransferLen> replyCopy;
+  BYTE* const reply = replyCopy.bytes;
   DWORD replyLen = 0;
   HRESULT hr = HRESULT_FROM_TOKEN_ERROR(MerroSendCommand(pDevCtx->hDevice, send.data(),
                                                          static_cast<DWORD>(send.size()), reply,
@@ -76,6 +81,7 @@ HRESULT mr_SendAPDUCmd(DEV_CTX* pDevCtx, const BYTE* pCmd, DWORD nCmdLen, BYTE* 
   const BYTE* data = reply + 3;
   DWORD dataLen = replyLen - 3;
   std::vector<BYTE> plain;
+  const merro::transport::WipeOnExit wipePlain(plain);
   if (bProtected && dataLen > 0) {
     hr = merro::apdu::UnwrapReply(pDevCtx, data, dataLen, &plain);
     if (FAILED(hr)) {

@@ -14,6 +14,7 @@
 #include "tokenapi/crypto/contexts/hash.h"
 #include "tokenapi/crypto/random/soft_random.h"
 #include "tokenapi/crypto/sm2/sm2_api.h"
+#include "tokenapi/transport/wiped_bytes.h"
 
 using merro::apdu::Apdu;
 using merro::apdu::CipherFailureCodes;
@@ -35,10 +36,7 @@ constexpr DWORD kCipherRoom = 64;
 
 // A key-sized buffer that is wiped when it goes out of scope.
 template <DWORD N>
-struct SecretBytes {
-  BYTE bytes[N] = {};
-  ~SecretBytes() { merro::SecureWipe(bytes, sizeof bytes); }
-};
+using SecretBytes = merro::transport::WipedBytes<N>;
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include "foundation/secure_wipe.h"
 #include "tokenapi/commands/command_exchange.h"
 #include "tokenapi/crypto/contexts/handles.h"
+#include "tokenapi/transport/wiped_bytes.h"
 
 using merro::apdu::Apdu;
 using merro::commands::Exchange;
@@ -109,7 +110,9 @@ HRESULT SendPinPair(const TraceHelper& scope, DEV_CTX* pDevCtx, BYTE ins, BYTE b
 HRESULT mr_GenRandom(DEV_CTX* pDevCtx, BYTE nRandlen, BYTE* pRandom) {
   MR_TRACE("mr_GenRandom");
   MR_FAIL_IF(nRandlen > MR_RANDOM_MAX, L"CHECK nRandlen", kBadArgument);
-  BYTE random[MR_RANDOM_MAX] = {};
+  // Wiped on every way out: the bytes may become key material.
+  merro::transport::WipedBytes<MR_RANDOM_MAX> randomCopy;
+  BYTE* const random = randomCopy.bytes;
   DWORD received = nRandlen;
   const Apdu cmd{MR_CLA_PLAIN, kInsGetChallenge, 0x00, 0x00, nRandlen, nullptr, 0};
   const HRESULT hr = Exchange(mrTraceScope_, pDevCtx, cmd, random, &received, MR_TIMEOUT_DEFAULT);
@@ -122,7 +125,6 @@ HRESULT mr_GenRandom(DEV_CTX* pDevCtx, BYTE nRandlen, BYTE* pRandom) {
   if (received != 0) {
     std::memcpy(pRandom, random, received);
   }
-  merro::SecureWipe(random, sizeof random);
   return S_OK;
 }
 

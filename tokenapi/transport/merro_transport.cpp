@@ -7,6 +7,7 @@
 #include "foundation/trace/trace.h"
 #include "tokenapi/transport/device_names.h"
 #include "tokenapi/transport/transport.h"
+#include "tokenapi/transport/wiped_bytes.h"
 
 using merro::transport::ActiveTransport;
 using merro::transport::DeviceEntry;
@@ -105,7 +106,9 @@ HRESULT MerroSendCommand(HANDLE hDevice, const BYTE* pCmd, DWORD nCmdLen, BYTE* 
     MR_LOG_FAIL(L"SEND COMMAND", L"data-out transfer failed", hr);
     return hr;
   }
-  BYTE reply[merro::transport::kReplyTransferLen] = {};
+  // Wiped on the way out: the reply may carry key material.
+  merro::transport::WipedBytes<merro::transport::kReplyTransferLen> transfer;
+  BYTE(&reply)[merro::transport::kReplyTransferLen] = transfer.bytes;
   hr = transport.ReceiveReply(hDevice, reply, nTimeoutSec);
   if (FAILED(hr)) {
     MR_LOG_FAIL(L"RECV REPLAY", L"data-in transfer failed", hr);

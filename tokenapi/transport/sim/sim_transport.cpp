@@ -7,6 +7,7 @@
 
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
+#include "tokenapi/transport/wiped_bytes.h"
 
 namespace merro::sim {
 namespace {
@@ -74,8 +75,10 @@ class SimTransport final : public transport::Transport {
 
   HRESULT SendFrame(HANDLE hDevice, const BYTE* pFrame, DWORD nFrameLen, DWORD nTimeoutSec) override {
   MR_TRACE("SimTransport::SendFrame");
-    WireRequest out{WireOp::DataOut, Bytes(transport::kTokenCdb, transport::kTokenCdb + kCdbLen)};
-    out.payload.insert(out.payload.end(), pFrame, pFrame + nFrameLen);
+    WireRequest out{WireOp::DataOut, Bytes(kCdbLen + nFrameLen, 0)};
+    const transport::WipeOnExit wipeFrame(out.payload);  // may hold a PIN digest or a key
+    std::copy(transport::kTokenCdb, transport::kTokenCdb + kCdbLen, out.payload.begin());
+    std::copy(pFrame, pFrame + nFrameLen, out.payload.begin() + kCdbLen);
     WireResponse response{};
     return CallOn(hDevice, out, &response, nTimeoutSec);
   }
@@ -87,6 +90,7 @@ class SimTransport final : public transport::Transport {
     in.Raw(transport::kTokenCdb, kCdbLen);
     in.U32(transport::kReplyTransferLen);
     WireResponse response{};
+    const transport::WipeOnExit wipeReply(response.payload);
     const HRESULT hr = CallOn(hDevice, {WireOp::DataIn, std::move(in.Out())}, &response, nTimeoutSec);
     if (FAILED(hr)) {
       return hr;

@@ -5,6 +5,7 @@
 #include "foundation/trace/trace.h"
 #include "tokenapi/transport/sim/sim_channel.h"
 #include "tokenapi/transport/sim/stream_socket.h"
+#include "tokenapi/transport/wiped_bytes.h"
 
 namespace merro::sim {
 namespace {
@@ -18,7 +19,8 @@ class TcpChannel final : public SimChannel {
 
   HRESULT Call(const WireRequest& request, WireResponse* pResponse, DWORD nTimeoutMs) override {
   MR_TRACE("TcpChannel::Call");
-    const Bytes out = EncodeRequest(request);
+    Bytes out = EncodeRequest(request);
+    const transport::WipeOnExit wipeOut(out);  // the frame may hold a PIN digest or a key
     HRESULT hr = m_socket->SendAll(out.data(), out.size(), nTimeoutMs);
     std::uint8_t header[kResponseHeaderLen];
     if (SUCCEEDED(hr)) {

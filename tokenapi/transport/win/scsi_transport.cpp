@@ -14,6 +14,7 @@
 
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
+#include "tokenapi/transport/wiped_bytes.h"
 
 namespace merro::transport {
 namespace {
@@ -115,7 +116,10 @@ class ScsiTransport final : public Transport {
 
   HRESULT SendFrame(HANDLE hDevice, const BYTE* pFrame, DWORD nFrameLen, DWORD nTimeoutSec) override {
   MR_TRACE("ScsiTransport::SendFrame");
+    // The transfer buffer (heap memory, aligned for the adapter) holds the
+    // frame, maybe a PIN digest or a key: wiped when the transfer is done.
     std::vector<BYTE> buffer(kCommandTransferMax, 0);
+    const WipeOnExit wipeBuffer(buffer);
     std::memcpy(buffer.data(), pFrame, nFrameLen);
     ScsiPassThroughRecord record;
     PrepareScsiRecord(&record, false, buffer.data(), nFrameLen, nTimeoutSec);
@@ -130,6 +134,7 @@ class ScsiTransport final : public Transport {
   HRESULT ReceiveReply(HANDLE hDevice, BYTE (&reply)[kReplyTransferLen], DWORD nTimeoutSec) override {
   MR_TRACE("ScsiTransport::ReceiveReply");
     std::vector<BYTE> buffer(kCommandTransferMax, 0);
+    const WipeOnExit wipeBuffer(buffer);
     ScsiPassThroughRecord record;
     PrepareScsiRecord(&record, true, buffer.data(), kReplyTransferLen, nTimeoutSec);
     DWORD returned = 0;
