@@ -24,4 +24,11 @@ using ChannelFactory = std::function<HRESULT(std::unique_ptr<SimChannel>*)>;
 // Channels to the daemon over TCP; hostPort is "host:port".
 ChannelFactory TcpChannelFactory(const std::string& hostPort);
 
+class StreamSocket;
+// The channel over one connected stream that TcpChannelFactory makes. After
+// a call that failed part-way every later call fails with
+// ERROR_CONNECTION_ABORTED: the stream's place is unknown, so the device is
+// opened again (a new session) rather than read out of step.
+std::unique_ptr<SimChannel> MakeStreamChannel(std::unique_ptr<StreamSocket> socket);
+
 }  // namespace merro::sim

@@ -11,7 +11,8 @@ namespace merro::sim {
 namespace {
 
 constexpr DWORD kConnectTimeoutMs = 5000;
-constexpr DWORD kErrorBadReply = 13;  // ERROR_INVALID_DATA
+constexpr DWORD kErrorBadReply = 13;            // ERROR_INVALID_DATA
+constexpr DWORD kErrorConnectionAborted = 1236;  // ERROR_CONNECTION_ABORTED
 
 class TcpChannel final : public SimChannel {
  public:
@@ -19,6 +20,19 @@ class TcpChannel final : public SimChannel {
 
   HRESULT Call(const WireRequest& request, WireResponse* pResponse, DWORD nTimeoutMs) override {
   MR_TRACE("TcpChannel::Call");
+    // A call that failed part-way (time-out, short read, foreign header)
+    // leaves the stream at an unknown place: a late response would be
+    // taken for the answer to the next request. The channel stays failed.
+    if (m_broken) {
+      return FoldWin32Error(kErrorConnectionAborted);
+    }
+    const HRESULT hr = Exchange(request, pResponse, nTimeoutMs);
+    m_broken = FAILED(hr);
+    return hr;
+  }
+
+ private:
+  HRESULT Exchange(const WireRequest& request, WireResponse* pResponse, DWORD nTimeoutMs) {
     Bytes out = EncodeRequest(request);
     const transport::WipeOnExit wipeOut(out);  // the frame may hold a PIN digest or a key
     HRESULT hr = m_socket->SendAll(out.data(), out.size(), nTimeoutMs);
@@ -38,11 +52,15 @@ class TcpChannel final : public SimChannel {
     return len == 0 ? S_OK : m_socket->RecvAll(pResponse->payload.data(), len, nTimeoutMs);
   }
 
- private:
   std::unique_ptr<StreamSocket> m_socket;
+  bool m_broken = false;
 };
 
 }  // namespace
+
+std::unique_ptr<SimChannel> MakeStreamChannel(std::unique_ptr<StreamSocket> socket) {
+  return std::make_unique<TcpChannel>(std::move(socket));
+}
 
 bool SplitHostPort(const std::string& hostPort, std::string* pHost, std::uint16_t* pPort) {
   const size_t colon = hostPort.rfind(':');
@@ -78,7 +96,7 @@ ChannelFactory TcpChannelFactory(const std::string& hostPort) {
     if (FAILED(hr)) {
       return hr;
     }
-    *pChannel = std::make_unique<TcpChannel>(std::move(socket));
+    *pChannel = MakeStreamChannel(std::move(socket));
     return S_OK;
   };
 }
