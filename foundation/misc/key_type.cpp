@@ -1,7 +1,7 @@
 #include "foundation/misc/key_type.h"
 
 #include "foundation/trace/trace.h"
-#include "tokenapi/commands/container_record.h"
+#include "foundation/container_record.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "FunctionInterface"

@@ -10,7 +10,7 @@
 #include "foundation/misc/device_name.h"
 #include "foundation/misc/guid_string.h"
 #include "foundation/misc/key_type.h"
-#include "tokenapi/commands/container_record.h"
+#include "foundation/container_record.h"
 
 namespace {
 

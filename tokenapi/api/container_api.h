@@ -3,7 +3,7 @@
 #pragma once
 
 #include "foundation/platform.h"
-#include "tokenapi/commands/container_record.h"
+#include "foundation/container_record.h"
 #include "tokenapi/transport/device_ctx.h"
 
 // The containers in use, in slot order. *pCount: capacity in records in,

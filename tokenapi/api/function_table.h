@@ -12,7 +12,7 @@
 #include <cstddef>
 
 #include "foundation/platform.h"
-#include "tokenapi/commands/container_record.h"
+#include "foundation/container_record.h"
 #include "tokenapi/commands/device_commands.h"
 #include "tokenapi/crypto/contexts/handles.h"
 #include "tokenapi/transport/device_ctx.h"

@@ -1,6 +1,6 @@
 #include "tokenapi/commands/cert_commands.h"
 
-#include "tokenapi/commands/container_record.h"
+#include "foundation/container_record.h"
 #include "tokenapi/commands/file_commands.h"
 #include "tokenapi/commands/record_commands.h"
 #include "tokenapi/commands/routine_steps.h"

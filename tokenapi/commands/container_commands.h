@@ -8,7 +8,7 @@
 #pragma once
 
 #include "foundation/platform.h"
-#include "tokenapi/commands/container_record.h"
+#include "foundation/container_record.h"
 #include "tokenapi/transport/device_ctx.h"
 
 // Lists the records in use, in slot order. *pCount: capacity in records in,

@@ -4,7 +4,7 @@
 
 #include "foundation/platform.h"
 #include "foundation/trace/trace.h"
-#include "tokenapi/commands/container_record.h"
+#include "foundation/container_record.h"
 #include "tokenapi/transport/device_ctx.h"
 
 namespace merro::commands {

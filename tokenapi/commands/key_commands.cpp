@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "tokenapi/commands/command_exchange.h"
-#include "tokenapi/commands/container_record.h"
+#include "foundation/container_record.h"
 #include "tokenapi/commands/record_commands.h"
 #include "tokenapi/commands/routine_steps.h"
 

@@ -3,7 +3,7 @@
 
 #include "foundation/secure_wipe.h"
 #include "tokenapi/commands/command_exchange.h"
-#include "tokenapi/commands/container_record.h"
+#include "foundation/container_record.h"
 #include "tokenapi/commands/key_commands.h"
 #include "tokenapi/commands/record_commands.h"
 #include "tokenapi/commands/routine_steps.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "tokenapi/commands/container_record.h"
+#include "foundation/container_record.h"
 #include "tokenapi/commands/file_commands.h"
 #include "tokenapi/commands/routine_steps.h"
 #include "tokenapi/commands/token_files.h"

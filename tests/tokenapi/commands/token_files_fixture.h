@@ -8,7 +8,7 @@
 
 #include "tests/tokenapi/support/sim_fixture.h"
 #include "foundation/alg_ids.h"
-#include "tokenapi/commands/container_record.h"
+#include "foundation/container_record.h"
 #include "tokenapi/commands/token_files.h"
 
 namespace merro::testing {

@@ -1,6 +1,7 @@
 // The token's 76-byte container record, stored raw (little-endian) in one
 // of the four 128-byte slots of the container record file, and the 8-byte
-// container index.
+// container index. It lives in the foundation because the key-type mapping
+// reads it as well as the token command layer.
 #pragma once
 
 #include <cstddef>
