@@ -2,6 +2,9 @@
 // dispatcher, and the token's state around them.
 #include <gtest/gtest.h>
 
+#include <utility>
+
+#include "tests/tokensim/family_runner.h"
 #include "tokensim/core/dispatcher.h"
 #include "tokensim/core/token.h"
 
@@ -22,23 +25,7 @@ struct Counter : TokenExtension {
 class Families : public ::testing::Test {
  protected:
   Reply Run(std::uint8_t ins, std::uint8_t p1, std::uint8_t p2, std::uint8_t le, Bytes data = {}) {
-    Command c;
-    c.cla = kClaPlain;
-    c.ins = ins;
-    c.p1 = p1;
-    c.p2 = p2;
-    c.le = le;
-    c.lc = static_cast<std::uint8_t>(data.size());
-    c.data = std::move(data);
-    return Dispatcher::Standard().Execute(m_token, c);
-  }
-  Bytes Description(std::uint16_t id, std::uint16_t size) {
-    Bytes d(16, 0);
-    d[0] = static_cast<std::uint8_t>(id);
-    d[1] = static_cast<std::uint8_t>(id >> 8);
-    d[2] = static_cast<std::uint8_t>(size);
-    d[3] = static_cast<std::uint8_t>(size >> 8);
-    return d;
+    return testing::RunCommand(m_token, ins, p1, p2, le, std::move(data));
   }
   Token m_token{{0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80}};
 };
@@ -74,7 +61,7 @@ TEST_F(Families, SerialNumbersAndLabel) {
 
 TEST_F(Families, EraseMfForgetsFilesEraseCosAlsoTheLabel) {
   m_token.Ext<Counter>().value = 5;
-  ASSERT_TRUE(Run(0xE0, 0, 0, 0, Description(0x0001, 32)).Ok());
+  ASSERT_TRUE(Run(0xE0, 0, 0, 0, testing::FileDescription(0x0001, 32)).Ok());
   ASSERT_TRUE(Run(0x7C, 0, 0, 0, {'X'}).Ok());
   ASSERT_TRUE(Run(0x63, 0, 0, 0).Ok());
   EXPECT_EQ(m_token.Files().Count(), 0u);
@@ -101,13 +88,13 @@ TEST_F(Families, FlashBoundsAndErase) {
 }
 
 TEST_F(Families, FileSystemFillsUpAndChecksItsArguments) {
-  EXPECT_EQ(Run(0xE0, 0, 0, 0, Description(0x0100, 0)).sw, sw::kIncorrectData);
+  EXPECT_EQ(Run(0xE0, 0, 0, 0, testing::FileDescription(0x0100, 0)).sw, sw::kIncorrectData);
   EXPECT_EQ(Run(0xE0, 0, 0, 0, Bytes(15, 0)).sw, sw::kWrongLength);
   std::uint16_t id = 0x1000;
   while (m_token.Files().FreeSpace() >= 0xFFFF) {
-    ASSERT_TRUE(Run(0xE0, 0, 0, 0, Description(id++, 0xFFFF)).Ok());
+    ASSERT_TRUE(Run(0xE0, 0, 0, 0, testing::FileDescription(id++, 0xFFFF)).Ok());
   }
-  EXPECT_EQ(Run(0xE0, 0, 0, 0, Description(id, 0xFFFF)).sw, sw::kNotEnoughMemory);
+  EXPECT_EQ(Run(0xE0, 0, 0, 0, testing::FileDescription(id, 0xFFFF)).sw, sw::kNotEnoughMemory);
   EXPECT_EQ(Run(0xA4, 0x00, 0, 0x10, {0x00, 0x10}).sw, sw::kIncorrectP1P2);
   EXPECT_EQ(Run(0xA4, 0x20, 0, 0x0F, {0x00, 0x10}).sw, sw::kWrongLength);
   EXPECT_EQ(Run(0x36, 0, 0, 0).sw, sw::kWrongLength);
