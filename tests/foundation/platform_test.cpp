@@ -9,11 +9,11 @@
 #include <thread>
 
 #include "foundation/platform.h"
+#include "tests/support/child_process.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -46,53 +46,17 @@ int ChildMain(const std::string& mode, const std::string& name) {
   return 0;
 }
 
+// A child process running ChildMain: natively a fork, on Windows this
+// executable again with --child.
+merro::testing::ChildProcess StartChild(const std::string& mode, const std::string& name) {
 #ifdef _WIN32
-std::string g_self;
-struct Child {
-  PROCESS_INFORMATION pi{};
-  int Join() {
-    ::WaitForSingleObject(pi.hProcess, INFINITE);
-    DWORD code = 1;
-    ::GetExitCodeProcess(pi.hProcess, &code);
-    ::CloseHandle(pi.hProcess);
-    ::CloseHandle(pi.hThread);
-    return static_cast<int>(code);
-  }
-};
-Child StartChild(const std::string& mode, const std::string& name) {
-  std::string cmd = "\"" + g_self + "\" --child " + mode + " " + name;
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  Child c;
-  EXPECT_TRUE(::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &si, &c.pi));
-  return c;
-}
+  return merro::testing::ChildProcess::StartSelf({"--child", mode, name});
 #else
-struct Child {
-  pid_t pid = -1;
-  int Join() {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
-  }
-};
-Child StartChild(const std::string& mode, const std::string& name) {
-  Child c;
-  c.pid = fork();
-  if (c.pid == 0) {
-    _exit(ChildMain(mode, name));
-  }
-  return c;
-}
+  return merro::testing::ChildProcess::Fork([&] { return ChildMain(mode, name); });
 #endif
-
-void WaitForMarker(const std::string& name) {
-  for (int i = 0; i < 1000 && !fs::exists(MarkerPath(name)); ++i) {
-    Sleep(10);
-  }
-  ASSERT_TRUE(fs::exists(MarkerPath(name)));
 }
+
+void WaitForMarker(const std::string& name) { ASSERT_TRUE(merro::testing::WaitForFile(MarkerPath(name))); }
 
 TEST(NamedMutex, OwnerMayReenterAndOthersMayNotRelease) {
   const std::string name = UniqueName("reenter");
@@ -145,7 +109,8 @@ TEST(NamedMutex, SecondProcessBlocksUntilRelease) {
   const std::string name = UniqueName("proc");
   auto m = NamedMutex::Create(name);
   ASSERT_TRUE(m);
-  Child child = StartChild("hold", name);
+  merro::testing::ChildProcess child = StartChild("hold", name);
+  EXPECT_TRUE(child.Started());
   WaitForMarker(name);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(m->Wait(100), WaitResult::Timeout);
@@ -160,7 +125,8 @@ TEST(NamedMutex, DeadOwnerShowsAsAbandonedAndOwnershipIsTaken) {
   const std::string name = UniqueName("dead");
   auto m = NamedMutex::Create(name);
   ASSERT_TRUE(m);
-  Child child = StartChild("die", name);
+  merro::testing::ChildProcess child = StartChild("die", name);
+  EXPECT_TRUE(child.Started());
   WaitForMarker(name);
   EXPECT_EQ(child.Join(), 0);
   EXPECT_EQ(m->Wait(5000), WaitResult::Abandoned);
@@ -238,13 +204,6 @@ int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--child") {
     return ChildMain(argv[2], argv[3]);
   }
-#ifdef _WIN32
-  g_self = argv[0];
-  char path[MAX_PATH];
-  if (::GetModuleFileNameA(nullptr, path, MAX_PATH) > 0) {
-    g_self = path;
-  }
-#endif
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -11,21 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/tokenapi/support/test_context.h"
 #include "tokenapi/commands/device_commands.h"
 #include "tokenapi/commands/file_commands.h"
 #include "tokenapi/commands/flash_commands.h"
 #include "tokenapi/transport/merro_transport.h"
 #include "tokenapi/transport/sim/sim_transport.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-extern char** environ;
-#endif
 
 namespace {
 
@@ -37,8 +29,6 @@ using merro::testing::OpenTestContext;
 constexpr WORD kSharedFile = 0x0A01;
 constexpr char kChildStart[16] = "child-start";
 constexpr char kChildEnd[16] = "child-end";
-
-std::string g_self;
 
 std::string Control(const std::string& command) {
   std::string answer;
@@ -173,44 +163,6 @@ int ChildHold(const std::string& marker) {
   return written ? 0 : 3;
 }
 
-#ifdef _WIN32
-struct Child {
-  PROCESS_INFORMATION pi{};
-  int Join() {
-    ::WaitForSingleObject(pi.hProcess, INFINITE);
-    DWORD code = 1;
-    ::GetExitCodeProcess(pi.hProcess, &code);
-    ::CloseHandle(pi.hProcess);
-    ::CloseHandle(pi.hThread);
-    return static_cast<int>(code);
-  }
-};
-Child StartChild(const std::string& marker) {
-  std::string cmd = "\"" + g_self + "\" --child-hold \"" + marker + "\"";
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  Child c;
-  EXPECT_TRUE(::CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &c.pi));
-  return c;
-}
-#else
-struct Child {
-  pid_t pid = -1;
-  int Join() {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
-  }
-};
-Child StartChild(const std::string& marker) {
-  Child c;
-  std::string a0 = g_self, a1 = "--child-hold", a2 = marker;
-  char* argv[] = {&a0[0], &a1[0], &a2[0], nullptr};
-  EXPECT_EQ(posix_spawn(&c.pid, g_self.c_str(), nullptr, nullptr, argv, environ), 0);
-  return c;
-}
-#endif
-
 TEST_F(TokenSim, TwoProcessesSerialiseOnTheDeviceMutex) {
   DEV_CTX ctx;
   ASSERT_EQ(OpenTestContext(m_tokens[0], &ctx), 0);
@@ -220,11 +172,9 @@ TEST_F(TokenSim, TwoProcessesSerialiseOnTheDeviceMutex) {
   const std::string marker =
       (std::filesystem::temp_directory_path() / ("merro-t3-hold-" + std::to_string(
           std::chrono::steady_clock::now().time_since_epoch().count()))).string();
-  Child child = StartChild(marker);
-  for (int i = 0; i < 1000 && !std::filesystem::exists(marker); ++i) {
-    Sleep(10);
-  }
-  ASSERT_TRUE(std::filesystem::exists(marker));
+  merro::testing::ChildProcess child = merro::testing::ChildProcess::StartSelf({"--child-hold", marker});
+  EXPECT_TRUE(child.Started());
+  ASSERT_TRUE(merro::testing::WaitForFile(marker));
 
   // The child holds the mutex in the middle of its two writes: once this
   // wait returns, its second write must be there.
@@ -243,15 +193,6 @@ TEST_F(TokenSim, TwoProcessesSerialiseOnTheDeviceMutex) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  g_self = argv[0];
-#ifdef _WIN32
-  char path[MAX_PATH];
-  if (::GetModuleFileNameA(nullptr, path, MAX_PATH) > 0) {
-    g_self = path;
-  }
-#else
-  g_self = std::filesystem::canonical("/proc/self/exe").string();
-#endif
   if (argc == 3 && std::strcmp(argv[1], "--child-hold") == 0) {
     return ChildHold(argv[2]);
   }
