@@ -1,9 +1,7 @@
 // mr_SendAPDUCmd and the status-word results, over a recording transport.
 #include <gtest/gtest.h>
 
-#include <memory>
-
-#include "tests/tokenapi/support/recording_transport.h"
+#include "tests/tokenapi/support/recording_fixture.h"
 #include "tokenapi/apdu/apdu.h"
 #include "tokenapi/apdu/send_apdu.h"
 #include "tokenapi/apdu/status_words.h"
@@ -11,26 +9,15 @@
 namespace {
 
 using merro::testing::Bytes;
-using merro::testing::RecordingTransport;
 
 constexpr HRESULT kBufferTooSmall = static_cast<HRESULT>(0x80070003);
 constexpr HRESULT kBadLength = static_cast<HRESULT>(0x80070004);
 
-class SendApdu : public ::testing::Test {
+class SendApdu : public merro::testing::RecordingTest {
  protected:
-  void SetUp() override {
-    m_transport = std::make_shared<RecordingTransport>();
-    merro::transport::SetTransportOverride(m_transport);
-    m_ctx = RecordingTransport::Context();
-  }
-  void TearDown() override { merro::transport::SetTransportOverride(nullptr); }
-
   HRESULT Send(const Bytes& frame, BYTE* recv, DWORD* recvLen) {
     return mr_SendAPDUCmd(&m_ctx, frame.data(), static_cast<DWORD>(frame.size()), recv, recvLen, 2);
   }
-
-  std::shared_ptr<RecordingTransport> m_transport;
-  DEV_CTX m_ctx{};
 };
 
 TEST(StatusWords, EveryWordButSuccessIsFlaggedAsIs) {

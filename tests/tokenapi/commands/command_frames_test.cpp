@@ -5,11 +5,10 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <string>
 
 #include "foundation/trace/trace.h"
-#include "tests/tokenapi/support/recording_transport.h"
+#include "tests/tokenapi/support/recording_fixture.h"
 #include "tokenapi/commands/device_commands.h"
 #include "tokenapi/commands/file_commands.h"
 #include "tokenapi/commands/flash_commands.h"
@@ -17,34 +16,13 @@
 namespace {
 
 using merro::testing::Bytes;
-using merro::testing::RecordingTransport;
+using merro::testing::Sequence;
 
 constexpr HRESULT kBufferTooSmall = static_cast<HRESULT>(0x80070003);
 constexpr HRESULT kLengthLimit = static_cast<HRESULT>(0x80070004);
 constexpr HRESULT kBadReply = static_cast<HRESULT>(0x8007000D);
 
-Bytes Sequence(size_t n, BYTE start = 0) {
-  Bytes b(n);
-  for (size_t i = 0; i < n; ++i) {
-    b[i] = static_cast<BYTE>(start + i);
-  }
-  return b;
-}
-
-class CommandFrames : public ::testing::Test {
- protected:
-  void SetUp() override {
-    m_transport = std::make_shared<RecordingTransport>();
-    merro::transport::SetTransportOverride(m_transport);
-    m_ctx = RecordingTransport::Context();
-  }
-  void TearDown() override { merro::transport::SetTransportOverride(nullptr); }
-
-  const std::vector<Bytes>& Frames() { return m_transport->Frames(); }
-
-  std::shared_ptr<RecordingTransport> m_transport;
-  DEV_CTX m_ctx{};
-};
+class CommandFrames : public merro::testing::RecordingTest {};
 
 TEST_F(CommandFrames, SingleFrameCommands) {
   const BYTE label[2] = {'A', 'B'};

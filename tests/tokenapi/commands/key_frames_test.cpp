@@ -14,18 +14,11 @@
 namespace {
 
 using merro::testing::Bytes;
+using merro::testing::Sequence;
 
 constexpr HRESULT kBadAlgorithm = static_cast<HRESULT>(0x80070209);
 constexpr HRESULT kBadKey = static_cast<HRESULT>(0x80070210);
 constexpr HRESULT kBadReply = static_cast<HRESULT>(0x8007000D);
-
-Bytes Sequence(size_t n, BYTE start) {
-  Bytes b(n);
-  for (size_t i = 0; i < n; ++i) {
-    b[i] = static_cast<BYTE>(start + i);
-  }
-  return b;
-}
 
 // CLA INS P1 P2 Lc Le, then the data.
 Bytes Frame(BYTE ins, BYTE p1, BYTE p2, BYTE le, const Bytes& data = {}) {

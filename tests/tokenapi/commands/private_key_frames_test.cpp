@@ -4,12 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "foundation/alg_ids.h"
-#include "tests/tokenapi/support/recording_transport.h"
+#include "tests/tokenapi/support/recording_fixture.h"
 #include "tokenapi/commands/display_sign_commands.h"
 #include "tokenapi/commands/rsa_private_commands.h"
 #include "tokenapi/commands/sm2_private_commands.h"
@@ -17,21 +16,13 @@
 namespace {
 
 using merro::testing::Bytes;
-using merro::testing::RecordingTransport;
+using merro::testing::Sequence;
 
 constexpr HRESULT kBadArgument = static_cast<HRESULT>(0x80070001);
 constexpr HRESULT kBufferTooSmall = static_cast<HRESULT>(0x80070003);
 constexpr HRESULT kBadLength = static_cast<HRESULT>(0x80070004);
 constexpr HRESULT kBadReply = static_cast<HRESULT>(0x8007000D);
 constexpr WORD kFid = 0xC014;
-
-Bytes Sequence(size_t n, BYTE start = 0) {
-  Bytes b(n);
-  for (size_t i = 0; i < n; ++i) {
-    b[i] = static_cast<BYTE>(start + i);
-  }
-  return b;
-}
 
 Bytes Frame(Bytes header, const Bytes& data = {}) {
   header.insert(header.end(), data.begin(), data.end());
@@ -43,19 +34,16 @@ Bytes Slice(const Bytes& b, size_t from, size_t n) { return Bytes(b.begin() + fr
 const Bytes kSm2Start = {0x14, 0xC0, '1', '2', '3', '4', '5', '6', '7', '8',
                          '1', '2', '3', '4', '5', '6', '7', '8'};
 
-class PrivateKeyFrames : public ::testing::Test {
+class PrivateKeyFrames : public merro::testing::RecordingTest {
  protected:
   void SetUp() override {
-    m_transport = std::make_shared<RecordingTransport>();
-    merro::transport::SetTransportOverride(m_transport);
-    m_ctx = RecordingTransport::Context();
+    RecordingTest::SetUp();
     merro::commands::SetResultPollSleep([this](DWORD ms) { m_sleeps.push_back(ms); });
   }
   void TearDown() override {
     merro::commands::SetResultPollSleep(nullptr);
-    merro::transport::SetTransportOverride(nullptr);
+    RecordingTest::TearDown();
   }
-  const std::vector<Bytes>& Frames() { return m_transport->Frames(); }
   // n replies of 9000 without data.
   void QueueOk(size_t n) {
     for (size_t i = 0; i < n; ++i) {
@@ -63,8 +51,6 @@ class PrivateKeyFrames : public ::testing::Test {
     }
   }
 
-  std::shared_ptr<RecordingTransport> m_transport;
-  DEV_CTX m_ctx{};
   std::vector<DWORD> m_sleeps;
 };
 

@@ -2,11 +2,9 @@
 // frame, the data pieces and their replies, and the failure paths.
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "tests/tokenapi/crypto/test_bytes.h"
 #include "tests/tokenapi/crypto/trace_capture.h"
-#include "tests/tokenapi/support/recording_transport.h"
+#include "tests/tokenapi/support/recording_fixture.h"
 #include "tokenapi/commands/symkey_commands.h"
 #include "tokenapi/crypto/algorithms.h"
 #include "tokenapi/crypto/common/result_codes.h"
@@ -14,28 +12,9 @@
 namespace merro::crypto::test {
 namespace {
 
-using merro::testing::RecordingTransport;
+using merro::testing::Sequence;
 
-Bytes Sequence(size_t n, std::uint8_t start) {
-  Bytes b(n);
-  for (size_t i = 0; i < n; ++i) {
-    b[i] = static_cast<std::uint8_t>(start + i);
-  }
-  return b;
-}
-
-class HwSymKeyFrames : public ::testing::Test {
- protected:
-  void SetUp() override {
-    m_transport = std::make_shared<RecordingTransport>();
-    merro::transport::SetTransportOverride(m_transport);
-    m_ctx = RecordingTransport::Context();
-  }
-  void TearDown() override { merro::transport::SetTransportOverride(nullptr); }
-
-  std::shared_ptr<RecordingTransport> m_transport;
-  DEV_CTX m_ctx{};
-};
+class HwSymKeyFrames : public merro::testing::RecordingTest {};
 
 TEST_F(HwSymKeyFrames, KeyThenPiecesOfAtMost128Bytes) {
   const Bytes key = Sequence(16, 0xA0);

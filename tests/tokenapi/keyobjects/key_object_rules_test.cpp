@@ -15,7 +15,7 @@
 #include "foundation/alg_ids.h"
 #include "tests/tokenapi/crypto/trace_capture.h"
 #include "tests/tokenapi/keyobjects/signing_oracle.h"
-#include "tests/tokenapi/support/recording_transport.h"
+#include "tests/tokenapi/support/recording_fixture.h"
 #include "tokenapi/commands/display_sign_commands.h"
 #include "tokenapi/keyobjects/asym_key_object.h"
 #include "tokenapi/keyobjects/rsa_dev_obj.h"
@@ -25,7 +25,6 @@
 namespace {
 
 using merro::testing::Bytes;
-using merro::testing::RecordingTransport;
 
 constexpr HRESULT kBadArgument = static_cast<HRESULT>(0x80070001);
 constexpr HRESULT kBufferTooSmall = static_cast<HRESULT>(0x80070003);
@@ -40,12 +39,10 @@ struct KeyCtx {
   void* p = nullptr;
 };
 
-class KeyObjectRules : public ::testing::Test {
+class KeyObjectRules : public merro::testing::RecordingTest {
  protected:
   void SetUp() override {
-    m_transport = std::make_shared<RecordingTransport>();
-    merro::transport::SetTransportOverride(m_transport);
-    m_ctx = RecordingTransport::Context();
+    RecordingTest::SetUp();
     const std::string name = "merro-keyobj-" +
         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
     std::memcpy(m_ctx.szMutexName, name.c_str(), name.size() + 1);
@@ -55,9 +52,8 @@ class KeyObjectRules : public ::testing::Test {
   void TearDown() override {
     merro::commands::SetResultPollSleep(nullptr);
     MerroCloseMutex(&m_ctx);
-    merro::transport::SetTransportOverride(nullptr);
+    RecordingTest::TearDown();
   }
-  const std::vector<Bytes>& Frames() { return m_transport->Frames(); }
   // The replies of mr_ExportPublicKey for a 1024-bit key: select, length,
   // exponent, modulus.
   void QueueRsaExport(EVP_PKEY* key) {
@@ -71,9 +67,6 @@ class KeyObjectRules : public ::testing::Test {
     m_transport->QueueReply(0x9000, {0x01, 0x00, 0x01});
     m_transport->QueueReply(0x9000, modulus);
   }
-
-  std::shared_ptr<RecordingTransport> m_transport;
-  DEV_CTX m_ctx{};
 };
 
 TEST_F(KeyObjectRules, FactoryMakesTheObjectOfTheKeyType) {

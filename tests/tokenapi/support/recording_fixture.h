@@ -7,11 +7,22 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <memory>
 
 #include "tests/tokenapi/support/recording_transport.h"
 
 namespace merro::testing {
+
+// n bytes counting up from start (wrapping at 0xFF): payloads whose every
+// byte tells where it came from.
+inline Bytes Sequence(size_t n, BYTE start = 0) {
+  Bytes b(n);
+  for (size_t i = 0; i < n; ++i) {
+    b[i] = static_cast<BYTE>(start + i);
+  }
+  return b;
+}
 
 class RecordingTest : public ::testing::Test {
  protected:
