@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/tokenapi/support/file_description.h"
 #include "tokenapi/api/token_api.h"
 #include "tokenapi/commands/file_commands.h"
 #include "tokenapi/transport/sim/sim_transport.h"
@@ -24,6 +25,7 @@
 namespace {
 
 using Bytes = std::vector<BYTE>;
+using merro::testing::FileDescription;
 
 constexpr char kFactoryPin[] = "905172";
 constexpr WORD kScratchFile = 0x0B01;
@@ -36,16 +38,6 @@ std::string Control(const std::string& command) {
             0)
       << command << ": " << answer;
   return answer;
-}
-
-Bytes FileDescription(WORD id, WORD size) {
-  Bytes d(MR_FILE_INFO_LEN, 0);
-  d[0] = static_cast<BYTE>(id & 0xFF);
-  d[1] = static_cast<BYTE>(id >> 8);
-  d[2] = static_cast<BYTE>(size & 0xFF);
-  d[3] = static_cast<BYTE>(size >> 8);
-  d[4] = 0x20;
-  return d;
 }
 
 // The names in a packed list: each name and its zero byte, then a zero.

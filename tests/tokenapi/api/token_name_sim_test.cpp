@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/tokenapi/api/api_test_support.h"
+#include "tests/tokenapi/support/file_description.h"
 #include "tests/tokenapi/support/sim_fixture.h"
 #include "tokenapi/api/token_api.h"
 #include "tokenapi/commands/file_commands.h"
@@ -23,12 +24,7 @@ class TokenNameSim : public merro::testing::SimulatorTest {
     m_ctx = OpenToken(0);
     // The token-information file as initialisation makes it, with a
     // pattern in bytes 0-159.
-    Bytes desc(MR_FILE_INFO_LEN, 0);
-    desc[0] = static_cast<BYTE>(MR_TOKEN_INFO_FID & 0xFF);
-    desc[1] = static_cast<BYTE>(MR_TOKEN_INFO_FID >> 8);
-    desc[2] = 0x00;
-    desc[3] = 0x02;  // 512 bytes
-    desc[4] = 0x20;
+    const Bytes desc = merro::testing::FileDescription(MR_TOKEN_INFO_FID, 512);
     ASSERT_EQ(CreateCosFile(m_ctx, desc.data()), 0);
     m_pattern.resize(MR_TOKEN_INFO_LEN);
     for (size_t i = 0; i < m_pattern.size(); ++i) {

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "tests/tokenapi/support/file_description.h"
 #include "tests/tokenapi/support/sim_fixture.h"
 #include "tokenapi/commands/file_commands.h"
 
@@ -10,13 +11,9 @@ namespace {
 
 using Bytes = std::vector<BYTE>;
 
+// A data file with its rights bytes filled in.
 Bytes Description(WORD id, WORD size) {
-  Bytes d(MR_FILE_INFO_LEN, 0);
-  d[0] = static_cast<BYTE>(id);
-  d[1] = static_cast<BYTE>(id >> 8);
-  d[2] = static_cast<BYTE>(size);
-  d[3] = static_cast<BYTE>(size >> 8);
-  d[4] = 0x20;
+  Bytes d = merro::testing::FileDescription(id, size);
   d[8] = 0x00;
   d[9] = 0x01;
   d[10] = 0x11;

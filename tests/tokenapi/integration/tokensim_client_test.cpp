@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/tokenapi/support/file_description.h"
 #include "tests/tokenapi/support/test_context.h"
 #include "tokenapi/commands/device_commands.h"
 #include "tokenapi/commands/file_commands.h"
@@ -23,6 +24,7 @@ namespace {
 
 using Bytes = std::vector<BYTE>;
 using merro::testing::CloseTestContext;
+using merro::testing::FileDescription;
 using merro::testing::ListTokens;
 using merro::testing::OpenTestContext;
 
@@ -36,16 +38,6 @@ std::string Control(const std::string& command) {
   EXPECT_EQ(merro::sim::SimControl(merro::sim::TcpChannelFactory(sim ? sim : ""), command, &answer), 0)
       << command << ": " << answer;
   return answer;
-}
-
-Bytes Description(WORD id, WORD size) {
-  Bytes d(MR_FILE_INFO_LEN, 0);
-  d[0] = static_cast<BYTE>(id);
-  d[1] = static_cast<BYTE>(id >> 8);
-  d[2] = static_cast<BYTE>(size);
-  d[3] = static_cast<BYTE>(size >> 8);
-  d[4] = 0x20;
-  return d;
 }
 
 HRESULT SelectShared(DEV_CTX* ctx) {
@@ -100,7 +92,7 @@ TEST_F(TokenSim, DeviceInformationFilesAndFlash) {
   for (size_t i = 0; i < data.size(); ++i) {
     data[i] = static_cast<BYTE>(i * 13);
   }
-  ASSERT_EQ(mr_CreateFile(&ctx, Description(0x0B01, 600).data()), 0);
+  ASSERT_EQ(mr_CreateFile(&ctx, FileDescription(0x0B01, 600).data()), 0);
   ASSERT_EQ(mr_WriteFile(&ctx, 0, data.data(), 600), 0);
   Bytes read(600);
   DWORD readLen = 600;
@@ -167,7 +159,7 @@ TEST_F(TokenSim, TwoProcessesSerialiseOnTheDeviceMutex) {
   DEV_CTX ctx;
   ASSERT_EQ(OpenTestContext(m_tokens[0], &ctx), 0);
   if (SelectShared(&ctx) != 0) {
-    ASSERT_EQ(mr_CreateFile(&ctx, Description(kSharedFile, 16).data()), 0);
+    ASSERT_EQ(mr_CreateFile(&ctx, FileDescription(kSharedFile, 16).data()), 0);
   }
   const std::string marker =
       (std::filesystem::temp_directory_path() / ("merro-t3-hold-" + std::to_string(
