@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "foundation/container_record.h"
+#include "tokenapi/api/asym_api.h"
 #include "tokenapi/api/token_name.h"
 #include "tokenapi/apdu/apdu.h"
 #include "tokenapi/apdu/send_apdu.h"
@@ -279,7 +280,9 @@ void ContainerRecord(Run r) {
       mr_CreateContainer(r.ctx, &record);
       break;
     case 2:
-      mr_EnableContainer(r.ctx, "fuzz", 4);
+      (r.param & 4) ? mr_EnableContainer(r.ctx, "fuzz", 4)
+                    : (r.param & 8) ? mr_DeleteContainer(r.ctx, "fuzz", 4)
+                                    : mr_WriteContainer(r.ctx, &record);
       break;
     default: {
       Buffer buf(MR_CTNR_RECORD_LEN + (r.param >> 2 & 3) - 2);
@@ -315,7 +318,8 @@ void PublicKey(Run r) {
     const HRESULT hr = generate ? mr_GenerateKeyPair(r.ctx, alg, 0xC004, key.get())
                                 : mr_ExportPublicKey(r.ctx, alg, 0xC004, key.get());
     if (hr == 0) {
-      Require(key->nLen <= sizeof key->n && key->eLen <= sizeof key->e);
+      Require(key->nLen == (alg == MR_ALG_RSA2048 ? MR_RSA2048_LEN : MR_RSA1024_LEN));
+      Require(key->eLen >= 1 && key->eLen <= sizeof key->e);
     }
   }
 }
@@ -441,12 +445,62 @@ void RawCommand(Run r) {
   }
 }
 
+// A key object on the token: made from the key file's public key, then one
+// operation through the public API.
+void KeyObject(Run r) {
+  const BYTE types[] = {MR_ALG_SM2, MR_ALG_RSA1024, MR_ALG_RSA2048, MR_ALG_SM2};
+  const BYTE type = types[r.param & 3];
+  void* key = nullptr;
+  if (AsymKeyInit(r.ctx, type, 0xC004, &key) != 0) {
+    Require(key == nullptr);
+    return;
+  }
+  Require(key != nullptr);
+  const BYTE digest[32] = {9};
+  Buffer out(256 + (r.param >> 2 & 3));
+  DWORD len = out.room;
+  switch (r.param >> 4 & 3) {
+    case 0:
+      if (SignDigest(key, digest, type == MR_ALG_SM2 ? 32 : 20, out.data(), &len) == 0) {
+        Require(len <= out.room);
+      }
+      break;
+    case 1: {
+      Bytes cipher(type == MR_ALG_SM2 ? 120 : (type == MR_ALG_RSA2048 ? 256 : 128), 0x04);
+      if (PrikeyDec(key, cipher.data(), static_cast<DWORD>(cipher.size()), out.data(), &len) == 0) {
+        Require(len <= out.room && len <= cipher.size());
+      }
+      break;
+    }
+    case 2:
+      if (SignXML(key, type == MR_ALG_SM2 ? MR_ALG_SM3 : MR_ALG_SHA256, digest, sizeof digest,
+                  out.data(), &len) == 0) {
+        Require(len <= out.room);
+      }
+      break;
+    default: {
+      Buffer d(64);
+      DWORD dlen = d.room;
+      DigestInit(key, type == MR_ALG_SM2 ? MR_ALG_SM3 : MR_ALG_SHA1);
+      DigestUpdate(key, digest, sizeof digest);
+      if (DigestFinal(key, d.data(), &dlen) == 0) {
+        Require(dlen <= d.room);
+      }
+      if (SignDataResult(key, out.data(), &len) == 0) {
+        Require(len <= out.room);
+      }
+      break;
+    }
+  }
+  Require(AsymKeyFinal(key) == 0);
+}
+
 using Routine = void (*)(Run);
 constexpr Routine kRoutines[] = {
     DevInfo,    ChipSN,    CosVersion, TokenSN,         TokenName,  ReadFile,  ReadFlash,
     SelectFile, PinStatus, PinCommands, Random,         ExternalAuth, SessionKey, Containers,
     ContainerRecord, ReadCert, PublicKey, Sm2Decrypt,   Sm2Sign,    RsaPrivate, SymKey,
-    OpenClose,  RawCommand,
+    OpenClose,  RawCommand, KeyObject,
 };
 
 // The session key the context gets under parameter bit 0x80.
