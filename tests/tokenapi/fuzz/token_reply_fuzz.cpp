@@ -148,6 +148,7 @@ struct Run {
 // Room for a reply from the parameter: 0 to 127 bytes, or large.
 DWORD RoomOf(BYTE param) { return (param & 0x40) ? 4096 : (param & 0x3F) * 2; }
 BYTE KeyTypeOf(BYTE param) { return (param & 1) ? MR_ALG_RSA2048 : MR_ALG_RSA1024; }
+DWORD ModulusOf(BYTE type) { return type == MR_ALG_RSA2048 ? MR_RSA2048_LEN : MR_RSA1024_LEN; }
 
 void DevInfo(Run r) {
   DEVICE_INFO info{};
@@ -265,7 +266,10 @@ void Containers(Run r) {
   std::vector<CONTAINER_RECORD> records(room ? room : 1);
   count = room;
   if (mr_EnumContainer(r.ctx, records.data(), &count) == 0) {
-    Require(count <= room);
+    Require(count <= room && count <= MR_CTNR_SLOT_COUNT);
+    for (DWORD i = 0; i < count; ++i) {
+      Require(records[i].byFlag != MR_CTNR_FREE);
+    }
   }
 }
 
@@ -274,7 +278,9 @@ void ContainerRecord(Run r) {
   std::memcpy(record.szContainerName, "fuzz", 4);
   switch (r.param & 3) {
     case 0:
-      mr_ReadContainer(r.ctx, &record);
+      if (mr_ReadContainer(r.ctx, &record) == 0) {
+        Require(std::memcmp(record.szContainerName, "fuzz", 5) == 0);
+      }
       break;
     case 1:
       mr_CreateContainer(r.ctx, &record);
@@ -358,7 +364,7 @@ void Sm2Sign(Run r) {
       mr_SM2SignDataFinal(r.ctx, out.data(), &outLen);
       Require(outLen == MR_SM2_DIGEST_LEN);
       if (mr_SM2SignDataResult(r.ctx, sig.data(), &len) == 0) {
-        Require(len <= sig.room);
+        Require(len == MR_SM2_SIGNATURE_LEN);
       }
       break;
     }
@@ -462,13 +468,16 @@ void KeyObject(Run r) {
   switch (r.param >> 4 & 3) {
     case 0:
       if (SignDigest(key, digest, type == MR_ALG_SM2 ? 32 : 20, out.data(), &len) == 0) {
-        Require(len <= out.room);
+        Require(len == (type == MR_ALG_SM2 ? MR_SM2_SIGNATURE_LEN : ModulusOf(type)));
       }
       break;
     case 1: {
       Bytes cipher(type == MR_ALG_SM2 ? 120 : (type == MR_ALG_RSA2048 ? 256 : 128), 0x04);
       if (PrikeyDec(key, cipher.data(), static_cast<DWORD>(cipher.size()), out.data(), &len) == 0) {
-        Require(len <= out.room && len <= cipher.size());
+        // RSA: PKCS#1 v1.5 padding takes at least 11 bytes; SM2: C2 only.
+        Require(len <= out.room);
+        Require(len <= (type == MR_ALG_SM2 ? cipher.size() - MR_SM2_CIPHER_OVERHEAD
+                                           : ModulusOf(type) - 11));
       }
       break;
     }
