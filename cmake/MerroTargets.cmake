@@ -29,6 +29,10 @@ function(merro_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_library(${name} STATIC ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PUBLIC merro_options ${ARG_DEPS})
+  if(MERRO_FUZZ)
+    # Every library gives the fuzz targets coverage feedback from its code.
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer-no-link)
+  endif()
 endfunction()
 
 # merro_test(NAME SOURCES... [DEPS libs...]): one GoogleTest executable,
