@@ -24,13 +24,14 @@
 #include "foundation/platform.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
+#include "tokenapi/commands/routine_steps.h"
 #include "tokenapi/transport/device_ctx.h"
 #include "tokenapi/transport/device_mutex_hold.h"
 
 namespace merro::api {
 
-// The result of a failed argument check.
-constexpr HRESULT kResultBadArgument = static_cast<HRESULT>(0x80070001);
+// The result of a failed argument check: the command layer's code.
+using merro::commands::kResultBadArgument;
 // The results of an exception caught at the frame.
 constexpr HRESULT kResultNoMemory = static_cast<HRESULT>(0x80070008);
 constexpr HRESULT kResultUnexpected = static_cast<HRESULT>(0x8000FFFF);
