@@ -1,0 +1,28 @@
+#include "device/ui/user_interface.h"
+
+#include "device/ui/win32_user_interface.h"
+
+namespace merro::ui {
+
+namespace {
+
+std::unique_ptr<UserInterface>& Installed() {
+  static std::unique_ptr<UserInterface> installed;
+  return installed;
+}
+
+}  // namespace
+
+UserInterface& UserInterface::Current() {
+  static Win32UserInterface real;
+  UserInterface* installed = Installed().get();
+  return installed != nullptr ? *installed : real;
+}
+
+std::unique_ptr<UserInterface> UserInterface::Install(std::unique_ptr<UserInterface> ui) {
+  std::unique_ptr<UserInterface> previous = std::move(Installed());
+  Installed() = std::move(ui);
+  return previous;
+}
+
+}  // namespace merro::ui
