@@ -2,9 +2,14 @@
 // insertion, and the image file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "tokensim/core/simulator.h"
 
@@ -144,6 +149,52 @@ TEST_F(SimulatorWire, ControlCommandsAreCheckedWordByWord) {
   const std::string list = Control("list");
   EXPECT_NE(list.find("0 present " + m_sim->DevicePath(0)), std::string::npos);
   EXPECT_NE(list.find("1 present " + m_sim->DevicePath(1)), std::string::npos);
+}
+
+// The control commands of the README's table, as a reader would type them:
+// placeholders filled in, optional parts given, the first of each set of
+// alternatives.
+std::vector<std::string> ReadmeControlCommands() {
+  std::ifstream readme(MERRO_TOKENSIM_README);
+  std::vector<std::string> commands;
+  bool inSection = false;
+  for (std::string line; std::getline(readme, line);) {
+    if (line.rfind("## ", 0) == 0) {
+      inSection = line == "## Control channel";
+    }
+    if (!inSection || line.rfind("| `", 0) != 0) {
+      continue;
+    }
+    const std::string cell = line.substr(0, line.find(" | "));
+    for (size_t at = cell.find('`'); at != std::string::npos; at = cell.find('`', at)) {
+      const size_t end = cell.find('`', at + 1);
+      std::istringstream words(cell.substr(at + 1, end - at - 1));
+      std::string command;
+      for (std::string word; words >> word;) {
+        word.erase(std::remove_if(word.begin(), word.end(), [](char c) { return c == '[' || c == ']'; }),
+                   word.end());
+        word = word.substr(0, word.find("\\|"));
+        const std::map<std::string, std::string> filled = {
+            {"<i>", "0"}, {"N", "2"}, {"P", "135790"}, {"XXXX", "6A88"}, {"XX", "93"}};
+        const auto fill = filled.find(word);
+        command += (command.empty() ? "" : " ") + (fill != filled.end() ? fill->second : word);
+      }
+      commands.push_back(command);
+      at = end + 1;
+    }
+  }
+  return commands;
+}
+
+TEST_F(SimulatorWire, EveryControlCommandOfTheReadmeRuns) {
+  const std::vector<std::string> commands = ReadmeControlCommands();
+  EXPECT_GE(commands.size(), 13u);
+  for (const std::string& command : commands) {
+    Control(command);
+  }
+  // Provisioning takes keywords in any order, never bare values.
+  Control("provision 1 retry 3 admin 12345678");
+  EXPECT_EQ(Control("provision 1 123456 12345678", false).rfind("error: ", 0), 0u);
 }
 
 TEST_F(SimulatorWire, DeviceNamesKeepTheInterfacePathShape) {

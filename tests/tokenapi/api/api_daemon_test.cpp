@@ -427,6 +427,10 @@ TEST_F(ApiDaemon, ContainersKeysCertificatesAndSigning) {
   DWORD count = 4;
   ASSERT_EQ(EnumContainer(m_ctx, list, &count), 0);
   EXPECT_EQ(count, 2u);
+  // Without an array: the number of containers alone.
+  count = 0;
+  ASSERT_EQ(EnumContainer(m_ctx, nullptr, &count), 0);
+  EXPECT_EQ(count, 2u);
 
   // SM2: a digest signed on the token.
   const PkeyPtr sm2Key = Sm2PublicKey(sm2Pub);

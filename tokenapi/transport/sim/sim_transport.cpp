@@ -13,9 +13,23 @@ namespace merro::sim {
 namespace {
 
 constexpr DWORD kEnumerateTimeoutMs = 5000;
+constexpr DWORD kErrorBadReply = 13;  // ERROR_INVALID_DATA
 
+// The result of a response: 0, or the failure it reports. The daemon sends
+// Win32 error values; any other value that is not 0 is a failure too. An
+// HRESULT with a facility keeps its code; values the layers above would
+// misread become ERROR_INVALID_DATA: -1 (their "see the last error") and
+// 0x8000xxxx (a token's status word).
 HRESULT ResultOf(const WireResponse& response) {
-  return FoldWin32Error(static_cast<LONG>(response.result & 0x7FFFFFFFu));
+  const std::uint32_t r = response.result;
+  if (r == 0) {
+    return S_OK;
+  }
+  if ((r & 0x80000000u) == 0) {
+    return FoldWin32Error(static_cast<LONG>(r));
+  }
+  const bool hasFacility = (r & 0x1FFF0000u) != 0;
+  return r != 0xFFFFFFFFu && hasFacility ? static_cast<HRESULT>(r) : FoldWin32Error(kErrorBadReply);
 }
 
 // Open devices: one channel (session) each, found by a handle value that is
@@ -56,8 +70,9 @@ class SimTransport final : public transport::Transport {
     if (FAILED(hr)) {
       return hr;
     }
-    if (response.result != 0) {
-      return ResultOf(response);
+    hr = ResultOf(response);
+    if (FAILED(hr)) {
+      return hr;
     }
     std::lock_guard<std::mutex> lock(m_lock);
     const std::uintptr_t id = ++m_lastId;
@@ -95,8 +110,10 @@ class SimTransport final : public transport::Transport {
     if (FAILED(hr)) {
       return hr;
     }
+    // Whatever the transfer carried, zero-filled to its length (an empty
+    // transfer is zero bytes received).
     std::memset(reply, 0, sizeof reply);
-    std::memcpy(reply, response.payload.data(), std::min<size_t>(response.payload.size(), sizeof reply));
+    std::copy_n(response.payload.begin(), std::min<size_t>(response.payload.size(), sizeof reply), reply);
     return S_OK;
   }
 
@@ -112,7 +129,7 @@ class SimTransport final : public transport::Transport {
     if (FAILED(hr)) {
       return hr;
     }
-    return pResponse->result == 0 ? S_OK : ResultOf(*pResponse);
+    return ResultOf(*pResponse);
   }
 
   // Calls on one handle are serialised by the device mutex of its token;
@@ -154,7 +171,7 @@ HRESULT SimControl(const ChannelFactory& factory, const std::string& command, st
   if (pAnswer != nullptr) {
     pAnswer->assign(response.payload.begin(), response.payload.end());
   }
-  return response.result == 0 ? S_OK : ResultOf(response);
+  return ResultOf(response);
 }
 
 }  // namespace merro::sim
