@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "foundation/platform.h"
 #include "tests/support/child_process.h"
@@ -91,17 +93,97 @@ TEST(NamedMutex, OpenFailsWhenAbsent) {
 }
 
 #ifndef _WIN32
-// A creator that has made the shared object but not yet sized it (or died
-// in between): opening the name must fail, not crash on the empty mapping.
+// An object under the name that is not a whole block (creators publish only
+// whole ones, so a foreign writer's): opening the name fails at once, and
+// does not crash on the empty mapping.
 TEST(NamedMutex, OpenOfAnUnsizedObjectFailsCleanly) {
   const std::string name = UniqueName("unsized");
   const std::string shm = "/merro-mutex-" + std::to_string(getuid()) + "-" + name;
   const int fd = shm_open(shm.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
   ASSERT_GE(fd, 0);
   close(fd);
+  const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(NamedMutex::Open(name), nullptr);
   EXPECT_EQ(NamedMutex::Create(name), nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
   shm_unlink(shm.c_str());
+}
+
+// The next process after a creator was killed: every name the creator
+// reached opens at once and works as a mutex, up to the first one it never
+// published, which this process creates. 0, or the step that failed.
+int UseNamesAfterTheCreator(const std::string& base) {
+  for (int i = 0; i < 100000; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    auto m = NamedMutex::Create(base + std::to_string(i));
+    const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    if (!m) {
+      return 10;
+    }
+    if (m->Wait(0) != WaitResult::Acquired || !m->Release()) {
+      return 11;
+    }
+    if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(500)) {
+      return 12;
+    }
+    if (!existed) {
+      return 0;
+    }
+  }
+  return 13;
+}
+
+// Shared objects in /dev/shm whose names hold text: the test's own (its
+// mutexes and any temporaries left behind).
+std::vector<fs::path> SharedObjectsNamed(const std::string& text) {
+  std::vector<fs::path> found;
+  for (const auto& entry : fs::directory_iterator("/dev/shm")) {
+    if (entry.path().filename().string().find(text) != std::string::npos) {
+      found.push_back(entry.path());
+    }
+  }
+  return found;
+}
+
+// Creation is all-or-nothing as other processes see it: a creator killed at
+// any moment (here while it creates one name after another as fast as it
+// can) leaves every name usable for the next process, and no temporary
+// object of the name that process creates.
+TEST(NamedMutex, ACreatorKilledAnywhereLeavesTheNameUsable) {
+  const std::string prefix = UniqueName("killed");
+  std::mt19937 random(std::random_device{}());
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    SCOPED_TRACE(attempt);
+    const std::string base = prefix + "-" + std::to_string(attempt) + "-";
+    int started[2];
+    ASSERT_EQ(pipe(started), 0);
+    merro::testing::ChildProcess creator = merro::testing::ChildProcess::Fork([&] {
+      const char go = 'g';
+      if (write(started[1], &go, 1) != 1) {
+        return 2;
+      }
+      for (int i = 0;; ++i) {
+        NamedMutex::Create(base + std::to_string(i));
+      }
+    });
+    char go = 0;
+    ASSERT_EQ(read(started[0], &go, 1), 1);
+    close(started[0]);
+    close(started[1]);
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+    creator.Kill();
+    creator.Join();
+
+    merro::testing::ChildProcess next =
+        merro::testing::ChildProcess::Fork([&] { return UseNamesAfterTheCreator(base); });
+    EXPECT_EQ(next.Join(), 0);
+    for (const fs::path& p : SharedObjectsNamed(base)) {
+      EXPECT_EQ(p.filename().string().find(".tmp"), std::string::npos) << p;
+    }
+  }
+  for (const fs::path& p : SharedObjectsNamed(prefix)) {
+    fs::remove(p);
+  }
 }
 #endif
 

@@ -2,9 +2,14 @@
 // insertion, and the image file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "tokensim/core/simulator.h"
 
@@ -131,11 +136,29 @@ TEST_F(SimulatorWire, FaultsHitTheMatchingCommands) {
   EXPECT_EQ(result, 0u);
 }
 
+TEST_F(SimulatorWire, TheCommandLogListsTheInsOfWhatATokenReceived) {
+  Session s;
+  ASSERT_EQ(Open(s, 0), 0u);
+  EXPECT_EQ(Control("log 0"), "");
+  Exchange(s, {0xB0, 0x93, 0, 0, 0, 8});
+  Exchange(s, {0xB0, 0x62, 0, 0, 0, 5});
+  Exchange(s, {0xB0, 0x62, 0, 0, 3, 5});  // malformed, but received
+  EXPECT_EQ(Call(s, WireOp::DataOut, Bytes(12, 0)).result, kInvalidFunction);  // not a command
+  EXPECT_EQ(Control("log 0"), "93 62 62");
+  EXPECT_EQ(Control("log 1"), "");
+  Control("log 0 clear");
+  EXPECT_EQ(Control("log 0"), "");
+  Exchange(s, {0xB0, 0xA4, 0, 0, 2, 0, 0x00, 0x3F});
+  EXPECT_EQ(Control("log 0"), "A4");
+}
+
 TEST_F(SimulatorWire, ControlCommandsAreCheckedWordByWord) {
   const char* refused[] = {"",          "bogus",            "pull",          "pull 7",
                            "pull x",    "fault 0",          "fault 0 sw 12345", "fault 0 short 253",
                            "fault 0 drop ins", "fault 0 drop ins 1FF", "fault 0 drop count 0",
-                           "button 0 maybe", "button 0 ok after", "display 0 everything"};
+                           "button 0 maybe", "button 0 ok after", "display 0 everything",
+                           "button 0 release ok", "button 0 release maybe", "button 0 hold 3",
+                           "log", "log 0 everything"};
   for (const char* command : refused) {
     EXPECT_EQ(Control(command, false).rfind("error: ", 0), 0u) << command;
   }
@@ -144,6 +167,52 @@ TEST_F(SimulatorWire, ControlCommandsAreCheckedWordByWord) {
   const std::string list = Control("list");
   EXPECT_NE(list.find("0 present " + m_sim->DevicePath(0)), std::string::npos);
   EXPECT_NE(list.find("1 present " + m_sim->DevicePath(1)), std::string::npos);
+}
+
+// The control commands of the README's table, as a reader would type them:
+// placeholders filled in, optional parts given, the first of each set of
+// alternatives.
+std::vector<std::string> ReadmeControlCommands() {
+  std::ifstream readme(MERRO_TOKENSIM_README);
+  std::vector<std::string> commands;
+  bool inSection = false;
+  for (std::string line; std::getline(readme, line);) {
+    if (line.rfind("## ", 0) == 0) {
+      inSection = line == "## Control channel";
+    }
+    if (!inSection || line.rfind("| `", 0) != 0) {
+      continue;
+    }
+    const std::string cell = line.substr(0, line.find(" | "));
+    for (size_t at = cell.find('`'); at != std::string::npos; at = cell.find('`', at)) {
+      const size_t end = cell.find('`', at + 1);
+      std::istringstream words(cell.substr(at + 1, end - at - 1));
+      std::string command;
+      for (std::string word; words >> word;) {
+        word.erase(std::remove_if(word.begin(), word.end(), [](char c) { return c == '[' || c == ']'; }),
+                   word.end());
+        word = word.substr(0, word.find("\\|"));
+        const std::map<std::string, std::string> filled = {
+            {"<i>", "0"}, {"N", "2"}, {"P", "135790"}, {"XXXX", "6A88"}, {"XX", "93"}};
+        const auto fill = filled.find(word);
+        command += (command.empty() ? "" : " ") + (fill != filled.end() ? fill->second : word);
+      }
+      commands.push_back(command);
+      at = end + 1;
+    }
+  }
+  return commands;
+}
+
+TEST_F(SimulatorWire, EveryControlCommandOfTheReadmeRuns) {
+  const std::vector<std::string> commands = ReadmeControlCommands();
+  EXPECT_GE(commands.size(), 17u);
+  for (const std::string& command : commands) {
+    Control(command);
+  }
+  // Provisioning takes keywords in any order, never bare values.
+  Control("provision 1 retry 3 admin 12345678");
+  EXPECT_EQ(Control("provision 1 123456 12345678", false).rfind("error: ", 0), 0u);
 }
 
 TEST_F(SimulatorWire, DeviceNamesKeepTheInterfacePathShape) {

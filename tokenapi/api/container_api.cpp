@@ -9,11 +9,9 @@ using merro::api::RunEntryPoint;
 using merro::api::RunOnDevice;
 
 HRESULT EnumContainer(DEV_CTX* pDevCtx, CONTAINER_RECORD* pEnumContainer, DWORD* pCount) {
-  // Every caller hands an array to fill; a missing one is refused rather
-  // than taken for a size query.
+  // A null array asks for the number of containers alone.
   return RunEntryPoint("EnumContainer",
-                       {{L"CHECK pEnumContainer", pEnumContainer != nullptr},
-                        {L"CHECK pCount", pCount != nullptr},
+                       {{L"CHECK pCount", pCount != nullptr},
                         {L"CHECK pDevCtx", pDevCtx != nullptr}},
                        DeviceMutex::Wait, pDevCtx, L"mr_EnumContainer",
                        [&] { return mr_EnumContainer(pDevCtx, pEnumContainer, pCount); });

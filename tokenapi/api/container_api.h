@@ -8,7 +8,7 @@
 
 // The containers in use, in slot order. *pCount: capacity in records in,
 // number of containers out; a capacity below the count fails with
-// 0x80070003 and the count.
+// 0x80070003 and the count. A null pEnumContainer gives the count alone.
 HRESULT EnumContainer(DEV_CTX* pDevCtx, CONTAINER_RECORD* pEnumContainer, DWORD* pCount);
 // Creates the container named in pContainer->szContainerName and writes
 // its new record back into *pContainer.

@@ -6,7 +6,7 @@
 #include "tokenapi/api/entry_frame.h"
 #include "tokenapi/commands/pin_commands.h"
 #include "tokenapi/crypto/random/soft_random.h"
-#include "tokenapi/transport/device_open.h"
+#include "tokenapi/commands/device_open.h"
 #include "tokenapi/transport/merro_transport.h"
 
 using merro::api::DeviceMutex;

@@ -8,6 +8,10 @@
 constexpr HRESULT MR_E_KEY_CANCELLED = static_cast<HRESULT>(0x8000FF06);
 // The token waited in vain for a button.
 constexpr HRESULT MR_E_KEY_TIMEOUT = static_cast<HRESULT>(0x8000FF07);
+// The token's digest or signature of a hashing sequence is not over the
+// data the key context fed it: another sequence (another process or
+// thread) ran on the token in between. The outputs are wiped.
+constexpr HRESULT MR_E_SIGN_DATA_MISMATCH = static_cast<HRESULT>(0x80070213);
 // A hash type the RSA commands do not know.
 constexpr HRESULT MR_E_INVALID_HASH_TYPE = static_cast<HRESULT>(0x8007020B);
 

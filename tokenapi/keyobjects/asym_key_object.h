@@ -16,12 +16,17 @@
 // A signature with the hashing on the token is PrikeySignDataInit, any
 // number of PrikeySignDataUpdate, PrikeySignDataFinal, PrikeySignDataResult
 // on one object; the token keeps the progress, the object checks no order.
+// The object hashes the same data on the host (sign_shadow.h): a digest or
+// signature the token returns over other data (another process's sequence
+// in between) fails with MR_E_SIGN_DATA_MISMATCH, its output wiped.
 //
 // Results are 0 or error codes: 0x80070001 for a null argument, 0x80070003
 // for an output buffer that is too small, 0x80070004 for a wrong input
 // length, 0x80070209 for a refused key or hash type, 0x80070207 / 0x80070212
 // for a failed host-side operation, token status words as 0x8000xxxx and
-// the folded result of a failed mutex wait, token command or key export.
+// the folded result of a failed mutex wait, token command or key export;
+// 0x80070213 (MR_E_SIGN_DATA_MISMATCH) for a token-hashed digest or
+// signature that is not over this object's data.
 #pragma once
 
 #include "foundation/alg_ids.h"

@@ -7,6 +7,7 @@
 #include "tokenapi/keyobjects/key_op_step.h"
 
 
+using merro::keyobjects::RefuseForeignResult;
 using merro::keyobjects::StepResult;
 using merro::keyobjects::kResultBadAlgorithm;
 using merro::keyobjects::kResultBadLength;
@@ -62,17 +63,23 @@ HRESULT CRSADevObj::Decrypt(const BYTE* pInbuf, DWORD nInlen, BYTE* pOutbuf, DWO
 
 HRESULT CRSADevObj::SignDataInit(BYTE nHashType) {
   MR_TRACE("CRSADevObj::SignDataInit");
+  m_shadow.End();
   // 0 stays when the hash type is refused.
   BYTE digestLen = 0;
-  const HRESULT hr = mr_RSASignDataInit(m_pDevCtx, nHashType, &digestLen);
+  const HRESULT hr = StepResult(mrTraceScope_, L"mr_RSASignDataInit",
+                                mr_RSASignDataInit(m_pDevCtx, nHashType, &digestLen));
   m_byDigestLen = digestLen;
-  return StepResult(mrTraceScope_, L"mr_RSASignDataInit", hr);
+  if (FAILED(hr)) {
+    return hr;
+  }
+  return StepResult(mrTraceScope_, L"SignShadow::Start", m_shadow.Start(nHashType, nullptr, 0));
 }
 
 HRESULT CRSADevObj::SignDataUpdate(const BYTE* pInbuf, DWORD nInlen) {
   MR_TRACE("CRSADevObj::SignDataUpdate");
-  return StepResult(mrTraceScope_, L"mr_RSASignDataUpdate",
-                    mr_RSASignDataUpdate(m_pDevCtx, pInbuf, nInlen));
+  return m_shadow.Fed(StepResult(mrTraceScope_, L"mr_RSASignDataUpdate",
+                                 mr_RSASignDataUpdate(m_pDevCtx, pInbuf, nInlen)),
+                      pInbuf, nInlen);
 }
 
 HRESULT CRSADevObj::SignDataFinal(BYTE* pDigestbuf, DWORD* pDigestlen) {
@@ -84,16 +91,37 @@ HRESULT CRSADevObj::SignDataFinal(BYTE* pDigestbuf, DWORD* pDigestlen) {
     *pDigestlen = 0;
     return StepResult(mrTraceScope_, L"CHECK *pDigestlen SIZE", kResultBufferTooSmall);
   }
-  DWORD digestLen = *pDigestlen;
-  const HRESULT hr = mr_RSASignDataFinal(m_pDevCtx, m_byDigestLen, pDigestbuf, &digestLen);
+  const DWORD capacity = *pDigestlen;
+  DWORD digestLen = capacity;
+  const HRESULT hr = StepResult(mrTraceScope_, L"mr_RSASignDataFinal",
+                                mr_RSASignDataFinal(m_pDevCtx, m_byDigestLen, pDigestbuf, &digestLen));
   *pDigestlen = digestLen;
-  return StepResult(mrTraceScope_, L"mr_RSASignDataFinal", hr);
+  return FAILED(hr) ? hr : m_shadow.CheckDigest(mrTraceScope_, pDigestbuf, capacity, pDigestlen);
 }
 
 HRESULT CRSADevObj::SignDataResult(BYTE* pSignbuf, DWORD* pSignlen) {
   MR_TRACE("CRSADevObj::SignDataResult");
-  return StepResult(mrTraceScope_, L"mr_RSASignDataResult",
-                    mr_RSASignDataResult(m_pDevCtx, m_wKeyFID, m_byKeyType, pSignbuf, pSignlen));
+  const DWORD capacity = pSignlen != nullptr ? *pSignlen : 0;
+  HRESULT hr = StepResult(mrTraceScope_, L"mr_RSASignDataResult",
+                          mr_RSASignDataResult(m_pDevCtx, m_wKeyFID, m_byKeyType, pSignbuf, pSignlen));
+  if (FAILED(hr)) {
+    return hr;
+  }
+  // The token signs the digest it holds: it must be over this context's
+  // data, so the signature must verify over the shadow's digest with the
+  // key file's public key.
+  RSA_KEY pub{};
+  hr = StepResult(mrTraceScope_, L"mr_ExportPublicKey",
+                  mr_ExportPublicKey(m_pDevCtx, m_byKeyType, m_wKeyFID, &pub));
+  const BYTE* own = nullptr;
+  DWORD ownLen = 0;
+  const bool ours = SUCCEEDED(hr) && m_shadow.Digest(&own, &ownLen) &&
+                    merro::crypto::RSA_Verify(&pub, m_shadow.HashType(), own, pSignbuf, *pSignlen) == 0;
+  m_shadow.End();
+  if (!ours) {
+    return RefuseForeignResult(mrTraceScope_, L"CHECK signature", pSignbuf, capacity, pSignlen);
+  }
+  return S_OK;
 }
 
 HRESULT CRSADevObj::SignXML(BYTE nHashType, const BYTE* pInbuf, DWORD nInlen, BYTE* pSignbuf,

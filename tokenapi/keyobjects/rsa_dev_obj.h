@@ -2,6 +2,7 @@
 #pragma once
 
 #include "tokenapi/keyobjects/asym_key_object.h"
+#include "tokenapi/keyobjects/sign_shadow.h"
 
 class CRSADevObj : public CAsymKeyObject {
  public:
@@ -31,4 +32,6 @@ class CRSADevObj : public CAsymKeyObject {
   // Digest length of the hashing sequence under way: written by
   // SignDataInit, read by SignDataFinal.
   BYTE m_byDigestLen = 0;
+  // The hashing sequence as the host sees it (sign_shadow.h).
+  merro::keyobjects::SignShadow m_shadow;
 };

@@ -5,9 +5,11 @@
 #include "tokenapi/commands/sm2_private_commands.h"
 #include "tokenapi/crypto/sm2/sm2_api.h"
 #include "tokenapi/crypto/sm2/sm2_curve.h"
+#include "tokenapi/crypto/sm2/sm2_z.h"
 #include "tokenapi/keyobjects/key_op_step.h"
 
 
+using merro::keyobjects::RefuseForeignResult;
 using merro::keyobjects::StepResult;
 using merro::keyobjects::kResultBadAlgorithm;
 using merro::keyobjects::kResultBadLength;
@@ -52,13 +54,31 @@ HRESULT CSM2DevObj::Decrypt(const BYTE* pInbuf, DWORD nInlen, BYTE* pOutbuf, DWO
 
 HRESULT CSM2DevObj::SignDataInit(BYTE) {
   MR_TRACE("CSM2DevObj::SignDataInit");
-  return StepResult(mrTraceScope_, L"mr_SM2SignDataInit", mr_SM2SignDataInit(m_pDevCtx, m_wKeyFID));
+  m_shadow.End();
+  HRESULT hr = StepResult(mrTraceScope_, L"mr_SM2SignDataInit", mr_SM2SignDataInit(m_pDevCtx, m_wKeyFID));
+  if (FAILED(hr)) {
+    return hr;
+  }
+  // The shadow: SM3 over Z of the key file's public key (the default
+  // identity, as the token's start), then the data.
+  hr = StepResult(mrTraceScope_, L"mr_ExportPublicKey",
+                  mr_ExportPublicKey(m_pDevCtx, m_byKeyType, m_wKeyFID, m_signerPublic));
+  if (FAILED(hr)) {
+    return hr;
+  }
+  BYTE z[merro::crypto::kSm2ZBytes];
+  const BYTE* y = m_signerPublic + merro::crypto::kSm2FieldBytes;
+  if (merro::crypto::SM2_CalculateDefaultZValue(m_signerPublic, y, z) != 1) {
+    return StepResult(mrTraceScope_, L"SM2_CalculateDefaultZValue", kResultHostEncryptFailed);
+  }
+  return StepResult(mrTraceScope_, L"SignShadow::Start", m_shadow.Start(MR_ALG_SM3, z, sizeof z));
 }
 
 HRESULT CSM2DevObj::SignDataUpdate(const BYTE* pInbuf, DWORD nInlen) {
   MR_TRACE("CSM2DevObj::SignDataUpdate");
-  return StepResult(mrTraceScope_, L"mr_SM2SignDataUpdate",
-                    mr_SM2SignDataUpdate(m_pDevCtx, pInbuf, nInlen));
+  return m_shadow.Fed(StepResult(mrTraceScope_, L"mr_SM2SignDataUpdate",
+                                 mr_SM2SignDataUpdate(m_pDevCtx, pInbuf, nInlen)),
+                      pInbuf, nInlen);
 }
 
 HRESULT CSM2DevObj::SignDataFinal(BYTE* pDigestbuf, DWORD* pDigestlen) {
@@ -66,20 +86,37 @@ HRESULT CSM2DevObj::SignDataFinal(BYTE* pDigestbuf, DWORD* pDigestlen) {
   if (pDigestlen == nullptr || *pDigestlen < MR_SM2_DIGEST_LEN) {
     return StepResult(mrTraceScope_, L"CHECK *pDigestlen SIZE", kResultBufferTooSmall);
   }
-  return StepResult(mrTraceScope_, L"mr_SM2SignDataFinal",
-                    mr_SM2SignDataFinal(m_pDevCtx, pDigestbuf, pDigestlen));
+  const DWORD capacity = *pDigestlen;
+  const HRESULT hr = StepResult(mrTraceScope_, L"mr_SM2SignDataFinal",
+                                mr_SM2SignDataFinal(m_pDevCtx, pDigestbuf, pDigestlen));
+  return FAILED(hr) ? hr : m_shadow.CheckDigest(mrTraceScope_, pDigestbuf, capacity, pDigestlen);
 }
 
 HRESULT CSM2DevObj::SignDataResult(BYTE* pSignbuf, DWORD* pSignlen) {
   MR_TRACE("CSM2DevObj::SignDataResult");
   // The commands sent since the digest (authentication, PIN, container
   // reads) may have selected another file: the key file signs.
-  const HRESULT hr = merro::commands::SelectStep(mrTraceScope_, L"mr_SelectFile", m_pDevCtx, m_wKeyFID);
+  HRESULT hr = merro::commands::SelectStep(mrTraceScope_, L"mr_SelectFile", m_pDevCtx, m_wKeyFID);
   if (FAILED(hr)) {
     return hr;
   }
-  return StepResult(mrTraceScope_, L"mr_SM2SignDataResult",
-                    mr_SM2SignDataResult(m_pDevCtx, pSignbuf, pSignlen));
+  const DWORD capacity = pSignlen != nullptr ? *pSignlen : 0;
+  hr = StepResult(mrTraceScope_, L"mr_SM2SignDataResult",
+                  mr_SM2SignDataResult(m_pDevCtx, pSignbuf, pSignlen));
+  if (FAILED(hr)) {
+    return hr;
+  }
+  // The token signs the digest it holds: it must be over this context's
+  // data, so the signature must verify over the shadow's digest.
+  const BYTE* own = nullptr;
+  DWORD ownLen = 0;
+  const bool ours = m_shadow.Digest(&own, &ownLen) &&
+                    merro::crypto::SM2_Verify(m_signerPublic, own, pSignbuf, *pSignlen) == 0;
+  m_shadow.End();
+  if (!ours) {
+    return RefuseForeignResult(mrTraceScope_, L"CHECK signature", pSignbuf, capacity, pSignlen);
+  }
+  return S_OK;
 }
 
 HRESULT CSM2DevObj::SignXML(BYTE nHashType, const BYTE* pInbuf, DWORD nInlen, BYTE* pSignbuf,

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "tokenapi/keyobjects/asym_key_object.h"
+#include "tokenapi/keyobjects/sign_shadow.h"
 
 class CSM2DevObj : public CAsymKeyObject {
  public:
@@ -22,4 +23,10 @@ class CSM2DevObj : public CAsymKeyObject {
   HRESULT Encrypt(const BYTE* pInbuf, DWORD nInlen, BYTE* pOutbuf, DWORD* pOutLen) override;
   HRESULT Verify(BYTE nHashType, const BYTE* pDigestbuf, DWORD nHashlen, const BYTE* pSignbuf,
                  DWORD nSignlen) override;
+
+ private:
+  // The hashing sequence as the host sees it (sign_shadow.h), and the
+  // public key of the key file, read at its start.
+  merro::keyobjects::SignShadow m_shadow;
+  BYTE m_signerPublic[64] = {};
 };

@@ -325,9 +325,6 @@ INSTANTIATE_TEST_SUITE_P(AsymKey, ArgumentCheckTest, ::testing::ValuesIn(kAsymCa
 CONTAINER_RECORD g_record{};
 
 const CheckCase kContainerKeyCases[] = {
-    // The array is tested before the count: every caller hands one to fill.
-    {"EnumContainer", "CHECK pEnumContainer",
-     [](DEV_CTX* c) { return EnumContainer(c, nullptr, &g_len); }},
     {"EnumContainer", "CHECK pCount",
      [](DEV_CTX* c) { return EnumContainer(c, &g_record, nullptr); }},
     {"EnumContainer", "CHECK pDevCtx",

@@ -20,7 +20,7 @@
 #include "tokenapi/commands/key_commands.h"
 #include "tokenapi/commands/pin_commands.h"
 #include "tokenapi/commands/token_files.h"
-#include "tokenapi/transport/device_open.h"
+#include "tokenapi/commands/device_open.h"
 #include "tokensim/core/token.h"
 #include "tokensim/handlers/key_objects.h"
 #include "tokensim/handlers/key_store.h"

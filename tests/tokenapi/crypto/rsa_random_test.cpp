@@ -114,6 +114,36 @@ TEST_P(RsaBits, VerifyAcceptsOpenSslSignatures) {
   EXPECT_EQ(kResultBadAlgorithm, RSA_Verify(&k.pub, MR_ALG_SM3, d256.data(), sig.data(), static_cast<DWORD>(sig.size())));
 }
 
+// A signature is exactly as long as the modulus (RFC 8017, 8.2.2): one whose
+// value has a leading zero byte is refused without that byte, as OpenSSL
+// refuses it, and with an extra zero byte in front.
+TEST(RsaVerify, WantsExactlyTheModulusLength) {
+  const KeyPair& k = Key(1024);
+  Bytes digest, sig;
+  for (int i = 0; i < 8192 && (sig.empty() || sig[0] != 0); ++i) {
+    digest = OracleDigest(MR_ALG_SHA1, FromText("message " + std::to_string(i)));
+    sig = Sign(k, EVP_sha1(), digest);
+  }
+  ASSERT_EQ(sig.size(), 128u);
+  ASSERT_EQ(sig[0], 0) << "no signature with a leading zero byte found";
+  EXPECT_EQ(0, RSA_Verify(&k.pub, MR_ALG_SHA1, digest.data(), sig.data(), 128));
+
+  const Bytes shorter(sig.begin() + 1, sig.end());
+  EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new(k.pkey.get(), nullptr));
+  ASSERT_EQ(1, EVP_PKEY_verify_init(ctx.get()));
+  ASSERT_EQ(1, EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING));
+  ASSERT_EQ(1, EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha1()));
+  EXPECT_NE(1, EVP_PKEY_verify(ctx.get(), shorter.data(), shorter.size(), digest.data(), digest.size()))
+      << "the oracle refuses the 127-byte form";
+  EXPECT_EQ(kResultSignatureMismatch,
+            RSA_Verify(&k.pub, MR_ALG_SHA1, digest.data(), shorter.data(), 127));
+
+  Bytes longer(1, 0x00);
+  longer.insert(longer.end(), sig.begin(), sig.end());
+  EXPECT_EQ(kResultSignatureMismatch,
+            RSA_Verify(&k.pub, MR_ALG_SHA1, digest.data(), longer.data(), 129));
+}
+
 TEST_P(RsaBits, EncryptDecryptsInOpenSsl) {
   const KeyPair& k = Key(GetParam());
   const DWORD kLen = k.pub.nLen;

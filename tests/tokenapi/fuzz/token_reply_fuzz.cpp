@@ -34,7 +34,7 @@
 #include "tokenapi/commands/rsa_private_commands.h"
 #include "tokenapi/commands/sm2_private_commands.h"
 #include "tokenapi/commands/symkey_commands.h"
-#include "tokenapi/transport/device_open.h"
+#include "tokenapi/commands/device_open.h"
 #include "tokenapi/transport/merro_transport.h"
 #include "tokenapi/transport/transport.h"
 

@@ -9,7 +9,7 @@
 #include "tokenapi/commands/auth_commands.h"
 #include "tokenapi/commands/device_commands.h"
 #include "tokenapi/commands/pin_commands.h"
-#include "tokenapi/transport/device_open.h"
+#include "tokenapi/commands/device_open.h"
 #include "tokenapi/transport/merro_transport.h"
 
 namespace merro::testing {

@@ -15,7 +15,7 @@
 #include "tokenapi/commands/key_commands.h"
 #include "tokenapi/commands/pin_commands.h"
 #include "tokenapi/crypto/sm2/sm2_api.h"
-#include "tokenapi/transport/device_open.h"
+#include "tokenapi/commands/device_open.h"
 
 namespace merro::testing {
 namespace {

@@ -185,19 +185,21 @@ TEST_F(KeyObjectRules, VerifyLeavesTheHashingSequenceAlone) {
   CAsymKeyObject::PubkeyVerify(rsa.p, MR_ALG_MD5, buf, 16, buf, 128);
   EXPECT_EQ(obj->DigestLen(), 20);
   m_transport->Clear();
-  m_transport->QueueReply(0x9000, Bytes(20, 7));
+  // The token's digest of the data fed (none): SHA-1 of the empty string.
+  m_transport->QueueReply(0x9000, merro::testing::Digest(EVP_sha1(), Bytes()));
   DWORD len = 20;
   ASSERT_EQ(CAsymKeyObject::PrikeySignDataFinal(rsa.p, buf, &len), 0);
   EXPECT_EQ(Frames().back(), (Bytes{0xB0, 0x80, 0x02, 0x00, 0x00, 0x14}));
 
   // A refused hash type leaves a digest length of 0, and the end of data
-  // then passes its size check with any buffer.
+  // then passes its size check with any buffer and goes out; what the token
+  // answers is no digest of a sequence this context started.
   m_transport->Clear();
   EXPECT_EQ(CAsymKeyObject::PrikeySignDataInit(rsa.p, MR_ALG_SHA256), MR_E_INVALID_HASH_TYPE);
   EXPECT_EQ(obj->DigestLen(), 0);
   EXPECT_TRUE(Frames().empty());
   len = 0;
-  EXPECT_EQ(CAsymKeyObject::PrikeySignDataFinal(rsa.p, buf, &len), 0);
+  EXPECT_EQ(CAsymKeyObject::PrikeySignDataFinal(rsa.p, buf, &len), MR_E_SIGN_DATA_MISMATCH);
   EXPECT_EQ(Frames().back(), (Bytes{0xB0, 0x80, 0x02, 0x00, 0x00, 0x00}));
 }
 

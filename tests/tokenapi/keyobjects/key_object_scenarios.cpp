@@ -129,6 +129,78 @@ void DigestSignatures(const KeyObjectEnv& env) {
   }
 }
 
+void InterleavedSequencesAreRefused(const KeyObjectEnv& env) {
+  const struct {
+    WORD fid;
+    BYTE type;
+    BYTE hash;
+    DWORD digestLen;
+    DWORD sigLen;
+  } kinds[] = {{kSm2Fid, MR_ALG_SM2, MR_ALG_SM3, 32, 64},
+               {kRsa1024Fid, MR_ALG_RSA1024, MR_ALG_SHA1, 20, 128}};
+  const Bytes mine = Message(300, 'a');
+  const Bytes theirs = Message(260, 'A');
+  for (const auto& k : kinds) {
+    SCOPED_TRACE(int(k.type));
+    PkeyPtr pair = env.makeKey(k.fid, k.type);
+    ASSERT_TRUE(pair);
+    Key me(env.ctx, k.type, k.fid);
+    Key other(env.ctx, k.type, k.fid);
+    const auto digestOf = [&](const Bytes& m) {
+      return k.type == MR_ALG_SM2 ? Sm2MessageDigest(pair.get(), m) : Digest(EVP_sha1(), m);
+    };
+    const auto verifies = [&](const Bytes& m, const BYTE* sig) {
+      return k.type == MR_ALG_SM2 ? Sm2VerifyMessage(pair.get(), m, Bytes(sig, sig + 64))
+                                  : RsaVerifyDigest(pair.get(), EVP_sha1(), digestOf(m),
+                                                    Bytes(sig, sig + k.sigLen));
+    };
+
+    // The other sequence starts between my data and my digest: the token's
+    // digest is over its data, not mine.
+    ASSERT_EQ(CAsymKeyObject::PrikeySignDataInit(me.get(), k.hash), 0);
+    ASSERT_EQ(CAsymKeyObject::PrikeySignDataUpdate(me.get(), mine.data(), 300), 0);
+    ASSERT_EQ(CAsymKeyObject::PrikeySignDataInit(other.get(), k.hash), 0);
+    ASSERT_EQ(CAsymKeyObject::PrikeySignDataUpdate(other.get(), theirs.data(), 260), 0);
+    BYTE digest[64];
+    DWORD digestLen = sizeof digest;
+    EXPECT_EQ(CAsymKeyObject::PrikeySignDataFinal(me.get(), digest, &digestLen), MR_E_SIGN_DATA_MISMATCH);
+    EXPECT_EQ(digestLen, 0u);
+    EXPECT_EQ(Bytes(digest, digest + k.digestLen), Bytes(k.digestLen, 0)) << "wiped";
+    // That took the token's digest step; the other context's signature
+    // still comes out over its own data.
+    BYTE sig[256];
+    DWORD sigLen = sizeof sig;
+    ASSERT_EQ(CAsymKeyObject::PrikeySignDataResult(other.get(), sig, &sigLen), 0);
+    EXPECT_TRUE(verifies(theirs, sig));
+
+    // The other sequence runs whole between my digest and my signature: the
+    // token signs its digest.
+    ASSERT_EQ(CAsymKeyObject::PrikeySignDataInit(me.get(), k.hash), 0);
+    ASSERT_EQ(CAsymKeyObject::PrikeySignDataUpdate(me.get(), mine.data(), 300), 0);
+    digestLen = sizeof digest;
+    ASSERT_EQ(CAsymKeyObject::PrikeySignDataFinal(me.get(), digest, &digestLen), 0);
+    EXPECT_EQ(Bytes(digest, digest + digestLen), digestOf(mine));
+    ASSERT_EQ(CAsymKeyObject::PrikeySignDataInit(other.get(), k.hash), 0);
+    ASSERT_EQ(CAsymKeyObject::PrikeySignDataUpdate(other.get(), theirs.data(), 260), 0);
+    digestLen = sizeof digest;
+    ASSERT_EQ(CAsymKeyObject::PrikeySignDataFinal(other.get(), digest, &digestLen), 0);
+    sigLen = sizeof sig;
+    EXPECT_EQ(CAsymKeyObject::PrikeySignDataResult(me.get(), sig, &sigLen), MR_E_SIGN_DATA_MISMATCH);
+    EXPECT_EQ(sigLen, 0u);
+    EXPECT_EQ(Bytes(sig, sig + k.sigLen), Bytes(k.sigLen, 0)) << "wiped";
+
+    // A sequence of my own alone still signs my data.
+    ASSERT_EQ(CAsymKeyObject::PrikeySignDataInit(me.get(), k.hash), 0);
+    ASSERT_EQ(CAsymKeyObject::PrikeySignDataUpdate(me.get(), mine.data(), 300), 0);
+    digestLen = sizeof digest;
+    ASSERT_EQ(CAsymKeyObject::PrikeySignDataFinal(me.get(), digest, &digestLen), 0);
+    sigLen = sizeof sig;
+    ASSERT_EQ(CAsymKeyObject::PrikeySignDataResult(me.get(), sig, &sigLen), 0);
+    EXPECT_EQ(sigLen, k.sigLen);
+    EXPECT_TRUE(verifies(mine, sig));
+  }
+}
+
 void DisplaySigning(const KeyObjectEnv& env) {
   PkeyPtr sm2Pair = env.makeKey(kSm2Fid, MR_ALG_SM2);
   PkeyPtr rsaPair = env.makeKey(kRsa1024Fid, MR_ALG_RSA1024);

@@ -28,6 +28,12 @@ void Sm2HashedAcrossAuthSessionAndPin(const KeyObjectEnv& env);
 // SM2 and RSA-1024/2048 signatures of a digest and with hashing on the
 // token, checked by OpenSSL and by PubkeyVerify.
 void DigestSignatures(const KeyObjectEnv& env);
+// Two hashing sequences on one token, interleaved as two processes would
+// interleave them: a digest or signature over the other sequence's data is
+// refused (MR_E_SIGN_DATA_MISMATCH) with the output wiped and no length,
+// while the context whose sequence the token kept still signs; SM2 and
+// RSA-1024.
+void InterleavedSequencesAreRefused(const KeyObjectEnv& env);
 // Display signing: OK (the display showed the message), C, time-out.
 void DisplaySigning(const KeyObjectEnv& env);
 // PubkeyEnc on the host, PrikeyDec on the token, for SM2 and RSA.

@@ -46,6 +46,9 @@ TEST_F(KeyObjectsSim, Sm2HashedAcrossAuthSessionAndPin) {
 }
 TEST_F(KeyObjectsSim, DigestSignatures) { merro::testing::DigestSignatures(Env()); }
 TEST_F(KeyObjectsSim, DisplaySigning) { merro::testing::DisplaySigning(Env()); }
+TEST_F(KeyObjectsSim, InterleavedSequencesAreRefused) {
+  merro::testing::InterleavedSequencesAreRefused(Env());
+}
 TEST_F(KeyObjectsSim, EncryptDecrypt) { merro::testing::EncryptDecrypt(Env()); }
 
 TEST_F(KeyObjectsSim, AnotherHolderOfTheDeviceMutexMakesTheSignatureWait) {

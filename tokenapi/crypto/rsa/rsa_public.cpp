@@ -171,6 +171,9 @@ HRESULT RSA_Verify(const RSA_KEY* key, DWORD hashType, const BYTE* digest, const
   MR_FAIL_IF(digest == nullptr, L"CHECK pHashData", kResultInvalidArg);
   MR_FAIL_IF(signature == nullptr, L"CHECK pSignature", kResultInvalidArg);
   MR_FAIL_IF(!KeyFits(*key), L"CHECK nLen", kResultBadKey);
+  // Exactly the modulus length (RFC 8017, 8.2.2): a shorter form without
+  // the leading zero bytes would be a second encoding of one signature.
+  MR_FAIL_IF(signatureLen != key->nLen, L"CHECK nSignatureLen", kResultSignatureMismatch);
   BYTE raw[MR_RSA_MAX_BYTES] = {};
   DWORD m = 0;
   MR_FAIL_IF(RSA_PublicEncrypt(signature, signatureLen, raw, &m, key) != 1, L"RSA_PublicEncrypt",

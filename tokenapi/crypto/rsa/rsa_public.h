@@ -34,7 +34,8 @@ HRESULT RSA_Encrypt(const RSA_KEY* key, const BYTE* plain, DWORD plainLen, BYTE*
 
 // Checks a PKCS#1 v1.5 signature over the digest of hash type 10 (MD5), 11
 // (SHA-1), 12 (SHA-256), 13 (SHA-512) or 14 (SHA-1 then MD5, 36 bytes, no
-// DigestInfo). 0 when it matches, else an HRESULT-style code.
+// DigestInfo). The signature must be exactly nLen bytes long. 0 when it
+// matches, else an HRESULT-style code.
 HRESULT RSA_Verify(const RSA_KEY* key, DWORD hashType, const BYTE* digest, const BYTE* signature,
                    DWORD signatureLen);
 

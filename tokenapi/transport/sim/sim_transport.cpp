@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 
+#include "foundation/misc/hex_digit.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
 #include "tokenapi/transport/wiped_bytes.h"
@@ -13,9 +14,23 @@ namespace merro::sim {
 namespace {
 
 constexpr DWORD kEnumerateTimeoutMs = 5000;
+constexpr DWORD kErrorBadReply = 13;  // ERROR_INVALID_DATA
 
+// The result of a response: 0, or the failure it reports. The daemon sends
+// Win32 error values; any other value that is not 0 is a failure too. An
+// HRESULT with a facility keeps its code; values the layers above would
+// misread become ERROR_INVALID_DATA: -1 (their "see the last error") and
+// 0x8000xxxx (a token's status word).
 HRESULT ResultOf(const WireResponse& response) {
-  return FoldWin32Error(static_cast<LONG>(response.result & 0x7FFFFFFFu));
+  const std::uint32_t r = response.result;
+  if (r == 0) {
+    return S_OK;
+  }
+  if ((r & 0x80000000u) == 0) {
+    return FoldWin32Error(static_cast<LONG>(r));
+  }
+  const bool hasFacility = (r & 0x1FFF0000u) != 0;
+  return r != 0xFFFFFFFFu && hasFacility ? static_cast<HRESULT>(r) : FoldWin32Error(kErrorBadReply);
 }
 
 // Open devices: one channel (session) each, found by a handle value that is
@@ -56,8 +71,9 @@ class SimTransport final : public transport::Transport {
     if (FAILED(hr)) {
       return hr;
     }
-    if (response.result != 0) {
-      return ResultOf(response);
+    hr = ResultOf(response);
+    if (FAILED(hr)) {
+      return hr;
     }
     std::lock_guard<std::mutex> lock(m_lock);
     const std::uintptr_t id = ++m_lastId;
@@ -95,8 +111,10 @@ class SimTransport final : public transport::Transport {
     if (FAILED(hr)) {
       return hr;
     }
+    // Whatever the transfer carried, zero-filled to its length (an empty
+    // transfer is zero bytes received).
     std::memset(reply, 0, sizeof reply);
-    std::memcpy(reply, response.payload.data(), std::min<size_t>(response.payload.size(), sizeof reply));
+    std::copy_n(response.payload.begin(), std::min<size_t>(response.payload.size(), sizeof reply), reply);
     return S_OK;
   }
 
@@ -112,7 +130,7 @@ class SimTransport final : public transport::Transport {
     if (FAILED(hr)) {
       return hr;
     }
-    return pResponse->result == 0 ? S_OK : ResultOf(*pResponse);
+    return ResultOf(*pResponse);
   }
 
   // Calls on one handle are serialised by the device mutex of its token;
@@ -154,7 +172,38 @@ HRESULT SimControl(const ChannelFactory& factory, const std::string& command, st
   if (pAnswer != nullptr) {
     pAnswer->assign(response.payload.begin(), response.payload.end());
   }
-  return response.result == 0 ? S_OK : ResultOf(response);
+  return ResultOf(response);
+}
+
+HRESULT SimCommandLog(const ChannelFactory& factory, size_t token, std::vector<std::uint8_t>* pIns,
+                      bool clear) {
+  MR_TRACE("SimCommandLog");
+  const std::string log = "log " + std::to_string(token);
+  std::string answer;
+  HRESULT hr = SimControl(factory, log, &answer);
+  if (FAILED(hr)) {
+    return hr;
+  }
+  // Two hexadecimal digits per command, one blank between them.
+  std::vector<std::uint8_t> ins;
+  for (size_t at = 0; at < answer.size(); at += 3) {
+    const auto digit = [&](size_t i) {
+      return i < answer.size() ? HexDigitValue(static_cast<unsigned char>(answer[i])) : -1;
+    };
+    const int hi = digit(at);
+    const int lo = digit(at + 1);
+    if (hi < 0 || lo < 0 || (at + 2 < answer.size() && answer[at + 2] != ' ')) {
+      return FoldWin32Error(kErrorBadReply);
+    }
+    ins.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+  }
+  if (clear) {
+    hr = SimControl(factory, log + " clear", nullptr);
+  }
+  if (SUCCEEDED(hr)) {
+    pIns->swap(ins);
+  }
+  return hr;
 }
 
 }  // namespace merro::sim

@@ -1,4 +1,4 @@
-#include "tokenapi/transport/device_open.h"
+#include "tokenapi/commands/device_open.h"
 
 #include <cstring>
 #include <memory>

@@ -9,8 +9,8 @@
 #include "tests/tokenapi/support/frame_log_transport.h"
 #include "tests/tokenapi/support/mutex_probe.h"
 #include "tests/tokenapi/support/recording_transport.h"
+#include "tokenapi/commands/device_open.h"
 #include "tokenapi/transport/device_mutex_hold.h"
-#include "tokenapi/transport/device_open.h"
 
 namespace {
 
