@@ -54,6 +54,30 @@ TEST_F(Leases, ALeasedContextOutlivesTheRefresh) {
   EXPECT_EQ(lease.get(), m_handle.m_vtrDeviceSet[0].pDevCtx);
 }
 
+// A borrower as the token-hashing key context is one: it checks its lease
+// before each command it starts.
+HRESULT BorrowerCommand(const DevCtxLease& lease) {
+  if (!lease.IsCurrent()) {
+    return NTE_BAD_HASH_STATE;
+  }
+  BYTE label[260] = {};
+  DWORD length = sizeof label;
+  return GetTokenSN(lease.get(), label, &length);
+}
+
+TEST_F(Leases, ABorrowerThatChecksSendsNothingOnAStaleContext) {
+  DevCtxLease lease;
+  ASSERT_EQ(m_handle.LendDevCtx(m_dev0.c_str(), &lease), S_OK);
+  DeviceBench::CommandLog(0, true);
+  EXPECT_EQ(BorrowerCommand(lease), S_OK);
+  EXPECT_FALSE(DeviceBench::CommandLog(0, true).empty());  // the control: a current lease sends
+
+  ASSERT_EQ(m_handle.UpdateDevice(), S_OK);
+  DeviceBench::CommandLog(0, true);
+  EXPECT_EQ(BorrowerCommand(lease), NTE_BAD_HASH_STATE);
+  EXPECT_TRUE(DeviceBench::CommandLog(0).empty());
+}
+
 TEST_F(Leases, UnInitializeLeavesALeasedContextToItsBorrower) {
   DevCtxLease lease;
   ASSERT_EQ(m_handle.LendDevCtx(m_dev0.c_str(), &lease), S_OK);

@@ -52,6 +52,15 @@ std::string DeviceBench::Control(const std::string& command) {
   return answer;
 }
 
+std::vector<BYTE> DeviceBench::CommandLog(int i, bool clear) {
+  const char* sim = std::getenv("MERRO_TOKEN_SIM");
+  std::vector<std::uint8_t> ins;
+  EXPECT_EQ(merro::sim::SimCommandLog(merro::sim::TcpChannelFactory(sim != nullptr ? sim : ""),
+                                      static_cast<size_t>(i), &ins, clear),
+            S_OK);
+  return std::vector<BYTE>(ins.begin(), ins.end());
+}
+
 std::string DeviceBench::DeviceName(int i) {
   std::istringstream list(Control("list"));
   std::string line;

@@ -41,6 +41,10 @@ class DeviceBench {
   static ::testing::AssertionResult CreateContainers(int i, const std::vector<std::string>& names,
                                                      const std::string& userPin = kFactoryPin);
 
+  // The INS bytes token i received since its log was last cleared; with
+  // clear, the log is cleared after it was read.
+  static std::vector<BYTE> CommandLog(int i, bool clear = false);
+
   static void Pull(int i) { Control("pull " + std::to_string(i)); }
   static void Insert(int i) { Control("insert " + std::to_string(i)); }
 };
