@@ -20,7 +20,7 @@ namespace merro::test {
 
 class WindowRobot {
  public:
-  static constexpr DWORD kDefaultTimeoutMs = 10000;
+  static constexpr DWORD kDefaultTimeoutMs = 20000;  // a cold Wine under load is slow
   static constexpr DWORD kKeyPaceMs = 30;  // the pace a low-level hook sees under Wine
 
   // Finding. Both wait until a visible top-level "#32770" window matches.
