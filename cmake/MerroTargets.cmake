@@ -118,3 +118,40 @@ function(merro_fuzz_target name)
     add_test(NAME ${name} COMMAND ${name} ${ARG_CORPUS})
   endif()
 endfunction()
+
+# merro_ui_test(NAME SOURCES... [DEPS libs...] [LANGUAGES langs...] [TOKENS n])
+# A test program that shows real dialogs (Windows tree only). Its main()
+# comes from tests/support/ui: it first checks that Wine reports the run's
+# language. The program is registered once per language (default en_US,
+# zh_CN, zh_TW) as NAME_<lang>, each run through scripts/ui-run: its own
+# Xvfb, its own Wine prefix <tree>/wineprefix-ui-<lang> made under that
+# locale (RESOURCE_LOCK on it), MERRO_UI_LANG, screenshots under
+# <tree>/ui-shots/<lang> (MERRO_UI_SHOTS) and merro-uirobot.exe named by
+# MERRO_UIROBOT. TOKENS n: the run also has the merro-tokensim daemon with n
+# tokens (MERRO_TOKEN_SIM). Label "ui".
+function(merro_ui_test name)
+  cmake_parse_arguments(ARG "" "TOKENS" "SOURCES;DEPS;LANGUAGES" ${ARGN})
+  if(NOT ARG_LANGUAGES)
+    set(ARG_LANGUAGES en_US zh_CN zh_TW)
+  endif()
+  add_executable(${name} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE merro_options ${ARG_DEPS} merro_ui_test_main
+                                        merro_ui_robot GTest::gtest)
+  add_dependencies(${name} merro-uirobot)
+  set(daemon)
+  if(ARG_TOKENS)
+    set(daemon ${MERRO_ROOT}/tests/tokensim/run-with-tokensim ${MERRO_TOKENSIM_PROGRAM}
+               ${ARG_TOKENS} --)
+  endif()
+  foreach(lang IN LISTS ARG_LANGUAGES)
+    set(prefix ${CMAKE_BINARY_DIR}/wineprefix-ui-${lang})
+    add_test(NAME ${name}_${lang}
+             COMMAND ${MERRO_ROOT}/scripts/ui-run ${lang} -- ${daemon}
+                     ${MERRO_ROOT}/scripts/wine-run ${prefix} $<TARGET_FILE:${name}>)
+    set_tests_properties(${name}_${lang} PROPERTIES
+      TIMEOUT 300
+      LABELS ui
+      RESOURCE_LOCK wineprefix-ui-${lang}
+      ENVIRONMENT "MERRO_UI_PREFIX_ROOT=${CMAKE_BINARY_DIR};MERRO_UI_SHOTS=${CMAKE_BINARY_DIR}/ui-shots;MERRO_UIROBOT=$<TARGET_FILE:merro-uirobot>")
+  endforeach()
+endfunction()

@@ -1,0 +1,312 @@
+// The device layer's resources as a program carries them: every string in
+// the three languages, the four dialog templates control by control in
+// English and simplified Chinese, and the token picture.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/win/image_load.h"
+#include "foundation/win/this_module.h"
+#include "resources/device/device_resource_ids.h"
+
+namespace {
+
+constexpr LANGID kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+constexpr LANGID kSimplified = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
+constexpr LANGID kTraditional = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL);
+
+// The raw bytes of one resource in one language; empty when it is missing.
+std::vector<BYTE> ResourceBytes(LPCWSTR type, UINT id, LANGID lang) {
+  HMODULE module = merro::win::ThisModule();
+  HRSRC info = ::FindResourceExW(module, type, MAKEINTRESOURCEW(id), lang);
+  if (info == nullptr) {
+    return {};
+  }
+  const BYTE* data = static_cast<const BYTE*>(::LockResource(::LoadResource(module, info)));
+  return data != nullptr ? std::vector<BYTE>(data, data + ::SizeofResource(module, info))
+                         : std::vector<BYTE>();
+}
+
+// A string of a string table block (16 counted strings per block).
+std::wstring StringIn(UINT id, LANGID lang) {
+  const std::vector<BYTE> block = ResourceBytes(RT_STRING, id / 16 + 1, lang);
+  const auto* p = reinterpret_cast<const WCHAR*>(block.data());
+  const WCHAR* end = p + block.size() / sizeof(WCHAR);
+  for (UINT i = 0; p < end; ++i) {
+    const WORD length = *p++;
+    if (i == id % 16) {
+      return p + length <= end ? std::wstring(p, length) : std::wstring();
+    }
+    p += length;
+  }
+  return {};
+}
+
+struct StringCase {
+  UINT id;
+  const wchar_t* english;
+};
+
+const std::wstring kConfirmText =
+    L"Information Confirmation\nPress \"OK\" to confirm the current transaction, or press "
+    L"\"C\" to cancel.";
+
+const StringCase kStrings[] = {
+    {IDS_INPUT_PIN, L"Please input PIN"},
+    {IDS_PIN_RETRY, L"PIN error, please retry:"},
+    {IDS_REMAINING_TIMES, L"Remaining times for PIN input:"},
+    {IDS_INPUT_ADMIN_PIN, L"Please input administrator PIN"},
+    {IDS_CHECK_ADMIN_PIN, L"Check administrator PIN"},
+    {IDS_TRANSACTION_TIPS, nullptr},  // ten spaces and kConfirmText
+    {IDS_OPERATION_CONFIRM, nullptr},
+    {IDS_TAKE_CAUTION, L"please take caution"},
+};
+
+TEST(DeviceStrings, EveryStringInEveryLanguage) {
+  for (const StringCase& s : kStrings) {
+    SCOPED_TRACE(s.id);
+    const std::wstring english = StringIn(s.id, kEnglish);
+    EXPECT_EQ(english, s.english != nullptr ? std::wstring(s.english)
+                                            : std::wstring(10, L' ') + kConfirmText);
+    for (LANGID lang : {kSimplified, kTraditional}) {
+      const std::wstring text = StringIn(s.id, lang);
+      EXPECT_FALSE(text.empty()) << "language " << lang;
+      EXPECT_NE(text, english) << "language " << lang;
+    }
+  }
+  // The confirmation texts: ten spaces, the title, a line break, the request.
+  const struct {
+    LANGID lang;
+    const wchar_t* title;
+  } kTitles[] = {{kSimplified, L"信息确认\n"}, {kTraditional, L"資訊確認\n"}};
+  for (const auto& t : kTitles) {
+    const std::wstring text = StringIn(IDS_TRANSACTION_TIPS, t.lang);
+    EXPECT_EQ(text.rfind(std::wstring(10, L' ') + t.title, 0), 0u) << t.lang;
+    EXPECT_EQ(text, StringIn(IDS_OPERATION_CONFIRM, t.lang));
+  }
+}
+
+// ---- dialog templates -------------------------------------------------------
+
+struct Control {
+  WORD kind;  // class ordinal: 0x80 button, 0x81 edit, 0x82 static, 0x85 combo box
+  DWORD id;
+  short x, y, cx, cy;
+  DWORD style;
+  DWORD exStyle;
+  std::wstring text;
+};
+
+struct Template {
+  DWORD style = 0;
+  DWORD exStyle = 0;
+  short x = 0, y = 0, cx = 0, cy = 0;
+  std::wstring caption;
+  WORD pointSize = 0;
+  std::wstring font;
+  std::vector<Control> controls;
+};
+
+// Reads a DLGTEMPLATEEX; false when the bytes do not hold one.
+class TemplateReader {
+ public:
+  explicit TemplateReader(const std::vector<BYTE>& bytes) : m_bytes(bytes) {}
+
+  bool Read(Template* t) {
+    WORD version = 0, signature = 0, count = 0;
+    DWORD helpId = 0;
+    if (!Get(&version) || !Get(&signature) || version != 1 || signature != 0xFFFF ||
+        !Get(&helpId) || !Get(&t->exStyle) || !Get(&t->style) || !Get(&count) || !Get(&t->x) ||
+        !Get(&t->y) || !Get(&t->cx) || !Get(&t->cy)) {
+      return false;
+    }
+    std::wstring menu, windowClass;
+    WORD ordinal = 0;
+    if (!SzOrOrd(&menu, &ordinal) || !SzOrOrd(&windowClass, &ordinal) || !Sz(&t->caption)) {
+      return false;
+    }
+    if (t->style & (DS_SETFONT | DS_SHELLFONT)) {
+      WORD weight = 0;
+      BYTE italic = 0, charset = 0;
+      if (!Get(&t->pointSize) || !Get(&weight) || !Get(&italic) || !Get(&charset) || !Sz(&t->font)) {
+        return false;
+      }
+    }
+    for (WORD i = 0; i < count; ++i) {
+      Control c = {};
+      WORD extra = 0;
+      m_at = (m_at + 3) & ~size_t{3};
+      std::wstring className;
+      if (!Get(&helpId) || !Get(&c.exStyle) || !Get(&c.style) || !Get(&c.x) || !Get(&c.y) ||
+          !Get(&c.cx) || !Get(&c.cy) || !Get(&c.id) || !SzOrOrd(&className, &c.kind) ||
+          !SzOrOrd(&c.text, &ordinal) || !Get(&extra)) {
+        return false;
+      }
+      m_at += extra;
+      t->controls.push_back(c);
+    }
+    return m_at <= m_bytes.size();
+  }
+
+ private:
+  template <class T>
+  bool Get(T* value) {
+    if (m_at + sizeof(T) > m_bytes.size()) {
+      return false;
+    }
+    std::memcpy(value, m_bytes.data() + m_at, sizeof(T));
+    m_at += sizeof(T);
+    return true;
+  }
+  bool Sz(std::wstring* text) {
+    for (WCHAR c = 0; Get(&c) && c != 0;) {
+      text->push_back(c);
+      if (m_at >= m_bytes.size()) {
+        return false;
+      }
+    }
+    return m_at <= m_bytes.size();
+  }
+  bool SzOrOrd(std::wstring* text, WORD* ordinal) {
+    WORD first = 0;
+    if (!Get(&first)) {
+      return false;
+    }
+    if (first == 0xFFFF) {
+      return Get(ordinal);
+    }
+    if (first == 0) {
+      return true;
+    }
+    text->push_back(first);
+    return Sz(text);
+  }
+
+  const std::vector<BYTE>& m_bytes;
+  size_t m_at = 0;
+};
+
+constexpr WORD kButton = 0x80, kEdit = 0x81, kStatic = 0x82, kCombo = 0x85;
+constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
+constexpr DWORD kLabel = kChild | WS_GROUP | SS_LEFT;
+constexpr DWORD kCaptioned = DS_SETFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU;
+constexpr DWORD kCaptionless = DS_SETFONT | DS_CENTER | WS_POPUP | WS_BORDER | WS_SYSMENU;
+const std::wstring kFourteen(14, L' ');
+
+struct Texts {
+  const wchar_t* english;
+  const wchar_t* simplified;
+};
+
+struct ExpectedControl {
+  WORD kind;
+  DWORD id;
+  short x, y, cx, cy;
+  DWORD style;
+  Texts text;
+};
+
+struct ExpectedDialog {
+  UINT id;
+  short cx, cy;
+  DWORD style;
+  Texts caption;
+  Texts font;
+  WORD englishPoints, simplifiedPoints;
+  std::vector<ExpectedControl> controls;
+};
+
+const Texts kNoText = {L"", L""};
+// Marks the confirmation text: fourteen spaces, then the language's text.
+const Texts kConfirm = {nullptr, nullptr};
+
+const std::vector<ExpectedDialog>& ExpectedDialogs() {
+  static const std::vector<ExpectedDialog> dialogs = {
+      {IDD_SELECT_KEY, 183, 63, kCaptioned, {L"Select Key", L"选择Key"}, {L"MS Shell Dlg", L"宋体"}, 8, 9,
+       {{kStatic, 0xFFFFFFFF, 7, 8, 95, 8, kLabel, {L"Please select one key:", L"请选择一个Key："}},
+        {kCombo, IDC_KEY_LIST, 7, 20, 167, 30, kChild | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, kNoText},
+        {kButton, IDC_SELECT_OK, 66, 43, 50, 14, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP, {L"OK", L"确定"}},
+        {kButton, IDC_SELECT_CANCEL, 124, 43, 50, 14, kChild | BS_PUSHBUTTON | WS_TABSTOP, {L"Cancel", L"取消"}}}},
+      {IDD_INPUT_PIN, 161, 75, kCaptioned, {L"Check PIN", L"验证PIN码"}, {L"MS Shell Dlg", L"宋体"}, 8, 9,
+       {{kStatic, IDC_PIN_PROMPT, 7, 9, 147, 8, kLabel, kNoText},
+        {kEdit, IDC_PIN_EDIT, 7, 21, 147, 16,
+         kChild | WS_BORDER | WS_TABSTOP | ES_LEFT | ES_PASSWORD | ES_AUTOHSCROLL, kNoText},
+        {kStatic, IDC_PIN_TRIES, 7, 42, 147, 8, kLabel, kNoText},
+        {kButton, IDC_PIN_OK, 47, 54, 50, 14, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP, {L"OK", L"确定"}},
+        {kButton, IDC_PIN_CANCEL, 104, 54, 50, 14, kChild | BS_PUSHBUTTON | WS_TABSTOP, {L"Cancel", L"取消"}}}},
+      {IDD_OPERATION_CONFIRM, 170, 44, kCaptionless, kNoText, {L"Microsoft Sans Serif", L"宋体"}, 12, 12,
+       {{kStatic, IDC_CONFIRM_TEXT, 7, 6, 157, 33, kLabel, kConfirm}}},
+      {IDD_TRANSACTION_CONFIRM, 144, 187, kCaptionless, kNoText, {L"Microsoft Sans Serif", L"宋体"}, 12, 12,
+       {{kStatic, IDC_CONFIRM_TEXT, 7, 8, 125, 29, kLabel, kConfirm},
+        {kStatic, IDC_TOKEN_PICTURE, 32, 43, 108, 143, kLabel, kNoText}}},
+  };
+  return dialogs;
+}
+
+std::wstring ConfirmText(bool english) {
+  return kFourteen + (english ? kConfirmText
+                              : std::wstring(L"信息确认\n请核对Key屏幕显示的信息，确认请按Key上的\"OK\"键，"
+                                             L"取消请按\"C\"键。"));
+}
+
+TEST(DeviceDialogs, TemplatesHoldExactlyTheirControls) {
+  for (const ExpectedDialog& d : ExpectedDialogs()) {
+    for (bool english : {true, false}) {
+      SCOPED_TRACE(testing::Message() << "dialog " << d.id << (english ? " en" : " zh-CN"));
+      Template t;
+      ASSERT_TRUE(TemplateReader(ResourceBytes(RT_DIALOG, d.id, english ? kEnglish : kSimplified)).Read(&t));
+      EXPECT_EQ(t.style, d.style);
+      EXPECT_EQ(t.exStyle, static_cast<DWORD>(WS_EX_TOPMOST));
+      EXPECT_EQ(t.cx, d.cx);
+      EXPECT_EQ(t.cy, d.cy);
+      EXPECT_EQ(t.caption, english ? d.caption.english : d.caption.simplified);
+      EXPECT_EQ(t.font, english ? d.font.english : d.font.simplified);
+      EXPECT_EQ(t.pointSize, english ? d.englishPoints : d.simplifiedPoints);
+      ASSERT_EQ(t.controls.size(), d.controls.size());
+      for (size_t i = 0; i < d.controls.size(); ++i) {
+        const ExpectedControl& e = d.controls[i];
+        const Control& c = t.controls[i];
+        SCOPED_TRACE(testing::Message() << "control " << e.id);
+        EXPECT_EQ(c.kind, e.kind);
+        EXPECT_EQ(c.id, e.id);
+        EXPECT_EQ(c.x, e.x);
+        EXPECT_EQ(c.y, e.y);
+        EXPECT_EQ(c.cx, e.cx);
+        EXPECT_EQ(c.cy, e.cy);
+        EXPECT_EQ(c.style, e.style) << std::hex << c.style << " vs " << e.style;
+        EXPECT_EQ(c.exStyle, 0u);
+        const std::wstring text = e.text.english == nullptr
+                                      ? ConfirmText(english)
+                                      : (english ? e.text.english : e.text.simplified);
+        EXPECT_EQ(c.text, text);
+      }
+    }
+    // No traditional Chinese templates: that run gets the platform's choice.
+    EXPECT_TRUE(ResourceBytes(RT_DIALOG, d.id, kTraditional).empty()) << d.id;
+  }
+}
+
+TEST(DeviceDialogs, TokenPictureDecodes) {
+  ASSERT_FALSE(ResourceBytes(L"PNG", IDR_TOKEN_PNG, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL)).empty());
+  ULONG_PTR token = 0;
+  Gdiplus::GdiplusStartupInput input;
+  ASSERT_EQ(Gdiplus::GdiplusStartup(&token, &input, nullptr), Gdiplus::Ok);
+  {
+    Gdiplus::Image* image = nullptr;
+    ASSERT_EQ(LoadImageFromResource(merro::win::ThisModule(), IDR_TOKEN_PNG, L"PNG", &image), S_OK);
+    std::unique_ptr<Gdiplus::Image> owned(image);
+    // About 180 x 280 pixels: drawn unscaled, it fills the 108 x 143 unit
+    // picture control at a 12-point font.
+    EXPECT_GE(image->GetWidth(), 160u);
+    EXPECT_LE(image->GetWidth(), 200u);
+    EXPECT_GE(image->GetHeight(), 260u);
+    EXPECT_LE(image->GetHeight(), 300u);
+  }
+  Gdiplus::GdiplusShutdown(token);
+}
+
+}  // namespace

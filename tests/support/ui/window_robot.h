@@ -1,0 +1,104 @@
+// A robot that works real dialogs the way a person would: it finds a dialog
+// (class "#32770") of a process, reads its controls, types with SendInput,
+// clicks, presses buttons, closes it and takes screenshots. It works on
+// dialogs of its own process (from a thread started before the modal call,
+// see robot_thread.h) and of other processes (merro-uirobot.exe).
+//
+// Every wait is bounded. A verb that fails records why (Failures()) and
+// returns false or an empty value; Require() turns a failed step into the
+// end of the script.
+#pragma once
+
+#include <windows.h>
+
+#include <initializer_list>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace merro::test {
+
+class WindowRobot {
+ public:
+  static constexpr DWORD kDefaultTimeoutMs = 10000;
+  static constexpr DWORD kKeyPaceMs = 30;  // the pace a low-level hook sees under Wine
+
+  // Finding. Both wait until a visible top-level "#32770" window matches.
+  // A dialog of process `pid` holding control `controlId` (any language).
+  HWND WaitForDialog(DWORD pid, int controlId, DWORD timeoutMs = kDefaultTimeoutMs);
+  // A dialog with this caption; pid 0 means any process.
+  HWND FindDialog(const wchar_t* caption, DWORD pid = 0, DWORD timeoutMs = kDefaultTimeoutMs);
+  // Waits until `dialog` is gone (destroyed or hidden).
+  bool WaitGone(HWND dialog, DWORD timeoutMs = kDefaultTimeoutMs);
+
+  // Reading. controlId 0 reads the dialog itself (its caption).
+  std::wstring Text(HWND dialog, int controlId = 0);
+  bool IsEnabled(HWND dialog, int controlId);
+  std::vector<std::wstring> ComboItems(HWND dialog, int controlId);
+  int ComboSelection(HWND dialog, int controlId);  // CB_GETCURSEL, -1 when none
+
+  // Keyboard: virtual keys down and up, SendInput kKeyPaceMs apart, into
+  // the dialog after it was brought to the foreground. In Type, letters and
+  // digits and the punctuation of the US layout are typed with VK_LSHIFT
+  // where needed; Keys sends virtual keys as they are; Chord holds
+  // `modifier` (VK_LSHIFT, VK_LCONTROL) around `key`.
+  bool Type(HWND dialog, const std::wstring& text);
+  bool Keys(HWND dialog, std::initializer_list<WORD> keys);
+  bool Chord(HWND dialog, WORD modifier, WORD key);
+
+  // Mouse: a left click at the control's centre; a drag with the left
+  // button from a point of the dialog (client coordinates) by (dx, dy).
+  bool Click(HWND dialog, int controlId);
+  bool Drag(HWND dialog, POINT fromClient, int dx, int dy);
+
+  // Commands, posted so that the robot never waits on the dialog's thread:
+  // a button's click notification, WM_SYSCOMMAND SC_CLOSE (the system menu's
+  // Close), and a plain WM_CLOSE.
+  bool PressButton(HWND dialog, int controlId);
+  bool SystemClose(HWND dialog);
+  bool PostClose(HWND dialog);
+
+  // Captures the dialog's screen rectangle (BitBlt from the screen; the
+  // window's own printing gives a blank picture under Wine) as a PNG into
+  // $MERRO_UI_SHOTS/<MERRO_UI_LANG>/<name>.png. Returns the file written, or
+  // empty (with a failure recorded) when MERRO_UI_SHOTS is set and the file
+  // could not be made; empty without failure when it is not set.
+  std::wstring Screenshot(HWND dialog, const std::wstring& name);
+
+  // Failures so far, and a check that records one.
+  void Fail(const std::string& what);
+  bool Check(bool condition, const std::string& what);
+  // A failed check that ends the script (throws RobotAbort).
+  void Require(bool condition, const std::string& what);
+  std::vector<std::string> Failures() const;
+  bool Failed() const;
+
+  // Notes for the test to read afterwards (what the robot saw).
+  void Note(const std::string& line);
+  std::vector<std::string> Notes() const;
+
+ private:
+  bool Foreground(HWND dialog);
+  bool SendKey(WORD vk, bool up);
+  HWND Control(HWND dialog, int controlId);
+
+  mutable std::mutex m_lock;
+  std::vector<std::string> m_failures;
+  std::vector<std::string> m_notes;
+};
+
+// Thrown by Require; the robot thread catches it.
+struct RobotAbort {};
+
+// Posts WM_CLOSE to every visible "#32770" window of process `pid`: how a
+// failing robot makes sure no modal call waits for it forever.
+void CloseDialogsOf(DWORD pid);
+
+// UTF-8 of a UTF-16 text, for failure lines and notes.
+std::string Utf8(const std::wstring& text);
+
+// A file path from the environment as this (Windows) process can open it: a
+// Unix path given to a program under Wine becomes its Z: drive form.
+std::wstring PathFromEnvironment(const char* name);
+
+}  // namespace merro::test
