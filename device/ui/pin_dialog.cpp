@@ -15,18 +15,6 @@ namespace merro::ui {
 
 namespace {
 
-// Controls and strings of template 203.
-constexpr int kEditPin = 2002;
-constexpr int kStaticPrompt = 2003;
-constexpr int kStaticTries = 2005;
-constexpr int kButtonOk = 2009;
-constexpr int kButtonCancel = 2010;
-constexpr UINT kTextInputPin = 204;
-constexpr UINT kTextRetry = 205;
-constexpr UINT kTextRemaining = 207;
-constexpr UINT kTextInputAdminPin = 212;
-constexpr UINT kTextCheckAdminPin = 213;
-
 constexpr size_t kTextCapacity = 260;
 constexpr DWORD kMinPinChars = 6;
 
@@ -68,25 +56,25 @@ BOOL CInputPINDlg::OnInitDialog() {
   const HMODULE module = merro::win::ThisModule();
   wchar_t prompt[kTextCapacity] = {};
   if (m_nMode == kModeUser) {
-    ::LoadStringW(module, kTextInputPin, prompt, kTextCapacity);
+    ::LoadStringW(module, IDS_INPUT_PIN, prompt, kTextCapacity);
   } else if (m_nMode == kModeAdministrator) {
-    ::LoadStringW(module, kTextInputAdminPin, prompt, kTextCapacity);
+    ::LoadStringW(module, IDS_INPUT_ADMIN_PIN, prompt, kTextCapacity);
     wchar_t title[kTextCapacity] = {};
-    ::LoadStringW(module, kTextCheckAdminPin, title, kTextCapacity);
+    ::LoadStringW(module, IDS_CHECK_ADMIN_PIN, title, kTextCapacity);
     ::SetWindowTextW(Window(), title);
   } else {
-    ::LoadStringW(module, kTextRetry, prompt, kTextCapacity);
+    ::LoadStringW(module, IDS_PIN_RETRY, prompt, kTextCapacity);
   }
 
   wchar_t remaining[kTextCapacity] = {};
-  ::LoadStringW(module, kTextRemaining, remaining, kTextCapacity);
+  ::LoadStringW(module, IDS_REMAINING_TIMES, remaining, kTextCapacity);
   wchar_t tries[kTextCapacity] = {};
   std::swprintf(tries, kTextCapacity, L"%ls %d", remaining, m_nLeftTimes);
-  ::SetDlgItemTextW(Window(), kStaticTries, tries);
-  ::SetDlgItemTextW(Window(), kStaticPrompt, prompt);
+  ::SetDlgItemTextW(Window(), IDC_PIN_TRIES, tries);
+  ::SetDlgItemTextW(Window(), IDC_PIN_PROMPT, prompt);
 
-  ::EnableWindow(::GetDlgItem(Window(), kButtonOk), FALSE);
-  if (!m_edtPIN.Attach(::GetDlgItem(Window(), kEditPin))) {
+  ::EnableWindow(::GetDlgItem(Window(), IDC_PIN_OK), FALSE);
+  if (!m_edtPIN.Attach(::GetDlgItem(Window(), IDC_PIN_EDIT))) {
     MR_LOG_FAIL(L"Attach", L"!m_edtPIN.Attach", E_FAIL);
   }
   return TRUE;  // the dialog manager gives the field the focus: the hook goes in
@@ -94,17 +82,17 @@ BOOL CInputPINDlg::OnInitDialog() {
 
 bool CInputPINDlg::OnCommand(WORD id, WORD notifyCode, HWND) {
   switch (id) {
-    case kEditPin:
+    case IDC_PIN_EDIT:
       if (notifyCode == EN_CHANGE) {
         const DWORD count = m_edtPIN.GetPasswordLength();
-        ::EnableWindow(::GetDlgItem(Window(), kButtonOk),
+        ::EnableWindow(::GetDlgItem(Window(), IDC_PIN_OK),
                        count >= kMinPinChars && count <= CPasswordEdit::kMaxChars);
       }
       return true;
-    case kButtonOk:
+    case IDC_PIN_OK:
       OnOK();
       return true;
-    case kButtonCancel:
+    case IDC_PIN_CANCEL:
       m_bClickOK = FALSE;
       ClearPIN();
       CloseDialog();

@@ -7,12 +7,13 @@
 #include "device/ui/dialog_base.h"
 #include "device/ui/password_edit.h"
 #include "foundation/secret_bytes.h"
+#include "resources/device/device_resource_ids.h"
 
 namespace merro::ui {
 
 class CInputPINDlg : public DialogImpl<CInputPINDlg> {
  public:
-  enum { IDD = 203 };
+  enum { IDD = IDD_INPUT_PIN };
   // Modes: 0 user PIN, 1 administrator PIN, any other asks again after a
   // wrong PIN.
   static constexpr int kModeUser = 0;
