@@ -26,13 +26,15 @@ using merro::ui::DialogImpl;
 using merro::ui::WidePassword;
 
 constexpr UINT kDestroyFirst = WM_APP + 1;
+constexpr UINT kResetFields = WM_APP + 2;
 
 std::string Narrow(const SecretBytes& bytes) {
   return std::string(bytes.data(), bytes.data() + bytes.size());
 }
 
-// Two fields; kDestroyFirst takes the first field's password and destroys
-// its window; OK takes the second's in both forms.
+// Two fields; kResetFields resets both (only the one without the focus
+// acts); kDestroyFirst takes the first field's password and destroys its
+// window; OK takes the second's in both forms.
 class TwoFieldsDlg : public DialogImpl<TwoFieldsDlg> {
  public:
   enum { IDD = IDD_TWO_FIELDS };
@@ -58,12 +60,17 @@ class TwoFieldsDlg : public DialogImpl<TwoFieldsDlg> {
     return true;
   }
   bool OnMessage(UINT message, WPARAM, LPARAM, INT_PTR*) override {
-    if (message != kDestroyFirst) {
-      return false;
+    if (message == kResetFields) {
+      first.ResetPasswordEditCrtl();
+      second.ResetPasswordEditCrtl();
+      return true;
     }
-    first.GetDecryptPassword(&firstPassword);
-    ::DestroyWindow(first.Window());
-    return true;
+    if (message == kDestroyFirst) {
+      first.GetDecryptPassword(&firstPassword);
+      ::DestroyWindow(first.Window());
+      return true;
+    }
+    return false;
   }
 };
 
@@ -88,8 +95,9 @@ class PasswordEdit : public testing::Test {
 };
 
 // Focus moving between the fields leaves exactly one hook, the focused
-// field's: each field keeps its own characters. Destroying the other field
-// leaves the focused one typing.
+// field's: each field keeps its own characters. A reset empties only the
+// field without the focus. Destroying the other field leaves the focused one
+// typing.
 TEST_F(PasswordEdit, TwoFieldsOfOneDialog) {
   TwoFieldsDlg dialog;
   RobotThread robot([&](WindowRobot& r) {
@@ -110,12 +118,15 @@ TEST_F(PasswordEdit, TwoFieldsOfOneDialog) {
     r.Type(dlg, L"d");
     r.Check(r.Text(dlg, IDC_FIRST_FIELD) == L"****", "first " + Utf8(r.Text(dlg, IDC_FIRST_FIELD)));
     r.Check(r.Text(dlg, IDC_SECOND_FIELD) == L"**", "second " + Utf8(r.Text(dlg, IDC_SECOND_FIELD)));
+    ::SendMessageW(dlg, kResetFields, 0, 0);
+    r.Check(r.Text(dlg, IDC_FIRST_FIELD) == L"****", "focused first field kept on reset");
+    r.Check(r.Text(dlg, IDC_SECOND_FIELD).empty(), "second field emptied by reset");
 
     r.Keys(dlg, {VK_TAB});
     ::SendMessageW(dlg, kDestroyFirst, 0, 0);
     r.Check(::GetDlgItem(dlg, IDC_FIRST_FIELD) == nullptr, "the first field is gone");
-    r.Type(dlg, L"34");
-    r.Check(r.Text(dlg, IDC_SECOND_FIELD) == L"****",
+    r.Type(dlg, L"34X");
+    r.Check(r.Text(dlg, IDC_SECOND_FIELD) == L"***",
             "second after the first is gone " + Utf8(r.Text(dlg, IDC_SECOND_FIELD)));
     r.Check(HookCounter::Live() == 1, "the second field's hook stays");
     r.PressButton(dlg, IDOK);
@@ -124,9 +135,10 @@ TEST_F(PasswordEdit, TwoFieldsOfOneDialog) {
   robot.Join();
   EXPECT_EQ(robot.Failures(), std::vector<std::string>());
   EXPECT_EQ(Narrow(dialog.firstPassword), "abcd");
-  EXPECT_EQ(Narrow(dialog.secondPassword), "1234");
-  EXPECT_EQ(std::wstring(dialog.secondWide.Text()), L"1234");
-  EXPECT_EQ(dialog.secondWide.Length(), 4u);
+  // Typed after the reset, so unmasked with the reset's fresh pad.
+  EXPECT_EQ(Narrow(dialog.secondPassword), "34X");
+  EXPECT_EQ(std::wstring(dialog.secondWide.Text()), L"34X");
+  EXPECT_EQ(dialog.secondWide.Length(), 3u);
 }
 
 // Once the PIN dialog is gone no hook takes the keys: they reach a plain edit.
