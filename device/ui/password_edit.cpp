@@ -17,6 +17,12 @@ namespace merro::ui {
 
 namespace {
 
+// Whether a key is held, from the system's input state. The thread's own key
+// state (GetKeyState) lags: it changes only when the thread takes the key's
+// message from its queue, and the hook call of the next key may come first,
+// so Shift+2 would type '2' and Ctrl+V 'v' whenever the thread is slow.
+bool Held(int vk) { return ::GetAsyncKeyState(vk) < 0; }
+
 constexpr UINT_PTR kReinstallTimerId = 0x4D50;  // 'MP'
 // Ties the edit window to its field, so the hook finds the field behind the
 // focused window of its own thread without touching another thread's object.
@@ -130,6 +136,9 @@ void CPasswordEdit::OnSetFocus() {
   MR_TRACE("CPasswordEdit::OnSetFocus");
   m_bFocus = 1;
   s_pCurrent = this;
+  // From here on the hook follows Caps Lock itself (see TrackCapsLock).
+  m_bCapsLock = (::GetKeyState(VK_CAPITAL) & 1) != 0;
+  m_bCapsDown = Held(VK_CAPITAL);
   if (!InstallHook() && m_hHook == nullptr) {
     // Without the hook typed keys would reach the control: no PIN can be typed.
     MR_LOG_FAIL(L"InstallHook", L"no keyboard hook", E_FAIL);
@@ -196,8 +205,12 @@ LRESULT CALLBACK CPasswordEdit::LowLevelKeyboardProc(int nCode, WPARAM wParam, L
     CPasswordEdit* field = FromWindow(::GetFocus());
     if (field != nullptr && field == s_pCurrent.load()) {
       const auto* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(lParam);
+      const bool down = wParam == WM_KEYDOWN || wParam == WM_SYSKEYDOWN;
+      if (key->vkCode == VK_CAPITAL) {
+        field->TrackCapsLock(down);
+      }
       if (!IsPassThroughKey(key->vkCode)) {
-        if (wParam == WM_KEYDOWN || wParam == WM_SYSKEYDOWN) {
+        if (down) {
           field->OnKeyDown(key->vkCode);
         }
         return 1;  // no window receives the key
@@ -207,11 +220,19 @@ LRESULT CALLBACK CPasswordEdit::LowLevelKeyboardProc(int nCode, WPARAM wParam, L
   return ::CallNextHookEx(nullptr, nCode, wParam, lParam);
 }
 
+// The toggle flips when the key goes down, not on its repeats. The system
+// gives no toggle state that is current at hook time, so the focused field
+// keeps it from the events its hook sees.
+void CPasswordEdit::TrackCapsLock(bool down) {
+  if (down && !m_bCapsDown) {
+    m_bCapsLock = !m_bCapsLock;
+  }
+  m_bCapsDown = down;
+}
+
 char CPasswordEdit::GetCharFromKey(DWORD vk) const {
-  const bool shift = ::GetKeyState(VK_SHIFT) < 0 || ::GetKeyState(VK_LSHIFT) < 0 ||
-                     ::GetKeyState(VK_RSHIFT) < 0;
-  const bool caps = (::GetKeyState(VK_CAPITAL) & 1) != 0;
-  return CharFromKey(vk, ::MapVirtualKeyW(vk, MAPVK_VK_TO_CHAR), shift, caps);
+  const bool shift = Held(VK_SHIFT) || Held(VK_LSHIFT) || Held(VK_RSHIFT);
+  return CharFromKey(vk, ::MapVirtualKeyW(vk, MAPVK_VK_TO_CHAR), shift, m_bCapsLock);
 }
 
 void CPasswordEdit::OnKeyDown(DWORD vk) {
@@ -223,7 +244,8 @@ void CPasswordEdit::OnKeyDown(DWORD vk) {
     }
   } else if (IsTypedKey(vk)) {
     // Ctrl combinations (paste and the like) type nothing.
-    if (::GetKeyState(VK_CONTROL) >= 0 && blob.cbData < kMaxChars) {
+    const bool ctrl = Held(VK_CONTROL) || Held(VK_LCONTROL) || Held(VK_RCONTROL);
+    if (!ctrl && blob.cbData < kMaxChars) {
       const char c = GetCharFromKey(vk);
       if (c != 0) {
         blob.pBlobData[blob.cbData] = static_cast<BYTE>(c) ^ m_lpbyRandomNumber[blob.cbData];

@@ -67,6 +67,7 @@ class CPasswordEdit : public SubclassedWindow {
   void Initialize();
   void OnSetFocus();
   void OnKeyDown(DWORD vk);
+  void TrackCapsLock(bool down);
   char GetCharFromKey(DWORD vk) const;
   void ShowAsterisks();
   // Installs a fresh hook, then removes the one this field held, so ours
@@ -86,6 +87,9 @@ class CPasswordEdit : public SubclassedWindow {
   } m_stPasswordDataBlob;
   // The hook this field installed, if any; a field removes only its own.
   HHOOK m_hHook = nullptr;
+  // Caps Lock as the hook has seen it while this field had the focus.
+  bool m_bCapsLock = false;
+  bool m_bCapsDown = false;
 
   // The field that received the focus last: the hook types into it alone.
   static std::atomic<CPasswordEdit*> s_pCurrent;
