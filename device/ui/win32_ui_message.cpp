@@ -1,8 +1,36 @@
+#include <string>
+
 #include "device/ui/win32_user_interface.h"
+#include "foundation/trace/trace.h"
+#include "foundation/win/this_module.h"
 
 namespace merro::ui {
+namespace {
 
-// Message boxes are not built yet.
-int Win32UserInterface::ShowMessage(HWND, UINT, UINT, UINT) { return 0; }
+// A string of this module's table in the thread's language; empty when the
+// table has no such string.
+std::wstring LoadModuleString(UINT id) {
+  wchar_t buffer[1024];
+  const int n = ::LoadStringW(merro::win::ThisModule(), id, buffer, static_cast<int>(std::size(buffer)));
+  return n > 0 ? std::wstring(buffer, static_cast<size_t>(n)) : std::wstring();
+}
+
+}  // namespace
+
+int Win32UserInterface::ShowMessage(HWND owner, UINT textId, UINT captionId, UINT type) {
+  MR_TRACE("Win32UserInterface::ShowMessage");
+  try {
+    const std::wstring text = LoadModuleString(textId);
+    const std::wstring caption = LoadModuleString(captionId);
+    if (text.empty() || caption.empty()) {
+      MR_LOG_FAIL(L"LoadStringW", L"text.empty() || caption.empty()",
+                  static_cast<LONG>(0x80070716));  // ERROR_RESOURCE_NAME_NOT_FOUND
+      return 0;
+    }
+    return ::MessageBoxW(owner, text.c_str(), caption.c_str(), type);
+  } catch (...) {
+    return 0;
+  }
+}
 
 }  // namespace merro::ui

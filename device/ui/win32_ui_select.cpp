@@ -1,3 +1,5 @@
+#include <memory>
+
 #include "device/ui/select_key_dialog.h"
 #include "device/ui/win32_user_interface.h"
 #include "foundation/trace/trace.h"

@@ -22,22 +22,17 @@ HRESULT ParseDeviceName(const char* pszDeviceName, DWORD dwDeviceNameSize,
 
   std::vector<DeviceItem> found;
   try {
-    size_t offset = 0;
-    while (offset < dwDeviceNameSize) {
-      const char* name = pszDeviceName + offset;
-      const size_t remaining = dwDeviceNameSize - offset;
-      const void* end = std::memchr(name, '\0', remaining);
-      MR_FAIL_IF(end == NULL, L"Check device name", kBadArgument);
-      const size_t nNameLength = static_cast<size_t>(static_cast<const char*>(end) - name);
-      if (nNameLength == 0) {
-        break;  // the empty name ends the list
+    bool bNameValid = true;
+    WalkDeviceNames(pszDeviceName, dwDeviceNameSize, [&](const DeviceNameSpan& span) {
+      bNameValid = span.terminated && span.length < kDeviceNameCapacity;
+      if (bNameValid) {
+        DeviceItem item{};
+        std::memcpy(item.szDeviceName, span.name, span.length);
+        found.push_back(item);
       }
-      MR_FAIL_IF(nNameLength >= kDeviceNameCapacity, L"Check device name", kBadArgument);
-      DeviceItem item{};
-      std::memcpy(item.szDeviceName, name, nNameLength);
-      found.push_back(item);
-      offset += nNameLength + 1;
-    }
+      return bNameValid;
+    });
+    MR_FAIL_IF(!bNameValid, L"Check device name", kBadArgument);
     pvtrDeviceSet->insert(pvtrDeviceSet->end(), found.begin(), found.end());
   } catch (const std::bad_alloc&) {
     MR_LOG_FAIL(L"Append DeviceItem", L"std::bad_alloc", kNoMemory);

@@ -2,6 +2,7 @@
 // list that the token API's EnumDevice returns.
 #pragma once
 
+#include <cstring>
 #include <vector>
 
 #include "foundation/platform.h"
@@ -17,6 +18,35 @@ struct DeviceItem {
   char szDeviceLabel[kDeviceNameCapacity];
   DEV_CTX* pDevCtx;
 };
+
+// One name of a device-name list.
+struct DeviceNameSpan {
+  const char* name;  // its first octet
+  size_t length;     // octets before its zero octet, or before the end of the list
+  bool terminated;   // whether a zero octet ends it within the list
+};
+
+// Walks a device-name list (names each ended by a zero octet, the list ended
+// by an empty name or by the end of its dwSize octets): visit(span) for each
+// name that is not empty, its length bounded by the octets left. The walk
+// stops after a name that is not terminated, or when visit returns false.
+template <class Visit>
+void WalkDeviceNames(const char* pszList, size_t dwSize, Visit visit) {
+  size_t offset = 0;
+  while (offset < dwSize && pszList[offset] != '\0') {
+    const char* name = pszList + offset;
+    const size_t remaining = dwSize - offset;
+    const void* end = std::memchr(name, '\0', remaining);
+    const DeviceNameSpan span{name,
+                              end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - name)
+                                             : remaining,
+                              end != nullptr};
+    if (!visit(span) || !span.terminated) {
+      return;
+    }
+    offset += span.length + 1;
+  }
+}
 
 // Appends a DeviceItem (name only; label empty, no context) for each name of
 // the list: names each ended by a zero octet, the list ended by an empty name

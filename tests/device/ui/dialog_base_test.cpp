@@ -22,7 +22,8 @@ using merro::ui::DialogImpl;
 using merro::ui::DialogState;
 using merro::ui::SubclassedWindow;
 
-// Swallows the character 'x'; everything else reaches the edit control.
+// Swallows the character 'x' and throws on 'z' (the guard then hands the
+// message on); everything else reaches the edit control.
 class NoXEdit : public SubclassedWindow {
  public:
   int finalMessages = 0;
@@ -31,6 +32,9 @@ class NoXEdit : public SubclassedWindow {
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
     if (message == WM_CHAR && (wParam == L'x' || wParam == L'X')) {
       return 0;
+    }
+    if (message == WM_CHAR && wParam == L'z') {
+      throw std::runtime_error("a subclass handler failed");
     }
     return CallOriginal(message, wParam, lParam);
   }
@@ -44,6 +48,7 @@ class BaseTestDlg : public DialogImpl<BaseTestDlg> {
   DialogState stateInInit = DialogState::NeverInitialised;
   bool endAtOnce = false;
   bool subclassEdit = false;
+  bool unsubclassAgain = false;
   bool dragAnywhere = false;
   std::vector<WORD> commands;
   NoXEdit edit;
@@ -54,6 +59,9 @@ class BaseTestDlg : public DialogImpl<BaseTestDlg> {
     stateInInit = State();
     if (subclassEdit) {
       edit.SubclassWindow(::GetDlgItem(Window(), IDC_BASE_EDIT));
+      if (unsubclassAgain) {
+        edit.UnsubclassWindow();
+      }
     }
     if (endAtOnce) {
       ::PostMessageW(Window(), WM_COMMAND, IDC_BASE_END, 0);
@@ -137,22 +145,34 @@ TEST(DialogBase, UnhandledCloseArrivesAsCancel) {
 }
 
 TEST(DialogBase, SubclassedEditSeesTypedKeysFirst) {
-  BaseTestDlg dialog;
-  dialog.subclassEdit = true;
-  RobotThread robot([](WindowRobot& r) {
-    HWND dlg = r.WaitForDialog(::GetCurrentProcessId(), IDC_BASE_EDIT);
-    r.Require(dlg != nullptr, "the test dialog");
-    r.Require(r.Type(dlg, L"aXb1x"), "typing");
-    ::Sleep(100);
-    r.Note(merro::test::Utf8(r.Text(dlg, IDC_BASE_EDIT)));
-    r.PressButton(dlg, IDC_BASE_END);
-  });
-  EXPECT_EQ(dialog.DoModal(nullptr), 42);
-  robot.Join();
-  EXPECT_EQ(robot.Failures(), std::vector<std::string>());
-  EXPECT_EQ(robot.Notes(), std::vector<std::string>{"ab1"});
-  EXPECT_EQ(dialog.edit.finalMessages, 1);
-  EXPECT_EQ(dialog.edit.Window(), nullptr);
+  const struct {
+    bool unsubclass;
+    const char* text;    // what the edit holds after "aXb1xz" was typed
+    int finalMessages;   // OnFinalMessage calls at the window's end
+  } cases[] = {
+      {false, "ab1z", 1},   // x swallowed; z reached the edit through the guard
+      {true, "aXb1xz", 0},  // removed again at once: the edit gets everything
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.unsubclass ? "unsubclassed" : "subclassed");
+    BaseTestDlg dialog;
+    dialog.subclassEdit = true;
+    dialog.unsubclassAgain = c.unsubclass;
+    RobotThread robot([](WindowRobot& r) {
+      HWND dlg = r.WaitForDialog(::GetCurrentProcessId(), IDC_BASE_EDIT);
+      r.Require(dlg != nullptr, "the test dialog");
+      r.Require(r.Type(dlg, L"aXb1xz"), "typing");
+      ::Sleep(100);
+      r.Note(merro::test::Utf8(r.Text(dlg, IDC_BASE_EDIT)));
+      r.PressButton(dlg, IDC_BASE_END);
+    });
+    EXPECT_EQ(dialog.DoModal(nullptr), 42);
+    robot.Join();
+    EXPECT_EQ(robot.Failures(), std::vector<std::string>());
+    EXPECT_EQ(robot.Notes(), std::vector<std::string>{c.text});
+    EXPECT_EQ(dialog.edit.finalMessages, c.finalMessages);
+    EXPECT_EQ(dialog.edit.Window(), nullptr);
+  }
 }
 
 // Shapes other dialog tests rely on: a drag moves a window that drags from

@@ -32,7 +32,7 @@ namespace merro::test {
 class RobotThread {
  public:
   using Script = std::function<void(WindowRobot&)>;
-  static constexpr DWORD kJoinTimeoutMs = 30000;
+  static constexpr DWORD kJoinTimeoutMs = 60000;
 
   explicit RobotThread(Script script);
   ~RobotThread();

@@ -1,16 +1,10 @@
 #include "tests/support/ui/window_robot.h"
 
 #include <cstdlib>
-#include <memory>
-
-#include "foundation/win/file_util.h"
-#include "foundation/win/image_load.h"  // GDI+ with the project's min/max fix
 
 namespace merro::test {
 
 namespace {
-
-constexpr DWORD kPollMs = 20;
 
 bool IsVisibleDialog(HWND hWnd) {
   wchar_t cls[16] = {};
@@ -54,7 +48,7 @@ HWND Poll(Search search, DWORD timeoutMs) {
     if (search.found != nullptr || ::GetTickCount() - start >= timeoutMs) {
       return search.found;
     }
-    ::Sleep(kPollMs);
+    ::Sleep(WindowRobot::kPollMs);
   }
 }
 
@@ -73,45 +67,6 @@ std::wstring Widen(const std::string& text) {
                                       out.data(), static_cast<int>(out.size()));
   out.resize(n > 0 ? n : 0);
   return out;
-}
-
-// GDI+ for the time of one screenshot.
-class GdiplusSession {
- public:
-  GdiplusSession() {
-    Gdiplus::GdiplusStartupInput input;
-    m_ok = Gdiplus::GdiplusStartup(&m_token, &input, nullptr) == Gdiplus::Ok;
-  }
-  ~GdiplusSession() {
-    if (m_ok) {
-      Gdiplus::GdiplusShutdown(m_token);
-    }
-  }
-  bool Ok() const { return m_ok; }
-
- private:
-  ULONG_PTR m_token = 0;
-  bool m_ok = false;
-};
-
-bool PngEncoder(CLSID* clsid) {
-  UINT count = 0;
-  UINT bytes = 0;
-  if (Gdiplus::GetImageEncodersSize(&count, &bytes) != Gdiplus::Ok || bytes == 0) {
-    return false;
-  }
-  std::unique_ptr<BYTE[]> buffer(new BYTE[bytes]);
-  auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.get());
-  if (Gdiplus::GetImageEncoders(count, bytes, codecs) != Gdiplus::Ok) {
-    return false;
-  }
-  for (UINT i = 0; i < count; ++i) {
-    if (::lstrcmpW(codecs[i].MimeType, L"image/png") == 0) {
-      *clsid = codecs[i].Clsid;
-      return true;
-    }
-  }
-  return false;
 }
 
 }  // namespace
@@ -167,7 +122,7 @@ bool WindowRobot::WaitGone(HWND dialog, DWORD timeoutMs) {
       Fail("the dialog is still up after " + std::to_string(timeoutMs) + " ms");
       return false;
     }
-    ::Sleep(kPollMs);
+    ::Sleep(WindowRobot::kPollMs);
   }
   return true;
 }
@@ -249,142 +204,6 @@ int WindowRobot::ComboSelection(HWND dialog, int controlId) {
   return static_cast<int>(static_cast<LONG_PTR>(selection));
 }
 
-bool WindowRobot::Foreground(HWND dialog) {
-  if (::GetForegroundWindow() == dialog) {
-    return true;
-  }
-  ::SetForegroundWindow(dialog);
-  const DWORD start = ::GetTickCount();
-  while (::GetForegroundWindow() != dialog) {
-    if (::GetTickCount() - start >= 2000) {
-      Fail("the dialog does not come to the foreground");
-      return false;
-    }
-    ::Sleep(kPollMs);
-  }
-  return true;
-}
-
-bool WindowRobot::SendKey(WORD vk, bool up) {
-  INPUT input = {};
-  input.type = INPUT_KEYBOARD;
-  input.ki.wVk = vk;
-  input.ki.wScan = static_cast<WORD>(::MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
-  input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-  const bool sent = ::SendInput(1, &input, sizeof(input)) == 1;
-  ::Sleep(kKeyPaceMs);
-  if (!sent) {
-    Fail("SendInput refused key " + std::to_string(vk));
-  }
-  return sent;
-}
-
-bool WindowRobot::Keys(HWND dialog, std::initializer_list<WORD> keys) {
-  if (!Foreground(dialog)) {
-    return false;
-  }
-  for (WORD vk : keys) {
-    if (!SendKey(vk, false) || !SendKey(vk, true)) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool WindowRobot::Chord(HWND dialog, WORD modifier, WORD key) {
-  if (!Foreground(dialog)) {
-    return false;
-  }
-  const bool ok = SendKey(modifier, false) && SendKey(key, false) && SendKey(key, true);
-  return SendKey(modifier, true) && ok;
-}
-
-bool WindowRobot::Type(HWND dialog, const std::wstring& text) {
-  if (!Foreground(dialog)) {
-    return false;
-  }
-  // The US layout, whatever the prefix's language: the robot types what the
-  // test spells, not what a local layout would make of the keys.
-  static HKL us = ::LoadKeyboardLayoutW(L"00000409", 0);
-  for (wchar_t c : text) {
-    const SHORT scan = ::VkKeyScanExW(c, us);
-    if (scan == -1) {
-      Fail("no key for character " + std::to_string(c));
-      return false;
-    }
-    const WORD vk = LOBYTE(scan);
-    const bool shift = (HIBYTE(scan) & 1) != 0;
-    const bool ok = shift ? Chord(dialog, VK_LSHIFT, vk) : (SendKey(vk, false) && SendKey(vk, true));
-    if (!ok) {
-      return false;
-    }
-  }
-  return true;
-}
-
-bool WindowRobot::Click(HWND dialog, int controlId) {
-  HWND control = Control(dialog, controlId);
-  if (control == nullptr || !Foreground(dialog)) {
-    return false;
-  }
-  RECT r;
-  ::GetWindowRect(control, &r);
-  POINT centre = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-  if (!::SetCursorPos(centre.x, centre.y)) {
-    Fail("SetCursorPos failed");
-    return false;
-  }
-  ::Sleep(kKeyPaceMs);
-  INPUT input[2] = {};
-  input[0].type = INPUT_MOUSE;
-  input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  input[1].type = INPUT_MOUSE;
-  input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-  for (INPUT& one : input) {
-    if (::SendInput(1, &one, sizeof(one)) != 1) {
-      Fail("SendInput refused a mouse button");
-      return false;
-    }
-    ::Sleep(kKeyPaceMs);
-  }
-  return true;
-}
-
-bool WindowRobot::Drag(HWND dialog, POINT fromClient, int dx, int dy) {
-  if (!Foreground(dialog)) {
-    return false;
-  }
-  POINT p = fromClient;
-  ::ClientToScreen(dialog, &p);
-  ::SetCursorPos(p.x, p.y);
-  ::Sleep(kKeyPaceMs);
-  INPUT input = {};
-  input.type = INPUT_MOUSE;
-  input.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  if (::SendInput(1, &input, sizeof(input)) != 1) {
-    Fail("SendInput refused the button press of a drag");
-    return false;
-  }
-  ::Sleep(100);
-  // Absolute moves: relative ones are scaled by the mouse speed settings.
-  const int width = ::GetSystemMetrics(SM_CXSCREEN);
-  const int height = ::GetSystemMetrics(SM_CYSCREEN);
-  constexpr int kSteps = 8;
-  for (int i = 1; i <= kSteps; ++i) {
-    INPUT move = {};
-    move.type = INPUT_MOUSE;
-    move.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    move.mi.dx = MulDiv(p.x + dx * i / kSteps, 65535, width - 1);
-    move.mi.dy = MulDiv(p.y + dy * i / kSteps, 65535, height - 1);
-    ::SendInput(1, &move, sizeof(move));
-    ::Sleep(kKeyPaceMs);
-  }
-  input.mi.dwFlags = MOUSEEVENTF_LEFTUP;
-  ::SendInput(1, &input, sizeof(input));
-  ::Sleep(100);
-  return true;
-}
-
 bool WindowRobot::PressButton(HWND dialog, int controlId) {
   HWND button = Control(dialog, controlId);
   return button != nullptr &&
@@ -400,52 +219,6 @@ bool WindowRobot::SystemClose(HWND dialog) {
 
 bool WindowRobot::PostClose(HWND dialog) {
   return Check(::PostMessageW(dialog, WM_CLOSE, 0, 0) != FALSE, "posting WM_CLOSE");
-}
-
-std::wstring WindowRobot::Screenshot(HWND dialog, const std::wstring& name) {
-  std::wstring folder = PathFromEnvironment("MERRO_UI_SHOTS");
-  if (folder.empty()) {
-    return {};
-  }
-  const char* lang = std::getenv("MERRO_UI_LANG");
-  folder += L"\\" + Widen(lang != nullptr && *lang != '\0' ? lang : "default");
-  CreateDirectories((folder + L"\\").c_str());
-  const std::wstring file = folder + L"\\" + name + L".png";
-
-  // Let the dialog finish painting before the screen is read.
-  ::RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-  ::Sleep(200);
-  RECT r;
-  if (!::GetWindowRect(dialog, &r) || r.right <= r.left || r.bottom <= r.top) {
-    Fail("no window rectangle for screenshot " + Utf8(name));
-    return {};
-  }
-  const int width = r.right - r.left;
-  const int height = r.bottom - r.top;
-  HDC screen = ::GetDC(nullptr);
-  HDC memory = ::CreateCompatibleDC(screen);
-  HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ old = ::SelectObject(memory, bitmap);
-  const bool copied = ::BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY) != FALSE;
-  ::SelectObject(memory, old);
-  ::DeleteDC(memory);
-  ::ReleaseDC(nullptr, screen);
-
-  bool saved = false;
-  if (copied) {
-    GdiplusSession gdiplus;
-    CLSID png;
-    if (gdiplus.Ok() && PngEncoder(&png)) {
-      Gdiplus::Bitmap image(bitmap, nullptr);
-      saved = image.Save(file.c_str(), &png, nullptr) == Gdiplus::Ok;
-    }
-  }
-  ::DeleteObject(bitmap);
-  if (!saved) {
-    Fail("screenshot " + Utf8(file) + " not written");
-    return {};
-  }
-  return file;
 }
 
 void WindowRobot::Fail(const std::string& what) {

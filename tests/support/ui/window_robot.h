@@ -20,8 +20,9 @@ namespace merro::test {
 
 class WindowRobot {
  public:
-  static constexpr DWORD kDefaultTimeoutMs = 10000;
-  static constexpr DWORD kKeyPaceMs = 30;  // the pace a low-level hook sees under Wine
+  static constexpr DWORD kDefaultTimeoutMs = 20000;  // a cold Wine under load is slow
+  static constexpr DWORD kKeyPaceMs = 30;
+  static constexpr DWORD kPollMs = 20;    // how often a wait looks again  // the pace a low-level hook sees under Wine
 
   // Finding. Both wait until a visible top-level "#32770" window matches.
   // A dialog of process `pid` holding control `controlId` (any language).

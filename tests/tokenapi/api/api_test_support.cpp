@@ -32,6 +32,7 @@ std::uint32_t Dword(const std::vector<std::uint8_t>& b) {
 
 TraceLines::TraceLines() {
   merro::trace::SetSink([this](const merro::trace::Record& r) {
+    m_records.push_back(r);
     if ((r.number == merro::trace::kMsgFailureLine || r.number == merro::trace::kMsgStepLine) &&
         r.args.size() == 2) {
       m_lines.push_back(
@@ -63,6 +64,44 @@ const TraceLines::Line* TraceLines::FirstFailure(const std::string& function) co
     }
   }
   return nullptr;
+}
+
+std::vector<std::vector<std::vector<std::uint8_t>>> TraceLines::Values(
+    const merro::trace::Guid& guid, std::uint16_t number) const {
+  std::vector<std::vector<std::vector<std::uint8_t>>> out;
+  for (const merro::trace::Record& r : m_records) {
+    if (r.messageGuid == guid && r.number == number) {
+      out.push_back(r.args);
+    }
+  }
+  return out;
+}
+
+size_t TraceLines::Entries(const std::string& function) const {
+  size_t n = 0;
+  for (const merro::trace::Record& r : m_records) {
+    if (r.number == merro::trace::kMsgFunctionEntry && r.args.size() == 1 &&
+        std::string(r.args[0].begin(), r.args[0].end()) == function + std::string(1, '\0')) {
+      ++n;
+    }
+  }
+  return n;
+}
+
+std::string TraceLines::Text(const std::vector<std::uint8_t>& arg) { return Narrow(arg); }
+
+std::uint32_t TraceLines::Dword(const std::vector<std::uint8_t>& arg) {
+  return merro::apitest::Dword(arg);
+}
+
+bool TraceLines::HasFailureLine(const std::string& function, const std::string& step) const {
+  const std::string part = "] " + function + " - " + step + " [Reason:";
+  for (const Line& l : m_lines) {
+    if (l.failure && l.text.find(part) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool TraceLines::Has(const std::string& text) const {

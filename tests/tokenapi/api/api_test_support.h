@@ -7,11 +7,12 @@
 #include <vector>
 
 #include "foundation/platform.h"
+#include "foundation/trace/trace.h"
 #include "tokenapi/transport/device_ctx.h"
 
 namespace merro::apitest {
 
-// Collects the step and failure lines sent while alive.
+// Collects the step and failure lines sent while alive, and every record.
 class TraceLines {
  public:
   struct Line {
@@ -30,11 +31,29 @@ class TraceLines {
   std::vector<Line> Of(const std::string& function) const;
   // The first failure line of function, or null.
   const Line* FirstFailure(const std::string& function) const;
+  // Whether a failure line holds "<function> - <step>" (the failure-line
+  // format puts the source and line before it and the reason after).
+  bool HasFailureLine(const std::string& function, const std::string& step) const;
   bool Has(const std::string& text) const;
-  void Clear() { m_lines.clear(); }
+  void Clear() {
+    m_lines.clear();
+    m_records.clear();
+  }
+
+  // Every record sent (entries, exits, value records, lines).
+  const std::vector<merro::trace::Record>& Records() const { return m_records; }
+  // The arguments of each record of this message GUID and number, in order.
+  std::vector<std::vector<std::vector<std::uint8_t>>> Values(const merro::trace::Guid& guid,
+                                                             std::uint16_t number) const;
+  // The number of entry records of this function.
+  size_t Entries(const std::string& function) const;
+  // An argument decoded: UTF-16 text (ASCII, '?' for the rest), or a 32-bit value.
+  static std::string Text(const std::vector<std::uint8_t>& arg);
+  static std::uint32_t Dword(const std::vector<std::uint8_t>& arg);
 
  private:
   std::vector<Line> m_lines;
+  std::vector<merro::trace::Record> m_records;
 };
 
 // A context whose mutex name is unique to this process and test and whose

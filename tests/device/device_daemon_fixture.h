@@ -1,0 +1,47 @@
+// The fixture of the device object's tests against the daemon (three tokens):
+// every token inserted, a scripted UI installed (an unexpected prompt is a
+// cancel, never a hang), the trace records collected, and settings whose
+// provider name is unique to this process, so that concurrent test
+// programs do not share the device-update mutex.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "device/device_handle.h"
+#include "tests/device/support/device_bench.h"
+#include "tests/device/support/scripted_user_interface.h"
+#include "tests/tokenapi/api/api_test_support.h"
+
+namespace merro::testing {
+
+// "Merro device test <pid> <tag>": at most 53 characters.
+inline std::wstring TestProviderName(const wchar_t* tag) {
+  return L"Merro device test " + std::to_wstring(::GetCurrentProcessId()) + L" " + tag;
+}
+
+class DeviceDaemonTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(std::getenv("MERRO_TOKEN_SIM"), nullptr) << "run under run-with-tokensim";
+    for (int i = 0; i < 3; ++i) {
+      DeviceBench::Insert(i);
+    }
+    m_providerName = TestProviderName(L"lists");
+    m_settings = DefaultProviderSettings(FALSE);
+    m_settings.pwszProviderName = m_providerName.c_str();
+  }
+  void TearDown() override {
+    for (int i = 0; i < 3; ++i) {
+      DeviceBench::Insert(i);
+    }
+  }
+
+  std::wstring m_providerName;
+  ProviderSettings m_settings{};
+  ScopedScriptedUi m_ui;
+  apitest::TraceLines m_trace;
+};
+
+}  // namespace merro::testing

@@ -1,0 +1,48 @@
+// Prepares simulated tokens for the tests of the device layer and of the
+// layers above it, against the merro-tokensim daemon that run-with-tokensim
+// started (MERRO_TOKEN_SIM). Token numbers are the simulator's.
+//
+// Prepare(i) gives token i what the factory gives a token: provisioned,
+// erased and initialised with the PINs of the PinFile.ini that the build
+// writes beside the test programs (User, Manager and Unlock all
+// "47193628"), never changed, no containers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "foundation/platform.h"
+
+namespace merro::testing {
+
+class DeviceBench {
+ public:
+  static constexpr char kFactoryPin[] = "47193628";
+
+  // Sends a control command; the answer. A refusal fails the test.
+  static std::string Control(const std::string& command);
+  // The device name of token i (inserted or not), as the token API lists it.
+  static std::string DeviceName(int i);
+  // The names the token API lists now, in its order.
+  static std::vector<std::string> ListedNames();
+
+  // Provisioned, erased, initialised (PINs "47193628"), no containers.
+  static ::testing::AssertionResult Prepare(int i);
+  // The same, then the user PIN replaced by another never-changed one.
+  static ::testing::AssertionResult Prepare(int i, const std::string& userPin);
+  // Provisioned only: it opens, but has no file system (listing fails).
+  static ::testing::AssertionResult ProvisionOnly(int i);
+  // Not provisioned: it cannot be opened.
+  static ::testing::AssertionResult Unprovision(int i);
+  // Creates containers on a prepared token, with its user PIN verified,
+  // each made available (no keys yet).
+  static ::testing::AssertionResult CreateContainers(int i, const std::vector<std::string>& names,
+                                                     const std::string& userPin = kFactoryPin);
+
+  static void Pull(int i) { Control("pull " + std::to_string(i)); }
+  static void Insert(int i) { Control("insert " + std::to_string(i)); }
+};
+
+}  // namespace merro::testing

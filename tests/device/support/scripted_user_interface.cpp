@@ -1,0 +1,184 @@
+#include "tests/device/support/scripted_user_interface.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "device/ui/confirm_runner.h"
+
+namespace merro::testing {
+namespace {
+
+constexpr char kUnexpected[] = "cancel (unexpected)";
+
+std::string Narrow(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) {
+    out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  }
+  return out;
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+  std::string out;
+  for (const std::string& item : items) {
+    out += (out.empty() ? "" : "|") + item;
+  }
+  return out;
+}
+
+// The word after the verb: "pin 1234" gives "1234".
+std::string Argument(const std::string& answer) {
+  const size_t space = answer.find(' ');
+  return space == std::string::npos ? std::string() : answer.substr(space + 1);
+}
+
+}  // namespace
+
+std::string ScriptedUserInterface::Prompt::ToString() const {
+  std::ostringstream out;
+  out << kind;
+  if (kind == "pin") {
+    out << " mode=" << mode << " tries=" << tries << " prompt=\"" << Narrow(text) << "\"";
+  } else if (kind == "select") {
+    out << " labels=" << Joined(labels) << " names=" << Joined(names);
+  } else if (kind == "message") {
+    out << " text=" << ids.at(0) << " caption=" << ids.at(1) << " type=0x" << std::hex << ids.at(2)
+        << std::dec;
+  } else if (kind == "confirm") {
+    out << " kind=" << confirmKind << " tips=\"" << Narrow(text) << "\"";
+  }
+  out << " -> " << answer;
+  return out.str();
+}
+
+ScriptedUserInterface::ScriptedUserInterface(std::vector<std::string> answers)
+    : m_answers(answers.begin(), answers.end()) {}
+
+void ScriptedUserInterface::Push(const std::string& answer) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  m_answers.push_back(answer);
+}
+
+bool ScriptedUserInterface::LoadScript(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) {
+    return false;
+  }
+  std::string line;
+  while (std::getline(in, line)) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
+      line.pop_back();
+    }
+    if (!line.empty() && line[0] != '#') {
+      Push(line);
+    }
+  }
+  return true;
+}
+
+std::vector<ScriptedUserInterface::Prompt> ScriptedUserInterface::Transcript() const {
+  std::lock_guard<std::mutex> hold(m_lock);
+  return m_transcript;
+}
+
+std::vector<std::string> ScriptedUserInterface::TranscriptLines() const {
+  std::vector<std::string> lines;
+  for (const Prompt& p : Transcript()) {
+    lines.push_back(p.ToString());
+  }
+  return lines;
+}
+
+size_t ScriptedUserInterface::AnswersLeft() const {
+  std::lock_guard<std::mutex> hold(m_lock);
+  return m_answers.size();
+}
+
+std::string ScriptedUserInterface::Take(Prompt prompt, const std::string& verb) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  std::string answer = kUnexpected;
+  if (!m_answers.empty()) {
+    const std::string& next = m_answers.front();
+    if (next == "cancel" || next.rfind(verb + " ", 0) == 0) {
+      answer = next;
+      m_answers.pop_front();
+    }
+  }
+  // The transcript never holds a typed PIN.
+  prompt.answer = answer.rfind("pin ", 0) == 0 ? "pin" : answer;
+  m_transcript.push_back(std::move(prompt));
+  return answer;
+}
+
+HRESULT ScriptedUserInterface::AskPin(const ui::PinRequest& request, SecretBytes* pPin) {
+  Prompt prompt;
+  prompt.kind = "pin";
+  prompt.mode = request.mode;
+  prompt.tries = request.tries;
+  prompt.text = request.prompt != nullptr ? request.prompt : L"";
+  const std::string answer = Take(std::move(prompt), "pin");
+  if (answer.rfind("pin ", 0) != 0) {
+    return SCARD_W_CANCELLED_BY_USER;
+  }
+  std::string pin = Argument(answer);
+  if (pPin != nullptr) {
+    pPin->Assign(pin.data(), pin.size());
+  }
+  merro::SecureWipe(&pin[0], pin.size());
+  return S_OK;
+}
+
+HRESULT ScriptedUserInterface::SelectToken(HWND, const std::vector<device::DeviceItem>& devices,
+                                           int* pRow) {
+  Prompt prompt;
+  prompt.kind = "select";
+  for (const device::DeviceItem& item : devices) {
+    prompt.labels.emplace_back(item.szDeviceLabel);
+    prompt.names.emplace_back(item.szDeviceName);
+  }
+  const std::string answer = Take(std::move(prompt), "select");
+  int row = -1;
+  if (answer.rfind("select ", 0) == 0) {
+    row = std::atoi(Argument(answer).c_str());
+  }
+  if (pRow != nullptr) {
+    *pRow = row;
+  }
+  return S_OK;
+}
+
+int ScriptedUserInterface::ShowMessage(HWND, UINT textId, UINT captionId, UINT type) {
+  Prompt prompt;
+  prompt.kind = "message";
+  prompt.ids = {textId, captionId, type};
+  prompt.answer = "ok";
+  std::lock_guard<std::mutex> hold(m_lock);
+  m_transcript.push_back(std::move(prompt));
+  return IDOK;
+}
+
+HRESULT ScriptedUserInterface::RunConfirmed(const ui::ConfirmRequest& request,
+                                            const ui::TokenCall& call) {
+  Prompt prompt;
+  prompt.kind = "confirm";
+  prompt.confirmKind = request.kind == ui::ConfirmKind::Transaction ? "transaction" : "operation";
+  prompt.text = request.tips;
+  prompt.answer = "run";
+  {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_transcript.push_back(std::move(prompt));
+  }
+  ui::ConfirmRunner runner(call);
+  return runner.Run();
+}
+
+ScopedScriptedUi::ScopedScriptedUi(std::vector<std::string> answers) {
+  auto ui = std::make_unique<ScriptedUserInterface>(std::move(answers));
+  m_ui = ui.get();
+  m_previous = ui::UserInterface::Install(std::move(ui));
+}
+
+ScopedScriptedUi::~ScopedScriptedUi() { ui::UserInterface::Install(std::move(m_previous)); }
+
+}  // namespace merro::testing
