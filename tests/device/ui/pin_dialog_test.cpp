@@ -189,8 +189,9 @@ TEST_F(PinDialog, Keystrokes) {
            .Key(VK_ESCAPE).Key(VK_SPACE).Key(VK_LEFT).Key(VK_RIGHT).Key(VK_UP).Key(VK_DOWN)
            .Key(VK_DELETE).Key(VK_HOME).Key(VK_F1),
        6, true, Finish::Enter, "123456"},
-      {"Tab moves to OK, a digit there is not added, Space presses OK",
-       Strokes().Text("123456").Key(VK_TAB).Key('7'), 6, true, Finish::Space, "123456"},
+      {"Tab moves to OK, a digit and Escape there do nothing, Space presses OK",
+       Strokes().Text("123456").Key(VK_TAB).Key('7').Key(VK_ESCAPE), 6, true, Finish::Space,
+       "123456"},
       {"Cancel after six digits", Strokes().Text("123456"), 6, true, Finish::Cancel, nullptr},
       {"the system menu's Close", Strokes().Text("123456"), 6, true, Finish::SystemClose,
        nullptr},
