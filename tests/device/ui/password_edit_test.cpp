@@ -103,6 +103,7 @@ TEST_F(PasswordEdit, TwoFieldsOfOneDialog) {
   RobotThread robot([&](WindowRobot& r) {
     HWND dlg = r.WaitForDialog(::GetCurrentProcessId(), IDC_FIRST_FIELD);
     r.Require(dlg != nullptr, "the two-field dialog");
+    r.Settle(dlg);
     r.Type(dlg, L"ab");
     r.Check(HookCounter::Live() == 1, "one hook with the first field focused");
     r.Keys(dlg, {VK_TAB});

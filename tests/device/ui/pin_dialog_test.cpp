@@ -64,18 +64,6 @@ std::wstring LoadText(UINT id) {
   return text;
 }
 
-// Wine lines its key state up with the X server's when a window gets the X
-// focus, a moment after the dialog is shown; the X server never saw the
-// robot's keys, so a modifier sent before that would be let go again. Type
-// only once the dialog's thread has handled its focus events.
-void Settle(WindowRobot& r, HWND dlg) {
-  r.Keys(dlg, {});  // to the foreground
-  for (int i = 0; i < 2; ++i) {
-    ::SendMessageTimeoutW(dlg, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, nullptr);
-    ::Sleep(150);
-  }
-}
-
 struct PinOutcome {
   HRESULT hr;
   std::string pin;
@@ -87,7 +75,7 @@ PinOutcome AskPin(int mode, int tries, const std::function<void(WindowRobot&, HW
   RobotThread robot([&](WindowRobot& r) {
     HWND dlg = r.WaitForDialog(::GetCurrentProcessId(), IDC_PIN_EDIT);
     r.Require(dlg != nullptr, "the PIN dialog");
-    Settle(r, dlg);
+    r.Settle(dlg);
     script(r, dlg);
   });
   merro::ui::Win32UserInterface ui;
