@@ -54,6 +54,21 @@ bool WindowRobot::Chord(HWND dialog, WORD modifier, WORD key) {
   return SendKey(modifier, true) && ok;
 }
 
+bool WindowRobot::Settle(HWND dialog) {
+  if (!Foreground(dialog)) {
+    return false;
+  }
+  for (int i = 0; i < 2; ++i) {
+    DWORD_PTR ignored = 0;
+    if (!::SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored)) {
+      Fail("the dialog's thread does not answer");
+      return false;
+    }
+    ::Sleep(150);
+  }
+  return true;
+}
+
 bool WindowRobot::Type(HWND dialog, const std::wstring& text) {
   if (!Foreground(dialog)) {
     return false;

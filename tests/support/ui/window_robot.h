@@ -46,6 +46,12 @@ class WindowRobot {
   bool Type(HWND dialog, const std::wstring& text);
   bool Keys(HWND dialog, std::initializer_list<WORD> keys);
   bool Chord(HWND dialog, WORD modifier, WORD key);
+  // Brings a dialog that just came up to the foreground and waits until its
+  // thread has handled its focus events. Wine then lines its key state up
+  // with the X server's, which never saw the robot's keys: a modifier sent
+  // before that would be let go again. Call it before a Chord (or a Type
+  // with capitals) at a dialog's start.
+  bool Settle(HWND dialog);
 
   // Mouse: a left click at the control's centre; a drag with the left
   // button from a point of the dialog (client coordinates) by (dx, dy).
