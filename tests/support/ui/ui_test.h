@@ -17,4 +17,11 @@ std::string UiLanguageName();
 // The UI language id Wine must report for the run (0x0409, 0x0804, 0x0404).
 LANGID ExpectedUiLanguageId(UiLanguage language);
 
+// A child mode of a UI test program: started again with `flag` as its first
+// argument, the program runs `run(argc, argv)` instead of its tests and
+// exits with its result. Registered at namespace scope of a test file:
+//   const bool kChild = merro::test::RegisterChildMode("--my-child", &MyChild);
+using ChildMain = int (*)(int argc, char** argv);
+bool RegisterChildMode(const char* flag, ChildMain run);
+
 }  // namespace merro::test

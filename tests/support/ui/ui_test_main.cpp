@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/support/ui/ui_test.h"
 
@@ -38,9 +41,30 @@ LANGID ExpectedUiLanguageId(UiLanguage language) {
   }
 }
 
+namespace {
+
+std::vector<std::pair<std::string, ChildMain>>& ChildModes() {
+  static std::vector<std::pair<std::string, ChildMain>> modes;
+  return modes;
+}
+
+}  // namespace
+
+bool RegisterChildMode(const char* flag, ChildMain run) {
+  ChildModes().emplace_back(flag, run);
+  return true;
+}
+
 }  // namespace merro::test
 
 int main(int argc, char** argv) {
+  if (argc > 1) {
+    for (const auto& [flag, run] : merro::test::ChildModes()) {
+      if (flag == argv[1]) {
+        return run(argc, argv);
+      }
+    }
+  }
   const char* lang = std::getenv("MERRO_UI_LANG");
   if (lang != nullptr && *lang != '\0') {
     const LANGID expected = merro::test::ExpectedUiLanguageId(merro::test::CurrentUiLanguage());
