@@ -44,4 +44,30 @@ class DeviceDaemonTest : public ::testing::Test {
   apitest::TraceLines m_trace;
 };
 
+// Token 0 initialised, token 1 provisioned only (it opens, its file system
+// is missing), token 2 pulled; the device object initialised over them and
+// the trace records cleared.
+class PreparedDevices : public DeviceDaemonTest {
+ protected:
+  void SetUp() override {
+    DeviceDaemonTest::SetUp();
+    ASSERT_TRUE(DeviceBench::Prepare(0));
+    ASSERT_TRUE(DeviceBench::ProvisionOnly(1));
+    DeviceBench::Pull(2);
+    m_dev0 = DeviceBench::DeviceName(0);
+    m_dev1 = DeviceBench::DeviceName(1);
+    m_gone = DeviceBench::DeviceName(2);
+    ASSERT_EQ(m_handle.Initialize(m_settings), S_OK);
+    ASSERT_EQ(m_handle.m_vtrDeviceSet.size(), 2u);
+    m_trace.Clear();
+  }
+  void TearDown() override {
+    m_handle.UnInitialize();
+    DeviceDaemonTest::TearDown();
+  }
+
+  device::DeviceHandle m_handle;
+  std::string m_dev0, m_dev1, m_gone;  // m_gone: the pulled token's name
+};
+
 }  // namespace merro::testing
