@@ -136,11 +136,29 @@ TEST_F(SimulatorWire, FaultsHitTheMatchingCommands) {
   EXPECT_EQ(result, 0u);
 }
 
+TEST_F(SimulatorWire, TheCommandLogListsTheInsOfWhatATokenReceived) {
+  Session s;
+  ASSERT_EQ(Open(s, 0), 0u);
+  EXPECT_EQ(Control("log 0"), "");
+  Exchange(s, {0xB0, 0x93, 0, 0, 0, 8});
+  Exchange(s, {0xB0, 0x62, 0, 0, 0, 5});
+  Exchange(s, {0xB0, 0x62, 0, 0, 3, 5});  // malformed, but received
+  EXPECT_EQ(Call(s, WireOp::DataOut, Bytes(12, 0)).result, kInvalidFunction);  // not a command
+  EXPECT_EQ(Control("log 0"), "93 62 62");
+  EXPECT_EQ(Control("log 1"), "");
+  Control("log 0 clear");
+  EXPECT_EQ(Control("log 0"), "");
+  Exchange(s, {0xB0, 0xA4, 0, 0, 2, 0, 0x00, 0x3F});
+  EXPECT_EQ(Control("log 0"), "A4");
+}
+
 TEST_F(SimulatorWire, ControlCommandsAreCheckedWordByWord) {
   const char* refused[] = {"",          "bogus",            "pull",          "pull 7",
                            "pull x",    "fault 0",          "fault 0 sw 12345", "fault 0 short 253",
                            "fault 0 drop ins", "fault 0 drop ins 1FF", "fault 0 drop count 0",
-                           "button 0 maybe", "button 0 ok after", "display 0 everything"};
+                           "button 0 maybe", "button 0 ok after", "display 0 everything",
+                           "button 0 release ok", "button 0 release maybe", "button 0 hold 3",
+                           "log", "log 0 everything"};
   for (const char* command : refused) {
     EXPECT_EQ(Control(command, false).rfind("error: ", 0), 0u) << command;
   }
@@ -188,7 +206,7 @@ std::vector<std::string> ReadmeControlCommands() {
 
 TEST_F(SimulatorWire, EveryControlCommandOfTheReadmeRuns) {
   const std::vector<std::string> commands = ReadmeControlCommands();
-  EXPECT_GE(commands.size(), 13u);
+  EXPECT_GE(commands.size(), 17u);
   for (const std::string& command : commands) {
     Control(command);
   }

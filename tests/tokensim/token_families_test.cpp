@@ -131,6 +131,44 @@ TEST_F(Families, ImportScreenAndConfirmationScript) {
   EXPECT_EQ(screen.Transcript().back(), "SIGN 3");
 }
 
+// A held confirmation stays pending until it is released with an answer,
+// or its limit passes (no answer); a release may also come before the
+// confirmation begins.
+TEST_F(Families, HeldConfirmationsWaitForTheirRelease) {
+  Display& screen = m_token.Screen();
+  EXPECT_FALSE(screen.Release(Display::Answer::Ok)) << "nothing held";
+  screen.ScriptHold();
+  screen.BeginConfirmation("HOLD 1");
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(screen.Poll(), Display::Answer::Pending);
+  }
+  EXPECT_TRUE(screen.Release(Display::Answer::Cancel));
+  EXPECT_EQ(screen.Poll(), Display::Answer::Cancel);
+  EXPECT_FALSE(screen.Confirming());
+
+  screen.ScriptHold();
+  EXPECT_TRUE(screen.Release(Display::Answer::Ok));  // the queued hold
+  screen.BeginConfirmation("HOLD 2");
+  EXPECT_EQ(screen.Poll(), Display::Answer::Ok);
+
+  screen.SetHoldLimit(std::chrono::milliseconds(30));
+  screen.ScriptHold();
+  screen.BeginConfirmation("HOLD 3");
+  EXPECT_EQ(screen.Poll(), Display::Answer::Pending);
+  const auto start = Display::Clock::now();
+  while (screen.Poll() == Display::Answer::Pending) {
+    screen.WaitForUser();  // no waiter: a short sleep
+  }
+  EXPECT_GE(Display::Clock::now() - start, std::chrono::milliseconds(20));
+  EXPECT_FALSE(screen.Confirming());
+
+  // Clearing the script answers a held confirmation with C.
+  screen.ScriptHold();
+  screen.BeginConfirmation("HOLD 4");
+  screen.ClearScript();
+  EXPECT_EQ(screen.Poll(), Display::Answer::Cancel);
+}
+
 TEST(FaultPlan, FiltersByInsSkipsAndCounts) {
   FaultPlan plan;
   Fault f;

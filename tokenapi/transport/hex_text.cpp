@@ -1,24 +1,9 @@
 #include "tokenapi/transport/hex_text.h"
 
+#include "foundation/misc/hex_digit.h"
 #include "foundation/trace/trace.h"
 
-namespace {
-
-// Value of one hexadecimal digit, or -1.
-int HexDigit(char16_t c) {
-  if (c >= u'0' && c <= u'9') {
-    return c - u'0';
-  }
-  if (c >= u'A' && c <= u'F') {
-    return c - u'A' + 10;
-  }
-  if (c >= u'a' && c <= u'f') {
-    return c - u'a' + 10;
-  }
-  return -1;
-}
-
-}  // namespace
+using merro::HexDigitValue;
 
 WORD HexTextToWord(const char16_t* pText) {
   MR_TRACE("HexTextToWord");
@@ -27,7 +12,7 @@ WORD HexTextToWord(const char16_t* pText) {
   }
   WORD value = 0;
   for (int i = 0; i < 4; ++i) {
-    const int d = HexDigit(pText[i]);  // stops at the terminator: not a digit
+    const int d = HexDigitValue(pText[i]);  // stops at the terminator: not a digit
     if (d < 0) {
       return 0;
     }
@@ -44,11 +29,11 @@ void HexTextToBytes(const char16_t* pText, WORD* pOut, DWORD* pCount) {
   const DWORD capacity = (pText == nullptr || pOut == nullptr) ? 0 : *pCount;
   DWORD n = 0;
   while (n < capacity) {
-    const int hi = HexDigit(pText[2 * n]);
+    const int hi = HexDigitValue(pText[2 * n]);
     if (hi < 0) {
       break;
     }
-    const int lo = HexDigit(pText[2 * n + 1]);
+    const int lo = HexDigitValue(pText[2 * n + 1]);
     if (lo < 0) {
       break;
     }

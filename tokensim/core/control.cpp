@@ -1,4 +1,5 @@
 // The control channel: text commands that tests use to drive the tokens.
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -91,11 +92,13 @@ bool Simulator::Control(const std::string& command, std::string* pAnswer) {
   if (words.empty()) {
     return Refuse(pAnswer, "empty command");
   }
-  std::lock_guard<std::mutex> lock(m_lock);
-  return ControlLocked(words, pAnswer);
+  Lock lock(m_lock);
+  const bool done = ControlLocked(words, pAnswer, lock);
+  m_changed.notify_all();  // a release, a pull: a waiting command looks again
+  return done;
 }
 
-bool Simulator::ControlLocked(const std::vector<std::string>& words, std::string* pAnswer) {
+bool Simulator::ControlLocked(const std::vector<std::string>& words, std::string* pAnswer, Lock& lock) {
   const std::string& verb = words[0];
   if (verb == "list") {
     std::string list;
@@ -120,10 +123,30 @@ bool Simulator::ControlLocked(const std::vector<std::string>& words, std::string
   Slot& slot = m_tokens[index];
   Token& token = *slot.token;
   *pAnswer = "ok";
+  // Commands that change what a running command works on wait until it
+  // has ended.
+  if (verb == "insert" || verb == "provision") {
+    m_changed.wait(lock, [&] { return !slot.busy; });
+  }
   if (verb == "pull" && words.size() == 2) {
     slot.present = false;
     slot.hasReply = false;
     ++slot.generation;
+    token.Screen().Reset();  // a confirmation under way ends unanswered
+    return true;
+  }
+  if (verb == "log" && words.size() == 2) {
+    std::string list;
+    for (const std::uint8_t ins : slot.commandLog) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%02X ", ins);
+      list += hex;
+    }
+    *pAnswer = list.empty() ? list : list.substr(0, list.size() - 1);
+    return true;
+  }
+  if (verb == "log" && words.size() == 3 && words[2] == "clear") {
+    slot.commandLog.clear();
     return true;
   }
   if (verb == "insert" && words.size() == 2) {
@@ -141,10 +164,20 @@ bool Simulator::ControlLocked(const std::vector<std::string>& words, std::string
       token.Screen().ClearScript();
       return true;
     }
+    if (words.size() == 3 && words[2] == "hold") {
+      token.Screen().ScriptHold();
+      return true;
+    }
+    if (words.size() == 4 && words[2] == "release") {
+      if (!ParseAnswer(words[3], &answer)) {
+        return Refuse(pAnswer, "release wants ok|cancel|timeout");
+      }
+      return token.Screen().Release(answer) ? true : Refuse(pAnswer, "no confirmation held");
+    }
     if (!ParseAnswer(words[2], &answer) ||
         !(words.size() == 3 ||
           (words.size() == 5 && words[3] == "after" && ParseNumber(words[4], 10, 100000, &polls)))) {
-      return Refuse(pAnswer, "button wants ok|cancel|timeout [after N] or clear");
+      return Refuse(pAnswer, "button wants ok|cancel|timeout [after N], hold, release X or clear");
     }
     token.Screen().Script(answer, static_cast<unsigned>(polls));
     return true;

@@ -30,6 +30,8 @@ constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
 
 constexpr size_t kReplyTransferLen = 256;
 constexpr size_t kMaxTransferLen = 1024;
+// The command log of a token keeps the most recent commands.
+constexpr size_t kCommandLogMax = 4096;
 
 WireResponse Response(WireOp op, std::uint32_t result, Bytes payload = {}) {
   return WireResponse{op, result, std::move(payload)};
@@ -118,16 +120,16 @@ WireResponse Simulator::Handle(Session& session, const WireRequest& request) {
     const bool ok = Control(std::string(request.payload.begin(), request.payload.end()), &answer);
     return Response(WireOp::Control, ok ? 0 : kErrorInvalidParameter, Bytes(answer.begin(), answer.end()));
   }
-  std::lock_guard<std::mutex> lock(m_lock);
+  Lock lock(m_lock);
   switch (request.op) {
     case WireOp::Enumerate:
       return Enumerate();
     case WireOp::Open:
       return Open(session, request.payload);
     case WireOp::DataOut:
-      return DataOut(session, request.payload);
+      return DataOut(session, request.payload, lock);
     case WireOp::DataIn:
-      return DataIn(session, request.payload);
+      return DataIn(session, request.payload, lock);
     default:
       return Response(request.op, kErrorInvalidParameter);
   }
@@ -168,9 +170,19 @@ Simulator::Slot* Simulator::Bound(const Session& session, std::uint32_t* pError)
   return &slot;
 }
 
-WireResponse Simulator::DataOut(Session& session, const Bytes& payload) {
+Simulator::Slot* Simulator::BoundAndIdle(const Session& session, std::uint32_t* pError, Lock& lock) {
+  for (;;) {
+    Slot* slot = Bound(session, pError);
+    if (slot == nullptr || !slot->busy) {
+      return slot;
+    }
+    m_changed.wait(lock);
+  }
+}
+
+WireResponse Simulator::DataOut(Session& session, const Bytes& payload, Lock& lock) {
   std::uint32_t error = 0;
-  Slot* slot = Bound(session, &error);
+  Slot* slot = BoundAndIdle(session, &error, lock);
   if (slot == nullptr) {
     return Response(WireOp::DataOut, error);
   }
@@ -182,6 +194,12 @@ WireResponse Simulator::DataOut(Session& session, const Bytes& payload) {
   }
   const std::uint8_t* frame = payload.data() + merro::sim::kCdbLen;
   const size_t frameLen = payload.size() - merro::sim::kCdbLen;
+  if (frameLen >= 2) {
+    if (slot->commandLog.size() == kCommandLogMax) {
+      slot->commandLog.erase(slot->commandLog.begin());
+    }
+    slot->commandLog.push_back(frame[1]);
+  }
   Token& token = *slot->token;
   Reply reply;
   Command cmd;
@@ -193,7 +211,26 @@ WireResponse Simulator::DataOut(Session& session, const Bytes& payload) {
   } else if (parsed != sw::kOk) {
     reply.Fail(parsed);
   } else {
-    reply = m_dispatcher.Execute(token, std::move(cmd));
+    {
+      // While the command waits for the user, the lock is given up and the
+      // token marked busy.
+      struct BusyScope {
+        Slot& slot;
+        std::condition_variable& changed;
+        ~BusyScope() {
+          slot.token->Screen().SetWaiter(nullptr);
+          slot.busy = false;
+          changed.notify_all();
+        }
+      } busy{*slot, m_changed};
+      slot->busy = true;
+      token.Screen().SetWaiter(
+          [&](Display::Clock::time_point until) { m_changed.wait_until(lock, until); });
+      reply = m_dispatcher.Execute(token, std::move(cmd));
+    }
+    if (slot->generation != session.generation) {
+      return Response(WireOp::DataOut, kErrorDeviceNotConnected);  // pulled out meanwhile
+    }
     if (fault && fault->kind == Fault::Kind::ShortReply && reply.data.size() > fault->keep) {
       reply.data.resize(fault->keep);
     }
@@ -204,9 +241,9 @@ WireResponse Simulator::DataOut(Session& session, const Bytes& payload) {
   return Response(WireOp::DataOut, 0);
 }
 
-WireResponse Simulator::DataIn(Session& session, const Bytes& payload) {
+WireResponse Simulator::DataIn(Session& session, const Bytes& payload, Lock& lock) {
   std::uint32_t error = 0;
-  Slot* slot = Bound(session, &error);
+  Slot* slot = BoundAndIdle(session, &error, lock);
   if (slot == nullptr) {
     return Response(WireOp::DataIn, error);
   }

@@ -1,9 +1,13 @@
 // The simulator: several tokens, the USB view of them (device names,
 // insertion), the wire protocol of tokenapi/transport/sim/sim_wire.h, the
 // control channel and the image file. Thread-safe: every request runs under
-// one lock, as commands to one USB device would.
+// one lock, as commands to one USB device would. A command that waits for
+// the user within its exchange (a held confirmation) gives the lock up while
+// it waits; its token stays busy, so other commands to it wait their turn,
+// while control commands and the other tokens go on.
 #pragma once
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -69,19 +73,25 @@ class Simulator {
     std::uint32_t generation = 1;
     bool hasReply = false;
     bool dropReply = false;
+    bool busy = false;        // a command runs (and waits for the user)
     merro::sim::Bytes reply;  // the pending data-in transfer
+    std::vector<std::uint8_t> commandLog;  // INS of the commands received
   };
+  using Lock = std::unique_lock<std::mutex>;
 
   merro::sim::WireResponse Enumerate();
   merro::sim::WireResponse Open(Session& session, const merro::sim::Bytes& payload);
-  merro::sim::WireResponse DataOut(Session& session, const merro::sim::Bytes& payload);
-  merro::sim::WireResponse DataIn(Session& session, const merro::sim::Bytes& payload);
+  merro::sim::WireResponse DataOut(Session& session, const merro::sim::Bytes& payload, Lock& lock);
+  merro::sim::WireResponse DataIn(Session& session, const merro::sim::Bytes& payload, Lock& lock);
   // The slot of a session, or null (and *pError) when unbound or pulled out.
   Slot* Bound(const Session& session, std::uint32_t* pError);
-  bool ControlLocked(const std::vector<std::string>& words, std::string* pAnswer);
+  // As Bound, once no command of the slot's token runs.
+  Slot* BoundAndIdle(const Session& session, std::uint32_t* pError, Lock& lock);
+  bool ControlLocked(const std::vector<std::string>& words, std::string* pAnswer, Lock& lock);
   bool SaveLocked(bool force, std::string* pError);
 
   std::mutex m_lock;
+  std::condition_variable m_changed;  // a command ended, or a control command ran
   std::vector<Slot> m_tokens;  // guarded by m_lock
   std::string m_imagePath;
   const Dispatcher& m_dispatcher;

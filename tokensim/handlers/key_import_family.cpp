@@ -4,8 +4,9 @@
 //   0x32 IMPORT WRAPPED RSA KEY PAIR: P1 0 P2 k (0 to 4) block k of the
 //        640-byte wrapped RSA-2048 pair; P1 1 P2 1 the target (file id,
 //        0x01), which must be the wrapping key's;
-//   0x49 IMPORT SM2 KEY PAIR: P1 0 the wrapped pair (209 bytes); P1 1 the
-//        target (file id).
+//   0x49 IMPORT SM2 KEY PAIR: P1 0 the wrapped pair (209 bytes) or the pair
+//        SM2-encrypted under file 0x0012 (193 bytes); P1 1 the target
+//        (file id).
 // A pair is checked (RSA: d inverts e modulo n; SM2: the point is d x G)
 // before it replaces both halves of the target file.
 #include <openssl/bn.h>
@@ -161,6 +162,27 @@ void ImportWrappedRsaPair(Token& token, const Command& cmd, Reply& reply) {
   staging.Clear();
 }
 
+// x || y || d of a staged SM2 pair, in either form: the wrapped key and
+// the pair SM4-encrypted under it (209 bytes), or the pair SM2-encrypted
+// under file 0x0012 (193 bytes).
+std::uint16_t OpenSm2Pair(Token& token, const SecretBytes& blob, SecretBytes* pPlain) {
+  if (blob.size() == keywrap::kSm2PairCipherLen) {
+    return keywrap::DecryptUnderTokenKey(token, blob.data(), blob.size(), pPlain);
+  }
+  if (blob.size() != keywrap::kSm2PairBlobLen) {
+    return blob.size() == 0 ? sw::kConditionsNotSatisfied : sw::kIncorrectData;
+  }
+  SecretBytes key;
+  const std::uint16_t status = keywrap::UnwrapKey(token, blob.data(), keywrap::kWrappedWrapKeyLen, &key);
+  if (status != sw::kOk) {
+    return status;
+  }
+  return keywrap::Sm4CbcDecrypt(key.data(), blob.data() + keywrap::kWrappedWrapKeyLen,
+                                keywrap::kSm2PairPlainLen, pPlain)
+             ? sw::kOk
+             : sw::kIncorrectData;
+}
+
 void ImportSm2Pair(Token& token, const Command& cmd, Reply& reply) {
   KeyStaging& staging = token.Ext<KeyStaging>();
   if (cmd.p2 != 0 || cmd.p1 > 1) {
@@ -183,21 +205,10 @@ void ImportSm2Pair(Token& token, const Command& cmd, Reply& reply) {
   }
   SecretBytes blob;
   blob.bytes().swap(staging.wrappedSm2Pair.bytes());
-  if (blob.size() != keywrap::kSm2PairBlobLen) {
-    reply.Fail(blob.size() == 0 ? sw::kConditionsNotSatisfied : sw::kIncorrectData);
-    return;
-  }
-  SecretBytes key;
-  const std::uint16_t status =
-      keywrap::UnwrapKey(token, blob.data(), keywrap::kWrappedWrapKeyLen, &key);
   SecretBytes plain;
+  const std::uint16_t status = OpenSm2Pair(token, blob, &plain);
   if (status != sw::kOk) {
     reply.Fail(status);
-    return;
-  }
-  if (!keywrap::Sm4CbcDecrypt(key.data(), blob.data() + keywrap::kWrappedWrapKeyLen,
-                              keywrap::kSm2PairPlainLen, &plain)) {
-    reply.Fail(sw::kIncorrectData);
     return;
   }
   const std::uint8_t* xy = plain.data();

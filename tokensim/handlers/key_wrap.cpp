@@ -8,11 +8,7 @@
 
 namespace merro::tokensim::keywrap {
 
-std::uint16_t UnwrapKey(Token& token, const std::uint8_t* block, size_t n, SecretBytes* pKey) {
-  if (n < kWrappedWrapKeyLen ||
-      !std::all_of(block + kWrappedWrapKeyLen, block + n, [](std::uint8_t b) { return b == 0; })) {
-    return sw::kIncorrectData;
-  }
+std::uint16_t DecryptUnderTokenKey(Token& token, const std::uint8_t* c, size_t n, SecretBytes* pPlain) {
   std::uint16_t status = 0;
   const TokenFile* file = keystore::FindKeyFile(token, kUnwrapKeyFid, &status);
   std::uint8_t alg = keystore::kAlgSm2;
@@ -20,9 +16,18 @@ std::uint16_t UnwrapKey(Token& token, const std::uint8_t* block, size_t n, Secre
   if (!key) {
     return sw::kConditionsNotSatisfied;
   }
-  SecretBytes plain;
-  if (!Sm2DecryptRaw(key.get(), block, kWrappedWrapKeyLen, &plain) || plain.size() != kWrapKeyLen) {
+  return Sm2DecryptRaw(key.get(), c, n, pPlain) ? sw::kOk : sw::kIncorrectData;
+}
+
+std::uint16_t UnwrapKey(Token& token, const std::uint8_t* block, size_t n, SecretBytes* pKey) {
+  if (n < kWrappedWrapKeyLen ||
+      !std::all_of(block + kWrappedWrapKeyLen, block + n, [](std::uint8_t b) { return b == 0; })) {
     return sw::kIncorrectData;
+  }
+  SecretBytes plain;
+  const std::uint16_t status = DecryptUnderTokenKey(token, block, kWrappedWrapKeyLen, &plain);
+  if (status != sw::kOk || plain.size() != kWrapKeyLen) {
+    return status != sw::kOk ? status : sw::kIncorrectData;
   }
   pKey->bytes().swap(plain.bytes());
   return sw::kOk;

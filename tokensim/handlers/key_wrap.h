@@ -23,6 +23,13 @@ constexpr size_t kRsaPairBlocks = 5;
 constexpr size_t kRsaPairLen = 640;      // n (256) || d (256) || e (4) || zeros
 constexpr size_t kSm2PairPlainLen = 96;  // x || y || d
 constexpr size_t kSm2PairBlobLen = kWrappedWrapKeyLen + kSm2PairPlainLen;  // 209
+// x || y || d SM2-encrypted whole under file 0x0012: 04 || x1 || y1 || C2 || C3.
+constexpr size_t kSm2PairCipherLen = 1 + 64 + kSm2PairPlainLen + 32;  // 193
+
+// Decrypts n bytes of raw SM2 ciphertext (04 || x1 || y1 || C2 || C3) under
+// the private key of file 0x0012 into *pPlain: 9000; 6985 when that file
+// holds no key, 6A80 when the ciphertext does not decrypt (C3 differs).
+std::uint16_t DecryptUnderTokenKey(Token& token, const std::uint8_t* c, size_t n, SecretBytes* pPlain);
 
 // The SM4 key of a wrapped-key block of n bytes (113 bytes of SM2
 // ciphertext, then zeros up to n) under the private key of file 0x0012.

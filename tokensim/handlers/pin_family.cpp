@@ -56,13 +56,15 @@ bool Prepare(Token& token, const Command& cmd, size_t dataLen, Bytes* pChallenge
   return true;
 }
 
-// The user's answer on the display: 9000 for OK.
+// The user's answer on the display: 9000 for OK. The command waits for it:
+// the host gets no reply until the user answered (a held confirmation).
 std::uint16_t AwaitButton(Token& token, const char* text) {
   Display& screen = token.Screen();
   screen.BeginConfirmation(text);
   for (;;) {
     switch (screen.Poll()) {
       case Display::Answer::Pending:
+        screen.WaitForUser();
         continue;
       case Display::Answer::Ok:
         return sw::kOk;

@@ -18,8 +18,10 @@
 #include <vector>
 
 #include "tests/tokenapi/support/file_description.h"
+#include "tests/tokenapi/support/key_blobs.h"
 #include "tokenapi/api/token_api.h"
 #include "tokenapi/commands/file_commands.h"
+#include "tokenapi/crypto/sm2/sm2_api.h"
 #include "tokenapi/transport/sim/sim_transport.h"
 
 namespace {
@@ -385,6 +387,37 @@ TEST_F(ApiDaemon, FlashAndFiles) {
 // RSA key pair generated on the token, a certificate in and out, signatures
 // made on the token and verified on the host and by OpenSSL, encryption on
 // the host and decryption on the token.
+// SM2 pairs in both forms a producer above the library makes for the
+// token's key file 0x0012 (wrapped under an SM4 key, or encrypted whole)
+// import through the API and land as given.
+TEST_F(ApiDaemon, WrappedAndEncryptedSm2PairsImport) {
+  ASSERT_EQ(EraseMF(m_ctx), 0);
+  ASSERT_EQ(InitTokenFile(m_ctx), 0);
+  CONTAINER_RECORD record{};
+  std::strcpy(record.szContainerName, "api-import");
+  ASSERT_EQ(CreateContainer(m_ctx, &record), 0);
+  BYTE tokenPublic[64];
+  ASSERT_EQ(merro::testing::TokenWrapPublicKey(m_ctx, tokenPublic), 0);
+  BYTE sm4Key[16];
+  ASSERT_EQ(GenerateRandom(m_ctx, RANDOM_FLAG_SOFT, sizeof sm4Key, sm4Key), 0);
+  for (const WORD fid : {record.ExchangeKeyFID, record.SignKeyFID}) {
+    BYTE xyd[96];
+    ASSERT_EQ(merro::crypto::SM2_GenKey(xyd), 0);
+    SM2_KEY pair;
+    std::memcpy(pair.x, xyd, 32);
+    std::memcpy(pair.y, xyd + 32, 32);
+    std::memcpy(pair.d, xyd + 64, 32);
+    const Bytes blob = fid == record.ExchangeKeyFID
+                           ? merro::testing::WrappedSm2Pair(tokenPublic, sm4Key, pair)
+                           : merro::testing::EncryptedSm2Pair(tokenPublic, pair);
+    ASSERT_EQ(ImportKeyPair(m_ctx, MR_ALG_SM2, fid, blob.data(), static_cast<DWORD>(blob.size()), nullptr), 0)
+        << blob.size();
+    BYTE exported[64];
+    ASSERT_EQ(ExportPublicKey(m_ctx, MR_ALG_SM2, fid, exported), 0);
+    EXPECT_EQ(Bytes(exported, exported + 64), Bytes(pair.x, pair.x + 64));
+  }
+}
+
 TEST_F(ApiDaemon, ContainersKeysCertificatesAndSigning) {
   ASSERT_EQ(EraseMF(m_ctx), 0);
   ASSERT_EQ(InitTokenFile(m_ctx), 0);

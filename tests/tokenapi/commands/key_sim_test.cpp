@@ -10,10 +10,10 @@
 #include <memory>
 
 #include "tests/tokenapi/commands/token_files_fixture.h"
+#include "tests/tokenapi/support/key_blobs.h"
 #include "tokenapi/commands/auth_commands.h"
 #include "tokenapi/commands/container_commands.h"
 #include "tokenapi/commands/key_commands.h"
-#include "tokenapi/crypto/sm2/sm2_api.h"
 #include "tokensim/core/token.h"
 #include "tokensim/handlers/key_generation.h"
 #include "tokensim/handlers/key_store.h"
@@ -62,19 +62,6 @@ RSA_KEY RsaKey(const EVP_PKEY* key) {
   const BYTE e[3] = {0x01, 0x00, 0x01};
   std::memcpy(out.e, e, 3);
   out.eLen = 3;
-  return out;
-}
-
-ByteVec Sm4CbcEncrypt(const BYTE* key, const ByteVec& plain) {
-  ByteVec out(plain.size());
-  const BYTE iv[16] = {};
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  int len = 0;
-  EXPECT_EQ(EVP_EncryptInit_ex2(ctx, EVP_sm4_cbc(), key, iv, nullptr), 1);
-  EVP_CIPHER_CTX_set_padding(ctx, 0);
-  EXPECT_EQ(EVP_EncryptUpdate(ctx, out.data(), &len, plain.data(), static_cast<int>(plain.size())), 1);
-  EXPECT_EQ(static_cast<size_t>(len), plain.size());
-  EVP_CIPHER_CTX_free(ctx);
   return out;
 }
 
@@ -132,15 +119,12 @@ class KeySim : public merro::testing::InitialisedTokenTest {
     return ok;
   }
 
-  // A 16-byte SM4 key SM2-encrypted under the token's key file 0x0012.
-  ByteVec WrapKey(const BYTE* sm4Key) {
-    BYTE temp[64];
-    EXPECT_EQ(mr_ExportPublicKey(m_ctx, MR_ALG_SM2, 0x0012, temp), 0);
-    ByteVec ct(113);
-    DWORD ctLen = 0;
-    EXPECT_EQ(merro::crypto::SM2_Encrypt(temp, sm4Key, 16, ct.data(), &ctLen), 0);
-    EXPECT_EQ(ctLen, 113u);
-    return ct;
+  // The public key of the token's key file 0x0012, which wrapped keys are
+  // encrypted under.
+  ByteVec TokenPublic() {
+    ByteVec xy(64);
+    EXPECT_EQ(merro::testing::TokenWrapPublicKey(m_ctx, xy.data()), 0);
+    return xy;
   }
 };
 
@@ -220,15 +204,12 @@ TEST_F(KeySim, ClearImportsLandInBothHalves) {
 TEST_F(KeySim, WrappedImportsUnwrapOnTheToken) {
   BYTE sm4Key[16];
   ASSERT_EQ(RAND_bytes(sm4Key, sizeof sm4Key), 1);
-  const ByteVec wrappedKey = WrapKey(sm4Key);
+  const ByteVec tokenPublic = TokenPublic();
 
   // SM2: the wrapped key, then x || y || d under it.
   const EvpPkeyPtr sm2 = NewKey("SM2", 0);
   const SM2_KEY sm2Key = Sm2Key(sm2.get());
-  ByteVec plain(sm2Key.x, sm2Key.x + 96);
-  ByteVec blob = wrappedKey;
-  const ByteVec sealed = Sm4CbcEncrypt(sm4Key, plain);
-  blob.insert(blob.end(), sealed.begin(), sealed.end());
+  const ByteVec blob = merro::testing::WrappedSm2Pair(tokenPublic.data(), sm4Key, sm2Key);
   ASSERT_EQ(blob.size(), 209u);
   ASSERT_EQ(mr_ImportKeyPair(m_ctx, MR_ALG_SM2, 0xC001, blob.data(), 209, nullptr), 0);
   EXPECT_EQ(StoredPublic(0xC001, MR_ALG_SM2), ByteVec(sm2Key.x, sm2Key.x + 64));
@@ -238,16 +219,11 @@ TEST_F(KeySim, WrappedImportsUnwrapOnTheToken) {
   // RSA-2048: a 128-byte wrapped-key block and n || d || e || zeros.
   const EvpPkeyPtr rsa = NewKey("RSA", 2048);
   const RSA_KEY rsaKey = RsaKey(rsa.get());
-  ByteVec pair(rsaKey.n, rsaKey.n + 256);
-  pair.insert(pair.end(), rsaKey.d, rsaKey.d + 256);
-  pair.insert(pair.end(), {0x00, 0x01, 0x00, 0x01});
-  pair.resize(640, 0x00);
-  ByteVec symBlock = wrappedKey;
-  symBlock.resize(128, 0x00);
-  const ByteVec wrappedPair = Sm4CbcEncrypt(sm4Key, pair);
+  const merro::testing::WrappedRsaPair wrapped =
+      merro::testing::WrapRsaPair(tokenPublic.data(), sm4Key, rsaKey);
   PutBytes(CTNR_FID, 0, {0x00});
-  ASSERT_EQ(mr_ImportKeyPair(m_ctx, MR_ALG_RSA2048, 0xC001, wrappedPair.data(), 640,
-                             symBlock.data()), 0);
+  ASSERT_EQ(mr_ImportKeyPair(m_ctx, MR_ALG_RSA2048, 0xC001, wrapped.pair.data(), 640,
+                             wrapped.keyBlock.data()), 0);
   EXPECT_EQ(StoredPublic(0xC001, MR_ALG_RSA2048),
             [&] { ByteVec v(rsaKey.n, rsaKey.n + 256); v.insert(v.end(), {0x01, 0x00, 0x01}); return v; }());
   EXPECT_TRUE(HalvesFormAPair(0xC001));
@@ -256,16 +232,38 @@ TEST_F(KeySim, WrappedImportsUnwrapOnTheToken) {
   // A pair whose d does not belong to n, and a key block the token cannot
   // unwrap, are refused and change nothing.
   const ByteVec before = StoredPublic(0xC001, MR_ALG_RSA2048);
-  ByteVec badPair = pair;
-  badPair[300] ^= 0x01;
-  const ByteVec wrappedBad = Sm4CbcEncrypt(sm4Key, badPair);
-  EXPECT_EQ(mr_ImportKeyPair(m_ctx, MR_ALG_RSA2048, 0xC001, wrappedBad.data(), 640,
-                             symBlock.data()), kTokenRefusedData);
-  ByteVec badBlock = symBlock;
+  RSA_KEY badKey = rsaKey;
+  badKey.d[300 - 256] ^= 0x01;
+  const merro::testing::WrappedRsaPair bad = merro::testing::WrapRsaPair(tokenPublic.data(), sm4Key, badKey);
+  EXPECT_EQ(mr_ImportKeyPair(m_ctx, MR_ALG_RSA2048, 0xC001, bad.pair.data(), 640,
+                             wrapped.keyBlock.data()), kTokenRefusedData);
+  ByteVec badBlock = wrapped.keyBlock;
   badBlock[100] ^= 0x01;  // C3 no longer checks out
-  EXPECT_EQ(mr_ImportKeyPair(m_ctx, MR_ALG_RSA2048, 0xC001, wrappedPair.data(), 640,
+  EXPECT_EQ(mr_ImportKeyPair(m_ctx, MR_ALG_RSA2048, 0xC001, wrapped.pair.data(), 640,
                              badBlock.data()), kTokenRefusedData);
   EXPECT_EQ(StoredPublic(0xC001, MR_ALG_RSA2048), before);
+}
+
+// The other form of an SM2 pair: x || y || d SM2-encrypted whole under the
+// token's key file 0x0012 (193 bytes). A check value that does not match,
+// or a length of neither form, is refused and changes nothing.
+TEST_F(KeySim, EncryptedSm2PairsDecryptOnTheToken) {
+  const ByteVec tokenPublic = TokenPublic();
+  const EvpPkeyPtr sm2 = NewKey("SM2", 0);
+  const SM2_KEY key = Sm2Key(sm2.get());
+  const ByteVec blob = merro::testing::EncryptedSm2Pair(tokenPublic.data(), key);
+  ASSERT_EQ(blob.size(), 193u);
+  ASSERT_EQ(mr_ImportKeyPair(m_ctx, MR_ALG_SM2, 0xC004, blob.data(), 193, nullptr), 0);
+  EXPECT_EQ(StoredPublic(0xC004, MR_ALG_SM2), ByteVec(key.x, key.x + 64));
+  EXPECT_TRUE(HalvesFormAPair(0xC004));
+
+  const EvpPkeyPtr other = NewKey("SM2", 0);
+  ByteVec tampered = merro::testing::EncryptedSm2Pair(tokenPublic.data(), Sm2Key(other.get()));
+  tampered.back() ^= 0x01;  // C3
+  EXPECT_EQ(mr_ImportKeyPair(m_ctx, MR_ALG_SM2, 0xC004, tampered.data(), 193, nullptr),
+            kTokenRefusedData);
+  EXPECT_EQ(mr_ImportKeyPair(m_ctx, MR_ALG_SM2, 0xC004, blob.data(), 192, nullptr), kTokenRefusedData);
+  EXPECT_EQ(StoredPublic(0xC004, MR_ALG_SM2), ByteVec(key.x, key.x + 64));
 }
 
 TEST_F(KeySim, ExchangeAndSignPairsMakeADoubleContainer) {

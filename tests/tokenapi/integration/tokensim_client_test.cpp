@@ -137,6 +137,29 @@ TEST_F(TokenSim, InjectedFaultsAndAPulledToken) {
   CloseTestContext(&ctx);
 }
 
+// The command log shows what reached the token, and that a call refused on
+// the host sent nothing.
+TEST_F(TokenSim, TheCommandLogShowsWhatReachedTheToken) {
+  const char* sim = std::getenv("MERRO_TOKEN_SIM");
+  const auto factory = merro::sim::TcpChannelFactory(sim ? sim : "");
+  DEV_CTX ctx;
+  ASSERT_EQ(OpenTestContext(m_tokens[0], &ctx), 0);
+  std::vector<std::uint8_t> log;
+  ASSERT_EQ(merro::sim::SimCommandLog(factory, 0, &log, true), 0);
+  BYTE sn[9];
+  DWORD snLen = sizeof sn;
+  ASSERT_EQ(mr_GetChipSN(&ctx, sn, &snLen), 0);
+  ASSERT_EQ(merro::sim::SimCommandLog(factory, 0, &log, true), 0);
+  EXPECT_EQ(log, std::vector<std::uint8_t>{0x93});
+  DWORD tooLong = 0x20000;
+  BYTE buf[16];
+  EXPECT_NE(mr_ReadFile(&ctx, 0, buf, &tooLong), 0);
+  ASSERT_EQ(merro::sim::SimCommandLog(factory, 0, &log), 0);
+  EXPECT_TRUE(log.empty());
+  EXPECT_NE(merro::sim::SimCommandLog(factory, 7, &log), 0) << "no token 7";
+  CloseTestContext(&ctx);
+}
+
 // The other process: takes the device mutex, writes the shared file twice
 // with a pause between, and releases the mutex.
 int ChildHold(const std::string& marker) {

@@ -4,7 +4,10 @@
 // refusal of steps out of order.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "foundation/alg_ids.h"
 #include "tests/tokenapi/keyobjects/sim_keys.h"
@@ -260,6 +263,40 @@ TEST_F(SigningSim, DisplaySignatureFollowsTheButtons) {
   ASSERT_EQ(mr_SM2SignXML(m_ctx, kSm2Fid, nullptr, 0, sig, &sigLen), 0);
   EXPECT_TRUE(merro::testing::Sm2VerifyMessage(sm2.get(), Bytes(), Bytes(sig, sig + 64)));
   EXPECT_EQ(LastShown(), "");
+}
+
+// A held button: the result polls hear "still waiting" until the test
+// releases the button, then the answer it was released with; without a
+// release, no answer once the hold limit has passed.
+TEST_F(SigningSim, DisplaySignatureWaitsForAHeldButton) {
+  PkeyPtr sm2 = Place(kSm2Fid, MR_ALG_SM2);
+  const Bytes message = Message(40);
+  std::atomic<unsigned> polls{0};
+  merro::commands::SetResultPollSleep([&](DWORD) {
+    ++polls;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  m_sim->WithToken(0, [](merro::tokensim::Token& t) { t.Screen().SetHoldLimit(std::chrono::seconds(10)); });
+  Control("button 0 hold");
+  BYTE sig[64];
+  DWORD sigLen = sizeof sig;
+  HRESULT result = 1;
+  std::thread signer([&] { result = mr_SM2SignXML(m_ctx, kSm2Fid, message.data(), 40, sig, &sigLen); });
+  for (int i = 0; i < 2000 && polls < 20; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_GE(polls.load(), 20u) << "polled while held";
+  Control("button 0 release ok");
+  signer.join();
+  ASSERT_EQ(result, 0);
+  EXPECT_TRUE(merro::testing::Sm2VerifyMessage(sm2.get(), message, Bytes(sig, sig + 64)));
+
+  m_sim->WithToken(0, [](merro::tokensim::Token& t) {
+    t.Screen().SetHoldLimit(std::chrono::milliseconds(100));
+  });
+  Control("button 0 hold");
+  sigLen = sizeof sig;
+  EXPECT_EQ(mr_SM2SignXML(m_ctx, kSm2Fid, message.data(), 40, sig, &sigLen), MR_E_KEY_TIMEOUT);
 }
 
 }  // namespace

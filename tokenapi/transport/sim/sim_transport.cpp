@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 
+#include "foundation/misc/hex_digit.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
 #include "tokenapi/transport/wiped_bytes.h"
@@ -172,6 +173,37 @@ HRESULT SimControl(const ChannelFactory& factory, const std::string& command, st
     pAnswer->assign(response.payload.begin(), response.payload.end());
   }
   return ResultOf(response);
+}
+
+HRESULT SimCommandLog(const ChannelFactory& factory, size_t token, std::vector<std::uint8_t>* pIns,
+                      bool clear) {
+  MR_TRACE("SimCommandLog");
+  const std::string log = "log " + std::to_string(token);
+  std::string answer;
+  HRESULT hr = SimControl(factory, log, &answer);
+  if (FAILED(hr)) {
+    return hr;
+  }
+  // Two hexadecimal digits per command, one blank between them.
+  std::vector<std::uint8_t> ins;
+  for (size_t at = 0; at < answer.size(); at += 3) {
+    const auto digit = [&](size_t i) {
+      return i < answer.size() ? HexDigitValue(static_cast<unsigned char>(answer[i])) : -1;
+    };
+    const int hi = digit(at);
+    const int lo = digit(at + 1);
+    if (hi < 0 || lo < 0 || (at + 2 < answer.size() && answer[at + 2] != ' ')) {
+      return FoldWin32Error(kErrorBadReply);
+    }
+    ins.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+  }
+  if (clear) {
+    hr = SimControl(factory, log + " clear", nullptr);
+  }
+  if (SUCCEEDED(hr)) {
+    pIns->swap(ins);
+  }
+  return hr;
 }
 
 }  // namespace merro::sim

@@ -1,0 +1,30 @@
+// How the device object's token members reach a listed token: its current
+// context by name, and the secure-messaging session set up before PIN
+// commands (external authentication with the per-token key 0x33, then a
+// fresh session key).
+#pragma once
+
+#include "foundation/platform.h"
+#include "tokenapi/transport/device_ctx.h"
+
+namespace merro::device {
+
+class DeviceHandle;
+
+inline constexpr BYTE kSessionAuthKey = 0x33;
+
+// The listed token's current context; 0x80090016 when the token is not
+// listed. `function` names the caller in the failure line.
+HRESULT FindListedToken(DeviceHandle& handle, const char* pszDevName, const char* function,
+                        DEV_CTX** ppDevCtx);
+
+// ExternalAuth, then SetSessionKey. 0, or the first non-zero result as the
+// token API gave it; `function` names the caller in the failure line.
+HRESULT SetUpTokenSession(DEV_CTX* pDevCtx, const char* function);
+
+// FindListedToken, then SetUpTokenSession on the context found: the first
+// failure, as those give it.
+HRESULT OpenTokenSession(DeviceHandle& handle, const char* pszDevName, const char* function,
+                         DEV_CTX** ppDevCtx);
+
+}  // namespace merro::device
