@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "device/device_handle.h"
+#include "device/token_access.h"
 #include "foundation/secure_wipe.h"
 #include "foundation/trace/trace.h"
 #include "tokenapi/api/token_api.h"
@@ -21,8 +22,10 @@ HRESULT DeviceHandle::GenerateRandomData(const char* pszDevName, int /*nFlag*/, 
   MR_FAIL_IF(nRandomSize <= 0, L"Check nRandomSize", E_INVALIDARG);
   MR_FAIL_IF(pbyRandomBuffer == NULL, L"Check pbyRandomBuffer", E_INVALIDARG);
   DEV_CTX* pDevCtx = nullptr;
-  HRESULT hResult = ResolveDevice(pszDevName, nullptr, &pDevCtx);
-  MR_FAIL_IF(hResult != S_OK, L"CheckDeviceExist", NTE_BAD_KEYSET);
+  const HRESULT hResult = FindListedToken(*this, pszDevName, mrTraceScope_.Name(), &pDevCtx);
+  if (FAILED(hResult)) {
+    return hResult;
+  }
 
   // The host's generator, whatever source the caller named: the provider
   // asks for it too.

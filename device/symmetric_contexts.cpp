@@ -5,6 +5,7 @@
 #include <new>
 
 #include "device/device_handle.h"
+#include "device/token_access.h"
 #include "foundation/result.h"
 #include "foundation/secure_wipe.h"
 #include "foundation/trace/trace.h"
@@ -102,8 +103,10 @@ HRESULT DeviceHandle::SymKeyHandleInit(const char* pszDevName, DWORD dwAlg, int 
   MR_FAIL_IF(dwKeyLen < pAlg->dwKeyLen, L"Check dwKeyLen", E_INVALIDARG);
   MR_FAIL_IF(pbyIV != nullptr && dwIVLen < kIVBytes, L"Check dwIVLen", E_INVALIDARG);
   DEV_CTX* pDevCtx = nullptr;
-  HRESULT hResult = ResolveDevice(pszDevName, nullptr, &pDevCtx);
-  MR_FAIL_IF(hResult != S_OK, L"CheckDeviceExist", NTE_BAD_KEYSET);
+  const HRESULT hResult = FindListedToken(*this, pszDevName, mrTraceScope_.Name(), &pDevCtx);
+  if (FAILED(hResult)) {
+    return hResult;
+  }
 
   SYMKEY_HANDLE* pKeyCtx = nullptr;
   const HRESULT nRet = SymKeyInit(pDevCtx, pAlg->nAlgType, static_cast<BYTE>(nCryptType), nMode,

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "device/device_handle.h"
+#include "device/token_access.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
 #include "tokenapi/api/token_api.h"
@@ -33,8 +34,10 @@ HRESULT DeviceHandle::GetDeviceTokenInfo(const char* pszDevName, char** ppszDevi
   MR_FAIL_IF(pszDevName == NULL, L"Check pszDevName", E_INVALIDARG);
   MR_FAIL_IF(ppszDeviceToken == NULL, L"Check ppszDeviceToken", E_INVALIDARG);
   DEV_CTX* pDevCtx = nullptr;
-  HRESULT hResult = ResolveDevice(pszDevName, nullptr, &pDevCtx);
-  MR_FAIL_IF(hResult != S_OK, L"CheckDeviceExist", NTE_BAD_KEYSET);
+  const HRESULT hResult = FindListedToken(*this, pszDevName, mrTraceScope_.Name(), &pDevCtx);
+  if (FAILED(hResult)) {
+    return hResult;
+  }
 
   BYTE abyName[kTokenNameRoom] = {};
   DWORD dwNameSize = kTokenNameRoom;
@@ -56,8 +59,10 @@ HRESULT DeviceHandle::SetDeviceTokenInfo(const char* pszDevName, const char* psz
   MR_FAIL_IF(pszDevName == NULL, L"Check pszDevName", E_INVALIDARG);
   MR_FAIL_IF(pszDeviceToken == NULL, L"Check pszDeviceToken", E_INVALIDARG);
   DEV_CTX* pDevCtx = nullptr;
-  HRESULT hResult = ResolveDevice(pszDevName, nullptr, &pDevCtx);
-  MR_FAIL_IF(hResult != S_OK, L"CheckDeviceExist", NTE_BAD_KEYSET);
+  const HRESULT hResult = FindListedToken(*this, pszDevName, mrTraceScope_.Name(), &pDevCtx);
+  if (FAILED(hResult)) {
+    return hResult;
+  }
 
   // The token API refuses a name longer than its field, leaving the stored
   // one as it was.
@@ -73,8 +78,10 @@ HRESULT DeviceHandle::GetDeviceCosVer(const char* pszDevName, char** ppszDeviceC
   MR_FAIL_IF(pszDevName == NULL, L"Check pszDevName", E_INVALIDARG);
   MR_FAIL_IF(ppszDeviceCosVer == NULL, L"Check pstDeviceInfo", E_INVALIDARG);
   DEV_CTX* pDevCtx = nullptr;
-  HRESULT hResult = ResolveDevice(pszDevName, nullptr, &pDevCtx);
-  MR_FAIL_IF(hResult != S_OK, L"CheckDeviceExist", NTE_BAD_KEYSET);
+  const HRESULT hResult = FindListedToken(*this, pszDevName, mrTraceScope_.Name(), &pDevCtx);
+  if (FAILED(hResult)) {
+    return hResult;
+  }
 
   DEVICE_INFO stDeviceInfo;
   std::memset(&stDeviceInfo, 0, sizeof stDeviceInfo);
