@@ -99,13 +99,29 @@ class DeviceHandle {
   // across calls.
   HRESULT LendDevCtx(const char* pszDevName, DevCtxLease* pLease);
 
-  // ---- containers on the token ----
+  // ---- containers on the token (container_create.cpp, user_pin_prompt.cpp,
+  // container_delete.cpp, container_records.cpp) ----
+  // Creates the container (a name of at most 63 bytes) on the token the
+  // user selects, once the user PIN was verified there: typed, or the
+  // factory PIN (tried once) under the bank's rules with the flag file. The
+  // token's device name in a new buffer (delete[]). 0x8010006E when the
+  // user or the token's C cancelled, 0x8010000A on the token's time-out,
+  // 0x8010006C with no tries left, 0x8009000F when any token holds the name.
   HRESULT MerroCreateContainer(const char* pszContainerName, char** ppszDevName);
+  // The typed user PIN in a new zero-terminated buffer, which the caller
+  // wipes and frees with delete[]; with no tries left the "locked" box and
+  // 0x8010006C; 0x8010006E when no PIN was typed.
   HRESULT GetUserPIN(int nLeftTimes, char** ppszPIN);
+  // Deletion needs the user PIN verified in the token's current session.
+  // The lists keep the containers until the next refresh.
   HRESULT MerroDeleteContainer(const char* pszDevName, const char* pszContainerName);
   HRESULT DeleteAllContainer(const char* pszDevName);
+  // Records the key type and length code of a 256-, 1024- or 2048-bit key
+  // in the container's record, on the token and in the list's copy.
   HRESULT InitializeContainer(const char* pszDevName, const char* pszContainerName,
                               DWORD dwKeySpec, DWORD dwBitsLength);
+  // From the list's copy of the record: the key-set algorithm and the key
+  // sizes (0 bits where the record names no key).
   HRESULT GetContainerInfo(const char* pszDevName, const char* pszContainerName,
                            DWORD* pdwKeyAlg, DWORD* pdwSignKeyBitsSize,
                            DWORD* pdwExchKeyBitsSize = nullptr);

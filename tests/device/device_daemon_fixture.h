@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "device/device_handle.h"
+#include "device/device_trace.h"
 #include "tests/device/support/device_bench.h"
 #include "tests/device/support/scripted_user_interface.h"
 #include "tests/tokenapi/api/api_test_support.h"
@@ -36,6 +38,16 @@ class DeviceDaemonTest : public ::testing::Test {
     for (int i = 0; i < 3; ++i) {
       DeviceBench::Insert(i);
     }
+  }
+
+  // The last 32-bit value of each DeviceHandle value record `number` sent
+  // (0xFFFFFFFF for a record without values).
+  std::vector<std::uint32_t> DwordValues(std::uint16_t number) {
+    std::vector<std::uint32_t> out;
+    for (const auto& args : m_trace.Values(device::kDeviceHandleMessageGuid, number)) {
+      out.push_back(args.empty() ? 0xFFFFFFFF : apitest::TraceLines::Dword(args.back()));
+    }
+    return out;
   }
 
   std::wstring m_providerName;

@@ -40,6 +40,17 @@ BoxTexts DefaultPinTexts() {
   }
 }
 
+BoxTexts PinLockedTexts() {
+  switch (merro::test::CurrentUiLanguage()) {
+    case UiLanguage::SimplifiedChinese:
+      return {L"错误", L"UKey已锁定，请联系银行工作人员寻求帮助！"};
+    case UiLanguage::TraditionalChinese:
+      return {L"錯誤", L"UKey已鎖定，請聯絡銀行工作人員尋求協助！"};
+    default:
+      return {L"Error", L"UKey is locked,please contact bank assistant for help!"};
+  }
+}
+
 // Runs `call` while the robot waits for the box with `expected`'s caption,
 // reads its text, takes a screenshot and presses OK. The robot's notes: the
 // text it read.
@@ -68,6 +79,19 @@ TEST(DeviceMessageBoxes, DefaultPinWarning) {
   const HRESULT hr = AnswerBox(expected, L"message_default_pin",
                                [&] { return handle.CheckDefaultPINStat(0); }, &notes);
   EXPECT_EQ(hr, SCARD_W_SECURITY_VIOLATION);
+  EXPECT_EQ(notes, std::vector<std::string>{Utf8(expected.text)});
+}
+
+// No tries left: the "locked" box instead of the PIN dialog, and no PIN.
+TEST(DeviceMessageBoxes, PinLockedError) {
+  DeviceHandle handle;
+  const BoxTexts expected = PinLockedTexts();
+  std::vector<std::string> notes;
+  char* pin = reinterpret_cast<char*>(1);
+  const HRESULT hr = AnswerBox(expected, L"message_pin_locked",
+                               [&] { return handle.GetUserPIN(0, &pin); }, &notes);
+  EXPECT_EQ(hr, SCARD_W_CHV_BLOCKED);
+  EXPECT_EQ(pin, nullptr);
   EXPECT_EQ(notes, std::vector<std::string>{Utf8(expected.text)});
 }
 
