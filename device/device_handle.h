@@ -34,6 +34,8 @@ class DeviceHandle {
  public:
   // The tick count the kept-PIN windows are measured with.
   using TickSource = ULONGLONG (*)();
+  // One piece of random data: the token API's GenerateRandom.
+  using RandomSource = HRESULT (*)(DEV_CTX* pDevCtx, BYTE nFlag, BYTE nRandlen, BYTE* pRandom);
   static constexpr DWORD kUpdateWaitMs = 15000;  // the device-update mutex wait
 
   DeviceHandle();
@@ -97,13 +99,29 @@ class DeviceHandle {
   // across calls.
   HRESULT LendDevCtx(const char* pszDevName, DevCtxLease* pLease);
 
-  // ---- containers on the token ----
+  // ---- containers on the token (container_create.cpp, user_pin_prompt.cpp,
+  // container_delete.cpp, container_records.cpp) ----
+  // Creates the container (a name of at most 63 bytes) on the token the
+  // user selects, once the user PIN was verified there: typed, or the
+  // factory PIN (tried once) under the bank's rules with the flag file. The
+  // token's device name in a new buffer (delete[]). 0x8010006E when the
+  // user or the token's C cancelled, 0x8010000A on the token's time-out,
+  // 0x8010006C with no tries left, 0x8009000F when any token holds the name.
   HRESULT MerroCreateContainer(const char* pszContainerName, char** ppszDevName);
+  // The typed user PIN in a new zero-terminated buffer, which the caller
+  // wipes and frees with delete[]; with no tries left the "locked" box and
+  // 0x8010006C; 0x8010006E when no PIN was typed.
   HRESULT GetUserPIN(int nLeftTimes, char** ppszPIN);
+  // Deletion needs the user PIN verified in the token's current session.
+  // The lists keep the containers until the next refresh.
   HRESULT MerroDeleteContainer(const char* pszDevName, const char* pszContainerName);
   HRESULT DeleteAllContainer(const char* pszDevName);
+  // Records the key type and length code of a 256-, 1024- or 2048-bit key
+  // in the container's record, on the token and in the list's copy.
   HRESULT InitializeContainer(const char* pszDevName, const char* pszContainerName,
                               DWORD dwKeySpec, DWORD dwBitsLength);
+  // From the list's copy of the record: the key-set algorithm and the key
+  // sizes (0 bits where the record names no key).
   HRESULT GetContainerInfo(const char* pszDevName, const char* pszContainerName,
                            DWORD* pdwKeyAlg, DWORD* pdwSignKeyBitsSize,
                            DWORD* pdwExchKeyBitsSize = nullptr);
@@ -111,24 +129,52 @@ class DeviceHandle {
                        DWORD* pdwKeyBits);
   HRESULT IsContainerEmpty(const char* pszDevName, const char* pszContainerName, BOOL* pbEmpty);
 
-  // ---- kept-PIN cache ----
+  // ---- kept-PIN cache (kept_pin.cpp) and the default-PIN check ----
+  // Keeps the PIN the token accepted, protected with the user's
+  // data-protection key, replacing the device's entry; both windows start
+  // now. 0x80070057 for a null name or PIN or a length of 0.
   HRESULT KeepUserPIN(const char* pszDeviceName, const BYTE* pbyUserPIN, DWORD dwPinLength);
+  // The kept PIN in a new buffer (array new, no terminator) when the device
+  // has a usable one; each use moves the long window on. The caller wipes
+  // it (merro::SecureWipe) and calls delete[]. 0x80070490 when nothing is
+  // kept, 0x80004005 when it expired; every failure past the name check
+  // drops the entry.
   HRESULT GetKeptUserPIN(const char* pszDeviceName, BYTE** ppbyUserPIN, DWORD* pdwPINLength);
+  // Usable: less than m_dwKeepPINTimeout ms since its last use, or less
+  // than 30000 ms since it was kept.
   BOOL HaveKeptPIN(const char* pszDeviceName);
+  // Whether the settings keep PINs at all (m_dwKeepPINTimeout not 0).
   BOOL IsKeepPIN();
   void ClearKeptPIN(const char* pszDeviceName);
+  // With dwModified 0 (the factory user PIN) and settings that forbid it:
+  // the warning box, then 0x8010006A. S_OK otherwise.
   HRESULT CheckDefaultPINStat(DWORD dwModified);
 
-  // ---- token name, version, random data, symmetric contexts ----
+  // ---- token name and version (token_info.cpp), random data
+  // (random_data.cpp), symmetric contexts (symmetric_contexts.cpp) ----
+  // Each finds its token by name: 0x80090016 when it is not listed. Buffers
+  // handed out are new (array new); the caller frees them.
   HRESULT GetDeviceTokenInfo(const char* pszDevName, char** ppszDeviceToken);
   HRESULT SetDeviceTokenInfo(const char* pszDevName, const char* pszDeviceToken);
+  // The version bytes in a 16-byte buffer, zero-padded.
   HRESULT GetDeviceCosVer(const char* pszDevName, char** ppszDeviceCosVer);
+  // Fills nRandomSize bytes from the host's generator (nFlag is not
+  // examined), in pieces the token API accepts. On failure the buffer is
+  // wiped and the result is 0x80004005.
   HRESULT GenerateRandomData(const char* pszDevName, int nFlag, int nRandomSize,
                              BYTE* pbyRandomBuffer);
+  // CALG_DES, CALG_3DES or CALG_RC4; CRYPT_MODE_CBC or CRYPT_MODE_ECB (any
+  // mode for RC4). The key must hold the bytes the algorithm reads (8, 24,
+  // 16) and an IV, when given, 8 bytes: 0x80070057 otherwise.
   HRESULT SymKeyHandleInit(const char* pszDevName, DWORD dwAlg, int nCryptType, DWORD dwMode,
-                           const BYTE* pbyKey, const BYTE* pbyIV, SYMKEY_HANDLE** ppKeyCtx);
+                           const BYTE* pbyKey, DWORD dwKeyLen, const BYTE* pbyIV, DWORD dwIVLen,
+                           SYMKEY_HANDLE** ppKeyCtx);
+  // At most 0xFFFFFFBF input bytes; the output buffer has 64 bytes of room
+  // beyond them, the length is what the cipher wrote.
   HRESULT SymKeyHandleUpdate(SYMKEY_HANDLE* pKeyCtx, const BYTE* pbyInData, DWORD dwInDataSize,
                              BYTE** ppbyOutData, DWORD* pdwOutDataSize);
+  // Ends the context on every path, whatever the result: it must not be
+  // used again.
   HRESULT SymKeyHandleFinal(SYMKEY_HANDLE* pKeyCtx, BYTE** ppbyOutData, DWORD* pdwOutDataSize);
 
   // ---- certificates and public keys ----
@@ -203,6 +249,8 @@ class DeviceHandle {
   void SetTickSource(TickSource pfnTicks) { m_pfnTicks = pfnTicks != nullptr ? pfnTicks : ::GetTickCount64; }
   ULONGLONG Ticks() const { return m_pfnTicks(); }
   void SetUpdateWait(DWORD dwMilliseconds) { m_dwUpdateWaitMs = dwMilliseconds; }
+  // Null goes back to the token API's.
+  void SetRandomSource(RandomSource pfnRandom) { m_pfnRandom = pfnRandom; }
 
   // ---- members, in this order; the layers above read them ----
   BOOL m_bInitialize;
@@ -236,6 +284,7 @@ class DeviceHandle {
   void CloseKernelObjects();
 
   TickSource m_pfnTicks = ::GetTickCount64;
+  RandomSource m_pfnRandom = nullptr;  // null: the token API's GenerateRandom
   DWORD m_dwUpdateWaitMs = kUpdateWaitMs;
 };
 

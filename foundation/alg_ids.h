@@ -24,6 +24,14 @@
 #define CALG_SM3 0x0000800Fu
 #endif
 
+// Key-set algorithms of a container, as the device object reports them.
+#ifndef KEYSETALGORITHM_RSA
+#define KEYSETALGORITHM_RSA 1
+#endif
+#ifndef KEYSETALGORITHM_SM2
+#define KEYSETALGORITHM_SM2 2
+#endif
+
 // The token's key types and digest numbers (one byte each; the cipher
 // numbers are in tokenapi/crypto/algorithms.h).
 #ifndef MR_ALG_RSA1024

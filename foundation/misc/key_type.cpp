@@ -11,11 +11,6 @@ namespace {
 constexpr HRESULT kBadArgument = static_cast<HRESULT>(0x80070057);
 constexpr HRESULT kNoKey = static_cast<HRESULT>(0x8009000D);  // NTE_NO_KEY
 
-struct KeyLengthCode {
-  BYTE byCode;
-  BYTE byKeyType;
-  DWORD dwKeyBits;
-};
 constexpr KeyLengthCode kKeyLengthCodes[] = {
     {0x00, MR_ALG_SM2, 256},
     {0x01, MR_ALG_RSA1024, 1024},
@@ -36,6 +31,24 @@ constexpr HashMapping kHashTypes[] = {
 
 }  // namespace
 
+const KeyLengthCode* FindKeyLengthCode(BYTE byCode) {
+  for (const KeyLengthCode& code : kKeyLengthCodes) {
+    if (code.byCode == byCode) {
+      return &code;
+    }
+  }
+  return nullptr;
+}
+
+const KeyLengthCode* FindKeyLengthCodeForBits(DWORD dwKeyBits) {
+  for (const KeyLengthCode& code : kKeyLengthCodes) {
+    if (code.dwKeyBits == dwKeyBits) {
+      return &code;
+    }
+  }
+  return nullptr;
+}
+
 HRESULT GetKeyType(const CONTAINER_RECORD* pstContainer, DWORD dwAlgType, BYTE* pbyKeyType,
                    DWORD* pdwKeyBits) {
   MR_TRACE("GetKeyType");
@@ -46,14 +59,12 @@ HRESULT GetKeyType(const CONTAINER_RECORD* pstContainer, DWORD dwAlgType, BYTE* 
 
   const BYTE byKeyLength =
       dwAlgType == AT_SIGNATURE ? pstContainer->SignKeyLen : pstContainer->ExchKeyLen;
-  for (const KeyLengthCode& code : kKeyLengthCodes) {
-    if (code.byCode == byKeyLength) {
-      *pbyKeyType = code.byKeyType;
-      if (pdwKeyBits != nullptr) {
-        *pdwKeyBits = code.dwKeyBits;
-      }
-      return S_OK;
+  if (const KeyLengthCode* code = FindKeyLengthCode(byKeyLength)) {
+    *pbyKeyType = code->byKeyType;
+    if (pdwKeyBits != nullptr) {
+      *pdwKeyBits = code->dwKeyBits;
     }
+    return S_OK;
   }
   MR_LOG_FAIL(L"Check byKeyLength", L"TRUE", kNoKey);
   return kNoKey;

@@ -33,13 +33,6 @@ class Lifecycle : public DeviceDaemonTest {
     }
     return names;
   }
-  std::vector<std::uint32_t> DwordValues(std::uint16_t number) {
-    std::vector<std::uint32_t> out;
-    for (const auto& args : m_trace.Values(device::kDeviceHandleMessageGuid, number)) {
-      out.push_back(args.empty() ? 0xFFFFFFFF : apitest::TraceLines::Dword(args.back()));
-    }
-    return out;
-  }
 };
 
 // A named kernel object that no handle keeps any longer is gone.

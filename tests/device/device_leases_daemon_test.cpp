@@ -8,26 +8,9 @@
 namespace merro::testing {
 namespace {
 
-using device::DeviceHandle;
 using device::DevCtxLease;
 
-
-class Leases : public DeviceDaemonTest {
- protected:
-  void SetUp() override {
-    DeviceDaemonTest::SetUp();
-    ASSERT_TRUE(DeviceBench::Prepare(0));
-    ASSERT_TRUE(DeviceBench::ProvisionOnly(1));
-    DeviceBench::Pull(2);
-    m_dev0 = DeviceBench::DeviceName(0);
-    ASSERT_EQ(m_handle.Initialize(m_settings), S_OK);
-    ASSERT_EQ(m_handle.m_vtrDeviceSet.size(), 2u);
-    m_trace.Clear();
-  }
-
-  DeviceHandle m_handle;
-  std::string m_dev0;
-};
+using Leases = PreparedDevices;
 
 TEST_F(Leases, ALeasedContextOutlivesTheRefresh) {
   DevCtxLease lease;

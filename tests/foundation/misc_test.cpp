@@ -104,6 +104,18 @@ TEST(KeyType, MapsKeyLengthCodes) {
   }
 }
 
+// Key sizes back to codes: only the three sizes a record can hold.
+TEST(KeyType, KeySizesHaveCodesUpTo2048Bits) {
+  for (const DWORD bits : {256u, 1024u, 2048u}) {
+    const KeyLengthCode* code = FindKeyLengthCodeForBits(bits);
+    ASSERT_NE(code, nullptr) << bits;
+    EXPECT_EQ(FindKeyLengthCode(code->byCode), code) << bits;
+  }
+  for (const DWORD bits : {0u, 512u, 4096u}) {
+    EXPECT_EQ(FindKeyLengthCodeForBits(bits), nullptr) << bits;
+  }
+}
+
 TEST(KeyType, SignatureKeyMissingWhileExchangeKeyMapsAndChecks) {
   const CONTAINER_RECORD r = Record(0x02, 0xFF);
   BYTE keyType = 0;

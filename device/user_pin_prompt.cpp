@@ -1,0 +1,43 @@
+// DeviceHandle::GetUserPIN: the user PIN typed into the PIN dialog, or the
+// "locked" box when no try is left.
+#include <cstring>
+#include <new>
+
+#include "device/device_handle.h"
+#include "device/ui/user_interface.h"
+#include "foundation/secret_bytes.h"
+#include "foundation/trace/trace.h"
+#include "resources/device/device_resource_ids.h"
+
+#undef MR_TRACE_SOURCE
+#define MR_TRACE_SOURCE "DeviceHandle"
+
+namespace merro::device {
+
+HRESULT DeviceHandle::GetUserPIN(int nLeftTimes, char** ppszPIN) {
+  MR_TRACE("DeviceHandle::GetUserPIN");
+  MR_FAIL_IF(ppszPIN == NULL, L"Check ppszPIN", E_INVALIDARG);
+  *ppszPIN = nullptr;
+  if (nLeftTimes <= 0) {
+    ui::UserInterface::Current().ShowMessage(nullptr, IDS_PIN_LOCKED, IDS_ERROR_CAPTION,
+                                             MB_ICONERROR);
+    MR_LOG_FAIL(L"PIN Locked", L"TRUE", SCARD_W_CHV_BLOCKED);
+    return SCARD_W_CHV_BLOCKED;
+  }
+
+  ui::PinRequest request;
+  request.owner = ::GetActiveWindow();
+  request.mode = 0;
+  request.tries = nLeftTimes;
+  SecretBytes pin;
+  const HRESULT hResult = ui::UserInterface::Current().AskPin(request, &pin);
+  // Cancelled, no PIN typed, or no dialog at all: the user gave no PIN.
+  MR_FAIL_IF(hResult != S_OK || pin.empty(), L"GetPIN", SCARD_W_CANCELLED_BY_USER);
+  char* pszPIN = new (std::nothrow) char[pin.size() + 1]();
+  MR_FAIL_IF(!pszPIN, L"New buffer", E_OUTOFMEMORY);
+  std::memcpy(pszPIN, pin.data(), pin.size());
+  *ppszPIN = pszPIN;
+  return S_OK;
+}
+
+}  // namespace merro::device
