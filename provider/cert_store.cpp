@@ -4,7 +4,6 @@
 #include <shlwapi.h>
 
 #include <cstring>
-#include <memory>
 
 #include "foundation/misc/text_convert.h"
 #include "foundation/trace/trace.h"
@@ -13,8 +12,6 @@
 namespace merro::provider {
 
 namespace {
-
-constexpr HRESULT kBadArgument = static_cast<HRESULT>(0x80070057);
 
 using merro::win::FailedCallResult;
 
@@ -37,37 +34,23 @@ CertContext FirstMatch(const CertStore& store, const BYTE* pbEncoded, DWORD cbEn
   return CertContext();
 }
 
-// Commits a change. Wine reports a failed commit of the user's store after
-// deleting an entry that its user view shows from the machine store, yet
-// the deletion persists; so a failed commit is judged by reading the store
-// again: the change counts as made when the certificate is (present) or is
-// not (!present) there.
-HRESULT CommitChange(const TraceHelper& mrTraceScope_, CertStore& store, StoreLocation location,
-                     const BYTE* pbEncoded, DWORD cbEncoded, bool present) {
+// Commits a change: a system store keeps a deletion only once committed.
+HRESULT CommitChange(const TraceHelper& mrTraceScope_, const CertStore& store) {
   const HRESULT hr = store.Commit();
-  if (SUCCEEDED(hr)) {
-    return S_OK;
+  if (FAILED(hr)) {
+    MR_LOG_FAIL(L"CertControlStore", L"bRetCode == FALSE", hr);
   }
-  store.Close();
-  CertContext found;
-  if (SUCCEEDED(FindEntry(location, pbEncoded, cbEncoded, &found)) &&
-      static_cast<bool>(found) == present) {
-    MR_LOG_STEP(L"CertControlStore failed, change found in store");
-    return S_OK;
-  }
-  MR_LOG_FAIL(L"CertControlStore", L"bRetCode == FALSE", hr);
   return hr;
 }
 
 // Deletes the found entry (which frees the context) and commits.
-HRESULT DeleteFound(const TraceHelper& mrTraceScope_, CertStore& store, StoreLocation location,
-                    CertContext found, const BYTE* pbEncoded, DWORD cbEncoded) {
+HRESULT DeleteFound(const TraceHelper& mrTraceScope_, const CertStore& store, CertContext found) {
   if (!::CertDeleteCertificateFromStore(found.Release())) {
     const HRESULT hr = FailedCallResult(ERROR_ACCESS_DENIED);
     MR_LOG_FAIL(L"CertDeleteCertificateFromStore", L"bRetCode == FALSE", hr);
     return hr;
   }
-  return CommitChange(mrTraceScope_, store, location, pbEncoded, cbEncoded, false);
+  return CommitChange(mrTraceScope_, store);
 }
 
 }  // namespace
@@ -82,7 +65,7 @@ CertContext CertContext::FromEncoded(const BYTE* pbEncoded, DWORD cbEncoded) {
 
 HRESULT CertStore::OpenMy(StoreLocation location, CertStore* pStore) {
   MR_TRACE("CertStore::OpenMy");
-  MR_FAIL_IF(pStore == nullptr, L"Check parameters", kBadArgument);
+  MR_FAIL_IF(pStore == nullptr, L"Check parameters", E_INVALIDARG);
   HCERTSTORE h = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, SystemStoreFlag(location), L"MY");
   if (h == nullptr) {
     const HRESULT hr = FailedCallResult(ERROR_OPEN_FAILED);
@@ -110,7 +93,7 @@ bool EncodedEquals(const BYTE* pbA, DWORD cbA, const BYTE* pbB, DWORD cbB) {
 
 HRESULT ReadStoreEntryInfo(PCCERT_CONTEXT pCert, StoreEntryInfo* pInfo) {
   MR_TRACE("ReadStoreEntryInfo");
-  MR_FAIL_IF(pCert == nullptr || pInfo == nullptr, L"Check parameters", kBadArgument);
+  MR_FAIL_IF(pCert == nullptr || pInfo == nullptr, L"Check parameters", E_INVALIDARG);
   DWORD cb = 0;
   if (!::CertGetCertificateContextProperty(pCert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &cb)) {
     // No property is the common case (other certificates): not logged.
@@ -138,7 +121,7 @@ HRESULT FindProviderEntries(StoreLocation location, const wchar_t* wszProviderPr
                             CertContextList* pEntries) {
   MR_TRACE("FindProviderEntries");
   MR_FAIL_IF(wszProviderPrefix == nullptr || pEntries == nullptr, L"Check parameters",
-             kBadArgument);
+             E_INVALIDARG);
   CertStore store;
   const HRESULT hr = CertStore::OpenMy(location, &store);
   if (FAILED(hr)) {
@@ -159,24 +142,10 @@ HRESULT FindProviderEntries(StoreLocation location, const wchar_t* wszProviderPr
   return S_OK;
 }
 
-HRESULT FindEntry(StoreLocation location, const BYTE* pbEncoded, DWORD cbEncoded,
-                  CertContext* pFound) {
-  MR_TRACE("FindEntry");
-  MR_FAIL_IF(pbEncoded == nullptr || cbEncoded == 0 || pFound == nullptr, L"Check parameters",
-             kBadArgument);
-  CertStore store;
-  const HRESULT hr = CertStore::OpenMy(location, &store);
-  if (FAILED(hr)) {
-    return hr;
-  }
-  *pFound = FirstMatch(store, pbEncoded, cbEncoded);
-  return S_OK;
-}
-
 HRESULT DeleteEntry(StoreLocation location, const BYTE* pbEncoded, DWORD cbEncoded,
                     bool* pbDeleted) {
   MR_TRACE("DeleteEntry");
-  MR_FAIL_IF(pbEncoded == nullptr || cbEncoded == 0, L"Check parameters", kBadArgument);
+  MR_FAIL_IF(pbEncoded == nullptr || cbEncoded == 0, L"Check parameters", E_INVALIDARG);
   if (pbDeleted != nullptr) {
     *pbDeleted = false;
   }
@@ -189,7 +158,7 @@ HRESULT DeleteEntry(StoreLocation location, const BYTE* pbEncoded, DWORD cbEncod
   if (!found) {
     return S_OK;
   }
-  hr = DeleteFound(mrTraceScope_, store, location, std::move(found), pbEncoded, cbEncoded);
+  hr = DeleteFound(mrTraceScope_, store, std::move(found));
   if (SUCCEEDED(hr) && pbDeleted != nullptr) {
     *pbDeleted = true;
   }
@@ -200,9 +169,9 @@ HRESULT WriteEntry(StoreLocation location, const BYTE* pbEncoded, DWORD cbEncode
                    const wchar_t* wszContainerName, DWORD dwKeySpec,
                    const wchar_t* wszProviderName) {
   MR_TRACE("WriteEntry");
-  MR_FAIL_IF(pbEncoded == nullptr || cbEncoded == 0, L"Check certificate", kBadArgument);
+  MR_FAIL_IF(pbEncoded == nullptr || cbEncoded == 0, L"Check certificate", E_INVALIDARG);
   MR_FAIL_IF(wszContainerName == nullptr || wszProviderName == nullptr, L"Check names",
-             kBadArgument);
+             E_INVALIDARG);
 
   // A context of our own, outside any store, carries the property.
   CertContext cert = CertContext::FromEncoded(pbEncoded, cbEncoded);
@@ -234,15 +203,9 @@ HRESULT WriteEntry(StoreLocation location, const BYTE* pbEncoded, DWORD cbEncode
   }
   CertContext existing = FirstMatch(store, pbEncoded, cbEncoded);
   if (existing) {
-    hr = DeleteFound(mrTraceScope_, store, location, std::move(existing), pbEncoded, cbEncoded);
+    hr = DeleteFound(mrTraceScope_, store, std::move(existing));
     if (FAILED(hr)) {
       return hr;
-    }
-    if (!store) {
-      hr = CertStore::OpenMy(location, &store);
-      if (FAILED(hr)) {
-        return hr;
-      }
     }
   }
   if (!::CertAddCertificateContextToStore(store.Get(), cert.Get(), CERT_STORE_ADD_REPLACE_EXISTING,
@@ -251,27 +214,26 @@ HRESULT WriteEntry(StoreLocation location, const BYTE* pbEncoded, DWORD cbEncode
     MR_LOG_FAIL(L"CertAddCertificateContextToStore", L"bRetCode == FALSE", hr);
     return hr;
   }
-  return CommitChange(mrTraceScope_, store, location, pbEncoded, cbEncoded, true);
+  return CommitChange(mrTraceScope_, store);
 }
 
 HRESULT WriteEntry(StoreLocation location, const BYTE* pbEncoded, DWORD cbEncoded,
                    const char* szContainerNameUtf8, DWORD dwKeySpec,
                    const wchar_t* wszProviderName) {
   MR_TRACE("WriteEntry");
-  MR_FAIL_IF(szContainerNameUtf8 == nullptr, L"Check container name", kBadArgument);
-  wchar_t* converted = nullptr;
-  const HRESULT hr = UTF8ToUTF16(szContainerNameUtf8, &converted, nullptr);
-  std::unique_ptr<wchar_t[]> container(converted);
+  MR_FAIL_IF(szContainerNameUtf8 == nullptr, L"Check container name", E_INVALIDARG);
+  std::wstring container;
+  const HRESULT hr = UTF8ToUTF16Text(szContainerNameUtf8, &container);
   if (FAILED(hr)) {
     MR_LOG_FAIL(L"UTF8ToUTF16", L"hResult != S_OK", hr);
     return hr;
   }
-  return WriteEntry(location, pbEncoded, cbEncoded, container.get(), dwKeySpec, wszProviderName);
+  return WriteEntry(location, pbEncoded, cbEncoded, container.c_str(), dwKeySpec, wszProviderName);
 }
 
 HRESULT Sm2BrowserMarkerPath(std::wstring* pPath) {
   MR_TRACE("Sm2BrowserMarkerPath");
-  MR_FAIL_IF(pPath == nullptr, L"Check parameters", kBadArgument);
+  MR_FAIL_IF(pPath == nullptr, L"Check parameters", E_INVALIDARG);
   wchar_t folder[MAX_PATH] = {};
   const HRESULT hr = ::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder);
   if (FAILED(hr)) {

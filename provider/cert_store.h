@@ -146,11 +146,6 @@ HRESULT ReadStoreEntryInfo(PCCERT_CONTEXT pCert, StoreEntryInfo* pInfo);
 HRESULT FindProviderEntries(StoreLocation location, const wchar_t* wszProviderPrefix,
                             CertContextList* pEntries);
 
-// The first certificate of the store with exactly these encoded bytes, or
-// an empty context when there is none (S_OK either way).
-HRESULT FindEntry(StoreLocation location, const BYTE* pbEncoded, DWORD cbEncoded,
-                  CertContext* pFound);
-
 // Deletes the first certificate of the store with exactly these encoded
 // bytes and commits the store. No such certificate: S_OK, nothing changes.
 // pbDeleted (optional) tells whether one was deleted.

@@ -43,6 +43,7 @@ struct TokenInformation {
   std::string strTokenLabel;
   std::vector<ContainerInformation> vecContainers;
 };
+using TokenInformationList = std::vector<TokenInformation>;
 
 // dwCertAlertDays: no date check at all.
 inline constexpr LONG CERT_VALID_DATE_NOALERT = -1;
