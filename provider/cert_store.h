@@ -14,6 +14,9 @@
 // - deleting a duplicate of the context an enumeration stands on makes the
 //   enumeration yield that certificate again forever, so matching entries
 //   are collected first and deleted after the enumeration has ended.
+// Under Wine the current user's "MY" also shows the local machine's entries
+// (and deleting one there deletes it from the machine store); on Windows the
+// two stores are apart.
 #pragma once
 
 #include <windows.h>
