@@ -35,13 +35,28 @@ function(merro_library name)
   endif()
 endfunction()
 
-# merro_test(NAME SOURCES... [DEPS libs...]): one GoogleTest executable,
-# registered as one ctest entry (under Wine each process costs a start-up).
+# merro_test(NAME SOURCES... [DEPS libs...] [OWN_MAIN] [WINE_PREFIX name]):
+# one GoogleTest executable, registered as one ctest entry (under Wine each
+# process costs a start-up). OWN_MAIN: the sources define main().
+# WINE_PREFIX: the Windows tree runs it in a Wine prefix of that name beside
+# the shared one, one such test at a time (for tests that change what a
+# prefix keeps for every program in it, such as the user's certificate
+# store, so that they meet no other test there).
 function(merro_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_MAIN" "WINE_PREFIX" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
-  target_link_libraries(${name} PRIVATE merro_options ${ARG_DEPS} GTest::gtest_main GTest::gtest)
-  add_test(NAME ${name} COMMAND ${name})
+  set(main GTest::gtest_main)
+  if(ARG_OWN_MAIN)
+    set(main)
+  endif()
+  target_link_libraries(${name} PRIVATE merro_options ${ARG_DEPS} ${main} GTest::gtest)
+  if(WIN32 AND ARG_WINE_PREFIX)
+    add_test(NAME ${name} COMMAND ${MERRO_ROOT}/scripts/wine-run
+                                  ${CMAKE_BINARY_DIR}/${ARG_WINE_PREFIX} $<TARGET_FILE:${name}>)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK ${ARG_WINE_PREFIX})
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
   if(ARG_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")

@@ -23,6 +23,14 @@
 #ifndef CALG_SM3
 #define CALG_SM3 0x0000800Fu
 #endif
+// SM2 key pairs, in the signature class (0x2000) and the key-exchange class
+// (0xA000) with type bits 0x1E00, where RSA has 0x0400.
+#ifndef CALG_SM2_SIGN
+#define CALG_SM2_SIGN 0x00003E00u
+#endif
+#ifndef CALG_SM2_KEYX
+#define CALG_SM2_KEYX 0x0000BE00u
+#endif
 
 // Key-set algorithms of a container, as the device object reports them.
 #ifndef KEYSETALGORITHM_RSA

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <new>
 
 #include "foundation/trace/trace.h"
@@ -192,4 +193,32 @@ HRESULT UTF16ToUTF8(const UTF16CHAR* lpwszUTF16, char** ppszUTF8, DWORD* pdwLeng
     *pdwLength = static_cast<DWORD>(octets - 1);
   }
   return S_OK;
+}
+
+HRESULT UTF8ToUTF16Text(const char* lpszUTF8, std::basic_string<UTF16CHAR>* pText) {
+  if (pText == nullptr) {
+    return static_cast<HRESULT>(0x80004003);
+  }
+  UTF16CHAR* converted = nullptr;
+  DWORD length = 0;
+  const HRESULT hr = UTF8ToUTF16(lpszUTF8, &converted, &length);
+  std::unique_ptr<UTF16CHAR[]> owned(converted);
+  if (SUCCEEDED(hr)) {
+    pText->assign(owned.get(), length);
+  }
+  return hr;
+}
+
+HRESULT UTF16ToUTF8Text(const UTF16CHAR* lpwszUTF16, std::string* pText) {
+  if (pText == nullptr) {
+    return static_cast<HRESULT>(0x80004003);
+  }
+  char* converted = nullptr;
+  DWORD length = 0;
+  const HRESULT hr = UTF16ToUTF8(lpwszUTF16, &converted, &length);
+  std::unique_ptr<char[]> owned(converted);
+  if (SUCCEEDED(hr)) {
+    pText->assign(owned.get(), length);
+  }
+  return hr;
 }

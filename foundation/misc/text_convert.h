@@ -6,6 +6,8 @@
 // allocated with array new; the caller releases them with array delete.
 #pragma once
 
+#include <string>
+
 #include "foundation/platform.h"
 
 // A UTF-16 code unit of data text: WCHAR on Windows, char16_t elsewhere
@@ -24,3 +26,7 @@ HRESULT UTF8ToUTF16(const char* lpszUTF8, UTF16CHAR** ppwszUTF16, DWORD* pdwLeng
 // Converts zero-terminated UTF-16 text. pdwLength (optional) receives the
 // length in octets without the terminator. Failures as above.
 HRESULT UTF16ToUTF8(const UTF16CHAR* lpwszUTF16, char** ppszUTF8, DWORD* pdwLength);
+
+// The same conversions into strings; on failure the output is unchanged.
+HRESULT UTF8ToUTF16Text(const char* lpszUTF8, std::basic_string<UTF16CHAR>* pText);
+HRESULT UTF16ToUTF8Text(const UTF16CHAR* lpwszUTF16, std::string* pText);

@@ -30,30 +30,12 @@ const IID kIidXmlDomDocument2 = {
     0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
 using merro::win::ComPtr;
+using merro::win::ComScope;
 using merro::win::UniqueBstr;
 
 void Values(std::uint16_t number, std::initializer_list<merro::trace::Value> values) {
   merro::trace::TraceValues(merro::trace::kFunctionInterfaceMessageGuid, number, values);
 }
-
-// COM for the duration of one check, on whatever thread the caller runs.
-// A thread already in the multithreaded apartment keeps it.
-class ComScope {
- public:
-  ComScope() : m_hr(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-  ~ComScope() {
-    if (SUCCEEDED(m_hr)) {
-      ::CoUninitialize();
-    }
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-  bool Usable() const { return SUCCEEDED(m_hr) || m_hr == RPC_E_CHANGED_MODE; }
-  HRESULT Result() const { return m_hr; }
-
- private:
-  HRESULT m_hr;
-};
 
 // No external entity, no document type: a message is a plain document.
 // (Not every parser honours ProhibitDTD; LoadXMLDom refuses one itself.)

@@ -67,6 +67,27 @@ class ComPtr {
   T* m_p = nullptr;
 };
 
+// COM for the thread while the scope lasts (single-threaded apartment, as
+// CoInitialize gives it). Only a successful initialisation is undone: a
+// thread already in the multithreaded apartment (RPC_E_CHANGED_MODE) keeps
+// it, and COM stays usable there.
+class ComScope {
+ public:
+  ComScope() : m_hr(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ~ComScope() {
+    if (SUCCEEDED(m_hr)) {
+      ::CoUninitialize();
+    }
+  }
+  ComScope(const ComScope&) = delete;
+  ComScope& operator=(const ComScope&) = delete;
+  bool Usable() const { return SUCCEEDED(m_hr) || m_hr == RPC_E_CHANGED_MODE; }
+  HRESULT Result() const { return m_hr; }
+
+ private:
+  HRESULT m_hr;
+};
+
 // A BSTR, freed with SysFreeString.
 class UniqueBstr {
  public:

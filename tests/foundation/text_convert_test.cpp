@@ -110,6 +110,23 @@ TEST(TextConvert, MissingPointersGiveNoBuffer) {
   delete[] wide;
 }
 
+// The string forms: the whole text, and the output untouched on failure.
+TEST(TextConvert, StringForms) {
+  std::basic_string<UTF16CHAR> wide = T16(u"old");
+  ASSERT_EQ(UTF8ToUTF16Text("\xE5\xAE\xB9-1", &wide), S_OK);
+  EXPECT_EQ(wide, T16(u"\u5BB9-1"));
+  std::string narrow = "old";
+  ASSERT_EQ(UTF16ToUTF8Text(wide.c_str(), &narrow), S_OK);
+  EXPECT_EQ(narrow, "\xE5\xAE\xB9-1");
+  const HRESULT pointer = static_cast<HRESULT>(0x80004003);
+  EXPECT_EQ(UTF8ToUTF16Text(nullptr, &wide), pointer);
+  EXPECT_EQ(wide, T16(u"\u5BB9-1"));
+  EXPECT_EQ(UTF16ToUTF8Text(nullptr, &narrow), pointer);
+  EXPECT_EQ(narrow, "\xE5\xAE\xB9-1");
+  EXPECT_EQ(UTF8ToUTF16Text("a", nullptr), pointer);
+  EXPECT_EQ(UTF16ToUTF8Text(wide.c_str(), nullptr), pointer);
+}
+
 // A PIN converted for the token must not reach any trace record.
 TEST(TextConvert, TraceRecordsCarryLengthsNotText) {
   std::vector<merro::trace::Record> records;

@@ -6,10 +6,8 @@
 // would have done).
 #include <gtest/gtest.h>
 #include <openssl/core_names.h>
-#include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
-#include <openssl/x509.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_certificates.h"
 #include "tests/tokenapi/support/file_description.h"
 #include "tests/tokenapi/support/key_blobs.h"
 #include "tokenapi/api/token_api.h"
@@ -27,7 +26,10 @@
 namespace {
 
 using Bytes = std::vector<BYTE>;
+using merro::testing::CertificateSpec;
 using merro::testing::FileDescription;
+using merro::testing::TestCa;
+using merro::testing::TestKey;
 
 constexpr char kFactoryPin[] = "905172";
 constexpr WORD kScratchFile = 0x0B01;
@@ -68,23 +70,7 @@ using PkeyPtr = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>;
 using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, Freer<EVP_MD_CTX, EVP_MD_CTX_free>>;
 using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, Freer<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
 
-// An OpenSSL key from a public key as the token exports it.
-PkeyPtr Sm2PublicKey(const BYTE* xy) {
-  BYTE point[65] = {0x04};
-  std::memcpy(point + 1, xy, 64);
-  OSSL_PARAM params[] = {
-      OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, const_cast<char*>("SM2"), 0),
-      OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point),
-      OSSL_PARAM_construct_end()};
-  PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "SM2", nullptr));
-  EVP_PKEY* key = nullptr;
-  if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
-      EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params) != 1) {
-    return nullptr;
-  }
-  return PkeyPtr(key);
-}
-
+// An OpenSSL key from an RSA public key as the token exports it.
 PkeyPtr RsaPublicKey(const RSA_KEY& pub) {
   BIGNUM* n = BN_bin2bn(pub.n, static_cast<int>(pub.nLen), nullptr);
   BIGNUM* e = BN_bin2bn(pub.e, static_cast<int>(pub.eLen), nullptr);
@@ -141,28 +127,6 @@ bool OpenSslVerifiesRsa(EVP_PKEY* key, const EVP_MD* md, const Bytes& message, c
   MdCtxPtr ctx(EVP_MD_CTX_new());
   return ctx && EVP_DigestVerifyInit(ctx.get(), nullptr, md, nullptr, key) == 1 &&
          EVP_DigestVerify(ctx.get(), sig.data(), sig.size(), message.data(), message.size()) == 1;
-}
-
-// A self-signed certificate in DER (a P-256 key of its own).
-Bytes MakeCertificate() {
-  PkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
-  X509* cert = X509_new();
-  X509_set_version(cert, 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(cert), 7);
-  X509_gmtime_adj(X509_getm_notBefore(cert), 0);
-  X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
-  auto* name = X509_get_subject_name(cert);  // X509_NAME is also a wincrypt.h macro
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>("Merro API test"), -1, -1, 0);
-  X509_set_issuer_name(cert, name);
-  X509_set_pubkey(cert, key.get());
-  X509_sign(cert, key.get(), EVP_sha256());
-  unsigned char* der = nullptr;
-  const int len = i2d_X509(cert, &der);
-  Bytes out(der, der + (len > 0 ? len : 0));
-  OPENSSL_free(der);
-  X509_free(cert);
-  return out;
 }
 
 class ApiDaemon : public ::testing::Test {
@@ -435,7 +399,12 @@ TEST_F(ApiDaemon, ContainersKeysCertificatesAndSigning) {
   BYTE exported[64];
   ASSERT_EQ(ExportPublicKey(m_ctx, MR_ALG_SM2, sm2.SignKeyFID, exported), 0);
   EXPECT_EQ(Bytes(exported, exported + 64), Bytes(sm2Pub, sm2Pub + 64));
-  const Bytes cert = MakeCertificate();
+  const TestKey sm2Key = TestKey::FromSm2Point(Bytes(sm2Pub, sm2Pub + 64));
+  ASSERT_TRUE(sm2Key);
+  CertificateSpec spec;
+  spec.subjectKey = sm2Key;
+  const Bytes cert = TestCa::Shared().Issue(spec);
+  ASSERT_FALSE(cert.empty());
   ASSERT_EQ(ImportCert(m_ctx, sm2.SignCertFID, cert.data(), static_cast<DWORD>(cert.size())), 0);
   Bytes certBack(MR_CERT_MAX_LEN);
   DWORD certLen = MR_CERT_MAX_LEN;
@@ -466,8 +435,6 @@ TEST_F(ApiDaemon, ContainersKeysCertificatesAndSigning) {
   EXPECT_EQ(count, 2u);
 
   // SM2: a digest signed on the token.
-  const PkeyPtr sm2Key = Sm2PublicKey(sm2Pub);
-  ASSERT_TRUE(sm2Key);
   void* key = nullptr;
   ASSERT_EQ(AsymKeyInit(m_ctx, MR_ALG_SM2, sm2.SignKeyFID, &key), 0);
   BYTE e[32];
@@ -477,7 +444,7 @@ TEST_F(ApiDaemon, ContainersKeysCertificatesAndSigning) {
   ASSERT_EQ(SignDigest(key, e, 32, sig, &sigLen), 0);
   ASSERT_EQ(sigLen, 64u);
   EXPECT_EQ(VerifySignature(key, 0, e, 32, sig, 64), 0);
-  EXPECT_TRUE(OpenSslVerifiesSm2Digest(sm2Key.get(), e, sig));
+  EXPECT_TRUE(OpenSslVerifiesSm2Digest(sm2Key.Get(), e, sig));
   sig[5] ^= 1;
   EXPECT_LT(VerifySignature(key, 0, e, 32, sig, 64), 0);
 
@@ -495,7 +462,7 @@ TEST_F(ApiDaemon, ContainersKeysCertificatesAndSigning) {
   sigLen = sizeof sig;
   ASSERT_EQ(SignDataResult(key, sig, &sigLen), 0);
   EXPECT_EQ(VerifySignature(key, MR_ALG_SM3, digest, digestLen, sig, sigLen), 0);
-  EXPECT_TRUE(OpenSslVerifiesSm2Message(sm2Key.get(), message, sig));
+  EXPECT_TRUE(OpenSslVerifiesSm2Message(sm2Key.Get(), message, sig));
 
   // SM2: encryption on the host, decryption on the token.
   const Bytes secret(20, 0x5A);
