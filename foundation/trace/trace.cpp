@@ -112,12 +112,13 @@ namespace backend {
 void MarkRegistered(bool registered) { g_registered.store(registered, std::memory_order_relaxed); }
 }  // namespace backend
 
-void Configure(Deliverable deliverable) {
-  g_profile.store(deliverable == Deliverable::CertManager ? &kCertManagerProfile
-                                                          : &kProviderProfile);
-}
+void Configure(Deliverable deliverable) { g_profile.store(&ProfileOf(deliverable)); }
 
 const Profile& CurrentProfile() { return *g_profile.load(); }
+
+const Profile& ProfileOf(Deliverable deliverable) {
+  return deliverable == Deliverable::CertManager ? kCertManagerProfile : kProviderProfile;
+}
 
 void SetSink(Sink sink) {
   std::lock_guard<std::mutex> lock(g_sinkLock);
@@ -170,14 +171,19 @@ void WppTraceWideStringResult(const Guid& messageGuid, std::uint16_t number, DWO
 }
 
 void TraceValues(const Guid& sourceGuid, std::uint16_t number, std::initializer_list<Value> values) {
-  const DWORD flag = CurrentProfile().valueFlag;
+  TraceValues(sourceGuid, number, CurrentProfile().valueFlag, values);
+}
+
+void TraceValues(const Guid& sourceGuid, std::uint16_t number, DWORD flag,
+                 std::initializer_list<Value> values) {
   if (!Enabled(flag)) {
     return;
   }
   LastErrorKeeper keep;
   Record record{sourceGuid, number, flag, {}};
   for (const Value& v : values) {
-    record.args.push_back(v.isText ? WideArg(v.text) : DwordArg(v.number));
+    record.args.push_back(!v.isText ? DwordArg(v.number)
+                                    : (v.isNarrow ? AnsiArg(v.narrowText) : WideArg(v.text)));
   }
   Dispatch(record);
 }
