@@ -14,8 +14,10 @@ FILE* g_out = nullptr;  // guarded by g_outLock
 
 std::string Describe(const std::vector<std::uint8_t>& arg) {
   // Strings are shown as text (UTF-16 arguments have even length and a zero
-  // high byte for the ASCII the system writes); 4-byte values as hex.
-  if (arg.size() == 4 && arg.back() != 0) {
+  // high byte for the ASCII the system writes); 4-byte values as hex. A
+  // string of 4 bytes ends in a zero and starts with a printable character
+  // (an empty string is 1 byte, or "<NULL>" when wide).
+  if (arg.size() == 4 && (arg[3] != 0 || arg[0] < 0x20)) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%02X%02X%02X%02X", arg[3], arg[2], arg[1], arg[0]);
     return buf;

@@ -9,45 +9,14 @@
 
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
+#include "tests/support/captured_trace.h"
 
 namespace {
 
+using merro::testing::CapturedTrace;
+using merro::testing::Utf16;
 using merro::trace::Deliverable;
 using merro::trace::Record;
-
-// Captures every record while alive; restores an unregistered tracer after.
-class CapturedTrace {
- public:
-  explicit CapturedTrace(Deliverable d, DWORD flags) {
-    merro::trace::Configure(d);
-    merro::trace::SetSink([this](const Record& r) { records.push_back(r); });
-    merro::trace::SetEnableFlags(flags);
-  }
-  ~CapturedTrace() {
-    merro::trace::SetSink({});
-    merro::trace::SetEnableFlags(0);
-    merro::trace::Configure(Deliverable::Provider);
-  }
-  std::vector<std::uint16_t> Numbers() const {
-    std::vector<std::uint16_t> n;
-    for (const auto& r : records) {
-      n.push_back(r.number);
-    }
-    return n;
-  }
-  std::vector<Record> records;
-};
-
-std::vector<std::uint8_t> Utf16(const std::u16string& s) {
-  std::vector<std::uint8_t> out;
-  for (char16_t c : s) {
-    out.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  out.push_back(0);
-  out.push_back(0);
-  return out;
-}
 
 HRESULT TracedWork(bool failEarly, DWORD lastErrorLeft) {
   MR_TRACE("TracedWork");
@@ -170,6 +139,21 @@ TEST(Trace, ValueRecordsCarryNumbersAndStrings) {
   EXPECT_TRUE(t.records[0].messageGuid == merro::trace::kFunctionInterfaceMessageGuid);
   EXPECT_EQ(t.records[0].args[0], std::vector<std::uint8_t>({7, 0, 0, 0}));
   EXPECT_EQ(t.records[0].args[1], Utf16(u"ab"));
+}
+
+// A record that cannot be built or delivered is dropped: tracing never
+// throws into its caller (scope tracers send from destructors).
+TEST(Trace, AFailingRecordIsDroppedWithoutThrowing) {
+  CapturedTrace t(Deliverable::Provider, 0xFFFFFFFF);
+  merro::trace::SetSink([](const Record&) { throw std::bad_alloc(); });
+  ::SetLastError(77);
+  EXPECT_NO_THROW({
+    TraceHelper scope("Throwing");
+    merro::trace::LogStep("Throwing", L"step");
+    merro::trace::LogFailure("a.cpp", 1, "Throwing", L"step", L"reason", -1);
+    merro::trace::TraceValues(merro::trace::kMiscMessageGuid, 1, {DWORD{1}});
+  });
+  EXPECT_EQ(::GetLastError(), 77u);
 }
 
 TEST(Trace, ValueRecordsUnderAGivenFlagCarryNarrowStrings) {

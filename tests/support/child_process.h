@@ -17,6 +17,7 @@
 #include "foundation/platform.h"
 
 #ifndef _WIN32
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -100,6 +101,19 @@ class ChildProcess {
 #endif
 
   bool Started() const { return m_handle != kNone; }
+
+  // Ends the child at once, as a crash or a task manager would; Join then
+  // collects it.
+  void Kill() {
+    if (!Started()) {
+      return;
+    }
+#ifdef _WIN32
+    ::TerminateProcess(m_handle, 9);
+#else
+    ::kill(m_handle, SIGKILL);
+#endif
+  }
 
   // Waits for the child to end; its exit code, or 1 when it did not start
   // or did not exit normally.
