@@ -4,6 +4,8 @@
 
 #include <objbase.h>
 
+#include <cstdlib>
+
 #include "csp/core_trace.h"
 #include "csp/flag_file.h"
 #include "csp/token_layer.h"
@@ -37,6 +39,13 @@ void ProcessDetach() {
   g_dwComInitThread = 0;
   merro::csp::StopTokenLayer();
   WppCleanupUm();
+#ifdef MERRO_WITH_SIMULATOR
+  // Test builds: detach work that leaves an error behind, as a failing close
+  // on the way may, to show that the caller does not see it.
+  if (const char* error = std::getenv("MERRO_CSP_DETACH_ERROR")) {
+    ::SetLastError(static_cast<DWORD>(std::strtoul(error, nullptr, 0)));
+  }
+#endif
 }
 
 BOOL ProcessAttach(HINSTANCE hInstance) {

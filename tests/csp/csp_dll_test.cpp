@@ -118,9 +118,11 @@ TEST(CspDll, ExportsResolveByNameAndByTheirOrdinals) {
 }
 
 // advapi32 reaches CPAcquireContext, and the code the provider answered
-// survives the unload that follows a failed acquire.
+// survives the unload that follows a failed acquire, even when the detach
+// work leaves an error of its own.
 TEST(CspDll, CryptAcquireContextReachesTheProviderAndKeepsItsAnswer) {
   DllTrace trace;
+  ScopedEnv detachError("MERRO_CSP_DETACH_ERROR", "1234");
   const Outcome o = Acquire(L"abc", 0);
   EXPECT_FALSE(o.result);
   EXPECT_EQ(o.error, static_cast<DWORD>(NTE_NOT_SUPPORTED));
