@@ -73,8 +73,11 @@ if(WIN32)
   set(MERRO_TOKENSIM_PROGRAM ${CMAKE_BINARY_DIR}/../native/tokensim/merro-tokensim
       CACHE FILEPATH "The native merro-tokensim that the Windows tests talk to")
 endif()
+#
+# BEFORE command... -- (used by merro_csp_test): a command that runs first
+# and then runs the rest of the command line it is given after "--".
 function(merro_daemon_test name)
-  cmake_parse_arguments(ARG "OWN_MAIN" "TOKENS" "SOURCES;DEPS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_MAIN" "TOKENS" "SOURCES;DEPS;ENVIRONMENT;BEFORE" ${ARGN})
   add_executable(${name} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
   set(main GTest::gtest_main)
   if(ARG_OWN_MAIN)
@@ -83,16 +86,29 @@ function(merro_daemon_test name)
   target_link_libraries(${name} PRIVATE merro_options ${ARG_DEPS} ${main} GTest::gtest)
   set(run ${MERRO_ROOT}/tests/tokensim/run-with-tokensim)
   if(WIN32)
-    add_test(NAME ${name} COMMAND ${run} ${MERRO_TOKENSIM_PROGRAM} ${ARG_TOKENS} --
+    add_test(NAME ${name} COMMAND ${run} ${MERRO_TOKENSIM_PROGRAM} ${ARG_TOKENS} -- ${ARG_BEFORE}
                                   ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
   else()
-    add_test(NAME ${name} COMMAND ${run} $<TARGET_FILE:merro-tokensim> ${ARG_TOKENS} --
+    add_test(NAME ${name} COMMAND ${run} $<TARGET_FILE:merro-tokensim> ${ARG_TOKENS} -- ${ARG_BEFORE}
                                   $<TARGET_FILE:${name}>)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
   if(ARG_ENVIRONMENT)
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}")
   endif()
+endfunction()
+
+# merro_csp_test(NAME SOURCES... [DEPS libs...] TOKENS n [OWN_MAIN]
+#                [ENVIRONMENT vars...]): merro_daemon_test (Windows tree) whose
+# program runs with merrocsp.dll registered as the provider in the tree's
+# Wine prefix (scripts/register-csp), so that advapi32 loads it. The program
+# finds the DLL itself at MERRO_CSP_DLL_PATH.
+function(merro_csp_test name)
+  merro_daemon_test(${name} ${ARGN}
+    BEFORE ${MERRO_ROOT}/scripts/register-csp ${CMAKE_BINARY_DIR}/wineprefix
+           $<TARGET_FILE:merrocsp> --)
+  add_dependencies(${name} merrocsp)
+  target_compile_definitions(${name} PRIVATE MERRO_CSP_DLL_PATH="$<TARGET_FILE:merrocsp>")
 endfunction()
 
 # merro_fuzz_target(NAME SOURCES... [DEPS libs...] [CORPUS dir])

@@ -58,6 +58,21 @@ void Dispatch(const Record& record) {
   backend::Send(record);
 }
 
+// Builds and sends one record when its flag is enabled. Tracing never
+// throws (scope tracers send from destructors, the provider's entry points
+// from inside the host's calls): a record that cannot be built is dropped.
+template <class Build>
+void Send(DWORD flag, Build build) {
+  if (!Enabled(flag)) {
+    return;
+  }
+  LastErrorKeeper keep;
+  try {
+    Dispatch(build());
+  } catch (...) {
+  }
+}
+
 std::vector<std::uint8_t> AnsiArg(const char* text) {
   const char* s = text != nullptr ? text : "NULL";
   return std::vector<std::uint8_t>(s, s + std::strlen(s) + 1);
@@ -112,12 +127,13 @@ namespace backend {
 void MarkRegistered(bool registered) { g_registered.store(registered, std::memory_order_relaxed); }
 }  // namespace backend
 
-void Configure(Deliverable deliverable) {
-  g_profile.store(deliverable == Deliverable::CertManager ? &kCertManagerProfile
-                                                          : &kProviderProfile);
-}
+void Configure(Deliverable deliverable) { g_profile.store(&ProfileOf(deliverable)); }
 
 const Profile& CurrentProfile() { return *g_profile.load(); }
+
+const Profile& ProfileOf(Deliverable deliverable) {
+  return deliverable == Deliverable::CertManager ? kCertManagerProfile : kProviderProfile;
+}
 
 void SetSink(Sink sink) {
   std::lock_guard<std::mutex> lock(g_sinkLock);
@@ -143,51 +159,39 @@ void Unregister() {
 
 void WppTraceAnsiString(const Guid& messageGuid, std::uint16_t number, DWORD flag,
                         const char* text) {
-  if (!Enabled(flag)) {
-    return;
-  }
-  LastErrorKeeper keep;
-  Dispatch(Record{messageGuid, number, flag, {AnsiArg(text)}});
+  Send(flag, [&] { return Record{messageGuid, number, flag, {AnsiArg(text)}}; });
 }
 
 void WppTraceWideString(const Guid& messageGuid, std::uint16_t number, DWORD flag,
                         const wchar_t* text) {
-  if (!Enabled(flag)) {
-    return;
-  }
-  LastErrorKeeper keep;
-  Dispatch(Record{messageGuid, number, flag, {WideArg(text)}});
+  Send(flag, [&] { return Record{messageGuid, number, flag, {WideArg(text)}}; });
 }
 
 void WppTraceWideStringResult(const Guid& messageGuid, std::uint16_t number, DWORD flag,
                               const wchar_t* text, LONG result) {
-  if (!Enabled(flag)) {
-    return;
-  }
-  LastErrorKeeper keep;
-  Dispatch(Record{messageGuid, number, flag,
-                  {WideArg(text), DwordArg(static_cast<DWORD>(result))}});
+  Send(flag, [&] {
+    return Record{messageGuid, number, flag, {WideArg(text), DwordArg(static_cast<DWORD>(result))}};
+  });
 }
 
 void TraceValues(const Guid& sourceGuid, std::uint16_t number, std::initializer_list<Value> values) {
-  const DWORD flag = CurrentProfile().valueFlag;
-  if (!Enabled(flag)) {
-    return;
-  }
-  LastErrorKeeper keep;
-  Record record{sourceGuid, number, flag, {}};
-  for (const Value& v : values) {
-    record.args.push_back(v.isText ? WideArg(v.text) : DwordArg(v.number));
-  }
-  Dispatch(record);
+  TraceValues(sourceGuid, number, CurrentProfile().valueFlag, values);
+}
+
+void TraceValues(const Guid& sourceGuid, std::uint16_t number, DWORD flag,
+                 std::initializer_list<Value> values) {
+  Send(flag, [&] {
+    Record record{sourceGuid, number, flag, {}};
+    for (const Value& v : values) {
+      record.args.push_back(!v.isText ? DwordArg(v.number)
+                                      : (v.isNarrow ? AnsiArg(v.narrowText) : WideArg(v.text)));
+    }
+    return record;
+  });
 }
 
 void WppTraceEvent(const Guid& messageGuid, std::uint16_t number, DWORD flag) {
-  if (!Enabled(flag)) {
-    return;
-  }
-  LastErrorKeeper keep;
-  Dispatch(Record{messageGuid, number, flag, {}});
+  Send(flag, [&] { return Record{messageGuid, number, flag, {}}; });
 }
 
 std::wstring FormatStepLine(const char* function, const wchar_t* step) {
@@ -224,7 +228,10 @@ void LogStep(const char* function, const wchar_t* step, LONG result) {
   if (!Enabled(result < 0 ? p.errorFlag : p.infoFlag)) {
     return;  // nothing to format when the line would not be sent
   }
-  TraceResultMessage(FormatStepLine(function, step).c_str(), result);
+  try {
+    TraceResultMessage(FormatStepLine(function, step).c_str(), result);
+  } catch (...) {  // a line that cannot be formatted is dropped
+  }
 }
 
 void LogFailure(const char* sourceFile, int line, const char* function, const wchar_t* step,
@@ -233,7 +240,11 @@ void LogFailure(const char* sourceFile, int line, const char* function, const wc
   if (!Enabled(result < 0 ? p.errorFlag : p.infoFlag)) {
     return;
   }
-  TraceResultMessage(FormatFailureLine(sourceFile, line, function, step, reason).c_str(), result);
+  try {
+    TraceResultMessage(FormatFailureLine(sourceFile, line, function, step, reason).c_str(),
+                       result);
+  } catch (...) {  // a line that cannot be formatted is dropped
+  }
 }
 
 }  // namespace merro::trace

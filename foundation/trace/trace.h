@@ -39,6 +39,7 @@ extern const Guid kFunctionInterfaceMessageGuid;
 enum MessageNumber : std::uint16_t {
   kMsgFunctionEntry = 10,
   kMsgFunctionExit = 11,
+  kMsgCoreStepLine = 12,  // the provider core's check lines (one text argument)
   kMsgFailureLine = 13,
   kMsgStepLine = 14,
 };
@@ -58,6 +59,7 @@ struct Profile {
 // profile is in force until then.
 void Configure(Deliverable deliverable);
 const Profile& CurrentProfile();
+const Profile& ProfileOf(Deliverable deliverable);
 
 // One trace record as it would be handed to TraceMessage: the arguments are
 // the byte images that travel (strings with their terminators).
@@ -106,15 +108,22 @@ void WppTraceWideString(const Guid& messageGuid, std::uint16_t number, DWORD fla
 void WppTraceWideStringResult(const Guid& messageGuid, std::uint16_t number, DWORD flag,
                               const wchar_t* text, LONG result);
 
-// A value record: 32-bit values and UTF-16 strings, in order.
+// A value record: 32-bit values, UTF-16 strings and 8-bit strings, in order.
 struct Value {
   Value(DWORD v) : isText(false), number(v) {}  // NOLINT: implicit by design
   Value(const wchar_t* t) : isText(true), text(t) {}  // NOLINT
+  Value(const char* t) : isText(true), narrowText(t), isNarrow(true) {}  // NOLINT
   bool isText;
   DWORD number = 0;
   const wchar_t* text = nullptr;
+  const char* narrowText = nullptr;
+  bool isNarrow = false;
 };
+// Under the deliverable's value flag.
 void TraceValues(const Guid& sourceGuid, std::uint16_t number, std::initializer_list<Value> values);
+// Under the given flag bit.
+void TraceValues(const Guid& sourceGuid, std::uint16_t number, DWORD flag,
+                 std::initializer_list<Value> values);
 
 // A record with a message number and no arguments (the provider's reason
 // events).

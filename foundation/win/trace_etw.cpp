@@ -1,4 +1,5 @@
-// Trace records through Windows event tracing (WPP style TraceMessage).
+// Trace records through Windows event tracing (WPP style TraceMessage); in
+// test builds also as text lines in the file MERRO_TRACE names.
 #include <windows.h>
 #include <evntrace.h>
 #include <wmistr.h>
@@ -8,6 +9,9 @@
 #include <vector>
 
 #include "foundation/trace/trace_backend.h"
+#ifdef MERRO_WITH_SIMULATOR
+#include "foundation/trace/trace_text_sink.h"
+#endif
 
 namespace merro::trace::backend {
 namespace {
@@ -147,6 +151,9 @@ void ReadGlobalLogger() {
 }  // namespace
 
 void Send(const Record& record) {
+#ifdef MERRO_WITH_SIMULATOR
+  text::Write(record);
+#endif
   const TRACEHANDLE logger = g_loggerHandle.load();
   if (logger == 0) {
     return;
@@ -187,6 +194,11 @@ void Register() {
   if (g_registration != 0) {
     return;
   }
+#ifdef MERRO_WITH_SIMULATOR
+  if (text::Open()) {
+    MarkRegistered(true);
+  }
+#endif
   TRACE_GUID_REGISTRATION reg{&AsGuid(kControlGuid), nullptr};
   if (::RegisterTraceGuidsW(ControlCallback, nullptr, &AsGuid(kControlGuid), 1, &reg, nullptr,
                             nullptr, &g_registration) != ERROR_SUCCESS) {
@@ -206,6 +218,9 @@ void Unregister() {
   }
   g_loggerHandle.store(0);
   MarkRegistered(false);
+#ifdef MERRO_WITH_SIMULATOR
+  text::Close();
+#endif
 }
 
 }  // namespace merro::trace::backend

@@ -1,49 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
+#include "tests/support/captured_trace.h"
 
 namespace {
 
+using merro::testing::CapturedTrace;
+using merro::testing::Utf16;
 using merro::trace::Deliverable;
 using merro::trace::Record;
-
-// Captures every record while alive; restores an unregistered tracer after.
-class CapturedTrace {
- public:
-  explicit CapturedTrace(Deliverable d, DWORD flags) {
-    merro::trace::Configure(d);
-    merro::trace::SetSink([this](const Record& r) { records.push_back(r); });
-    merro::trace::SetEnableFlags(flags);
-  }
-  ~CapturedTrace() {
-    merro::trace::SetSink({});
-    merro::trace::SetEnableFlags(0);
-    merro::trace::Configure(Deliverable::Provider);
-  }
-  std::vector<std::uint16_t> Numbers() const {
-    std::vector<std::uint16_t> n;
-    for (const auto& r : records) {
-      n.push_back(r.number);
-    }
-    return n;
-  }
-  std::vector<Record> records;
-};
-
-std::vector<std::uint8_t> Utf16(const std::u16string& s) {
-  std::vector<std::uint8_t> out;
-  for (char16_t c : s) {
-    out.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
-  out.push_back(0);
-  out.push_back(0);
-  return out;
-}
 
 HRESULT TracedWork(bool failEarly, DWORD lastErrorLeft) {
   MR_TRACE("TracedWork");
@@ -168,6 +141,33 @@ TEST(Trace, ValueRecordsCarryNumbersAndStrings) {
   EXPECT_EQ(t.records[0].args[1], Utf16(u"ab"));
 }
 
+// A record that cannot be built or delivered is dropped: tracing never
+// throws into its caller (scope tracers send from destructors).
+TEST(Trace, AFailingRecordIsDroppedWithoutThrowing) {
+  CapturedTrace t(Deliverable::Provider, 0xFFFFFFFF);
+  merro::trace::SetSink([](const Record&) { throw std::bad_alloc(); });
+  ::SetLastError(77);
+  EXPECT_NO_THROW({
+    TraceHelper scope("Throwing");
+    merro::trace::LogStep("Throwing", L"step");
+    merro::trace::LogFailure("a.cpp", 1, "Throwing", L"step", L"reason", -1);
+    merro::trace::TraceValues(merro::trace::kMiscMessageGuid, 1, {DWORD{1}});
+  });
+  EXPECT_EQ(::GetLastError(), 77u);
+}
+
+TEST(Trace, ValueRecordsUnderAGivenFlagCarryNarrowStrings) {
+  CapturedTrace t(Deliverable::Provider, 0x01);
+  const char* absent = nullptr;
+  merro::trace::TraceValues(merro::trace::kMiscMessageGuid, 20, 0x01, {"ab", absent, DWORD{9}});
+  merro::trace::TraceValues(merro::trace::kMiscMessageGuid, 21, 0x04, {"not enabled"});
+  ASSERT_EQ(t.records.size(), 1u);
+  EXPECT_EQ(t.records[0].flag, 0x01u);
+  EXPECT_EQ(t.records[0].args[0], std::vector<std::uint8_t>({'a', 'b', 0}));
+  EXPECT_EQ(t.records[0].args[1], std::vector<std::uint8_t>({'N', 'U', 'L', 'L', 0}));
+  EXPECT_EQ(t.records[0].args[2], std::vector<std::uint8_t>({9, 0, 0, 0}));
+}
+
 TEST(Result, FoldingTable) {
   struct Case {
     LONG in;
@@ -244,6 +244,49 @@ TEST(Trace, EventRecordAndStartUpCalls) {
   WppCleanupUm();
   EXPECT_EQ(::GetLastError(), 4321u);
   EXPECT_FALSE(merro::trace::IsRegistered()) << "cleanup marks tracing off";
+}
+
+}  // namespace
+
+namespace {
+
+void SetEnv(const char* name, const char* value) {
+#ifdef _WIN32
+  _putenv_s(name, value);
+#else
+  if (*value == '\0') {
+    unsetenv(name);
+  } else {
+    setenv(name, value, 1);
+  }
+#endif
+}
+
+// Natively, and in Windows test builds (where event tracing records nothing
+// under Wine), MERRO_TRACE=<file> makes registration write each record as a
+// text line; unregistering closes the file.
+TEST(Trace, RegistrationWithMerroTraceWritesTextLines) {
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / "merro-trace-text-sink-test.log";
+  std::filesystem::remove(file);
+  SetEnv("MERRO_TRACE", file.string().c_str());
+  SetEnv("MERRO_TRACE_FLAGS", "0x08");
+  merro::trace::Register();
+  EXPECT_TRUE(merro::trace::IsRegistered());
+  { TraceHelper scope("TextSinkWork"); }
+  merro::trace::LogStep("TextSinkWork", L"not enabled");
+  merro::trace::Unregister();
+  { TraceHelper scope("AfterUnregister"); }
+  SetEnv("MERRO_TRACE", "");
+  SetEnv("MERRO_TRACE_FLAGS", "");
+  merro::trace::SetEnableFlags(0);
+
+  std::ifstream in(file);
+  std::stringstream text;
+  text << in.rdbuf();
+  in.close();
+  std::filesystem::remove(file);
+  EXPECT_EQ(text.str(), "[D799E92C #10] TextSinkWork\n[D799E92C #11] TextSinkWork\n");
 }
 
 }  // namespace

@@ -1,0 +1,57 @@
+// The shape every provider core function shares: a scope tracer with the
+// function's name, one result code that the first failing check sets, a
+// check line for every check, and at the end the code as the thread's last
+// error (0 after success) with TRUE exactly when the code is 0.
+//
+//   BOOL CPCoreDestroyHash(HCRYPTPROV hProv, HCRYPTHASH hHash) {
+//     CoreCall call("CPCoreDestroyHash");
+//     if (call.Check(hProv != 0, L"Check parameter hProv", ERROR_INVALID_PARAMETER) && ...) {
+//       ...work...
+//     }
+//     return call.Finish();
+//   }
+#pragma once
+
+#include <optional>
+
+#include "csp/core_trace.h"
+
+namespace merro::csp {
+
+class CoreCall {
+ public:
+  // traced: whether the call opens a scope tracer (entry and exit records).
+  explicit CoreCall(const char* function, bool traced = true);
+  CoreCall(const CoreCall&) = delete;
+  CoreCall& operator=(const CoreCall&) = delete;
+
+  const char* Function() const { return m_function; }
+
+  // Logs the check's line; a failed check sets the call's code. Returns
+  // whether it passed.
+  bool Check(bool passed, const wchar_t* step, HRESULT code);
+  // A callee's result: 0 passes; any other code fails the call with that
+  // code.
+  bool CheckResult(HRESULT result, const wchar_t* step) {
+    return Check(result == S_OK, step, result);
+  }
+  // A success line for a step that cannot fail.
+  void Passed(const wchar_t* step) { TraceCoreStep(m_function, step); }
+
+  HRESULT Code() const { return m_code; }
+  bool Failed() const { return m_code != S_OK; }
+
+  // Sets the thread's last error to the code; TRUE when it is 0.
+  BOOL Finish() const;
+
+ private:
+  const char* m_function;
+  std::optional<TraceHelper> m_scope;
+  HRESULT m_code = S_OK;
+};
+
+// The answer of a core function that is not built yet: FALSE with
+// NTE_NOT_SUPPORTED, so that the provider is complete from the start.
+BOOL CoreNotBuiltYet(const char* function);
+
+}  // namespace merro::csp

@@ -1,0 +1,45 @@
+#include "csp/export_call.h"
+
+#include <new>
+#include <optional>
+
+#include "csp/call_lock.h"
+#include "foundation/trace/trace.h"
+
+#undef MR_TRACE_SOURCE
+#define MR_TRACE_SOURCE "dllmain"
+
+namespace merro::csp {
+
+BOOL RunExport(const char* name, TimeoutRule rule, BOOL (*call)(void*), void* context) noexcept {
+  const DWORD callersError = ::GetLastError();
+  try {
+    MR_TRACE(name);  // entry and exit records under TRACE_FLAG_FUNCTION
+    CallLock lock;
+    if (!lock.Held()) {
+      MR_LOG_FAIL(L"Take the call lock", L"!lock.Held()", lock.Failure());
+      ::SetLastError(static_cast<DWORD>(lock.Failure()));
+      return FALSE;
+    }
+    if (lock.WasAbandoned()) {
+      MR_LOG_STEP(L"Call lock abandoned by a holder that ended, taken");
+    }
+    ::SetLastError(callersError);  // what the lock's calls left there is not the core's
+    const BOOL result = call(context);
+    if (!result && rule == TimeoutRule::AsCancelled &&
+        ::GetLastError() == static_cast<DWORD>(SCARD_E_TIMEOUT)) {
+      ::SetLastError(static_cast<DWORD>(SCARD_W_CANCELLED_BY_USER));
+    }
+    return result;
+  } catch (const std::bad_alloc&) {
+    merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, name, L"Call", L"std::bad_alloc",
+                             NTE_NO_MEMORY);
+    ::SetLastError(static_cast<DWORD>(NTE_NO_MEMORY));
+  } catch (...) {
+    merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, name, L"Call", L"exception", NTE_FAIL);
+    ::SetLastError(static_cast<DWORD>(NTE_FAIL));
+  }
+  return FALSE;
+}
+
+}  // namespace merro::csp

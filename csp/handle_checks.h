@@ -1,0 +1,82 @@
+// The checks of handles that every provider core function makes, in one
+// fixed order: the provider handle is registered, then the key or hash
+// handle is registered, then that object belongs to the provider handle
+// given in the call. No object is read before its registry has found it.
+#pragma once
+
+#include <cstring>
+
+#include "csp/core_call.h"
+#include "csp/handle_registry.h"
+
+namespace merro::csp {
+
+// Each function's own step texts and codes for the three checks.
+struct OwnedHandleChecks {
+  const wchar_t* providerStep;
+  HRESULT providerCode;
+  const wchar_t* handleStep;
+  HRESULT handleCode;
+  const wchar_t* ownerStep;
+  HRESULT ownerCode;
+};
+
+// The object behind handle after the three checks, or null when one failed
+// (its line is logged and its code is the call's).
+template <class P, class T>
+T* LookUpOwned(CoreCall& call, const HandleRegistry<P>& providers,
+               const HandleRegistry<T, HandleTie::Provider>& objects, HCRYPTPROV hProv,
+               ULONG_PTR handle, const OwnedHandleChecks& checks) {
+  if (!call.Check(providers.IsKnown(hProv), checks.providerStep, checks.providerCode) ||
+      !call.Check(objects.IsKnown(handle), checks.handleStep, checks.handleCode) ||
+      !call.Check(objects.OwnerOf(handle) == hProv, checks.ownerStep, checks.ownerCode)) {
+    return nullptr;
+  }
+  return objects.Lookup(handle);
+}
+
+// Removes a provider handle and destroys the keys and hashes made under it
+// first (their destructors may still reach the container).
+template <class P, class K, class H>
+void RemoveProviderWithItsObjects(HandleRegistry<P>& providers,
+                                  HandleRegistry<K, HandleTie::Provider>& keys,
+                                  HandleRegistry<H, HandleTie::Provider>& hashes,
+                                  HCRYPTPROV hProv) {
+  if (!providers.IsKnown(hProv)) {
+    return;
+  }
+  keys.RemoveOwnedBy(hProv);
+  hashes.RemoveOwnedBy(hProv);
+  providers.Remove(hProv);
+}
+
+// 8-bit names equal when ASCII letters are folded to lower case; other
+// bytes compare as they are.
+inline bool ContainerNamesEqual(const char* a, const char* b) {
+  const auto fold = [](unsigned char c) {
+    return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+  };
+  for (;; ++a, ++b) {
+    if (fold(static_cast<unsigned char>(*a)) != fold(static_cast<unsigned char>(*b))) {
+      return false;
+    }
+    if (*a == '\0') {
+      return true;
+    }
+  }
+}
+
+// Whether a registered object's name (nameOf(const T*) gives it) equals
+// name under ContainerNamesEqual; a null name matches none.
+template <class T, HandleTie kTie, class NameOf>
+bool IsNameOpen(const HandleRegistry<T, kTie>& registry, const char* name, NameOf nameOf) {
+  if (name == nullptr) {
+    return false;
+  }
+  return registry.Any([&](const T* object) {
+    const char* objectName = nameOf(object);
+    return objectName != nullptr && ContainerNamesEqual(objectName, name);
+  });
+}
+
+}  // namespace merro::csp

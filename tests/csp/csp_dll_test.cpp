@@ -1,0 +1,257 @@
+// merrocsp.dll as CryptoAPI sees it: registered in the prefix, loaded by
+// advapi32 (which loads it on every acquire and unloads it after a failed
+// one), its export table, its start-up, its COM manners and its call lock
+// shared with other processes. The DLL's own trace records are read back
+// from the file MERRO_TRACE names.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <objbase.h>
+#include <wincrypt.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "csp/call_lock.h"
+#include "foundation/platform.h"
+#include "tests/csp/lock_test_support.h"
+#include "tests/support/child_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using merro::testing::CallWithin;
+using merro::testing::ChildProcess;
+using merro::testing::MarkerPath;
+using merro::testing::Outcome;
+using merro::testing::UniqueName;
+
+constexpr wchar_t kProviderName[] = L"Tolvane Merro CSP For TAVR V1.0";
+
+// The DLL's path as Windows programs see it (the build tree is on Z:).
+std::wstring DllPath() {
+  std::wstring path = L"Z:";
+  for (const char* p = MERRO_CSP_DLL_PATH; *p != '\0'; ++p) {
+    path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+  }
+  return path;
+}
+
+// An environment variable for one test; the DLL reads it at each load.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+    _putenv_s(name, value.c_str());
+  }
+  ~ScopedEnv() { _putenv_s(m_name, ""); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* m_name;
+};
+
+// The DLL's trace records while alive, in a file of their own.
+class DllTrace {
+ public:
+  DllTrace()
+      : m_file(fs::temp_directory_path() / (UniqueName("trace") + ".log")),
+        m_trace("MERRO_TRACE", m_file.string()) {}
+  ~DllTrace() { fs::remove(m_file); }
+  std::string Text() const {
+    std::ifstream in(m_file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+ private:
+  fs::path m_file;
+  ScopedEnv m_trace;
+};
+
+Outcome Acquire(const wchar_t* container, DWORD flags) {
+  HCRYPTPROV hProv = 0;
+  ::SetLastError(0xdeadbeef);
+  const BOOL ok = ::CryptAcquireContextW(&hProv, container, kProviderName, PROV_RSA_FULL, flags);
+  const DWORD error = ::GetLastError();
+  if (ok) {
+    ::CryptReleaseContext(hProv, 0);
+  }
+  return {ok, error};
+}
+
+const char* const kExportNames[] = {
+    "CPAcquireContext", "CPCreateHash",     "CPDecrypt",       "CPDeriveKey",
+    "CPDestroyHash",    "CPDestroyKey",     "CPDuplicateHash", "CPDuplicateKey",
+    "CPEncrypt",        "CPExportKey",      "CPGenKey",        "CPGenRandom",
+    "CPGetHashParam",   "CPGetKeyParam",    "CPGetProvParam",  "CPGetUserKey",
+    "CPHashData",       "CPHashSessionKey", "CPImportKey",     "CPReleaseContext",
+    "CPSetHashParam",   "CPSetKeyParam",    "CPSetProvParam",  "CPSignHash",
+    "CPVerifySignature"};
+
+// Wine's advapi32 accepts a provider that lacks an export, so the table is
+// checked here: each name at its ordinal, alphabetical, and nothing after.
+TEST(CspDll, ExportsResolveByNameAndByTheirOrdinals) {
+  HMODULE dll = ::LoadLibraryW(DllPath().c_str());
+  ASSERT_NE(dll, nullptr) << ::GetLastError();
+  for (WORD ordinal = 1; ordinal <= 25; ++ordinal) {
+    const char* name = kExportNames[ordinal - 1];
+    FARPROC byName = ::GetProcAddress(dll, name);
+    EXPECT_NE(byName, nullptr) << name;
+    EXPECT_EQ(byName, ::GetProcAddress(dll, MAKEINTRESOURCEA(ordinal))) << name;
+  }
+  EXPECT_EQ(::GetProcAddress(dll, MAKEINTRESOURCEA(26)), nullptr);
+  EXPECT_TRUE(std::is_sorted(std::begin(kExportNames), std::end(kExportNames),
+                             [](const char* a, const char* b) { return std::strcmp(a, b) < 0; }));
+  EXPECT_TRUE(::FreeLibrary(dll));
+}
+
+// advapi32 reaches CPAcquireContext, and the code the provider answered
+// survives the unload that follows a failed acquire, even when the detach
+// work leaves an error of its own.
+TEST(CspDll, CryptAcquireContextReachesTheProviderAndKeepsItsAnswer) {
+  DllTrace trace;
+  ScopedEnv detachError("MERRO_CSP_DETACH_ERROR", "1234");
+  const Outcome o = Acquire(L"abc", 0);
+  EXPECT_FALSE(o.result);
+  EXPECT_EQ(o.error, static_cast<DWORD>(NTE_NOT_SUPPORTED));
+  const std::string text = trace.Text();
+  EXPECT_NE(text.find("[D799E92C #10] CPAcquireContext"), std::string::npos) << text;
+  EXPECT_NE(text.find("CPCoreAcquireContext - Not supported yet (Error code: 0x80090029)"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("DllMain - TokenInitialize 0x00000000"), std::string::npos) << text;
+  EXPECT_NE(text.find("[E20E5F95 #10]"), std::string::npos) << "attach event: " << text;
+  EXPECT_NE(text.find("[E20E5F95 #13]"), std::string::npos) << "detach event: " << text;
+}
+
+// A token layer that cannot start refuses the library: loading fails, and
+// CryptoAPI reports the provider DLL as failed.
+TEST(CspDll, AFailedStartRefusesTheLibrary) {
+  DllTrace trace;
+  ScopedEnv fail("MERRO_CSP_START_FAILURE", "0x8009001D");
+  ::SetLastError(0);
+  EXPECT_EQ(::LoadLibraryW(DllPath().c_str()), nullptr);
+  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
+  const Outcome o = Acquire(L"abc", 0);
+  EXPECT_FALSE(o.result);
+  EXPECT_EQ(o.error, static_cast<DWORD>(NTE_PROVIDER_DLL_FAIL));
+  EXPECT_NE(trace.Text().find("[dllmain("), std::string::npos) << trace.Text();
+  EXPECT_NE(trace.Text().find("DllMain - TokenInitialize [Reason:hResult != S_OK] 0x8009001D"),
+            std::string::npos)
+      << trace.Text();
+}
+
+int ApartmentOfThisThread() {
+  APTTYPE type;
+  APTTYPEQUALIFIER qualifier;
+  return SUCCEEDED(::CoGetApartmentType(&type, &qualifier)) ? static_cast<int>(type) : -1;
+}
+
+// The library initialises COM on the thread that loads it, and undoes only
+// that: a host thread in the multithreaded apartment keeps it, whether the
+// library is loaded and unloaded on it or unloaded on it after being loaded
+// elsewhere.
+TEST(CspDll, AThreadInTheMultithreadedApartmentStaysThere) {
+  const std::wstring path = DllPath();
+  struct Case {
+    const char* what;
+    std::function<void()> work;
+  } const cases[] = {
+      {"load and unload",
+       [&] {
+         HMODULE dll = ::LoadLibraryW(path.c_str());
+         EXPECT_NE(dll, nullptr);
+         ::FreeLibrary(dll);
+       }},
+      {"acquire through CryptoAPI", [] { Acquire(L"abc", 0); }},
+      {"loaded on another thread, unloaded here",
+       [&] {
+         HMODULE dll = nullptr;
+         int apartmentThere = -1;
+         std::thread loader([&] {
+           dll = ::LoadLibraryW(path.c_str());
+           apartmentThere = ApartmentOfThisThread();
+         });
+         loader.join();
+         EXPECT_TRUE(apartmentThere == APTTYPE_STA || apartmentThere == APTTYPE_MAINSTA)
+             << "the loading thread got the library's own initialisation: " << apartmentThere;
+         ::FreeLibrary(dll);
+       }},
+  };
+  for (const Case& c : cases) {
+    std::thread host([&] {
+      ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+      c.work();
+      EXPECT_EQ(ApartmentOfThisThread(), APTTYPE_MTA) << c.what;
+      ::CoUninitialize();
+    });
+    host.join();
+  }
+}
+
+// Child: takes the provider's lock by its name as another process's provider
+// would, writes the marker, then holds it for holdMs or ends holding it.
+int HoldLockChild(const std::string& name, const std::string& mode) {
+  auto lock = merro::platform::NamedMutex::Create(merro::csp::kCSPSerializeLockName);
+  if (!lock || lock->Wait(INFINITE) != merro::platform::WaitResult::Acquired) {
+    return 2;
+  }
+  merro::testing::WriteTickMarker(name);
+  if (mode == "die") {
+    // Ends owning the lock once the parent has it open too.
+    merro::testing::WaitForFile(MarkerPath(name + ".go"));
+    return 0;
+  }
+  ::Sleep(static_cast<DWORD>(std::stoul(mode)));
+  lock->Release();
+  return 0;
+}
+
+TEST(CspDll, CallsWaitForAHolderInAnotherProcess) {
+  const std::string name = UniqueName("dllholder");
+  ChildProcess child = ChildProcess::StartSelf({"--hold-lock", name, "1500"});
+  merro::testing::ExpectCallWaitsForHolder(child, name, 1500, [] { Acquire(L"abc", 0); });
+}
+
+TEST(CspDll, AHolderThatEndedLeavesTheLockToTheNextCall) {
+  const std::string name = UniqueName("dlldead");
+  ChildProcess child = ChildProcess::StartSelf({"--hold-lock", name, "die"});
+  ASSERT_TRUE(child.Started());
+  ASSERT_TRUE(merro::testing::WaitForFile(MarkerPath(name)));
+  auto waiter = merro::testing::OpenLockAsAWaiter();
+  ASSERT_TRUE(waiter);
+  std::ofstream(MarkerPath(name + ".go")) << "go";
+  EXPECT_EQ(child.Join(), 0);
+  fs::remove(MarkerPath(name));
+  fs::remove(MarkerPath(name + ".go"));
+
+  DllTrace trace;
+  const Outcome o = CallWithin(std::chrono::seconds(20), [] { return Acquire(L"abc", 0).result; });
+  EXPECT_FALSE(o.result);
+  EXPECT_NE(
+      trace.Text().find("CPAcquireContext - Call lock abandoned by a holder that ended, taken"),
+      std::string::npos)
+      << trace.Text();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "--hold-lock") {
+    return HoldLockChild(argv[2], argv[3]);
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
