@@ -1,0 +1,145 @@
+// KeyHandle: the provider's key object. Every key handle the provider gives
+// out points at one: either one of the two key pairs of a token container
+// (RSA or SM2, signature or exchange), which stays on the token, or a session
+// key held here in memory.
+//
+// The operations live in one file per job: key_handle.cpp (construction and
+// the algorithm table), key_pin.cpp (the PIN checks every private-key
+// operation goes through), key_generate.cpp, key_params.cpp, key_sign.cpp,
+// key_asym_cipher.cpp, key_import.cpp, key_cert_import.cpp and
+// key_sym_cipher.cpp.
+//
+// Buffers handed out by the static PIN operations are array-new buffers: the
+// caller wipes them (merro::SecureWipe) and delete[]s them. Output buffers of
+// the cipher operations and of GetPublicKeyFromCert are array-new too.
+#pragma once
+
+#include <windows.h>
+#include <wincrypt.h>
+
+struct RSA_KEY;
+struct SYMKEY_HANDLE;
+
+namespace merro::provider {
+
+class Container;
+class HashHandle;
+
+// The key-type values of m_dwKeyType: the container's key-set algorithms
+// (Container::KEYSETALGORITHM_RSA / _SM2) and, unnamed there, a session key.
+constexpr DWORD KEY_TYPE_SESSION = 3;
+
+class KeyHandle {
+ public:
+  KeyHandle();
+  virtual ~KeyHandle();
+  KeyHandle(const KeyHandle&) = delete;
+  KeyHandle& operator=(const KeyHandle&) = delete;
+
+  // Sets the algorithm fields from the ALG_ID (1 and 2 stand for the RSA
+  // exchange and signature keys) and allocates zeroed IV and session-key
+  // buffers. 0x80070032 for any other ALG_ID, with nothing changed.
+  HRESULT InitKeyHandle(ALG_ID uAlgID, DWORD dwFlags);
+
+  // ---- PIN ----
+  // The PIN dialog: mode 0 user PIN, 1 administrator PIN, 2 again after a
+  // wrong PIN. On success *ppszPIN is a new terminated buffer.
+  static HRESULT GetUserPIN(DWORD dwMode, int nLeftTimes, char** ppszPIN);
+  // Makes sure the user PIN of this key's token is verified, asking (and
+  // keeping) it as needed.
+  HRESULT CheckUserPIN(BOOL bForce, BOOL bRetry);
+  // For the manager: asks a PIN of the given type and verifies it; with a
+  // non-null ppszPIN the verified PIN is handed out.
+  static HRESULT CheckPINCode(const char* pszDevName, DWORD dwPINType, BOOL bForce, BOOL bRetry,
+                              char** ppszPIN);
+  // For the manager: verifies a PIN already in hand.
+  static HRESULT CheckPINCode(const char* pszDevName, DWORD dwPINType, const char* pszPIN);
+  static HRESULT ModifyPINWithTip(const char* pszDevName, DWORD dwPINType, const BYTE* pbyOldPIN,
+                                  DWORD dwOldPINSize, const BYTE* pbyNewPIN, DWORD dwNewPINSize);
+
+  // ---- generation and duplication ----
+  HRESULT GenerateKey();
+  HRESULT DuplicateKey(const KeyHandle& source);
+  HRESULT ConstructRSAPrivateKeyFromPrivateKeyBlob(const BYTE* pbyP1PrivateKey,
+                                                   DWORD dwP1PrivateKeySize, RSA_KEY* pRSAKey);
+
+  // ---- parameters, export, random data ----
+  // Size-query convention: a null buffer gives the size; a short one gives
+  // 0x80090028 with the length unchanged.
+  HRESULT ExportAlgID(DWORD* pbData, DWORD* pdwLength);
+  HRESULT ExportBlockLength(DWORD* pbData, DWORD* pdwLength);
+  HRESULT ExportKeyLength(DWORD* pbData, DWORD* pdwLength);
+  HRESULT ExportPermissions(DWORD* pbData, DWORD* pdwLength);
+  HRESULT ExportIV(BYTE* pbData, DWORD* pdwLength);
+  HRESULT ExportCertificate(BYTE* pbCertData, DWORD* pdwCertDataLen);
+  // The two public-key buffers in the token's byte order: X and Y for SM2,
+  // N and E for RSA; new buffers owned by the caller.
+  HRESULT ExportPublicKey(BYTE** ppbyPublicKeyXorN, DWORD* pdwPublicKeyXorNSize,
+                          BYTE** ppbyPublicKeyYoE, DWORD* pdwPublicKeyYoESize);
+  static HRESULT GenRandomData(const char* pszDevName, BYTE* pbRandomData, DWORD dwRandomDataLen);
+
+  // ---- signing and verification ----
+  HRESULT SignHashData(HashHandle* pHashHandle, BYTE* pbySignature, DWORD* pdwSigLen);
+  // The signature buffer is reversed in place before it is passed on.
+  HRESULT VerifyData(ALG_ID uHashAlgID, const BYTE* pbyHashData, DWORD dwHashDataSize,
+                     BYTE* pbySignature, DWORD dwSignatureSize);
+  HRESULT GetPublicKeyFromCert(const BYTE* pbyCertData, DWORD dwCertDataSize,
+                               BYTE** ppbyPublicKeyData, DWORD* pdwPublicKeySize);
+  HRESULT UpdateCertDeleteOtherContainer(const char* pszDeviceName, const char* pszContainerName);
+
+  // ---- certificate import ----
+  HRESULT ImportCertificate(const BYTE* pbCertData);
+  HRESULT ImportCertToBrowser(DWORD dwKeySpec, const BYTE* pbyCertData, DWORD dwCertDataSize);
+
+  // ---- asymmetric ciphers (token byte order) ----
+  HRESULT AsymEncrypt(const BYTE* pbyPlainData, DWORD dwPlainDataSize, BYTE** ppbyEncryptedData,
+                      DWORD* pdwEncryptedDataSize);
+  HRESULT AsymDecrypt(const BYTE* pbyEncryptedData, DWORD dwEncryptedDataSize,
+                      BYTE** ppbyPlainData, DWORD* pdwPlainDataSize);
+
+  // ---- private-key import ----
+  HRESULT ImportPrivateKey(const BYTE* pbyPrivateKey, DWORD dwLength, DWORD dwModuluBitLen);
+  HRESULT ImportSM2PrivateKey(const BYTE* pbySM2PrivateKey, DWORD dwLength);
+  HRESULT ImportRSAEncryPrivateKey(const BYTE* pbyEncryPrivateKey, DWORD dwLength,
+                                   DWORD dwKeyBits);
+  HRESULT ImportRSA1024PrivateKey(const BYTE* pbyRSA1024PrivateKey, DWORD dwLength);
+
+  // ---- session-key ciphers ----
+  HRESULT SymEncryptInit();
+  HRESULT SymDecryptInit();
+  HRESULT SymEncryptUpdate(const BYTE* pbySourceData, DWORD dwSourceDataLen, BYTE** ppbyOutData,
+                           DWORD* pdwOutDataLen);
+  HRESULT SymDecryptUpdate(const BYTE* pbySourceData, DWORD dwSourceDataLen, BYTE** ppbyOutData,
+                           DWORD* pdwOutDataLen);
+  HRESULT SymEncryptFinal(BYTE** ppbyOutData, DWORD* pdwOutDataLen);
+  HRESULT SymDecryptFinal(BYTE** ppbyOutData, DWORD* pdwOutDataLen);
+
+  // The container the key belongs to; not owned.
+  Container* m_pContainer = nullptr;
+  // Session-key bytes (array-new, wiped before release).
+  CRYPT_DATA_BLOB m_stSymKey{0, nullptr};
+  ALG_ID m_uAlgID = 0;
+  DWORD m_dwPermissions = 0;
+  // Key length in bits: RSA modulus bits, 256 for SM2, session-key bits.
+  DWORD m_dwModulusBits = 0;
+  // AT_KEYEXCHANGE 1 or AT_SIGNATURE 2 for container keys, 0 for session keys.
+  DWORD m_dwKeySpec = 0;
+  // 1 RSA, 2 SM2 (the container's key-set algorithms), 3 session key.
+  DWORD m_dwKeyType = 0;
+  DWORD m_dwBlockBits = 0;
+  DWORD m_dwMode = 0;
+  // IV buffer of m_dwIVBits / 8 bytes (array-new).
+  BYTE* m_pbyIV = nullptr;
+  DWORD m_dwIVBits = 0;
+  // The running session-key cipher; owned, null when none runs.
+  SYMKEY_HANDLE* m_pEvpCtx = nullptr;
+};
+
+// Splits the encrypted RSA private-key envelope (one DER element of five)
+// into its encrypted symmetric key (element 4) and encrypted private key
+// (element 5): two new buffers owned by the caller.
+HRESULT GetRSAPriKeyInfoFormASN1(const BYTE* pASN1PrivateKey, DWORD dwASN1PrivateKeySize,
+                                 BYTE** ppbyEncrySymKey, DWORD* pdwEncrySymKeySize,
+                                 BYTE** ppbyEncryAsymKey, DWORD* pdwEncryAsymKeySize);
+
+}  // namespace merro::provider
