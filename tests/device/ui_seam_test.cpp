@@ -3,14 +3,11 @@
 // layer's string table in its three languages.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "device/ui/confirm_runner.h"
@@ -183,89 +180,7 @@ TEST(DeviceStrings, EveryIdInThreeLanguages) {
   }
 }
 
-// ---- the real message box ----
-
-std::wstring WindowText(HWND window) {
-  wchar_t text[1024] = {};
-  ::GetWindowTextW(window, text, static_cast<int>(std::size(text)));
-  return text;
-}
-
-// Finds this process's message box with the caption, reads its static
-// texts and presses OK; a box still standing at the deadline is closed.
-class MessageBoxRobot {
- public:
-  explicit MessageBoxRobot(std::wstring caption) : m_caption(std::move(caption)) {
-    m_thread = std::thread([this] { Run(); });
-  }
-  ~MessageBoxRobot() { Join(); }
-  void Join() {
-    if (m_thread.joinable()) {
-      m_thread.join();
-    }
-  }
-  bool Found() const { return m_found; }
-  const std::vector<std::wstring>& Texts() const { return m_texts; }
-
- private:
-  void Run() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::chrono::steady_clock::now() < deadline) {
-      HWND box = ::FindWindowW(L"#32770", m_caption.c_str());
-      if (box != nullptr && ::IsWindowVisible(box)) {
-        ::EnumChildWindows(box, &MessageBoxRobot::Collect, reinterpret_cast<LPARAM>(this));
-        m_found = true;
-        ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-        return;
-      }
-      ::Sleep(20);
-    }
-    // The watchdog: nothing of ours may stay up.
-    ::EnumWindows(&MessageBoxRobot::CloseOurs, 0);
-  }
-  static BOOL CALLBACK Collect(HWND child, LPARAM self) {
-    wchar_t cls[32] = {};
-    ::GetClassNameW(child, cls, 32);
-    if (std::wstring(cls) == L"Static" && !WindowText(child).empty()) {
-      reinterpret_cast<MessageBoxRobot*>(self)->m_texts.push_back(WindowText(child));
-    }
-    return TRUE;
-  }
-  static BOOL CALLBACK CloseOurs(HWND window, LPARAM) {
-    DWORD pid = 0;
-    ::GetWindowThreadProcessId(window, &pid);
-    wchar_t cls[32] = {};
-    ::GetClassNameW(window, cls, 32);
-    if (pid == ::GetCurrentProcessId() && std::wstring(cls) == L"#32770") {
-      ::PostMessageW(window, WM_CLOSE, 0, 0);
-    }
-    return TRUE;
-  }
-
-  std::wstring m_caption;
-  std::atomic<bool> m_found{false};
-  std::vector<std::wstring> m_texts;
-  std::thread m_thread;
-};
-
-std::wstring Loaded(UINT id) {
-  wchar_t text[1024] = {};
-  const int n = ::LoadStringW(merro::win::ThisModule(), id, text, static_cast<int>(std::size(text)));
-  return std::wstring(text, n > 0 ? n : 0);
-}
-
-TEST(RealMessageBox, ShowsTheModulesStringsAndReturnsTheButton) {
-  const std::wstring caption = Loaded(209);
-  ASSERT_FALSE(caption.empty());
-  ui::Win32UserInterface real;
-  MessageBoxRobot robot(caption);
-  const int pressed = real.ShowMessage(nullptr, 210, 209, MB_ICONERROR);
-  robot.Join();
-  EXPECT_EQ(pressed, IDOK);
-  EXPECT_TRUE(robot.Found());
-  const std::vector<std::wstring>& texts = robot.Texts();
-  EXPECT_NE(std::find(texts.begin(), texts.end(), Loaded(210)), texts.end());
-}
+// ---- the real message box (shown and answered: ui/real_message_box_test) ----
 
 TEST(RealMessageBox, AMissingStringShowsNothing) {
   ui::Win32UserInterface real;
