@@ -116,13 +116,15 @@ HRESULT KeyHandle::UpdateCertDeleteOtherContainer(const char* pszDeviceName,
       ++i;
       continue;
     }
+    // A name that fills the record's 64 bytes has no terminator. The name is
+    // copied before the PIN check, whose dialog may let the list be rebuilt.
+    char szName[MR_CTNR_NAME_MAX + 1] = {};
+    std::memcpy(szName, pstRecord->szContainerName, MR_CTNR_NAME_MAX);
+
     hResult = CheckUserPIN(FALSE, FALSE);
     hResult = HRESULT_FROM_TOKEN_ERROR(hResult);
     MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", hResult);
 
-    // A name that fills the record's 64 bytes has no terminator.
-    char szName[MR_CTNR_NAME_MAX + 1] = {};
-    std::memcpy(szName, pstRecord->szContainerName, MR_CTNR_NAME_MAX);
     hResult = g_pDeviceHandle->MerroDeleteContainer(pszDeviceName, szName);
     if (FAILED(hResult)) {
       MR_LOG_FAIL(L"DeleteContainer", L"FAILED(hResult)", hResult);
@@ -130,7 +132,10 @@ HRESULT KeyHandle::UpdateCertDeleteOtherContainer(const char* pszDeviceName,
       continue;
     }
     MR_LOG_STEP(L"DeleteContainer");
-    vtrContainers.erase(vtrContainers.begin() + static_cast<std::ptrdiff_t>(i));
+    const int nDeleted = device::FindContainer(vtrContainers, pszDeviceName, szName);
+    if (nDeleted >= 0) {
+      vtrContainers.erase(vtrContainers.begin() + nDeleted);
+    }
   }
   return S_OK;
 }

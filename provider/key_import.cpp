@@ -87,6 +87,22 @@ BYTE* CopyContent(const ASN1Node& node) {
   return pbyCopy;
 }
 
+// The end of every import: the token's write (its result folded, `step`
+// naming it in a failure line), then the container object re-read from the
+// token. A failed re-read leaves the key on the token.
+HRESULT FinishImport(const TraceHelper& mrTraceScope_, Container* pContainer, HRESULT hWriteResult,
+                     const wchar_t* step) {
+  HRESULT hResult = HRESULT_FROM_TOKEN_ERROR(hWriteResult);
+  if (hResult != S_OK) {
+    MR_LOG_FAIL(step, L"hResult != S_OK", hResult);
+    return hResult;
+  }
+  hResult = pContainer->SynToContainer();
+  MR_FAIL_IF(FAILED(hResult), L"SynToContainer", hResult);
+  MR_LOG_STEP(step);
+  return S_OK;
+}
+
 }  // namespace
 
 HRESULT GetRSAPriKeyInfoFormASN1(const BYTE* pASN1PrivateKey, DWORD dwASN1PrivateKeySize,
@@ -193,13 +209,7 @@ HRESULT KeyHandle::ImportSM2PrivateKey(const BYTE* pbySM2PrivateKey, DWORD dwLen
   hResult = g_pDeviceHandle->ImportEncryptedPrivateKey(
       m_pContainer->m_szDeviceName, m_pContainer->m_szContainerName, m_dwKeySpec,
       Container::KEYSETALGORITHM_SM2, kSm2KeyBits, nullptr, 0, abyKey, dwLength + 1);
-  hResult = HRESULT_FROM_TOKEN_ERROR(hResult);
-  MR_FAIL_IF(hResult != S_OK, L"WriteDeviceObject SM2 private key", hResult);
-
-  hResult = m_pContainer->SynToContainer();
-  MR_FAIL_IF(FAILED(hResult), L"SynToContainer", hResult);
-  MR_LOG_STEP(L"ImportSM2PrivateKey");
-  return S_OK;
+  return FinishImport(mrTraceScope_, m_pContainer, hResult, L"WriteDeviceObject SM2 private key");
 }
 
 HRESULT KeyHandle::ImportRSAEncryPrivateKey(const BYTE* pbyEncryPrivateKey, DWORD dwLength,
@@ -232,13 +242,7 @@ HRESULT KeyHandle::ImportRSAEncryPrivateKey(const BYTE* pbyEncryPrivateKey, DWOR
       m_pContainer->m_szDeviceName, m_pContainer->m_szContainerName, m_dwKeySpec,
       Container::KEYSETALGORITHM_RSA, dwKeyBits, symKey.pbyData, symKey.dwSize, asymKey.pbyData,
       asymKey.dwSize);
-  hResult = HRESULT_FROM_TOKEN_ERROR(hResult);
-  MR_FAIL_IF(hResult != S_OK, L"WriteDeviceObject rsa 2048 private key", hResult);
-
-  hResult = m_pContainer->SynToContainer();
-  MR_FAIL_IF(FAILED(hResult), L"SynToContainer", hResult);
-  MR_LOG_STEP(L"ImportRSAEncryPrivateKey");
-  return S_OK;
+  return FinishImport(mrTraceScope_, m_pContainer, hResult, L"WriteDeviceObject rsa 2048 private key");
 }
 
 HRESULT KeyHandle::ImportRSA1024PrivateKey(const BYTE* pbyRSA1024PrivateKey, DWORD dwLength) {
@@ -272,13 +276,7 @@ HRESULT KeyHandle::ImportRSA1024PrivateKey(const BYTE* pbyRSA1024PrivateKey, DWO
 
   hResult = g_pDeviceHandle->ImportRSA1024PrivateKey(
       m_pContainer->m_szDeviceName, m_pContainer->m_szContainerName, m_dwKeySpec, stRSAKey);
-  hResult = HRESULT_FROM_TOKEN_ERROR(hResult);
-  MR_FAIL_IF(hResult != S_OK, L"WriteDeviceObject rsa 1024 private key", hResult);
-
-  hResult = m_pContainer->SynToContainer();
-  MR_FAIL_IF(FAILED(hResult), L"SynToContainer", hResult);
-  MR_LOG_STEP(L"ImportRSA1024PrivateKey");
-  return S_OK;
+  return FinishImport(mrTraceScope_, m_pContainer, hResult, L"WriteDeviceObject rsa 1024 private key");
 }
 
 }  // namespace merro::provider
