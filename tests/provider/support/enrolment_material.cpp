@@ -62,10 +62,7 @@ Sm2Material MakeSm2Material(DEV_CTX* pDevCtx, Sm2Form form) {
     out.blob = EncryptedSm2Pair(tokenPublic, out.key);
     if (form == Sm2Form::EncryptedC1C3C2 && out.blob.size() > kSm2C1Len + kSm2C3Len) {
       // C1, then the 32-byte check value, then the encrypted pair.
-      ByteVector reordered(out.blob.begin(), out.blob.begin() + kSm2C1Len);
-      reordered.insert(reordered.end(), out.blob.end() - kSm2C3Len, out.blob.end());
-      reordered.insert(reordered.end(), out.blob.begin() + kSm2C1Len, out.blob.end() - kSm2C3Len);
-      out.blob = reordered;
+      std::rotate(out.blob.begin() + kSm2C1Len, out.blob.end() - kSm2C3Len, out.blob.end());
     }
   }
   if (!out.blob.empty()) {
