@@ -7,6 +7,7 @@
 // manager.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -40,6 +41,7 @@ constexpr HRESULT kBadArgument = static_cast<HRESULT>(0x80070057);
 constexpr HRESULT kFail = static_cast<HRESULT>(0x80004005);
 constexpr HRESULT kBadData = static_cast<HRESULT>(0x80090005);
 constexpr HRESULT kBadKey = static_cast<HRESULT>(0x80090003);
+constexpr HRESULT kInvalidData = static_cast<HRESULT>(0x8007000D);
 constexpr DWORD kSm2Bits = 256;
 // m_dwModulusBits of an SM2 key before its import: the import must not
 // touch it.
@@ -177,6 +179,20 @@ class EnrolmentTest : public ::testing::Test {
     return key;
   }
 
+  // What the token's private-key operation of the exchange slot makes of
+  // the block: the padded plaintext.
+  static ByteVector DecryptOnToken(const Container& c, const ByteVector& cipher) {
+    DEV_CTX* ctx = nullptr;
+    EXPECT_EQ(g_pDeviceHandle->GetDevCtx(c.m_szDeviceName, &ctx), S_OK);
+    void* keyCtx = nullptr;
+    EXPECT_EQ(AsymKeyInit(ctx, MR_ALG_RSA1024, ListedRecord(c).ExchangeKeyFID, &keyCtx), S_OK);
+    BYTE out[MR_RSA_MAX_LEN] = {};
+    DWORD outLen = sizeof out;
+    EXPECT_EQ(PrikeyDec(keyCtx, cipher.data(), Size(cipher), out, &outLen), S_OK);
+    AsymKeyFinal(keyCtx);
+    return ByteVector(out, out + std::min<DWORD>(outLen, sizeof out));
+  }
+
   // A certificate over the key of the container's exchange slot.
   static CertBytes CertificateFor(const Container& c) {
     DWORD alg = 0;
@@ -266,15 +282,9 @@ TEST_F(EnrolmentTest, RsaEnvelopeAndPlatformBodyLandAndTheKeyDecrypts) {
 
   const ByteVector message = {'e', 'n', 'r', 'o', 'l', 'm', 'e', 'n', 't'};
   const ByteVector cipher = rsa.Encrypt(message);
-  BYTE* out = nullptr;
-  DWORD outLen = 0;
-  ASSERT_EQ(g_pDeviceHandle->DecryptByDevice(plain.m_szDeviceName, plain.m_szContainerName,
-                                             AT_KEYEXCHANGE, cipher.data(), Size(cipher), &out,
-                                             &outLen),
-            S_OK);
-  const std::unique_ptr<BYTE[]> ownedOut(out);
-  ASSERT_GE(outLen, message.size());
-  EXPECT_EQ(ByteVector(out + outLen - message.size(), out + outLen), message);
+  const ByteVector block = DecryptOnToken(plain, cipher);
+  ASSERT_GE(block.size(), message.size());
+  EXPECT_EQ(ByteVector(block.end() - message.size(), block.end()), message);
 }
 
 // Everything the material alone gives away is refused before the user is
@@ -299,6 +309,7 @@ TEST_F(EnrolmentTest, RefusalsReachNeitherTheUserNorTheToken) {
   const ByteVector sixElements = merro::testing::DerSequence(sixList);
   const ByteVector shortKeyBlock = merro::testing::RsaEnvelope(
       ByteVector(envelope.keyBlock.begin(), envelope.keyBlock.end() - 1), envelope.pair);
+  const ByteVector truncated(envelope.envelope.begin(), envelope.envelope.end() - 1);
   const ByteVector longSm2(255, 0x5A);
   ByteVector exponent3 = body;
   exponent3[8] = 3;
@@ -323,6 +334,7 @@ TEST_F(EnrolmentTest, RefusalsReachNeitherTheUserNorTheToken) {
       {"SM2 2048 bits", &sm2, CALG_SM2_KEYX, kSm2Bits, &sm2Material.material, 2048, kBadArgument},
       {"envelope of 4 elements", &rsa, CALG_RSA_KEYX, 2048, &fourElements, 2048, kFail},
       {"envelope of 6 elements", &rsa, CALG_RSA_KEYX, 2048, &sixElements, 2048, kFail},
+      {"truncated envelope", &rsa, CALG_RSA_KEYX, 2048, &truncated, 2048, kInvalidData},
       {"127-byte key block", &rsa, CALG_RSA_KEYX, 2048, &shortKeyBlock, 2048, kBadArgument},
       {"255 bytes of SM2 material", &sm2, CALG_SM2_KEYX, kSm2Bits, &longSm2, kSm2Bits,
        kBadArgument},
@@ -337,9 +349,10 @@ TEST_F(EnrolmentTest, RefusalsReachNeitherTheUserNorTheToken) {
     SCOPED_TRACE(c.what);
     const CONTAINER_RECORD before = ListedRecord(c.container == &missing ? rsa : *c.container);
     DeviceBench::CommandLog(0, true);
+    const size_t prompts = m_ui->Transcript().size();
     auto key = ExchangeKey(*c.container, c.alg, c.keyBits);
     EXPECT_EQ(key->ImportPrivateKey(c.data->data(), Size(*c.data), c.bits), c.expected);
-    EXPECT_TRUE(m_ui->Transcript().empty()) << m_ui->TranscriptLines().front();
+    EXPECT_EQ(m_ui->Transcript().size(), prompts) << m_ui->TranscriptLines().back();
     EXPECT_TRUE(DeviceBench::CommandLog(0).empty());
     EXPECT_TRUE(SameRecord(ListedRecord(c.container == &missing ? rsa : *c.container), before));
     EXPECT_EQ(key->m_dwModulusBits, c.keyBits);
@@ -367,8 +380,8 @@ TEST_F(EnrolmentTest, CertificatesLandOnlyOverTheContainersOwnKey) {
     const CertBytes own = CertificateFor(c);
     ASSERT_FALSE(own.empty());
 
-    // Another key's certificate, and one whose header has a one-byte
-    // length, are refused and the slot stays empty.
+    // Another key's certificate, one whose header has a one-byte length and
+    // a SEQUENCE that is no certificate are refused; the slot stays empty.
     const CertBytes other = merro::testing::CertificateOver(
         k.kind == 2 ? merro::testing::TestKey::GenerateSm2().PublicExport()
                     : merro::testing::TestKey::GenerateRsa(1024).PublicExport(),
@@ -377,6 +390,8 @@ TEST_F(EnrolmentTest, CertificatesLandOnlyOverTheContainersOwnKey) {
     CertBytes shortHeader = own;
     shortHeader[1] = 0x81;
     EXPECT_EQ(key->ImportCertificate(shortHeader.data()), kBadData);
+    const ByteVector noCertificate = {0x30, 0x82, 0x00, 0x04, 0x02, 0x02, 0x01, 0x00};
+    EXPECT_EQ(key->ImportCertificate(noCertificate.data()), kBadData);
     EXPECT_TRUE(TokenCertificate(c).empty());
 
     ASSERT_EQ(key->ImportCertificate(own.data()), S_OK);
