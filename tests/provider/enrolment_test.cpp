@@ -20,6 +20,7 @@
 #include "provider/cert_store.h"
 #include "provider/container.h"
 #include "provider/key_handle.h"
+#include "provider/manager_events.h"
 #include "tests/device/support/device_bench.h"
 #include "tests/device/support/scripted_user_interface.h"
 #include "tests/provider/support/enrolment_material.h"
@@ -560,6 +561,13 @@ TEST_F(EnrolmentTest, ARunningManagerIsToldInsteadOfTheStore) {
     EXPECT_GE(ms, k.minMs);
     EXPECT_LE(ms, k.maxMs);
     EXPECT_EQ(manager.Join(), 0) << "the manager did not see EVENT-A";
+    // The provider kept no handle to the manager's instance event: with the
+    // manager gone it is gone, and the next import finds no manager.
+    const HANDLE instance = ::OpenEventW(READ_CONTROL, FALSE, g_wszInstanceEventName);
+    EXPECT_EQ(instance, nullptr);
+    if (instance != nullptr) {
+      ::CloseHandle(instance);
+    }
     EXPECT_TRUE(
         merro::testing::EntriesFor(SnapshotInChild(StoreLocation::CurrentUser), der).empty());
     EXPECT_EQ(TokenCertificate(c), der);
