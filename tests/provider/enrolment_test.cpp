@@ -7,7 +7,6 @@
 // manager.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -183,15 +182,14 @@ class EnrolmentTest : public ::testing::Test {
   // What the token's private-key operation of the exchange slot makes of
   // the block: the padded plaintext.
   static ByteVector DecryptOnToken(const Container& c, const ByteVector& cipher) {
-    DEV_CTX* ctx = nullptr;
-    EXPECT_EQ(g_pDeviceHandle->GetDevCtx(c.m_szDeviceName, &ctx), S_OK);
-    void* keyCtx = nullptr;
-    EXPECT_EQ(AsymKeyInit(ctx, MR_ALG_RSA1024, ListedRecord(c).ExchangeKeyFID, &keyCtx), S_OK);
-    BYTE out[MR_RSA_MAX_LEN] = {};
-    DWORD outLen = sizeof out;
-    EXPECT_EQ(PrikeyDec(keyCtx, cipher.data(), Size(cipher), out, &outLen), S_OK);
-    AsymKeyFinal(keyCtx);
-    return ByteVector(out, out + std::min<DWORD>(outLen, sizeof out));
+    BYTE* out = nullptr;
+    DWORD outLen = 0;
+    EXPECT_EQ(g_pDeviceHandle->DecryptByDevice(c.m_szDeviceName, c.m_szContainerName,
+                                               AT_KEYEXCHANGE, cipher.data(), Size(cipher), &out,
+                                               &outLen),
+              S_OK);
+    const std::unique_ptr<BYTE[]> owned(out);
+    return out != nullptr ? ByteVector(out, out + outLen) : ByteVector();
   }
 
   // A certificate over the key of the container's exchange slot.
