@@ -64,11 +64,12 @@ function(merro_test name)
 endfunction()
 
 # merro_daemon_test(NAME SOURCES... [DEPS libs...] TOKENS n [OWN_MAIN]
-#                   [ENVIRONMENT vars...]): a GoogleTest program run against
+#                   [ENVIRONMENT vars...] [WINE_PREFIX name]): a GoogleTest program run against
 # the merro-tokensim daemon with n tokens (tests/tokensim/run-with-tokensim).
 # Natively it talks to this tree's daemon; the Windows tree runs it under
 # Wine against the daemon of the native tree next to it
-# (MERRO_TOKENSIM_PROGRAM). OWN_MAIN: the sources define main().
+# (MERRO_TOKENSIM_PROGRAM). OWN_MAIN: the sources define main(). WINE_PREFIX:
+# as for merro_test, a prefix of its own (one such test at a time).
 if(WIN32)
   set(MERRO_TOKENSIM_PROGRAM ${CMAKE_BINARY_DIR}/../native/tokensim/merro-tokensim
       CACHE FILEPATH "The native merro-tokensim that the Windows tests talk to")
