@@ -106,6 +106,30 @@ TestKey TestKey::FromSm2Point(const std::vector<std::uint8_t>& xy) {
   return TestKey(key);
 }
 
+TestKey TestKey::FromRsaParts(const std::vector<std::uint8_t>& n, const std::vector<std::uint8_t>& e) {
+  using BigNumPtr = std::unique_ptr<BIGNUM, OpenSslDeleter<BN_free>>;
+  BigNumPtr bn(BN_bin2bn(n.data(), static_cast<int>(n.size()), nullptr));
+  BigNumPtr be(BN_bin2bn(e.data(), static_cast<int>(e.size()), nullptr));
+  if (n.empty() || e.empty() || !bn || !be) {
+    return TestKey();
+  }
+  // OSSL_PARAM wants native-endian integers.
+  std::vector<unsigned char> nNative(n.size()), eNative(e.size());
+  BN_bn2nativepad(bn.get(), nNative.data(), static_cast<int>(nNative.size()));
+  BN_bn2nativepad(be.get(), eNative.data(), static_cast<int>(eNative.size()));
+  OSSL_PARAM params[] = {
+      OSSL_PARAM_construct_BN(OSSL_PKEY_PARAM_RSA_N, nNative.data(), nNative.size()),
+      OSSL_PARAM_construct_BN(OSSL_PKEY_PARAM_RSA_E, eNative.data(), eNative.size()),
+      OSSL_PARAM_construct_end()};
+  merro::crypto::EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+  EVP_PKEY* key = nullptr;
+  if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
+      EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params) != 1) {
+    return TestKey();
+  }
+  return TestKey(key);
+}
+
 bool TestKey::IsSm2() const { return m_key && EVP_PKEY_is_a(m_key.get(), "SM2"); }
 
 int TestKey::Bits() const { return m_key ? EVP_PKEY_get_bits(m_key.get()) : 0; }

@@ -2,6 +2,7 @@
 #include "tests/support/test_certificates.h"
 
 #include <gtest/gtest.h>
+#include <openssl/bn.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -70,6 +71,23 @@ TEST(TestCertificates, ExportedPublicKeysMakeTheSameKey) {
   const TestKey fromDer = TestKey::FromRsaPublicDer(Rsa1024().PublicExport());
   ASSERT_TRUE(fromDer);
   EXPECT_EQ(EVP_PKEY_eq(fromDer.Get(), Rsa1024().Get()), 1);
+
+  // The token's record form: modulus and exponent as big-endian bytes.
+  BIGNUM* n = nullptr;
+  BIGNUM* e = nullptr;
+  ASSERT_EQ(EVP_PKEY_get_bn_param(Rsa1024().Get(), "n", &n), 1);
+  ASSERT_EQ(EVP_PKEY_get_bn_param(Rsa1024().Get(), "e", &e), 1);
+  std::vector<std::uint8_t> nBytes(static_cast<size_t>(BN_num_bytes(n)));
+  std::vector<std::uint8_t> eBytes(static_cast<size_t>(BN_num_bytes(e)));
+  BN_bn2bin(n, nBytes.data());
+  BN_bn2bin(e, eBytes.data());
+  BN_free(n);
+  BN_free(e);
+  const TestKey fromParts = TestKey::FromRsaParts(nBytes, eBytes);
+  ASSERT_TRUE(fromParts);
+  EXPECT_EQ(fromParts.Bits(), 1024);
+  EXPECT_EQ(EVP_PKEY_eq(fromParts.Get(), Rsa1024().Get()), 1);
+  EXPECT_FALSE(TestKey::FromRsaParts({}, eBytes));
 
   CertificateSpec spec;
   spec.subjectKey = fromPoint;  // public key only: the CA signs

@@ -10,38 +10,23 @@
 #include "tokenapi/transport/sim/sim_transport.h"
 
 namespace merro::testing {
-namespace {
+void DevCtxCloser::operator()(DEV_CTX* ctx) const { CloseDevice(ctx); }
 
-struct ContextCloser {
-  void operator()(DEV_CTX* ctx) const { CloseDevice(ctx); }
-};
-using OpenToken = std::unique_ptr<DEV_CTX, ContextCloser>;
-
-std::string Hex(HRESULT hr) {
+std::string HexResult(HRESULT hr) {
   std::ostringstream out;
   out << "0x" << std::hex << static_cast<std::uint32_t>(hr);
   return out.str();
 }
 
-::testing::AssertionResult Open(int i, OpenToken* pToken) {
+::testing::AssertionResult DeviceBench::Open(int i, OpenedToken* pToken) {
   DEV_CTX* ctx = nullptr;
-  const HRESULT hr = OpenDevice(DeviceBench::DeviceName(i).c_str(), &ctx);
+  const HRESULT hr = OpenDevice(DeviceName(i).c_str(), &ctx);
   pToken->reset(ctx);
   if (hr != S_OK || ctx == nullptr) {
-    return ::testing::AssertionFailure() << "OpenDevice of token " << i << ": " << Hex(hr);
+    return ::testing::AssertionFailure() << "OpenDevice of token " << i << ": " << HexResult(hr);
   }
   return ::testing::AssertionSuccess();
 }
-
-#define BENCH_STEP(call)                                                              \
-  do {                                                                                \
-    const HRESULT hrStep = (call);                                                    \
-    if (hrStep != S_OK) {                                                             \
-      return ::testing::AssertionFailure() << #call << " on token " << i << ": " << Hex(hrStep); \
-    }                                                                                 \
-  } while (0)
-
-}  // namespace
 
 std::string DeviceBench::Control(const std::string& command) {
   const char* sim = std::getenv("MERRO_TOKEN_SIM");
@@ -95,13 +80,13 @@ std::vector<std::string> DeviceBench::ListedNames() {
 
 ::testing::AssertionResult DeviceBench::Prepare(int i) {
   Control("provision " + std::to_string(i));
-  OpenToken token;
+  OpenedToken token;
   if (auto opened = Open(i, &token); !opened) {
     return opened;
   }
-  BENCH_STEP(EraseMF(token.get()));
+  MERRO_BENCH_STEP(EraseMF(token.get()), "token " << i);
   // Reads PinFile.ini beside the test program.
-  BENCH_STEP(InitTokenFile(token.get()));
+  MERRO_BENCH_STEP(InitTokenFile(token.get()), "token " << i);
   return ::testing::AssertionSuccess();
 }
 
@@ -129,33 +114,33 @@ std::vector<std::string> DeviceBench::ListedNames() {
 
 ::testing::AssertionResult DeviceBench::Unprovision(int i) {
   Control("provision " + std::to_string(i));
-  OpenToken token;
+  OpenedToken token;
   if (auto opened = Open(i, &token); !opened) {
     return opened;
   }
   // Erasing takes the external-authentication keys with everything else.
-  BENCH_STEP(EraseMF(token.get()));
+  MERRO_BENCH_STEP(EraseMF(token.get()), "token " << i);
   return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult DeviceBench::CreateContainers(int i, const std::vector<std::string>& names,
                                                          const std::string& userPin) {
-  OpenToken token;
+  OpenedToken token;
   if (auto opened = Open(i, &token); !opened) {
     return opened;
   }
-  BENCH_STEP(SetSessionKey(token.get()));
-  BENCH_STEP(VerifyPIN(token.get(), 1, reinterpret_cast<const BYTE*>(userPin.data()),
-                       static_cast<BYTE>(userPin.size())));
+  MERRO_BENCH_STEP(SetSessionKey(token.get()), "token " << i);
+  MERRO_BENCH_STEP(VerifyPIN(token.get(), 1, reinterpret_cast<const BYTE*>(userPin.data()),
+                       static_cast<BYTE>(userPin.size())), "token " << i);
   for (const std::string& name : names) {
     CONTAINER_RECORD record;
     std::memset(&record, 0, sizeof record);
     std::strncpy(record.szContainerName, name.c_str(), sizeof record.szContainerName);
-    BENCH_STEP(CreateContainer(token.get(), &record));
+    MERRO_BENCH_STEP(CreateContainer(token.get(), &record), "token " << i);
     // Available, so that the next creation does not reclaim it as unfinished.
-    BENCH_STEP(EnableContainer(token.get(), name.c_str(), static_cast<DWORD>(name.size())));
+    MERRO_BENCH_STEP(EnableContainer(token.get(), name.c_str(), static_cast<DWORD>(name.size())), "token " << i);
   }
-  BENCH_STEP(ResetDevice(token.get()));
+  MERRO_BENCH_STEP(ResetDevice(token.get()), "token " << i);
   return ::testing::AssertionSuccess();
 }
 
