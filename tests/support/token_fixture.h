@@ -44,6 +44,10 @@ struct FixtureContainer {
   bool exchangeKey = true;
   std::optional<FixtureCertificate> signatureCert;  // needs the signature key
   std::optional<FixtureCertificate> exchangeCert;   // needs the exchange key
+  // false: left as a container waits for its certificates (its keys
+  // written, not made available); only the last container of a token, since
+  // the next creation would reclaim it.
+  bool available = true;
 };
 
 struct FixtureToken {
