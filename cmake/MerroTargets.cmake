@@ -72,11 +72,12 @@ function(merro_factory_pin_file)
 endfunction()
 
 # merro_daemon_test(NAME SOURCES... [DEPS libs...] TOKENS n [OWN_MAIN]
-#                   [ENVIRONMENT vars...]): a GoogleTest program run against
+#                   [ENVIRONMENT vars...] [WINE_PREFIX name]): a GoogleTest program run against
 # the merro-tokensim daemon with n tokens (tests/tokensim/run-with-tokensim).
 # Natively it talks to this tree's daemon; the Windows tree runs it under
 # Wine against the daemon of the native tree next to it
 # (MERRO_TOKENSIM_PROGRAM). OWN_MAIN: the sources define main().
+# WINE_PREFIX: as for merro_test, a prefix of that name of its own.
 if(WIN32)
   set(MERRO_TOKENSIM_PROGRAM ${CMAKE_BINARY_DIR}/../native/tokensim/merro-tokensim
       CACHE FILEPATH "The native merro-tokensim that the Windows tests talk to")
@@ -85,7 +86,7 @@ endif()
 # BEFORE command... -- (used by merro_csp_test): a command that runs first
 # and then runs the rest of the command line it is given after "--".
 function(merro_daemon_test name)
-  cmake_parse_arguments(ARG "OWN_MAIN" "TOKENS" "SOURCES;DEPS;ENVIRONMENT;BEFORE" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_MAIN" "TOKENS;WINE_PREFIX" "SOURCES;DEPS;ENVIRONMENT;BEFORE" ${ARGN})
   add_executable(${name} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
   set(main GTest::gtest_main)
   if(ARG_OWN_MAIN)
@@ -93,7 +94,12 @@ function(merro_daemon_test name)
   endif()
   target_link_libraries(${name} PRIVATE merro_options ${ARG_DEPS} ${main} GTest::gtest)
   set(run ${MERRO_ROOT}/tests/tokensim/run-with-tokensim)
-  if(WIN32)
+  if(WIN32 AND ARG_WINE_PREFIX)
+    add_test(NAME ${name} COMMAND ${run} ${MERRO_TOKENSIM_PROGRAM} ${ARG_TOKENS} -- ${ARG_BEFORE}
+                                  ${MERRO_ROOT}/scripts/wine-run ${CMAKE_BINARY_DIR}/${ARG_WINE_PREFIX}
+                                  $<TARGET_FILE:${name}>)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK ${ARG_WINE_PREFIX})
+  elseif(WIN32)
     add_test(NAME ${name} COMMAND ${run} ${MERRO_TOKENSIM_PROGRAM} ${ARG_TOKENS} -- ${ARG_BEFORE}
                                   ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
   else()
