@@ -72,12 +72,11 @@ function(merro_factory_pin_file)
 endfunction()
 
 # merro_daemon_test(NAME SOURCES... [DEPS libs...] TOKENS n [OWN_MAIN]
-#                   [ENVIRONMENT vars...] [WINE_PREFIX name]): a GoogleTest program run against
+#                   [ENVIRONMENT vars...]): a GoogleTest program run against
 # the merro-tokensim daemon with n tokens (tests/tokensim/run-with-tokensim).
 # Natively it talks to this tree's daemon; the Windows tree runs it under
 # Wine against the daemon of the native tree next to it
 # (MERRO_TOKENSIM_PROGRAM). OWN_MAIN: the sources define main().
-# WINE_PREFIX: as for merro_test, a prefix of that name of its own.
 if(WIN32)
   set(MERRO_TOKENSIM_PROGRAM ${CMAKE_BINARY_DIR}/../native/tokensim/merro-tokensim
       CACHE FILEPATH "The native merro-tokensim that the Windows tests talk to")
@@ -85,6 +84,8 @@ endif()
 #
 # BEFORE command... -- (used by merro_csp_test): a command that runs first
 # and then runs the rest of the command line it is given after "--".
+# WINE_PREFIX name (Windows tree): the program runs in that Wine prefix beside
+# the shared one, one such test at a time, as merro_test's option does.
 function(merro_daemon_test name)
   cmake_parse_arguments(ARG "OWN_MAIN" "TOKENS;WINE_PREFIX" "SOURCES;DEPS;ENVIRONMENT;BEFORE" ${ARGN})
   add_executable(${name} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})

@@ -3,6 +3,7 @@
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
+#include <openssl/param_build.h>
 #include <openssl/rand.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -106,25 +107,30 @@ TestKey TestKey::FromSm2Point(const std::vector<std::uint8_t>& xy) {
   return TestKey(key);
 }
 
-TestKey TestKey::FromRsaParts(const std::vector<std::uint8_t>& n, const std::vector<std::uint8_t>& e) {
-  using BigNumPtr = std::unique_ptr<BIGNUM, OpenSslDeleter<BN_free>>;
-  BigNumPtr bn(BN_bin2bn(n.data(), static_cast<int>(n.size()), nullptr));
-  BigNumPtr be(BN_bin2bn(e.data(), static_cast<int>(e.size()), nullptr));
-  if (n.empty() || e.empty() || !bn || !be) {
+TestKey TestKey::FromRsaComponents(const std::vector<std::uint8_t>& n,
+                                   const std::vector<std::uint8_t>& e) {
+  if (n.empty() || e.empty()) {
     return TestKey();
   }
-  // OSSL_PARAM wants native-endian integers.
-  std::vector<unsigned char> nNative(n.size()), eNative(e.size());
-  BN_bn2nativepad(bn.get(), nNative.data(), static_cast<int>(nNative.size()));
-  BN_bn2nativepad(be.get(), eNative.data(), static_cast<int>(eNative.size()));
-  OSSL_PARAM params[] = {
-      OSSL_PARAM_construct_BN(OSSL_PKEY_PARAM_RSA_N, nNative.data(), nNative.size()),
-      OSSL_PARAM_construct_BN(OSSL_PKEY_PARAM_RSA_E, eNative.data(), eNative.size()),
-      OSSL_PARAM_construct_end()};
+  merro::crypto::BnPtr bnN(BN_bin2bn(n.data(), static_cast<int>(n.size()), nullptr));
+  merro::crypto::BnPtr bnE(BN_bin2bn(e.data(), static_cast<int>(e.size()), nullptr));
+  if (!bnN || !bnE) {
+    return TestKey();
+  }
+  std::unique_ptr<OSSL_PARAM_BLD, OpenSslDeleter<OSSL_PARAM_BLD_free>> build(OSSL_PARAM_BLD_new());
+  if (!build || OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_N, bnN.get()) != 1 ||
+      OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_E, bnE.get()) != 1) {
+    return TestKey();
+  }
+  std::unique_ptr<OSSL_PARAM, OpenSslDeleter<OSSL_PARAM_free>> params(
+      OSSL_PARAM_BLD_to_param(build.get()));
+  if (!params) {
+    return TestKey();
+  }
   merro::crypto::EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
   EVP_PKEY* key = nullptr;
   if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
-      EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params) != 1) {
+      EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get()) != 1) {
     return TestKey();
   }
   return TestKey(key);

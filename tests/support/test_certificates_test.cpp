@@ -72,29 +72,27 @@ TEST(TestCertificates, ExportedPublicKeysMakeTheSameKey) {
   ASSERT_TRUE(fromDer);
   EXPECT_EQ(EVP_PKEY_eq(fromDer.Get(), Rsa1024().Get()), 1);
 
-  // The token's record form: modulus and exponent as big-endian bytes.
-  BIGNUM* n = nullptr;
-  BIGNUM* e = nullptr;
-  ASSERT_EQ(EVP_PKEY_get_bn_param(Rsa1024().Get(), "n", &n), 1);
-  ASSERT_EQ(EVP_PKEY_get_bn_param(Rsa1024().Get(), "e", &e), 1);
-  std::vector<std::uint8_t> nBytes(static_cast<size_t>(BN_num_bytes(n)));
-  std::vector<std::uint8_t> eBytes(static_cast<size_t>(BN_num_bytes(e)));
-  BN_bn2bin(n, nBytes.data());
-  BN_bn2bin(e, eBytes.data());
-  BN_free(n);
-  BN_free(e);
-  const TestKey fromParts = TestKey::FromRsaParts(nBytes, eBytes);
-  ASSERT_TRUE(fromParts);
-  EXPECT_EQ(fromParts.Bits(), 1024);
-  EXPECT_EQ(EVP_PKEY_eq(fromParts.Get(), Rsa1024().Get()), 1);
-  EXPECT_FALSE(TestKey::FromRsaParts({}, eBytes));
-
   CertificateSpec spec;
   spec.subjectKey = fromPoint;  // public key only: the CA signs
   X509Ptr cert = Decode(TestCa::Shared().Issue(spec));
   ASSERT_TRUE(cert);
   EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(cert.get()), sm2.Get()), 1);
   EXPECT_FALSE(TestKey::FromSm2Point({1, 2, 3}));
+
+  // Modulus and exponent as the token gives them, big-endian.
+  BIGNUM* n = nullptr;
+  BIGNUM* e = nullptr;
+  ASSERT_EQ(EVP_PKEY_get_bn_param(Rsa1024().Get(), "n", &n), 1);
+  ASSERT_EQ(EVP_PKEY_get_bn_param(Rsa1024().Get(), "e", &e), 1);
+  std::vector<std::uint8_t> nBytes(BN_num_bytes(n)), eBytes(BN_num_bytes(e));
+  BN_bn2bin(n, nBytes.data());
+  BN_bn2bin(e, eBytes.data());
+  BN_free(n);
+  BN_free(e);
+  const TestKey fromParts = TestKey::FromRsaComponents(nBytes, eBytes);
+  ASSERT_TRUE(fromParts);
+  EXPECT_EQ(EVP_PKEY_eq(fromParts.Get(), Rsa1024().Get()), 1);
+  EXPECT_FALSE(TestKey::FromRsaComponents({}, eBytes));
 }
 
 TEST(TestCertificates, SubjectKeyUsageAndDatesAreTheChosenOnes) {

@@ -45,16 +45,16 @@ BYTE LengthCode(FixtureAlgorithm algorithm) {
 }
 
 // Generates a key pair in the key file; the public key for the certificate.
-::testing::AssertionResult GenerateKey(DEV_CTX* ctx, FixtureAlgorithm algorithm, WORD fid,
+::testing::AssertionResult GenerateKey(int i, DEV_CTX* ctx, FixtureAlgorithm algorithm, WORD fid,
                                        TestKey* pPublic) {
   if (algorithm == FixtureAlgorithm::Sm2) {
     BYTE xy[64] = {};
-    MERRO_BENCH_STEP(GenerateKeyPair(ctx, MR_ALG_SM2, fid, xy), "key file " << fid);
+    BENCH_STEP(GenerateKeyPair(ctx, MR_ALG_SM2, fid, xy));
     *pPublic = TestKey::FromSm2Point(std::vector<std::uint8_t>(xy, xy + sizeof xy));
   } else {
     auto key = std::make_unique<RSA_KEY>();
-    MERRO_BENCH_STEP(GenerateKeyPair(ctx, AlgType(algorithm), fid, key.get()), "key file " << fid);
-    *pPublic = TestKey::FromRsaParts(std::vector<std::uint8_t>(key->n, key->n + key->nLen),
+    BENCH_STEP(GenerateKeyPair(ctx, AlgType(algorithm), fid, key.get()));
+    *pPublic = TestKey::FromRsaComponents(std::vector<std::uint8_t>(key->n, key->n + key->nLen),
                                      std::vector<std::uint8_t>(key->e, key->e + key->eLen));
   }
   if (!*pPublic) {
@@ -64,7 +64,7 @@ BYTE LengthCode(FixtureAlgorithm algorithm) {
   return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult WriteCertificate(DEV_CTX* ctx, const TestKey& key,
+::testing::AssertionResult WriteCertificate(int i, DEV_CTX* ctx, const TestKey& key,
                                             const FixtureCertificate& spec, WORD fid,
                                             CertBytes* pDer) {
   CertificateSpec issue;
@@ -77,22 +77,22 @@ BYTE LengthCode(FixtureAlgorithm algorithm) {
   if (pDer->empty()) {
     return ::testing::AssertionFailure() << "the test CA issued nothing";
   }
-  MERRO_BENCH_STEP(ImportCert(ctx, fid, pDer->data(), static_cast<DWORD>(pDer->size())), "certificate file " << fid);
+  BENCH_STEP(ImportCert(ctx, fid, pDer->data(), static_cast<DWORD>(pDer->size())));
   return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult FillContainer(DEV_CTX* ctx, const FixtureContainer& spec,
+::testing::AssertionResult FillContainer(int i, DEV_CTX* ctx, const FixtureContainer& spec,
                                          FilledContainer* pFilled) {
   if ((spec.signatureCert && !spec.signatureKey) || (spec.exchangeCert && !spec.exchangeKey)) {
     return ::testing::AssertionFailure() << spec.name << ": a certificate needs its key";
   }
   CONTAINER_RECORD record = NamedRecord(spec.name);
-  MERRO_BENCH_STEP(CreateContainer(ctx, &record), spec.name);
+  BENCH_STEP(CreateContainer(ctx, &record));
   CONTAINER_RECORD codes = record;
   codes.AlgType = AlgType(spec.algorithm);
   codes.SignKeyLen = spec.signatureKey ? LengthCode(spec.algorithm) : MR_CTNR_NONE;
   codes.ExchKeyLen = spec.exchangeKey ? LengthCode(spec.algorithm) : MR_CTNR_NONE;
-  MERRO_BENCH_STEP(WriteContainer(ctx, &codes), spec.name);
+  BENCH_STEP(WriteContainer(ctx, &codes));
 
   pFilled->name = spec.name;
   struct Slot {
@@ -113,21 +113,21 @@ BYTE LengthCode(FixtureAlgorithm algorithm) {
       continue;
     }
     TestKey key;
-    if (auto made = GenerateKey(ctx, spec.algorithm, slot.keyFid, &key); !made) {
-      return made << " (" << spec.name << ")";
+    if (auto made = GenerateKey(i, ctx, spec.algorithm, slot.keyFid, &key); !made) {
+      return made;
     }
     if (slot.cert) {
-      if (auto written = WriteCertificate(ctx, key, *slot.cert, slot.certFid, slot.der); !written) {
-        return written << " (" << spec.name << ")";
+      if (auto written = WriteCertificate(i, ctx, key, *slot.cert, slot.certFid, slot.der); !written) {
+        return written;
       }
     }
   }
   // Available, so that the next creation does not reclaim it as unfinished
   // (a container with every file is available already).
   CONTAINER_RECORD stored = NamedRecord(spec.name);
-  MERRO_BENCH_STEP(ReadContainer(ctx, &stored), spec.name);
+  BENCH_STEP(ReadContainer(ctx, &stored));
   if (spec.available && !MrIsAvailableRecord(stored.byFlag, stored.SignKeyLen)) {
-    MERRO_BENCH_STEP(EnableContainer(ctx, spec.name.c_str(), static_cast<DWORD>(spec.name.size())), spec.name);
+    BENCH_STEP(EnableContainer(ctx, spec.name.c_str(), static_cast<DWORD>(spec.name.size())));
   }
   return ::testing::AssertionSuccess();
 }
@@ -152,26 +152,26 @@ FixtureCertificate EncryptionCertificate() {
   }
   FilledToken filled;
   filled.deviceName = DeviceBench::DeviceName(i);
-  OpenedToken ctx;
+  OpenToken ctx;
   if (auto opened = DeviceBench::Open(i, &ctx); !opened) {
     return opened;
   }
-  MERRO_BENCH_STEP(SetSessionKey(ctx.get()), "token " << i);
+  BENCH_STEP(SetSessionKey(ctx.get()));
   const std::string pin = DeviceBench::kFactoryPin;
-  MERRO_BENCH_STEP(VerifyPIN(ctx.get(), 1, reinterpret_cast<const BYTE*>(pin.data()),
-                         static_cast<BYTE>(pin.size())), "token " << i);
+  BENCH_STEP(VerifyPIN(ctx.get(), 1, reinterpret_cast<const BYTE*>(pin.data()),
+                       static_cast<BYTE>(pin.size())));
   for (const FixtureContainer& spec : token.containers) {
     FilledContainer container;
-    if (auto done = FillContainer(ctx.get(), spec, &container); !done) {
-      return done;
+    if (auto done = FillContainer(i, ctx.get(), spec, &container); !done) {
+      return done << " (container " << spec.name << ")";
     }
     filled.containers.push_back(std::move(container));
   }
   if (!token.label.empty()) {
-    MERRO_BENCH_STEP(SetTokenName(ctx.get(), reinterpret_cast<const BYTE*>(token.label.data()),
-                              static_cast<DWORD>(token.label.size())), "token " << i);
+    BENCH_STEP(SetTokenName(ctx.get(), reinterpret_cast<const BYTE*>(token.label.data()),
+                            static_cast<DWORD>(token.label.size())));
   }
-  MERRO_BENCH_STEP(ResetDevice(ctx.get()), "token " << i);
+  BENCH_STEP(ResetDevice(ctx.get()));
   if (pFilled != nullptr) {
     *pFilled = std::move(filled);
   }

@@ -47,7 +47,7 @@ TestKey TokenKey(DEV_CTX* ctx, BYTE alg, WORD fid) {
   }
   auto key = std::make_unique<RSA_KEY>();
   EXPECT_EQ(ExportPublicKey(ctx, alg, fid, key.get()), S_OK);
-  return TestKey::FromRsaParts(std::vector<std::uint8_t>(key->n, key->n + key->nLen),
+  return TestKey::FromRsaComponents(std::vector<std::uint8_t>(key->n, key->n + key->nLen),
                                std::vector<std::uint8_t>(key->e, key->e + key->eLen));
 }
 
@@ -65,7 +65,7 @@ TEST(TokenFixture, StandardTokenHoldsItsContainersKeysCertificatesAndName) {
   EXPECT_FALSE(filled.containers[1].exchangeCert.empty());
   EXPECT_TRUE(filled.containers[2].signatureCert.empty());
 
-  merro::testing::OpenedToken ctx;
+  merro::testing::OpenToken ctx;
   ASSERT_TRUE(DeviceBench::Open(0, &ctx));
   CONTAINER_RECORD records[4] = {};
   DWORD count = 4;
@@ -129,7 +129,7 @@ TEST(TokenFixture, ExchangeOnlyContainerIsAvailableAndRefillingStartsOver) {
   FilledToken filled;
   ASSERT_TRUE(TokenFixture::Fill(0, token, &filled));
 
-  merro::testing::OpenedToken ctx;
+  merro::testing::OpenToken ctx;
   ASSERT_TRUE(DeviceBench::Open(0, &ctx));
   CONTAINER_RECORD records[4] = {};
   DWORD count = 4;

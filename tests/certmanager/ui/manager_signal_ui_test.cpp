@@ -33,29 +33,28 @@ HANDLE OpenSignal(wchar_t letter) {
 // A certificate for the key the token holds in the container's signature
 // key file, written into its signature certificate file.
 ::testing::AssertionResult ImportSignatureCert(int i, const std::string& container) {
-  merro::testing::OpenedToken ctx;
+  merro::testing::OpenToken ctx;
   if (auto opened = DeviceBench::Open(i, &ctx); !opened) {
     return opened;
   }
   CONTAINER_RECORD record{};
   std::memcpy(record.szContainerName, container.data(),
               std::min(container.size(), sizeof record.szContainerName));
-  MERRO_BENCH_STEP(ReadContainer(ctx.get(), &record), container);
+  BENCH_STEP(ReadContainer(ctx.get(), &record));
   auto key = std::make_unique<RSA_KEY>();
-  MERRO_BENCH_STEP(ExportPublicKey(ctx.get(), record.AlgType, record.SignKeyFID, key.get()), container);
+  BENCH_STEP(ExportPublicKey(ctx.get(), record.AlgType, record.SignKeyFID, key.get()));
   merro::testing::CertificateSpec spec;
-  spec.subjectKey = merro::testing::TestKey::FromRsaParts(
+  spec.subjectKey = merro::testing::TestKey::FromRsaComponents(
       std::vector<std::uint8_t>(key->n, key->n + key->nLen),
       std::vector<std::uint8_t>(key->e, key->e + key->eLen));
   spec.commonName = "Li Si 02";
   const merro::testing::CertBytes der = merro::testing::TestCa::Shared().Issue(spec);
-  MERRO_BENCH_STEP(SetSessionKey(ctx.get()), container);
+  BENCH_STEP(SetSessionKey(ctx.get()));
   const std::string pin = DeviceBench::kFactoryPin;
-  MERRO_BENCH_STEP(VerifyPIN(ctx.get(), 1, reinterpret_cast<const BYTE*>(pin.data()),
-                             static_cast<BYTE>(pin.size())), container);
-  MERRO_BENCH_STEP(ImportCert(ctx.get(), record.SignCertFID, der.data(), static_cast<DWORD>(der.size())),
-                   container);
-  MERRO_BENCH_STEP(ResetDevice(ctx.get()), container);
+  BENCH_STEP(VerifyPIN(ctx.get(), 1, reinterpret_cast<const BYTE*>(pin.data()),
+                             static_cast<BYTE>(pin.size())));
+  BENCH_STEP(ImportCert(ctx.get(), record.SignCertFID, der.data(), static_cast<DWORD>(der.size())));
+  BENCH_STEP(ResetDevice(ctx.get()));
   return ::testing::AssertionSuccess();
 }
 

@@ -10,17 +10,9 @@
 #include "tokenapi/transport/sim/sim_transport.h"
 
 namespace merro::testing {
-void DevCtxCloser::operator()(DEV_CTX* ctx) const { CloseDevice(ctx); }
-
-std::string HexResult(HRESULT hr) {
-  std::ostringstream out;
-  out << "0x" << std::hex << static_cast<std::uint32_t>(hr);
-  return out.str();
-}
-
-::testing::AssertionResult DeviceBench::Open(int i, OpenedToken* pToken) {
+::testing::AssertionResult DeviceBench::Open(int i, OpenToken* pToken) {
   DEV_CTX* ctx = nullptr;
-  const HRESULT hr = OpenDevice(DeviceName(i).c_str(), &ctx);
+  const HRESULT hr = OpenDevice(DeviceBench::DeviceName(i).c_str(), &ctx);
   pToken->reset(ctx);
   if (hr != S_OK || ctx == nullptr) {
     return ::testing::AssertionFailure() << "OpenDevice of token " << i << ": " << HexResult(hr);
@@ -80,13 +72,13 @@ std::vector<std::string> DeviceBench::ListedNames() {
 
 ::testing::AssertionResult DeviceBench::Prepare(int i) {
   Control("provision " + std::to_string(i));
-  OpenedToken token;
+  OpenToken token;
   if (auto opened = Open(i, &token); !opened) {
     return opened;
   }
-  MERRO_BENCH_STEP(EraseMF(token.get()), "token " << i);
+  BENCH_STEP(EraseMF(token.get()));
   // Reads PinFile.ini beside the test program.
-  MERRO_BENCH_STEP(InitTokenFile(token.get()), "token " << i);
+  BENCH_STEP(InitTokenFile(token.get()));
   return ::testing::AssertionSuccess();
 }
 
@@ -114,33 +106,33 @@ std::vector<std::string> DeviceBench::ListedNames() {
 
 ::testing::AssertionResult DeviceBench::Unprovision(int i) {
   Control("provision " + std::to_string(i));
-  OpenedToken token;
+  OpenToken token;
   if (auto opened = Open(i, &token); !opened) {
     return opened;
   }
   // Erasing takes the external-authentication keys with everything else.
-  MERRO_BENCH_STEP(EraseMF(token.get()), "token " << i);
+  BENCH_STEP(EraseMF(token.get()));
   return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult DeviceBench::CreateContainers(int i, const std::vector<std::string>& names,
                                                          const std::string& userPin) {
-  OpenedToken token;
+  OpenToken token;
   if (auto opened = Open(i, &token); !opened) {
     return opened;
   }
-  MERRO_BENCH_STEP(SetSessionKey(token.get()), "token " << i);
-  MERRO_BENCH_STEP(VerifyPIN(token.get(), 1, reinterpret_cast<const BYTE*>(userPin.data()),
-                       static_cast<BYTE>(userPin.size())), "token " << i);
+  BENCH_STEP(SetSessionKey(token.get()));
+  BENCH_STEP(VerifyPIN(token.get(), 1, reinterpret_cast<const BYTE*>(userPin.data()),
+                       static_cast<BYTE>(userPin.size())));
   for (const std::string& name : names) {
     CONTAINER_RECORD record;
     std::memset(&record, 0, sizeof record);
     std::strncpy(record.szContainerName, name.c_str(), sizeof record.szContainerName);
-    MERRO_BENCH_STEP(CreateContainer(token.get(), &record), "token " << i);
+    BENCH_STEP(CreateContainer(token.get(), &record));
     // Available, so that the next creation does not reclaim it as unfinished.
-    MERRO_BENCH_STEP(EnableContainer(token.get(), name.c_str(), static_cast<DWORD>(name.size())), "token " << i);
+    BENCH_STEP(EnableContainer(token.get(), name.c_str(), static_cast<DWORD>(name.size())));
   }
-  MERRO_BENCH_STEP(ResetDevice(token.get()), "token " << i);
+  BENCH_STEP(ResetDevice(token.get()));
   return ::testing::AssertionSuccess();
 }
 
