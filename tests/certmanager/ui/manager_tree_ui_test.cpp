@@ -2,6 +2,8 @@
 // the buttons a click enables, the certificate view, the store entries (SM2
 // ones only with the marker file) and their removal at a real exit.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <shellapi.h>
 
 #include "certmanager/cert_tree.h"
 #include "certmanager_resource_ids.h"
@@ -91,6 +93,9 @@ TEST_F(ManagerTree, ShowsTheTokenSelectsItemsAndKeepsTheStoreInStep) {
   ASSERT_TRUE(robot.ClickTreeItem(main, IDC_CERT_TREE, items[2].handle, true));
   HWND view = merro::test::WaitForOtherDialog(main);
   ASSERT_NE(view, nullptr) << "no certificate view";
+  if (merro::test::CurrentUiLanguage() == merro::test::UiLanguage::English) {
+    EXPECT_EQ(robot.Text(view), L"Certificate");
+  }
   robot.Screenshot(view, L"certmanager_certificate_view");
   robot.PostClose(view);
   EXPECT_TRUE(robot.WaitGone(view));
@@ -108,9 +113,17 @@ TEST_F(ManagerTree, ShowsTheTokenSelectsItemsAndKeepsTheStoreInStep) {
   EXPECT_FALSE(run.WaitEnded(1000));
   EXPECT_EQ(merro::test::OurStoreEntries().size(), 4u);
 
-  // A real exit removes every entry of this provider.
-  ASSERT_TRUE(run.Exit());
+  // Exit from the tray menu, confirmed: a real exit, which removes every
+  // entry of this provider.
+  HWND tray = recorder.TrayWindow();
+  ASSERT_NE(tray, nullptr);
+  robot.PostCommand(tray, ID_TRAY_EXIT);
+  HWND box = merro::test::WaitForMessageBox(robot, ManagerString(IDS_TRAY_TIP));
+  ASSERT_NE(box, nullptr);
+  robot.PressButton(box, IDOK);
+  ASSERT_TRUE(run.WaitEnded());
   EXPECT_EQ(run.ExitCode(), 1);
+  EXPECT_EQ(recorder.Calls(NIM_DELETE).size(), 1u);
   EXPECT_TRUE(merro::test::OurStoreEntries().empty());
   EXPECT_TRUE(robot.Failures().empty()) << robot.Failures().front();
 }
