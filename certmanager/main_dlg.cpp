@@ -18,7 +18,6 @@
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "MainDlg"
 
-using merro::certmanager::kNoTreeItem;
 using merro::provider::Container;
 
 namespace {
@@ -28,7 +27,6 @@ constexpr UINT_PTR kSignalTimer = 0;
 constexpr UINT kSignalTimerMs = 1000;
 
 constexpr int kCommandButtons[] = {IDC_MODIFY_PIN, IDC_VIEW_CERT, IDC_VIEW_DEV, IDC_MOD_DEV_NAME};
-
 
 }  // namespace
 
