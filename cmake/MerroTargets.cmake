@@ -63,6 +63,14 @@ function(merro_test name)
   endif()
 endfunction()
 
+# merro_factory_pin_file(): PinFile.ini beside the test programs of the
+# calling folder: the PINs with which InitTokenFile initialises a prepared
+# token (DeviceBench, tests/device/support).
+function(merro_factory_pin_file)
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/PinFile.ini
+    "[User]\npin=47193628\n[Manager]\npin=47193628\n[Unlock]\npin=47193628\n")
+endfunction()
+
 # merro_daemon_test(NAME SOURCES... [DEPS libs...] TOKENS n [OWN_MAIN]
 #                   [ENVIRONMENT vars...] [WINE_PREFIX name]): a GoogleTest program run against
 # the merro-tokensim daemon with n tokens (tests/tokensim/run-with-tokensim).
