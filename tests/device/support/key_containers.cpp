@@ -12,11 +12,6 @@
 namespace merro::testing {
 namespace {
 
-struct ContextCloser {
-  void operator()(DEV_CTX* ctx) const { CloseDevice(ctx); }
-};
-using OpenToken = std::unique_ptr<DEV_CTX, ContextCloser>;
-
 // The record's key length code of a key type.
 BYTE LengthCode(BYTE keyType) {
   switch (keyType) {
