@@ -110,7 +110,11 @@ std::vector<std::string> EnumContainers(HCRYPTPROV h) {
 // emptied, its user PIN never changed.
 class CspCryptoApi : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(DeviceBench::Prepare(0)); }
+  void SetUp() override {
+    DeviceBench::Insert(0);
+    ASSERT_TRUE(DeviceBench::Prepare(0));
+  }
+  void TearDown() override { DeviceBench::Insert(0); }
 };
 
 // Requests the flags turn down before any container is made or opened.
@@ -131,6 +135,15 @@ TEST_F(CspCryptoApi, AcquireRefusalsCarryTheirCodes) {
     EXPECT_FALSE(o.result) << (c.name ? c.name : "(none)") << " " << c.flags;
     EXPECT_EQ(o.error, c.code) << (c.name ? c.name : "(none)") << " " << c.flags;
   }
+}
+
+// With no token inserted there is nothing behind a verification context.
+TEST_F(CspCryptoApi, AVerificationContextNeedsAnInsertedToken) {
+  DeviceBench::Pull(0);
+  Provider p;
+  const Outcome o = AcquireInto(&p, nullptr, CRYPT_VERIFYCONTEXT);
+  EXPECT_FALSE(o.result);
+  EXPECT_EQ(o.error, static_cast<DWORD>(NTE_NO_KEY));
 }
 
 // With the marker file the factory PIN of a token whose PIN was never
