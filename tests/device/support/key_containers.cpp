@@ -114,6 +114,32 @@ TokenPublicKey FromRsaKey(BYTE keyType, const RSA_KEY& key) {
       return s;
     }
   }
+  // Certificates go in before the container is made available: the token
+  // changes no record of an available container.
+  const struct {
+    const CertificateFor* issue;
+    const TokenPublicKey* key;
+    WORD fid;
+    std::vector<std::uint8_t>* out;
+  } certificates[] = {
+      {&spec.signCertificate, &made.sign, record.SignCertFID, &made.signCert},
+      {&spec.exchCertificate, &made.exch, record.ExchangeCertFID, &made.exchCert},
+  };
+  for (const auto& cert : certificates) {
+    if (!*cert.issue || cert.key->keyType == 0) {
+      continue;
+    }
+    *cert.out = (*cert.issue)(*cert.key);
+    if (cert.out->empty()) {
+      return ::testing::AssertionFailure() << "no certificate issued for " << spec.name;
+    }
+    if (auto s = Step(ImportCert(token.get(), cert.fid, cert.out->data(),
+                                 static_cast<DWORD>(cert.out->size())),
+                      "ImportCert", spec.name);
+        !s) {
+      return s;
+    }
+  }
   if (auto s = Step(EnableContainer(token.get(), spec.name.c_str(),
                                     static_cast<DWORD>(spec.name.size())),
                     "EnableContainer", spec.name);
