@@ -20,6 +20,7 @@
 namespace merro::provider {
 
 using merro::device::DevCtxLease;
+using merro::device::DeviceHandle;
 
 HashHandle::HashHandle() { MR_TRACE("HashHandle::HashHandle"); }
 
@@ -27,10 +28,10 @@ HashHandle::~HashHandle() {
   MR_TRACE("HashHandle::~HashHandle");
   delete[] m_pHashData;
   m_pHashData = nullptr;
-  // The last holder of the digest key context releases it.
-  m_pDigestKeyCtx.reset();
   // A hash destroyed before Final still holds its software context.
   ReleaseSoftwareHash(&m_pHashCtx);
+  // The last holder of the digest key context releases it.
+  m_pDigestKeyCtx.reset();
 }
 
 HRESULT HashHandle::Init(ALG_ID uAlgID) {
@@ -48,7 +49,13 @@ HRESULT HashHandle::Init(ALG_ID uAlgID) {
   void* pKeyCtx = nullptr;
   HRESULT hResult = g_pDeviceHandle->InitDigestKeyCtx(
       m_pContainer->m_szDeviceName, m_pContainer->m_szContainerName, &lease, &pKeyCtx);
-  MR_FAIL_IF(hResult != S_OK, L"InitDigestKeyCtx", hResult);
+  if (hResult != S_OK) {
+    if (pKeyCtx != nullptr) {
+      DeviceHandle::ReleaseDigestKeyCtx(&lease, pKeyCtx);
+    }
+    MR_LOG_FAIL(L"InitDigestKeyCtx", L"hResult != S_OK", hResult);
+    return hResult;
+  }
   // From here on the holder releases the new context on every failure.
   std::shared_ptr<DigestKeyContext> spKeyCtx = MakeDigestKeyContext(std::move(lease), pKeyCtx);
   MR_FAIL_IF(!spKeyCtx, L"New DigestKeyContext", E_OUTOFMEMORY);
