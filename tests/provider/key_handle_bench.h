@@ -1,0 +1,141 @@
+// The fixture of the key object's tests against the daemon: token 0
+// prepared (user and administrator PIN "47193628", six tries) with one
+// container without keys, the token layer started over it, a scripted UI that
+// records every prompt (an unexpected one is a cancel), and the trace
+// records collected.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/device_handle.h"
+#include "provider/container.h"
+#include "provider/key_handle.h"
+#include "tests/device/support/device_bench.h"
+#include "tests/device/support/scripted_user_interface.h"
+#include "tests/tokenapi/api/api_test_support.h"
+#include "tokenapi/api/token_api.h"
+
+namespace merro::testing {
+
+constexpr char kRightPin[] = "47193628";
+constexpr char kContainerName[] = "keyh container";
+constexpr HRESULT H(std::uint32_t v) { return static_cast<HRESULT>(v); }
+// INS of the PIN commands, as the simulator's command log lists them.
+constexpr BYTE kInsVerifyPin = 0x20;
+constexpr BYTE kInsChangePin = 0x21;
+
+class KeyHandleBench : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(std::getenv("MERRO_TOKEN_SIM"), nullptr) << "run under run-with-tokensim";
+    DeviceBench::Insert(0);
+    DeviceBench::Control("button 0 clear");
+    DeviceBench::Control("fault 0 clear");
+    m_dev = DeviceBench::DeviceName(0);
+    PrepareToken();
+  }
+  void TearDown() override {
+    provider::Container::TokenUninitialize();
+    DeviceBench::Control("button 0 clear");
+    DeviceBench::Control("fault 0 clear");
+  }
+
+  // (Re)starts the token layer with PINs kept for dwKeepPINTimeout ms.
+  void StartTokenLayer(DWORD dwKeepPINTimeout) {
+    provider::Container::TokenUninitialize();
+    m_providerName = L"Merro key test " + std::to_wstring(::GetCurrentProcessId());
+    ProviderSettings settings = DefaultProviderSettings(FALSE);
+    settings.pwszProviderName = m_providerName.c_str();
+    settings.dwKeepPINTimeout = dwKeepPINTimeout;
+    ASSERT_EQ(provider::Container::TokenInitialize(settings), S_OK);
+    ASSERT_NE(g_pDeviceHandle, nullptr);
+    ASSERT_EQ(g_pDeviceHandle->UpdateContainer(), S_OK);
+    m_container = std::make_unique<provider::Container>(m_dev.c_str(), kContainerName, TRUE, FALSE,
+                                                        TRUE, FALSE);
+  }
+
+  // Token 0 as the factory leaves it, the token layer started over it, and
+  // the container made on the token (no key yet, so open to new keys).
+  void PrepareToken() {
+    ASSERT_TRUE(DeviceBench::Prepare(0));
+    StartTokenLayer(600000);
+    DEV_CTX* pDevCtx = nullptr;
+    ASSERT_EQ(g_pDeviceHandle->GetDevCtx(m_dev.c_str(), &pDevCtx), S_OK);
+    CONTAINER_RECORD record;
+    std::memset(&record, 0, sizeof record);
+    std::memcpy(record.szContainerName, kContainerName, sizeof kContainerName);
+    ASSERT_EQ(CreateContainer(pDevCtx, &record), S_OK);
+    ASSERT_EQ(g_pDeviceHandle->UpdateContainer(), S_OK);
+  }
+
+  // A key object of the container, set up for the algorithm.
+  std::unique_ptr<provider::KeyHandle> Key(ALG_ID uAlgID, DWORD dwModulusBits = 0) {
+    auto key = std::make_unique<provider::KeyHandle>();
+    key->m_pContainer = m_container.get();
+    EXPECT_EQ(key->InitKeyHandle(uAlgID, 0), S_OK);
+    if (dwModulusBits != 0) {
+      key->m_dwModulusBits = dwModulusBits;
+    }
+    return key;
+  }
+
+  struct PinInfo {
+    DWORD tries = 0xDEAD;
+    DWORD status = 0xDEAD;
+    DWORD modified = 0xDEAD;
+  };
+  PinInfo Info(DWORD dwPinType = 1) {
+    PinInfo info;
+    EXPECT_EQ(g_pDeviceHandle->GetPINInfo(m_dev.c_str(), dwPinType, &info.tries, &info.status,
+                                          &info.modified),
+              S_OK);
+    return info;
+  }
+  HRESULT Verify(const char* pin) {
+    return g_pDeviceHandle->CheckPIN(m_dev.c_str(), 1, pin, static_cast<DWORD>(std::strlen(pin)),
+                                     6, 0);
+  }
+  // Wrong PINs until `left` tries remain; at three or fewer each one waits
+  // for the token's OK (C costs no try).
+  void SpendTriesUntil(DWORD left) {
+    for (DWORD tries = Info().tries; tries > left; --tries) {
+      if (tries <= 3) {
+        DeviceBench::Control("button 0 ok");
+      }
+      ASSERT_EQ(Verify("99999999"), H(0x800063C0 | (tries - 1)));
+    }
+    ASSERT_EQ(Info().tries, left);
+  }
+
+  // The prompts of one kind the scripted UI was asked for.
+  std::vector<ScriptedUserInterface::Prompt> Prompts(const std::string& kind) {
+    std::vector<ScriptedUserInterface::Prompt> out;
+    for (const auto& p : m_ui->Transcript()) {
+      if (p.kind == kind) {
+        out.push_back(p);
+      }
+    }
+    return out;
+  }
+  // How many commands with this INS token 0 received since its log was cleared.
+  static size_t Sent(BYTE ins) {
+    size_t count = 0;
+    for (BYTE b : DeviceBench::CommandLog(0)) {
+      count += b == ins ? 1 : 0;
+    }
+    return count;
+  }
+
+  std::string m_dev;
+  std::wstring m_providerName;
+  std::unique_ptr<provider::Container> m_container;
+  ScopedScriptedUi m_ui;
+  apitest::TraceLines m_trace;
+};
+
+}  // namespace merro::testing
