@@ -48,7 +48,7 @@ class KeyGeneration : public KeyHandleBench {
  protected:
   // Generates a pair through the key object; the PIN is typed once.
   void Generate(KeyHandle& key) {
-    m_ui->Push(std::string("pin ") + kRightPin);
+    m_ui->Push(std::string("pin ") + ProviderBench::kUserPin);
     ASSERT_EQ(g_pDeviceHandle->ResetKey(m_dev.c_str()), S_OK);
     ASSERT_EQ(key.GenerateKey(), S_OK);
   }
@@ -101,7 +101,7 @@ TEST_F(KeyGeneration, PairsOfEachKindAndTheirPublicKeys) {
 TEST_F(KeyGeneration, WhatCannotBeGenerated) {
   // A session key: refused once the PIN was checked.
   auto session = Key(CALG_3DES);
-  m_ui->Push(std::string("pin ") + kRightPin);
+  m_ui->Push(std::string("pin ") + ProviderBench::kUserPin);
   ASSERT_EQ(g_pDeviceHandle->ResetKey(m_dev.c_str()), S_OK);
   EXPECT_EQ(session->GenerateKey(), NTE_BAD_TYPE);
   EXPECT_EQ(Prompts("pin").size(), 1u);

@@ -1,8 +1,8 @@
-// The fixture of the key object's tests against the daemon: token 0
-// prepared (user and administrator PIN "47193628", six tries) with one
-// container without keys, the token layer started over it, a scripted UI that
-// records every prompt (an unexpected one is a cancel), and the trace
-// records collected.
+// The fixture of the key object's tests against the daemon, on the provider
+// bench: token 0 prepared (user and administrator PIN "47193628", six
+// tries) with one container without keys, the token layer started over it,
+// the bench's scripted UI recording every prompt, and the trace records
+// collected.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,60 +17,53 @@
 #include "provider/key_handle.h"
 #include "tests/device/support/device_bench.h"
 #include "tests/device/support/scripted_user_interface.h"
+#include "tests/provider/support/provider_bench.h"
 #include "tests/tokenapi/api/api_test_support.h"
 #include "tokenapi/api/token_api.h"
 
 namespace merro::testing {
 
-constexpr char kRightPin[] = "47193628";
 constexpr char kContainerName[] = "keyh container";
 constexpr HRESULT H(std::uint32_t v) { return static_cast<HRESULT>(v); }
 // INS of the PIN commands, as the simulator's command log lists them.
 constexpr BYTE kInsVerifyPin = 0x20;
 constexpr BYTE kInsChangePin = 0x21;
 
-class KeyHandleBench : public ::testing::Test {
+class KeyHandleBench : public ProviderBench {
  protected:
   void SetUp() override {
-    ASSERT_NE(std::getenv("MERRO_TOKEN_SIM"), nullptr) << "run under run-with-tokensim";
-    DeviceBench::Insert(0);
-    DeviceBench::Control("button 0 clear");
-    DeviceBench::Control("fault 0 clear");
+    ProviderBench::SetUp();
+    if (HasFatalFailure()) {
+      return;
+    }
     m_dev = DeviceBench::DeviceName(0);
-    PrepareToken();
-  }
-  void TearDown() override {
-    provider::Container::TokenUninitialize();
-    DeviceBench::Control("button 0 clear");
-    DeviceBench::Control("fault 0 clear");
+    StartWithContainer(m_settings.dwKeepPINTimeout);
   }
 
-  // (Re)starts the token layer with PINs kept for dwKeepPINTimeout ms.
-  void StartTokenLayer(DWORD dwKeepPINTimeout) {
-    provider::Container::TokenUninitialize();
-    m_providerName = L"Merro key test " + std::to_wstring(::GetCurrentProcessId());
-    ProviderSettings settings = DefaultProviderSettings(FALSE);
-    settings.pwszProviderName = m_providerName.c_str();
-    settings.dwKeepPINTimeout = dwKeepPINTimeout;
-    ASSERT_EQ(provider::Container::TokenInitialize(settings), S_OK);
-    ASSERT_NE(g_pDeviceHandle, nullptr);
-    ASSERT_EQ(g_pDeviceHandle->UpdateContainer(), S_OK);
+  // (Re)starts the token layer with PINs kept for dwKeepPINTimeout ms and
+  // makes the container on token 0 when it has none (no key yet, so it is
+  // open to new keys), through the device object's own context.
+  void StartWithContainer(DWORD dwKeepPINTimeout) {
+    StopTokenLayer();
+    m_settings.dwKeepPINTimeout = dwKeepPINTimeout;
+    ASSERT_TRUE(StartTokenLayer());
+    if (g_pDeviceHandle->CheckContainerExist(m_dev.c_str(), kContainerName) != S_OK) {
+      DEV_CTX* pDevCtx = nullptr;
+      ASSERT_EQ(g_pDeviceHandle->GetDevCtx(m_dev.c_str(), &pDevCtx), S_OK);
+      CONTAINER_RECORD record;
+      std::memset(&record, 0, sizeof record);
+      std::memcpy(record.szContainerName, kContainerName, sizeof kContainerName);
+      ASSERT_EQ(CreateContainer(pDevCtx, &record), S_OK);
+      ASSERT_EQ(g_pDeviceHandle->UpdateContainer(), S_OK);
+    }
     m_container = std::make_unique<provider::Container>(m_dev.c_str(), kContainerName, TRUE, FALSE,
                                                         TRUE, FALSE);
   }
-
-  // Token 0 as the factory leaves it, the token layer started over it, and
-  // the container made on the token (no key yet, so open to new keys).
+  // Token 0 as the factory leaves it again, with the container.
   void PrepareToken() {
+    StopTokenLayer();
     ASSERT_TRUE(DeviceBench::Prepare(0));
-    StartTokenLayer(600000);
-    DEV_CTX* pDevCtx = nullptr;
-    ASSERT_EQ(g_pDeviceHandle->GetDevCtx(m_dev.c_str(), &pDevCtx), S_OK);
-    CONTAINER_RECORD record;
-    std::memset(&record, 0, sizeof record);
-    std::memcpy(record.szContainerName, kContainerName, sizeof kContainerName);
-    ASSERT_EQ(CreateContainer(pDevCtx, &record), S_OK);
-    ASSERT_EQ(g_pDeviceHandle->UpdateContainer(), S_OK);
+    StartWithContainer(m_settings.dwKeepPINTimeout);
   }
 
   // A key object of the container, set up for the algorithm.
@@ -132,9 +125,7 @@ class KeyHandleBench : public ::testing::Test {
   }
 
   std::string m_dev;
-  std::wstring m_providerName;
   std::unique_ptr<provider::Container> m_container;
-  ScopedScriptedUi m_ui;
   apitest::TraceLines m_trace;
 };
 

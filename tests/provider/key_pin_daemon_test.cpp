@@ -39,28 +39,28 @@ void PrintTo(const CheckUserPinCase& c, std::ostream* out) { *out << c.name; }
 const CheckUserPinCase kCheckUserPinCases[] = {
     {"VerifiedTokenAsksNothing", 600000, 6, true, nullptr, {}, {}, FALSE, FALSE, S_OK, {}, false,
      false, 6, false},
-    {"ForcedCheckTriesTheKeptPinFirst", 600000, 6, true, kRightPin, {}, {}, TRUE, FALSE, S_OK, {},
+    {"ForcedCheckTriesTheKeptPinFirst", 600000, 6, true, ProviderBench::kUserPin, {}, {}, TRUE, FALSE, S_OK, {},
      false, true, 6, true},
     {"StaleKeptPinThenOneWrongTypedPin", 600000, 6, false, "12121212", {"pin 34343434"}, {},
      FALSE, FALSE, SCARD_E_INVALID_CHV, {5}, false, true, 4, false},
     {"RetryShowsTheDialogWithFallingTries", 600000, 6, false, nullptr,
-     {"pin 11111111", "pin 22222222", std::string("pin ") + kRightPin}, {}, FALSE, TRUE, S_OK,
+     {"pin 11111111", "pin 22222222", std::string("pin ") + ProviderBench::kUserPin}, {}, FALSE, TRUE, S_OK,
      {6, 5, 4}, false, true, 6, true},
     {"CancelOnTheTokenEndsTheRetries", 600000, 3, false, nullptr,
-     {std::string("pin ") + kRightPin, std::string("pin ") + kRightPin}, {"cancel"}, FALSE, TRUE,
+     {std::string("pin ") + ProviderBench::kUserPin, std::string("pin ") + ProviderBench::kUserPin}, {"cancel"}, FALSE, TRUE,
      SCARD_W_CANCELLED_BY_USER, {3}, false, true, 3, false},
     {"TimeOutOnTheTokenEndsTheRetries", 600000, 3, false, nullptr,
-     {std::string("pin ") + kRightPin, std::string("pin ") + kRightPin}, {"timeout"}, FALSE, TRUE,
+     {std::string("pin ") + ProviderBench::kUserPin, std::string("pin ") + ProviderBench::kUserPin}, {"timeout"}, FALSE, TRUE,
      SCARD_E_TIMEOUT, {3}, false, true, 3, false},
     {"CancelOnTheTokenIsNoWrongPinWithoutRetry", 600000, 2, false, nullptr,
-     {std::string("pin ") + kRightPin}, {"cancel"}, FALSE, FALSE, SCARD_W_CANCELLED_BY_USER, {2},
+     {std::string("pin ") + ProviderBench::kUserPin}, {"cancel"}, FALSE, FALSE, SCARD_W_CANCELLED_BY_USER, {2},
      false, true, 2, false},
     {"LastTryWrongShowsTheLockedBox", 600000, 1, false, nullptr, {"pin 11111111"}, {"ok"}, FALSE,
      TRUE, SCARD_W_CHV_BLOCKED, {1}, true, true, 0, false},
     {"NoTriesLeftAsksNothing", 600000, 0, false, nullptr, {}, {}, TRUE, TRUE, SCARD_W_CHV_BLOCKED,
      {}, false, false, 0, false},
     {"RightPinIsNotKeptWhenTheSettingsKeepNone", 0, 6, false, nullptr,
-     {std::string("pin ") + kRightPin}, {}, FALSE, FALSE, S_OK, {6}, false, true, 6, false},
+     {std::string("pin ") + ProviderBench::kUserPin}, {}, FALSE, FALSE, S_OK, {6}, false, true, 6, false},
 };
 
 class CheckUserPin : public KeyHandleBench,
@@ -68,12 +68,12 @@ class CheckUserPin : public KeyHandleBench,
 
 TEST_P(CheckUserPin, Scenario) {
   const CheckUserPinCase& c = GetParam();
-  if (c.keepTimeout != 600000) {
-    StartTokenLayer(c.keepTimeout);
+  if (c.keepTimeout != m_settings.dwKeepPINTimeout) {
+    StartWithContainer(c.keepTimeout);
   }
   SpendTriesUntil(c.triesBefore);
   if (c.verifiedBefore) {
-    ASSERT_EQ(Verify(kRightPin), S_OK);
+    ASSERT_EQ(Verify(ProviderBench::kUserPin), S_OK);
   } else {
     ASSERT_EQ(g_pDeviceHandle->ResetKey(m_dev.c_str()), S_OK);
   }
@@ -116,7 +116,7 @@ TEST_P(CheckUserPin, Scenario) {
     for (const auto& arg : record.args) {
       const std::string text = apitest::TraceLines::Text(arg);
       const std::string narrow(arg.begin(), arg.end());
-      for (const char* pin : {kRightPin, "11111111", "34343434"}) {
+      for (const char* pin : {ProviderBench::kUserPin, "11111111", "34343434"}) {
         EXPECT_EQ(text.find(pin), std::string::npos) << text;
         EXPECT_EQ(narrow.find(pin), std::string::npos);
       }
@@ -131,11 +131,11 @@ class ManagerPin : public KeyHandleBench {};
 
 TEST_F(ManagerPin, CheckPinCodeAsksTheAdministratorPinInItsMode) {
   m_ui->Push("pin 11111111");
-  m_ui->Push(std::string("pin ") + kRightPin);
+  m_ui->Push(std::string("pin ") + ProviderBench::kUserPin);
   char* pszPIN = nullptr;
   EXPECT_EQ(KeyHandle::CheckPINCode(m_dev.c_str(), 2, TRUE, TRUE, &pszPIN), S_OK);
   ASSERT_NE(pszPIN, nullptr);
-  EXPECT_STREQ(pszPIN, kRightPin);
+  EXPECT_STREQ(pszPIN, ProviderBench::kUserPin);
   SecureWipe(pszPIN, std::strlen(pszPIN));
   delete[] pszPIN;
   const auto prompts = Prompts("pin");
@@ -162,7 +162,7 @@ TEST_F(ManagerPin, CheckPinCodeStopsAtTheTokensCancelAndTimeOut) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.button);
     const size_t before = Prompts("pin").size();
-    m_ui->Push(std::string("pin ") + kRightPin);
+    m_ui->Push(std::string("pin ") + ProviderBench::kUserPin);
     DeviceBench::Control(std::string("button 0 ") + c.button);
     EXPECT_EQ(KeyHandle::CheckPINCode(m_dev.c_str(), 1, TRUE, TRUE, nullptr), c.expected);
     EXPECT_EQ(Prompts("pin").size(), before + 1) << "no dialog after the holder's answer";
@@ -175,13 +175,13 @@ TEST_F(ManagerPin, CheckPinCodeWithThePinInHand) {
   EXPECT_EQ(KeyHandle::CheckPINCode(m_dev.c_str(), 1, nullptr), E_INVALIDARG);
   EXPECT_EQ(Sent(kInsVerifyPin), 0u);
   EXPECT_EQ(KeyHandle::CheckPINCode(m_dev.c_str(), 1, "11111111"), H(0x800063C5));
-  EXPECT_EQ(KeyHandle::CheckPINCode(m_dev.c_str(), 1, kRightPin), S_OK);
+  EXPECT_EQ(KeyHandle::CheckPINCode(m_dev.c_str(), 1, ProviderBench::kUserPin), S_OK);
   EXPECT_EQ(Info().status, 0x11u);
   EXPECT_TRUE(m_ui->Transcript().empty());
 }
 
 TEST_F(ManagerPin, ModifyPinWithTipRefusesBadArgumentsBeforeTheToken) {
-  const BYTE* oldPin = reinterpret_cast<const BYTE*>(kRightPin);
+  const BYTE* oldPin = reinterpret_cast<const BYTE*>(ProviderBench::kUserPin);
   const BYTE* newPin = reinterpret_cast<const BYTE*>("11223344");
   const struct {
     const char* name;
@@ -207,12 +207,12 @@ TEST_F(ManagerPin, ModifyPinWithTipRefusesBadArgumentsBeforeTheToken) {
 }
 
 TEST_F(ManagerPin, ModifyPinWithTipChangesThePin) {
-  const BYTE* oldPin = reinterpret_cast<const BYTE*>(kRightPin);
+  const BYTE* oldPin = reinterpret_cast<const BYTE*>(ProviderBench::kUserPin);
   const BYTE* newPin = reinterpret_cast<const BYTE*>("11223344");
   EXPECT_EQ(KeyHandle::ModifyPINWithTip(m_dev.c_str(), 1, newPin, 8, oldPin, 8), H(0x800063C5));
   EXPECT_EQ(KeyHandle::ModifyPINWithTip(m_dev.c_str(), 1, oldPin, 8, newPin, 8), S_OK);
   EXPECT_EQ(Info().modified, 1u);
-  EXPECT_EQ(KeyHandle::CheckPINCode(m_dev.c_str(), 1, kRightPin), H(0x800063C5));
+  EXPECT_EQ(KeyHandle::CheckPINCode(m_dev.c_str(), 1, ProviderBench::kUserPin), H(0x800063C5));
   EXPECT_EQ(KeyHandle::CheckPINCode(m_dev.c_str(), 1, "11223344"), S_OK);
 
   // With three tries left the change waits for the token's button.
