@@ -1,7 +1,7 @@
-// CMainDlg: the commands of the buttons that act on a token (PIN change,
-// device information, renaming, the hidden initialise and unlock) and the
-// about and help boxes. Each command looks its token up by the remembered
-// device name when it runs, so that a refresh in between can never make it
+// CMainDlg: the commands of the buttons that act on a token (device
+// information, renaming, the hidden initialise and unlock) and the about and
+// help boxes; the PIN change is in main_dlg_modify_pin.cpp. Each command
+// looks its token up by the remembered device name when it runs, so that a refresh in between can never make it
 // act on another token; the dispatch (OnCommand) disables the four command
 // buttons afterwards.
 //
@@ -13,13 +13,6 @@
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "MainDlg"
-
-void CMainDlg::OnClickModifyPIN() {
-  MR_TRACE("CMainDlg::OnClickModifyPIN");
-  if (SelectedTokenOrTell(IDS_MODIFY_USER_PIN) == nullptr) {
-    return;
-  }
-}
 
 void CMainDlg::OnClickViewDev() {
   MR_TRACE("CMainDlg::OnClickViewDev");
