@@ -14,15 +14,6 @@ namespace {
 constexpr DWORD kVersionCapacity = 128;
 constexpr int kNameCapacity = 260;
 
-// OK ends with 1, the close box with 0; other commands are not handled.
-bool EndOnOK(merro::ui::DialogBase& dlg, WORD id) {
-  if (id != IDOK) {
-    return false;
-  }
-  dlg.EndDialog(IDOK);
-  return true;
-}
-
 }  // namespace
 
 std::wstring ProgramFileVersion() {
@@ -50,23 +41,9 @@ BOOL CAboutDlg::OnInitDialog() {
   return TRUE;
 }
 
-bool CAboutDlg::OnCommand(WORD id, WORD, HWND) { return EndOnOK(*this, id); }
-
-bool CAboutDlg::OnClose() {
-  EndDialog(0);
-  return true;
-}
-
 BOOL CHelpDlg::OnInitDialog() {
   merro::certmanager::CenterOverOwner(Window());
   return TRUE;
-}
-
-bool CHelpDlg::OnCommand(WORD id, WORD, HWND) { return EndOnOK(*this, id); }
-
-bool CHelpDlg::OnClose() {
-  EndDialog(0);
-  return true;
 }
 
 BOOL CModifyDevNameDlg::OnInitDialog() {

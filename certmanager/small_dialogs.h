@@ -9,24 +9,37 @@
 #include "certmanager_resource_ids.h"
 #include "device/ui/dialog_base.h"
 
-class CAboutDlg : public merro::ui::DialogImpl<CAboutDlg> {
+// A box with only OK: OK ends it with 1, the close box with 0.
+template <class T>
+class COkOnlyDlg : public merro::ui::DialogImpl<T> {
+ protected:
+  bool OnCommand(WORD id, WORD, HWND) override {
+    if (id != IDOK) {
+      return false;
+    }
+    this->EndDialog(IDOK);
+    return true;
+  }
+  bool OnClose() override {
+    this->EndDialog(0);
+    return true;
+  }
+};
+
+class CAboutDlg : public COkOnlyDlg<CAboutDlg> {
  public:
   enum { IDD = IDD_ABOUT };
 
  protected:
   BOOL OnInitDialog() override;
-  bool OnCommand(WORD id, WORD notifyCode, HWND control) override;
-  bool OnClose() override;
 };
 
-class CHelpDlg : public merro::ui::DialogImpl<CHelpDlg> {
+class CHelpDlg : public COkOnlyDlg<CHelpDlg> {
  public:
   enum { IDD = IDD_HELP };
 
  protected:
   BOOL OnInitDialog() override;
-  bool OnCommand(WORD id, WORD notifyCode, HWND control) override;
-  bool OnClose() override;
 };
 
 class CModifyDevNameDlg : public merro::ui::DialogImpl<CModifyDevNameDlg> {
