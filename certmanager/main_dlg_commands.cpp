@@ -1,6 +1,7 @@
 // CMainDlg: the commands of the buttons that act on a token (device
-// information, renaming, the hidden initialise and unlock) and the about and
-// help boxes; the PIN change is in main_dlg_modify_pin.cpp. Each command
+// information, renaming) and the about and help boxes; the PIN change is in
+// main_dlg_modify_pin.cpp, the hidden initialise and unlock in
+// main_dlg_hidden_commands.cpp. Each command
 // looks its token up by the remembered device name when it runs, so that a refresh in between can never make it
 // act on another token; the dispatch (OnCommand) disables the four command
 // buttons afterwards.
@@ -122,18 +123,4 @@ void CMainDlg::OnClickModDevName() {
     MR_LOG_FAIL(L"SetDeviceTokenInfo", L"FAILED(hResult)", hResult);
   }
   InitializeCertTree(FALSE);
-}
-
-void CMainDlg::OnClickInitialize() {
-  MR_TRACE("CMainDlg::OnClickInitialize");
-  if (SelectedTokenOrTell(IDS_INITIALIZE_KEY) == nullptr) {
-    return;
-  }
-}
-
-void CMainDlg::OnClickUnlockPin() {
-  MR_TRACE("CMainDlg::OnClickUnlockPin");
-  if (SelectedTokenOrTell(IDS_UNLOCK_USER_PIN) == nullptr) {
-    return;
-  }
 }
