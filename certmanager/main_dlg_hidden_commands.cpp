@@ -8,6 +8,7 @@
 #include <string>
 
 #include "certmanager/main_dlg.h"
+#include "certmanager/pin_info.h"
 #include "certmanager/pin_rules.h"
 #include "certmanager_string_ids.h"
 #include "device/device_handle.h"
@@ -21,8 +22,11 @@
 
 namespace {
 
-constexpr DWORD kUserPIN = 1;
-constexpr DWORD kAdminPIN = 2;
+using merro::certmanager::kAdminPIN;
+using merro::certmanager::kUserPIN;
+using merro::certmanager::PINInfo;
+using merro::certmanager::ReadPINInfo;
+
 constexpr int kDefaultLeftTimes = 6;
 const char* const kDefaultPIN = merro::certmanager::kFactoryDefaultPIN.data();
 const DWORD kDefaultPINSize = static_cast<DWORD>(merro::certmanager::kFactoryDefaultPIN.size());
@@ -47,20 +51,15 @@ void CMainDlg::OnClickInitialize() {
   const std::string devName = pToken->strDeviceName;
   const char* pszDevName = devName.c_str();
   UINT textId = 0;
-  DWORD dwLeftTimes = 0;
-  DWORD dwAdminLeftTimes = 0;
-  DWORD dwStatus = 0;
-  DWORD dwModified = 0;
-  HRESULT hResult =
-      g_pDeviceHandle->GetPINInfo(pszDevName, kUserPIN, &dwLeftTimes, &dwStatus, &dwModified);
+  PINInfo user;
+  PINInfo admin;
+  HRESULT hResult = ReadPINInfo(pszDevName, kUserPIN, &user);
   if (SUCCEEDED(hResult)) {
-    hResult = g_pDeviceHandle->GetPINInfo(pszDevName, kAdminPIN, &dwAdminLeftTimes, &dwStatus,
-                                          &dwModified);
+    hResult = ReadPINInfo(pszDevName, kAdminPIN, &admin);
   }
   if (FAILED(hResult)) {
-    MR_LOG_FAIL(L"GetPINInfo", L"FAILED(hResult)", hResult);
     textId = IDS_GET_PIN_INFO_FAILED;
-  } else if (static_cast<int>(dwAdminLeftTimes) <= 0) {
+  } else if (admin.LeftTimes() <= 0) {
     textId = IDS_ADMIN_PIN_LOCKED;
   } else {
     if (ShowBox(IDS_CONFIRM_INITIALIZE, IDS_INITIALIZE_KEY, MB_YESNO | MB_ICONWARNING) != IDYES) {
@@ -102,36 +101,30 @@ void CMainDlg::OnClickUnlockPin() {
   }
   const std::string devName = pToken->strDeviceName;
   const char* pszDevName = devName.c_str();
-  DWORD dwLeftTimes = 0;
-  DWORD dwStatus = 0;
-  DWORD dwModified = 0;
-  HRESULT hResult =
-      g_pDeviceHandle->GetPINInfo(pszDevName, kUserPIN, &dwLeftTimes, &dwStatus, &dwModified);
+  PINInfo user;
+  HRESULT hResult = ReadPINInfo(pszDevName, kUserPIN, &user);
   if (FAILED(hResult)) {
-    MR_LOG_FAIL(L"GetPINInfo", L"FAILED(hResult)", hResult);
     ShowBox(IDS_GET_PIN_INFO_FAILED, IDS_UNLOCK_USER_PIN, MB_ICONINFORMATION);
     return;
   }
-  if (static_cast<int>(dwLeftTimes) > 0) {
+  if (user.LeftTimes() > 0) {
     const std::wstring leftTimes = merro::win::LoadThisModuleString(IDS_LEFT_TIMES);
     const std::wstring notLocked = merro::win::LoadThisModuleString(IDS_PIN_NOT_LOCKED);
     const std::wstring caption = merro::win::LoadThisModuleString(IDS_UNLOCK_USER_PIN);
     wchar_t text[512] = {};
     std::swprintf(text, std::size(text), L"%ls%d\n%ls", leftTimes.c_str(),
-                  static_cast<int>(dwLeftTimes), notLocked.c_str());
+                  user.LeftTimes(), notLocked.c_str());
     ::MessageBoxW(Window(), text, caption.c_str(), MB_ICONINFORMATION);
     return;
   }
 
   UINT textId = 0;
-  hResult = g_pDeviceHandle->GetPINInfo(pszDevName, kAdminPIN, &dwLeftTimes, &dwStatus,
-                                        &dwModified);
-  if (FAILED(hResult)) {
-    MR_LOG_FAIL(L"GetPINInfo", L"FAILED(hResult)", hResult);
+  PINInfo admin;
+  if (FAILED(ReadPINInfo(pszDevName, kAdminPIN, &admin))) {
     textId = IDS_GET_PIN_INFO_FAILED;
-  } else if (static_cast<int>(dwLeftTimes) <= 0) {
+  } else if (admin.LeftTimes() <= 0) {
     textId = IDS_ADMIN_PIN_LOCKED;
-  } else if (dwModified == 0) {
+  } else if (admin.dwModified == 0) {
     textId = IDS_DEFAULT_ADMIN_PIN;
   } else {
     if (ShowBox(IDS_CONFIRM_UNLOCK, IDS_UNLOCK_USER_PIN, MB_YESNO | MB_ICONWARNING) != IDYES) {

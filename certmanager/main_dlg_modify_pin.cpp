@@ -7,6 +7,7 @@
 
 #include "certmanager/main_dlg.h"
 #include "certmanager/modify_pin_dlg.h"
+#include "certmanager/pin_info.h"
 #include "certmanager_string_ids.h"
 #include "device/device_handle.h"
 #include "foundation/trace/trace.h"
@@ -16,11 +17,9 @@
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "MainDlg"
 
-namespace {
-
-constexpr DWORD kUserPIN = 1;
-
-}  // namespace
+using merro::certmanager::kUserPIN;
+using merro::certmanager::PINInfo;
+using merro::certmanager::ReadPINInfo;
 
 void CMainDlg::OnClickModifyPIN() {
   MR_TRACE("CMainDlg::OnClickModifyPIN");
@@ -33,17 +32,13 @@ void CMainDlg::OnClickModifyPIN() {
   const char* pszDevName = devName.c_str();
   UINT errorId = 0;
   for (;;) {
-    DWORD dwLeftTimes = 0;
-    DWORD dwStatus = 0;
-    DWORD dwModified = 0;
-    HRESULT hResult =
-        g_pDeviceHandle->GetPINInfo(pszDevName, kUserPIN, &dwLeftTimes, &dwStatus, &dwModified);
+    PINInfo info;
+    HRESULT hResult = ReadPINInfo(pszDevName, kUserPIN, &info);
     if (FAILED(hResult)) {
-      MR_LOG_FAIL(L"GetPINInfo", L"FAILED(hResult)", hResult);
       errorId = IDS_GET_PIN_INFO_FAILED;
       break;
     }
-    if (dwLeftTimes == 0) {
+    if (info.LeftTimes() <= 0) {
       MR_LOG_FAIL(L"Check left times", L"dwLeftTimes == 0", SCARD_W_CHV_BLOCKED);
       errorId = IDS_PIN_LOCKED_TEXT;
       break;
@@ -72,10 +67,7 @@ void CMainDlg::OnClickModifyPIN() {
       break;
     }
     MR_LOG_FAIL(L"ModifyPINWithTip", L"hResult != S_OK", hResult);
-    hResult =
-        g_pDeviceHandle->GetPINInfo(pszDevName, kUserPIN, &dwLeftTimes, &dwStatus, &dwModified);
-    if (FAILED(hResult)) {
-      MR_LOG_FAIL(L"GetPINInfo", L"FAILED(hResult)", hResult);
+    if (FAILED(ReadPINInfo(pszDevName, kUserPIN, &info))) {
       errorId = IDS_GET_PIN_INFO_FAILED;
       break;
     }
@@ -84,7 +76,7 @@ void CMainDlg::OnClickModifyPIN() {
     const std::wstring caption = merro::win::LoadThisModuleString(IDS_MODIFY_USER_PIN);
     wchar_t text[512] = {};
     std::swprintf(text, std::size(text), L"%ls\n%ls%d", pinError.c_str(), leftTimes.c_str(),
-                  static_cast<int>(dwLeftTimes));
+                  info.LeftTimes());
     ::MessageBoxW(Window(), text, caption.c_str(), MB_ICONERROR);
   }
   if (errorId != 0) {
