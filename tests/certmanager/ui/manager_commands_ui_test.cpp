@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "tests/certmanager/ui/manager_ui_support.h"
 #include "tests/device/support/device_bench.h"
 #include "tests/support/token_fixture.h"
+#include "resources/device/device_resource_ids.h"
 #include "tests/support/ui/ui_test.h"
 #include "tokenapi/api/token_api.h"
 
@@ -54,6 +56,46 @@ bool UserPinVerifies(const std::string& pin) {
                             static_cast<BYTE>(pin.size())) == 0;
   ResetDevice(ctx.get());
   return ok;
+}
+
+std::string TokenName() {
+  merro::testing::OpenToken ctx;
+  BYTE name[64] = {};
+  DWORD size = sizeof name;
+  if (!DeviceBench::Open(0, &ctx) || GetTokenName(ctx.get(), name, &size) != 0) {
+    return "(unreadable)";
+  }
+  return std::string(reinterpret_cast<const char*>(name), std::min<DWORD>(size, sizeof name));
+}
+
+// Spends every try of the user PIN with a wrong one, and gives the
+// administrator PIN a value of its own (so that it counts as modified).
+::testing::AssertionResult LockUserPinAndSetAdminPin(const std::string& adminPin) {
+  const int i = 0;  // the token, as the step macro reports it
+  merro::testing::OpenToken ctx;
+  if (auto opened = DeviceBench::Open(i, &ctx); !opened) {
+    return opened;
+  }
+  const std::string factory = DeviceBench::kFactoryPin;
+  BENCH_STEP(SetSessionKey(ctx.get()));
+  BENCH_STEP(ChangePIN(ctx.get(), 2, reinterpret_cast<const BYTE*>(factory.data()),
+                       static_cast<BYTE>(factory.size()),
+                       reinterpret_cast<const BYTE*>(adminPin.data()),
+                       static_cast<BYTE>(adminPin.size())));
+  const std::string wrong = "wrong9";
+  for (int attempt = 0; attempt < 32; ++attempt) {
+    BYTE times = 0, status = 0, modified = 0;
+    BENCH_STEP(GetPINStatus(ctx.get(), 1, &times, &status, &modified));
+    if (times == 0) {
+      ResetDevice(ctx.get());
+      return ::testing::AssertionSuccess();
+    }
+    // With three tries or fewer the token waits for its button.
+    DeviceBench::Control("button 0 ok");
+    VerifyPIN(ctx.get(), 1, reinterpret_cast<const BYTE*>(wrong.data()),
+              static_cast<BYTE>(wrong.size()));
+  }
+  return ::testing::AssertionFailure() << "the user PIN does not lock";
 }
 
 class ManagerCommands : public ::testing::Test {
@@ -200,6 +242,52 @@ TEST_F(ManagerCommands, DeviceInfoAndUnlockOfAnUnlockedPinTellTheTokenState) {
   EXPECT_EQ(AnswerBox(), ManagerString(IDS_LEFT_TIMES) + std::to_wstring(tries) + L"\n" +
                              ManagerString(IDS_PIN_NOT_LOCKED));
   EXPECT_TRUE(CommandButtonsDisabled());
+  EXPECT_TRUE(m_robot.Failures().empty()) << m_robot.Failures().front();
+}
+
+TEST_F(ManagerCommands, RenameKeepsTenCharactersAndCancelChangesNothing) {
+  const std::string before = TokenName();
+  m_robot.PostCommand(m_main, IDC_MOD_DEV_NAME);
+  HWND dlg = m_robot.WaitForDialog(::GetCurrentProcessId(), IDC_NEW_DEV_NAME);
+  ASSERT_NE(dlg, nullptr);
+  m_robot.Settle(dlg);
+  m_robot.Type(dlg, L"zz");
+  m_robot.PressButton(dlg, IDCANCEL);
+  ASSERT_TRUE(m_robot.WaitGone(dlg));
+  EXPECT_EQ(TokenName(), before);
+  EXPECT_TRUE(CommandButtonsDisabled());
+
+  ASSERT_NO_FATAL_FAILURE(SelectToken());
+  m_robot.PostCommand(m_main, IDC_MOD_DEV_NAME);
+  dlg = m_robot.WaitForDialog(::GetCurrentProcessId(), IDC_NEW_DEV_NAME);
+  ASSERT_NE(dlg, nullptr);
+  m_robot.Settle(dlg);
+  m_robot.Type(dlg, L"abcdefghijkl");
+  EXPECT_EQ(m_robot.Text(dlg, IDC_NEW_DEV_NAME), L"abcdefghij");
+  m_robot.Screenshot(dlg, L"certmanager_modify_dev_name");
+  m_robot.PressButton(dlg, IDOK);
+  ASSERT_TRUE(m_robot.WaitGone(dlg));
+  EXPECT_EQ(TokenName(), "abcdefghij");
+  EXPECT_TRUE(merro::test::WaitUntil([&] {
+    const std::vector<std::wstring> texts = merro::test::TreeTexts(m_robot, m_main);
+    return texts.size() > 1 && texts[1].find(L"abcdefghij") != std::wstring::npos;
+  })) << "the tree shows the new name";
+  EXPECT_TRUE(m_robot.Failures().empty()) << m_robot.Failures().front();
+}
+
+TEST_F(ManagerCommands, UnlockUsesTheTypedAdministratorPin) {
+  const std::string adminPin = "adm1n9";
+  ASSERT_TRUE(LockUserPinAndSetAdminPin(adminPin));
+  m_robot.PostCommand(m_main, IDC_UNLOCK_PIN);
+  EXPECT_EQ(AnswerBox(IDYES), ManagerString(IDS_CONFIRM_UNLOCK));
+  HWND pin = m_robot.WaitForDialog(::GetCurrentProcessId(), IDC_PIN_EDIT);
+  ASSERT_NE(pin, nullptr) << "the administrator PIN is asked";
+  m_robot.Settle(pin);
+  m_robot.Type(pin, std::wstring(adminPin.begin(), adminPin.end()));
+  m_robot.PressButton(pin, IDC_PIN_OK);
+  EXPECT_EQ(AnswerBox(), ManagerString(IDS_UNLOCK_SUCCESS));
+  EXPECT_TRUE(CommandButtonsDisabled());
+  EXPECT_TRUE(UserPinVerifies(DeviceBench::kFactoryPin));
   EXPECT_TRUE(m_robot.Failures().empty()) << m_robot.Failures().front();
 }
 
