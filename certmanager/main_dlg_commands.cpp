@@ -103,11 +103,15 @@ void CMainDlg::OnClickHelp() {
 
 void CMainDlg::OnClickModDevName() {
   MR_TRACE("CMainDlg::OnClickModDevName");
+  if (SelectedTokenOrTell(IDS_APP_TITLE) == nullptr) {
+    return;
+  }
   CModifyDevNameDlg dlg;
   dlg.DoModal(::GetActiveWindow(), 0);
   if (dlg.NewName().empty()) {
     return;
   }
+  // Looked up again: the token may have gone while the dialog was open.
   const merro::provider::TokenInformation* pToken = SelectedToken();
   if (pToken == nullptr) {
     return;

@@ -44,7 +44,7 @@ using HandedOutPIN = std::unique_ptr<char[], WipedPINDeleter>;
 
 void CMainDlg::OnClickInitialize() {
   MR_TRACE("CMainDlg::OnClickInitialize");
-  const merro::provider::TokenInformation* pToken = SelectedToken();
+  const merro::provider::TokenInformation* pToken = SelectedTokenOrTell(IDS_INITIALIZE_KEY);
   if (pToken == nullptr) {
     return;
   }
@@ -95,7 +95,7 @@ void CMainDlg::OnClickInitialize() {
 
 void CMainDlg::OnClickUnlockPin() {
   MR_TRACE("CMainDlg::OnClickUnlockPin");
-  const merro::provider::TokenInformation* pToken = SelectedToken();
+  const merro::provider::TokenInformation* pToken = SelectedTokenOrTell(IDS_UNLOCK_USER_PIN);
   if (pToken == nullptr) {
     return;
   }

@@ -68,9 +68,10 @@ std::string TokenName() {
   return std::string(reinterpret_cast<const char*>(name), std::min<DWORD>(size, sizeof name));
 }
 
-// Spends every try of the user PIN with a wrong one, and gives the
-// administrator PIN a value of its own (so that it counts as modified).
-::testing::AssertionResult LockUserPinAndSetAdminPin(const std::string& adminPin) {
+// Gives the administrator PIN a value of its own (so that it counts as
+// modified), when adminPin is not empty, then spends every try of PIN
+// `pinType` with a wrong one.
+::testing::AssertionResult LockPin(BYTE pinType, const std::string& adminPin = "") {
   const int i = 0;  // the token, as the step macro reports it
   merro::testing::OpenToken ctx;
   if (auto opened = DeviceBench::Open(i, &ctx); !opened) {
@@ -78,24 +79,26 @@ std::string TokenName() {
   }
   const std::string factory = DeviceBench::kFactoryPin;
   BENCH_STEP(SetSessionKey(ctx.get()));
-  BENCH_STEP(ChangePIN(ctx.get(), 2, reinterpret_cast<const BYTE*>(factory.data()),
-                       static_cast<BYTE>(factory.size()),
-                       reinterpret_cast<const BYTE*>(adminPin.data()),
-                       static_cast<BYTE>(adminPin.size())));
+  if (!adminPin.empty()) {
+    BENCH_STEP(ChangePIN(ctx.get(), 2, reinterpret_cast<const BYTE*>(factory.data()),
+                         static_cast<BYTE>(factory.size()),
+                         reinterpret_cast<const BYTE*>(adminPin.data()),
+                         static_cast<BYTE>(adminPin.size())));
+  }
   const std::string wrong = "wrong9";
   for (int attempt = 0; attempt < 32; ++attempt) {
     BYTE times = 0, status = 0, modified = 0;
-    BENCH_STEP(GetPINStatus(ctx.get(), 1, &times, &status, &modified));
+    BENCH_STEP(GetPINStatus(ctx.get(), pinType, &times, &status, &modified));
     if (times == 0) {
       ResetDevice(ctx.get());
       return ::testing::AssertionSuccess();
     }
     // With three tries or fewer the token waits for its button.
     DeviceBench::Control("button 0 ok");
-    VerifyPIN(ctx.get(), 1, reinterpret_cast<const BYTE*>(wrong.data()),
+    VerifyPIN(ctx.get(), pinType, reinterpret_cast<const BYTE*>(wrong.data()),
               static_cast<BYTE>(wrong.size()));
   }
-  return ::testing::AssertionFailure() << "the user PIN does not lock";
+  return ::testing::AssertionFailure() << "the PIN does not lock";
 }
 
 class ManagerCommands : public ::testing::Test {
@@ -277,7 +280,7 @@ TEST_F(ManagerCommands, RenameKeepsTenCharactersAndCancelChangesNothing) {
 
 TEST_F(ManagerCommands, UnlockUsesTheTypedAdministratorPin) {
   const std::string adminPin = "adm1n9";
-  ASSERT_TRUE(LockUserPinAndSetAdminPin(adminPin));
+  ASSERT_TRUE(LockPin(1, adminPin));
   m_robot.PostCommand(m_main, IDC_UNLOCK_PIN);
   EXPECT_EQ(AnswerBox(IDYES), ManagerString(IDS_CONFIRM_UNLOCK));
   HWND pin = m_robot.WaitForDialog(::GetCurrentProcessId(), IDC_PIN_EDIT);
@@ -288,6 +291,75 @@ TEST_F(ManagerCommands, UnlockUsesTheTypedAdministratorPin) {
   EXPECT_EQ(AnswerBox(), ManagerString(IDS_UNLOCK_SUCCESS));
   EXPECT_TRUE(CommandButtonsDisabled());
   EXPECT_TRUE(UserPinVerifies(DeviceBench::kFactoryPin));
+  EXPECT_TRUE(m_robot.Failures().empty()) << m_robot.Failures().front();
+}
+
+TEST_F(ManagerCommands, ALockedUserPinIsToldAndUnlockRefusesTheFactoryAdministratorPin) {
+  ASSERT_TRUE(LockPin(1));
+  m_robot.PostCommand(m_main, IDC_UNLOCK_PIN);
+  EXPECT_EQ(AnswerBox(), ManagerString(IDS_DEFAULT_ADMIN_PIN));
+  EXPECT_EQ(UserPinStatus().times, 0) << "still locked";
+  // The PIN change stops before its dialog (the token stays remembered).
+  m_robot.PostCommand(m_main, IDC_MODIFY_PIN);
+  EXPECT_EQ(AnswerBox(), ManagerString(IDS_PIN_LOCKED_TEXT));
+  EXPECT_TRUE(CommandButtonsDisabled());
+  // The root selected, no token: box 112.
+  ASSERT_TRUE(m_robot.ClickTreeItem(m_main, IDC_CERT_TREE,
+                                    m_robot.TreeItems(m_main, IDC_CERT_TREE).at(0).handle));
+  m_robot.PostCommand(m_main, IDC_MODIFY_PIN);
+  EXPECT_EQ(AnswerBox(), ManagerString(IDS_SELECT_KEY));
+}
+
+TEST_F(ManagerCommands, DeviceInfoShowsZerosWhenTheVersionCannotBeRead) {
+  DeviceBench::Control("fault 0 sw 6A86 ins 12");
+  m_robot.PostCommand(m_main, IDC_VIEW_DEV);
+  const std::wstring info = AnswerBox();
+  DeviceBench::Control("fault 0 clear");
+  EXPECT_NE(info.find(ManagerString(IDS_KEY_NAME) + L"0.0.0.0\n"), std::wstring::npos)
+      << merro::test::Utf8(info);
+}
+
+TEST_F(ManagerCommands, InitialiseClearsTheTokenAndRestoresTheFactoryUserPin) {
+  const size_t itemsBefore = merro::test::TreeTexts(m_robot, m_main).size();
+  ASSERT_GT(itemsBefore, 2u);
+  ASSERT_TRUE(LockPin(1));
+  m_robot.PostCommand(m_main, IDC_INITIALIZE);
+  EXPECT_EQ(AnswerBox(IDYES), ManagerString(IDS_CONFIRM_INITIALIZE));
+  EXPECT_EQ(AnswerBox(), ManagerString(IDS_INITIALIZE_SUCCESS));
+  EXPECT_TRUE(merro::test::WaitUntil(
+      [&] { return merro::test::TreeTexts(m_robot, m_main).size() == 2; }))
+      << "no certificate is left";
+  EXPECT_TRUE(CommandButtonsDisabled());
+  EXPECT_TRUE(UserPinVerifies(DeviceBench::kFactoryPin));
+}
+
+TEST_F(ManagerCommands, InitialiseTouchesNothingWhileTheAdministratorPinIsLocked) {
+  const std::vector<std::wstring> before = merro::test::TreeTexts(m_robot, m_main);
+  ASSERT_TRUE(LockPin(2));
+  m_robot.PostCommand(m_main, IDC_INITIALIZE);
+  EXPECT_EQ(AnswerBox(), ManagerString(IDS_ADMIN_PIN_LOCKED)) << "no confirmation is asked";
+  m_robot.PressButton(m_main, IDC_REFRESH);
+  EXPECT_EQ(merro::test::TreeTexts(m_robot, m_main), before);
+}
+
+TEST_F(ManagerCommands, AboutAndHelpShowTheVersionAndTheHotline) {
+  m_robot.PostCommand(m_main, IDC_ABOUT);
+  HWND about = merro::test::WaitForOtherDialog(m_main);
+  ASSERT_NE(about, nullptr);
+  EXPECT_EQ(m_robot.Text(about), ManagerString(IDS_MAIN_TITLE));
+  EXPECT_EQ(m_robot.Text(about, IDC_ABOUT_VERSION).rfind(ManagerString(IDS_MANAGER_NAME) + L" ", 0),
+            0u);
+  m_robot.Screenshot(about, L"certmanager_about");
+  m_robot.PressButton(about, IDOK);
+  ASSERT_TRUE(m_robot.WaitGone(about));
+
+  m_robot.PostCommand(m_main, IDC_HELP_BUTTON);
+  HWND help = merro::test::WaitForOtherDialog(m_main);
+  ASSERT_NE(help, nullptr);
+  EXPECT_FALSE(m_robot.Text(help, IDC_HELP_HOTLINE).empty());
+  m_robot.Screenshot(help, L"certmanager_help");
+  m_robot.SystemClose(help);
+  ASSERT_TRUE(m_robot.WaitGone(help));
   EXPECT_TRUE(m_robot.Failures().empty()) << m_robot.Failures().front();
 }
 
