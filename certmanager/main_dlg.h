@@ -8,7 +8,9 @@
 //
 // The files: main_dlg.cpp (set-up, messages, exit), main_dlg_tree.cpp
 // (refresh, tree clicks, the certificate view), main_dlg_device_change.cpp
-// (arrival and removal), main_dlg_commands.cpp (the token commands).
+// (arrival and removal), main_dlg_commands.cpp (the token commands),
+// main_dlg_modify_pin.cpp (the PIN change) and main_dlg_hidden_commands.cpp
+// (initialise and unlock).
 #pragma once
 
 #include <windows.h>

@@ -41,3 +41,15 @@
 #define IDC_MOD_DEV_NAME 1008
 #define IDC_HELP_BUTTON 1010
 #define IDC_LOGO 1018
+
+// Controls of the PIN change dialog
+#define IDC_OLD_PIN 105
+#define IDC_NEW_PIN 106
+#define IDC_CONFIRM_PIN 107
+
+// The about dialog's version line and the help dialog's hotline label
+#define IDC_ABOUT_VERSION 1005
+#define IDC_HELP_HOTLINE 1005
+
+// The device name dialog's field
+#define IDC_NEW_DEV_NAME 1015
