@@ -339,7 +339,13 @@ TEST_F(ManagerCommands, InitialiseTouchesNothingWhileTheAdministratorPinIsLocked
   m_robot.PostCommand(m_main, IDC_INITIALIZE);
   EXPECT_EQ(AnswerBox(), ManagerString(IDS_ADMIN_PIN_LOCKED)) << "no confirmation is asked";
   m_robot.PressButton(m_main, IDC_REFRESH);
-  EXPECT_EQ(merro::test::TreeTexts(m_robot, m_main), before);
+  // The refresh rebuilds the tree; read it once the rebuild has filled it.
+  std::vector<std::wstring> after;
+  merro::test::WaitUntil([&] {
+    after = merro::test::TreeTexts(m_robot, m_main);
+    return after.size() >= before.size();
+  });
+  EXPECT_EQ(after, before);
 }
 
 TEST_F(ManagerCommands, AboutAndHelpShowTheVersionAndTheHotline) {
