@@ -3,6 +3,7 @@
 #include "tokenapi/commands/display_sign_commands.h"
 #include "tokenapi/commands/key_commands.h"
 #include "tokenapi/commands/rsa_private_commands.h"
+#include "tokenapi/crypto/rsa/pkcs1_block.h"
 #include "tokenapi/crypto/rsa/rsa_public.h"
 #include "tokenapi/keyobjects/key_op_step.h"
 
@@ -13,31 +14,7 @@ using merro::keyobjects::kResultBadAlgorithm;
 using merro::keyobjects::kResultBadLength;
 using merro::keyobjects::kResultBufferTooSmall;
 using merro::keyobjects::kResultHostEncryptFailed;
-
-namespace {
-
-constexpr DWORD kPkcs1Overhead = 11;
-
-// The digest length of a hash type that RSA_Verify checks; 0 for a type it
-// does not know.
-DWORD DigestLenOf(BYTE nHashType) {
-  switch (nHashType) {
-    case MR_ALG_MD5:
-      return 16;
-    case MR_ALG_SHA1:
-      return 20;
-    case MR_ALG_SHA256:
-      return 32;
-    case MR_ALG_SHA512:
-      return 64;
-    case MR_ALG_SHA1_MD5:
-      return 36;
-    default:
-      return 0;
-  }
-}
-
-}  // namespace
+using merro::crypto::kPkcs1Overhead;
 
 bool CRSADevObj::SetKeyType(BYTE byKeyType) {
   if (byKeyType == MR_ALG_RSA2048) {
@@ -180,8 +157,8 @@ HRESULT CRSADevObj::Verify(BYTE nHashType, const BYTE* pDigestbuf, DWORD nHashle
   MR_TRACE("CRSADevObj::Verify");
   // The digest length of this hash type, kept local: m_byDigestLen belongs
   // to a hashing sequence that may be under way on this object.
-  const DWORD digestLen = DigestLenOf(nHashType);
-  if (digestLen == 0 || nHashlen != digestLen) {
+  const merro::crypto::Pkcs1DigestInfo* info = merro::crypto::FindPkcs1DigestInfo(nHashType);
+  if (info == nullptr || nHashlen != info->dwDigestLen) {
     return StepResult(mrTraceScope_, L"CHECK nHashlen", kResultBadLength);
   }
   RSA_KEY pub{};

@@ -10,15 +10,11 @@
 #include "tokenapi/crypto/common/bytes.h"
 #include "tokenapi/crypto/common/result_codes.h"
 #include "tokenapi/crypto/common/openssl_ptr.h"
-#include "tokenapi/crypto/random/soft_random.h"
+#include "tokenapi/crypto/rsa/pkcs1_block.h"
 
 namespace merro::crypto {
 
 namespace {
-
-// PKCS#1 v1.5 needs 0x00, the block type, at least 8 padding bytes and a
-// 0x00 separator around the data.
-constexpr DWORD kPkcs1Overhead = 11;
 
 // Limits of the raw operation, as OpenSSL's RSA public operations set them.
 constexpr int kMaxModulusBits = 16384;
@@ -38,39 +34,6 @@ class BnCtxFrame {
  private:
   BN_CTX* m_ctx;
 };
-
-// The DER DigestInfo prefixes of RFC 8017, 9.2, note 1.
-constexpr BYTE kMd5Prefix[] = {0x30, 0x20, 0x30, 0x0c, 0x06, 0x08, 0x2a, 0x86, 0x48,
-                               0x86, 0xf7, 0x0d, 0x02, 0x05, 0x05, 0x00, 0x04, 0x10};
-constexpr BYTE kSha1Prefix[] = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2b, 0x0e,
-                                0x03, 0x02, 0x1a, 0x05, 0x00, 0x04, 0x14};
-constexpr BYTE kSha256Prefix[] = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
-                                  0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
-constexpr BYTE kSha512Prefix[] = {0x30, 0x51, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
-                                  0x65, 0x03, 0x04, 0x02, 0x03, 0x05, 0x00, 0x04, 0x40};
-
-struct DigestLayout {
-  DWORD hashType;
-  const BYTE* prefix;
-  DWORD prefixLen;
-  DWORD digestLen;
-};
-constexpr DigestLayout kLayouts[] = {
-    {MR_ALG_MD5, kMd5Prefix, sizeof(kMd5Prefix), 16},
-    {MR_ALG_SHA1, kSha1Prefix, sizeof(kSha1Prefix), 20},
-    {MR_ALG_SHA256, kSha256Prefix, sizeof(kSha256Prefix), 32},
-    {MR_ALG_SHA512, kSha512Prefix, sizeof(kSha512Prefix), 64},
-    {MR_ALG_SHA1_MD5, nullptr, 0, 36},
-};
-
-const DigestLayout* FindLayout(DWORD hashType) {
-  for (const auto& layout : kLayouts) {
-    if (layout.hashType == hashType) {
-      return &layout;
-    }
-  }
-  return nullptr;
-}
 
 // A key whose lengths fit the record.
 bool KeyFits(const RSA_KEY& key) {
@@ -141,18 +104,11 @@ HRESULT RSA_Encrypt(const RSA_KEY* key, const BYTE* plain, DWORD plainLen, BYTE*
     MR_FAIL_IF(k < kPkcs1Overhead || plainLen > k - kPkcs1Overhead, L"CHECK nPlainDataSize",
                kResultBadLength);
     MR_LOG_STEP(L"CHECK nPlainDataSize");
-    // EM = 00 02 PS 00 M with PS of k - L - 3 nonzero random bytes.
     BYTE em[MR_RSA_MAX_BYTES] = {};
-    em[1] = 0x02;
-    const DWORD psLen = k - plainLen - 3;
-    hr = GenSoftRandom(psLen, em + 2);
+    hr = BuildPkcs1EncryptionBlock(plain, plainLen, em, k);
     if (hr != S_OK) {
-      SecureWipe(em, sizeof(em));
       MR_LOG_FAIL(L"GenSoftRandom", L"GenSoftRandom != 0", hr);
       return hr;
-    }
-    if (plainLen != 0) {
-      std::memcpy(em + k - plainLen, plain, plainLen);
     }
     hr = RSA_PublicEncrypt(em, k, out, pOutLen, key);
     SecureWipe(em, sizeof(em));
@@ -179,19 +135,11 @@ HRESULT RSA_Verify(const RSA_KEY* key, DWORD hashType, const BYTE* digest, const
   MR_FAIL_IF(RSA_PublicEncrypt(signature, signatureLen, raw, &m, key) != 1, L"RSA_PublicEncrypt",
              kResultPublicOpFailed);
 
-  const DigestLayout* layout = FindLayout(hashType);
-  MR_FAIL_IF(layout == nullptr, L"CHECK nHashAlgID", kResultBadAlgorithm);
-  // EM = 00 01 FF..FF 00 T H, with at least 8 bytes of 0xFF.
+  const Pkcs1DigestInfo* info = FindPkcs1DigestInfo(hashType);
+  MR_FAIL_IF(info == nullptr, L"CHECK nHashAlgID", kResultBadAlgorithm);
   const DWORD k = key->nLen;
-  MR_FAIL_IF(k < kPkcs1Overhead + layout->prefixLen + layout->digestLen, L"CHECK nLen", kResultBadKey);
   BYTE em[MR_RSA_MAX_BYTES] = {};
-  em[1] = 0x01;
-  const DWORD tailLen = layout->prefixLen + layout->digestLen;
-  std::memset(em + 2, 0xFF, k - 3 - tailLen);
-  if (layout->prefixLen != 0) {
-    std::memcpy(em + k - tailLen, layout->prefix, layout->prefixLen);
-  }
-  std::memcpy(em + k - layout->digestLen, digest, layout->digestLen);
+  MR_FAIL_IF(BuildPkcs1SignatureBlock(*info, digest, em, k) != S_OK, L"CHECK nLen", kResultBadKey);
   // The block must be as long as the key says and equal the expected one.
   MR_FAIL_IF(m != k || CRYPTO_memcmp(em, raw, k) != 0, L"COMPARE pRawHashData",
              kResultSignatureMismatch);
