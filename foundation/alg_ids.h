@@ -33,12 +33,10 @@
 #endif
 
 // Key-set algorithms of a container, as the device object reports them.
-#ifndef KEYSETALGORITHM_RSA
-#define KEYSETALGORITHM_RSA 1
-#endif
-#ifndef KEYSETALGORITHM_SM2
-#define KEYSETALGORITHM_SM2 2
-#endif
+// Constants, not macros: the container object declares members of the same
+// names.
+inline constexpr DWORD KEYSETALGORITHM_RSA = 1;
+inline constexpr DWORD KEYSETALGORITHM_SM2 = 2;
 
 // The token's key types and digest numbers (one byte each; the cipher
 // numbers are in tokenapi/crypto/algorithms.h).
