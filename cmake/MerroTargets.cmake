@@ -76,8 +76,10 @@ endif()
 #
 # BEFORE command... -- (used by merro_csp_test): a command that runs first
 # and then runs the rest of the command line it is given after "--".
+# WINE_PREFIX name (Windows tree): the program runs in that Wine prefix beside
+# the shared one, one such test at a time, as merro_test's option does.
 function(merro_daemon_test name)
-  cmake_parse_arguments(ARG "OWN_MAIN" "TOKENS" "SOURCES;DEPS;ENVIRONMENT;BEFORE" ${ARGN})
+  cmake_parse_arguments(ARG "OWN_MAIN" "TOKENS;WINE_PREFIX" "SOURCES;DEPS;ENVIRONMENT;BEFORE" ${ARGN})
   add_executable(${name} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
   set(main GTest::gtest_main)
   if(ARG_OWN_MAIN)
@@ -85,7 +87,12 @@ function(merro_daemon_test name)
   endif()
   target_link_libraries(${name} PRIVATE merro_options ${ARG_DEPS} ${main} GTest::gtest)
   set(run ${MERRO_ROOT}/tests/tokensim/run-with-tokensim)
-  if(WIN32)
+  if(WIN32 AND ARG_WINE_PREFIX)
+    add_test(NAME ${name} COMMAND ${run} ${MERRO_TOKENSIM_PROGRAM} ${ARG_TOKENS} -- ${ARG_BEFORE}
+                                  ${MERRO_ROOT}/scripts/wine-run ${CMAKE_BINARY_DIR}/${ARG_WINE_PREFIX}
+                                  $<TARGET_FILE:${name}>)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK ${ARG_WINE_PREFIX})
+  elseif(WIN32)
     add_test(NAME ${name} COMMAND ${run} ${MERRO_TOKENSIM_PROGRAM} ${ARG_TOKENS} -- ${ARG_BEFORE}
                                   ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>)
   else()

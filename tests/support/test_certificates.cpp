@@ -3,6 +3,7 @@
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
+#include <openssl/param_build.h>
 #include <openssl/rand.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -101,6 +102,35 @@ TestKey TestKey::FromSm2Point(const std::vector<std::uint8_t>& xy) {
   EVP_PKEY* key = nullptr;
   if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
       EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params) != 1) {
+    return TestKey();
+  }
+  return TestKey(key);
+}
+
+TestKey TestKey::FromRsaComponents(const std::vector<std::uint8_t>& n,
+                                   const std::vector<std::uint8_t>& e) {
+  if (n.empty() || e.empty()) {
+    return TestKey();
+  }
+  merro::crypto::BnPtr bnN(BN_bin2bn(n.data(), static_cast<int>(n.size()), nullptr));
+  merro::crypto::BnPtr bnE(BN_bin2bn(e.data(), static_cast<int>(e.size()), nullptr));
+  if (!bnN || !bnE) {
+    return TestKey();
+  }
+  std::unique_ptr<OSSL_PARAM_BLD, OpenSslDeleter<OSSL_PARAM_BLD_free>> build(OSSL_PARAM_BLD_new());
+  if (!build || OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_N, bnN.get()) != 1 ||
+      OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_E, bnE.get()) != 1) {
+    return TestKey();
+  }
+  std::unique_ptr<OSSL_PARAM, OpenSslDeleter<OSSL_PARAM_free>> params(
+      OSSL_PARAM_BLD_to_param(build.get()));
+  if (!params) {
+    return TestKey();
+  }
+  merro::crypto::EvpPkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+  EVP_PKEY* key = nullptr;
+  if (!ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1 ||
+      EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get()) != 1) {
     return TestKey();
   }
   return TestKey(key);

@@ -37,6 +37,10 @@ class TestKey {
   static TestKey FromRsaPublicDer(const std::vector<std::uint8_t>& der);
   // An SM2 public point as X || Y (32 bytes each).
   static TestKey FromSm2Point(const std::vector<std::uint8_t>& xy);
+  // An RSA public key from its modulus and exponent, most significant byte
+  // first (as the token and the device object hand them out).
+  static TestKey FromRsaComponents(const std::vector<std::uint8_t>& n,
+                                   const std::vector<std::uint8_t>& e);
 
   evp_pkey_st* Get() const { return m_key.get(); }
   explicit operator bool() const { return m_key != nullptr; }

@@ -2,6 +2,7 @@
 #include "tests/support/test_certificates.h"
 
 #include <gtest/gtest.h>
+#include <openssl/bn.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -77,6 +78,21 @@ TEST(TestCertificates, ExportedPublicKeysMakeTheSameKey) {
   ASSERT_TRUE(cert);
   EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(cert.get()), sm2.Get()), 1);
   EXPECT_FALSE(TestKey::FromSm2Point({1, 2, 3}));
+
+  // Modulus and exponent as the token gives them, big-endian.
+  BIGNUM* n = nullptr;
+  BIGNUM* e = nullptr;
+  ASSERT_EQ(EVP_PKEY_get_bn_param(Rsa1024().Get(), "n", &n), 1);
+  ASSERT_EQ(EVP_PKEY_get_bn_param(Rsa1024().Get(), "e", &e), 1);
+  std::vector<std::uint8_t> nBytes(BN_num_bytes(n)), eBytes(BN_num_bytes(e));
+  BN_bn2bin(n, nBytes.data());
+  BN_bn2bin(e, eBytes.data());
+  BN_free(n);
+  BN_free(e);
+  const TestKey fromParts = TestKey::FromRsaComponents(nBytes, eBytes);
+  ASSERT_TRUE(fromParts);
+  EXPECT_EQ(EVP_PKEY_eq(fromParts.Get(), Rsa1024().Get()), 1);
+  EXPECT_FALSE(TestKey::FromRsaComponents({}, eBytes));
 }
 
 TEST(TestCertificates, SubjectKeyUsageAndDatesAreTheChosenOnes) {

@@ -10,38 +10,15 @@
 #include "tokenapi/transport/sim/sim_transport.h"
 
 namespace merro::testing {
-namespace {
-
-struct ContextCloser {
-  void operator()(DEV_CTX* ctx) const { CloseDevice(ctx); }
-};
-using OpenToken = std::unique_ptr<DEV_CTX, ContextCloser>;
-
-std::string Hex(HRESULT hr) {
-  std::ostringstream out;
-  out << "0x" << std::hex << static_cast<std::uint32_t>(hr);
-  return out.str();
-}
-
-::testing::AssertionResult Open(int i, OpenToken* pToken) {
+::testing::AssertionResult DeviceBench::Open(int i, OpenToken* pToken) {
   DEV_CTX* ctx = nullptr;
   const HRESULT hr = OpenDevice(DeviceBench::DeviceName(i).c_str(), &ctx);
   pToken->reset(ctx);
   if (hr != S_OK || ctx == nullptr) {
-    return ::testing::AssertionFailure() << "OpenDevice of token " << i << ": " << Hex(hr);
+    return ::testing::AssertionFailure() << "OpenDevice of token " << i << ": " << HexResult(hr);
   }
   return ::testing::AssertionSuccess();
 }
-
-#define BENCH_STEP(call)                                                              \
-  do {                                                                                \
-    const HRESULT hrStep = (call);                                                    \
-    if (hrStep != S_OK) {                                                             \
-      return ::testing::AssertionFailure() << #call << " on token " << i << ": " << Hex(hrStep); \
-    }                                                                                 \
-  } while (0)
-
-}  // namespace
 
 std::string DeviceBench::Control(const std::string& command) {
   const char* sim = std::getenv("MERRO_TOKEN_SIM");

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "foundation/platform.h"
+#include "tests/device/support/bench_steps.h"
 
 namespace merro::testing {
 
@@ -40,6 +41,9 @@ class DeviceBench {
   // each made available (no keys yet).
   static ::testing::AssertionResult CreateContainers(int i, const std::vector<std::string>& names,
                                                      const std::string& userPin = kFactoryPin);
+
+  // Opens token i in a context of the caller's own (closed with *pToken).
+  static ::testing::AssertionResult Open(int i, OpenToken* pToken);
 
   // The INS bytes token i received since its log was last cleared; with
   // clear, the log is cleared after it was read.
