@@ -30,7 +30,8 @@ namespace {
 constexpr DWORD kSm2PointBytes = 64;
 constexpr DWORD kSm2DigestBytes = 32;
 constexpr DWORD kSm2FixedBytes = kSm2PointBytes + kSm2DigestBytes;  // 96
-constexpr BYTE kSm2PointTag = 0x04;  // uncompressed point
+// The first byte of an uncompressed point.
+constexpr BYTE kSm2PointTag = 0x04;
 
 // An array-new buffer that this function owns until it hands it out; wiped
 // before it is freed (it may hold plaintext or a padded block).
@@ -124,9 +125,8 @@ HRESULT KeyHandle::AsymEncrypt(const BYTE* pbyPlainData, DWORD dwPlainDataSize,
   MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", HRESULT_FROM_TOKEN_ERROR(hResult));
 
   OwnedBytes encrypted;
-  hResult = g_pDeviceHandle->PubKeyEncrypt(pszDevName, pszContainerName, m_dwKeySpec,
-                                           pbyPlainData, dwPlainDataSize, encrypted.Out(),
-                                           encrypted.Length());
+  hResult = g_pDeviceHandle->PubKeyEncrypt(pszDevName, pszContainerName, m_dwKeySpec, pbyPlainData,
+                                           dwPlainDataSize, encrypted.Out(), encrypted.Length());
   MR_FAIL_IF(hResult != S_OK, L"PubKeyEncrypt", HRESULT_FROM_TOKEN_ERROR(hResult));
   encrypted.HandOut(ppbyEncryptedData, pdwEncryptedDataSize);
   MR_LOG_STEP(L"PubKeyEncrypt");
@@ -158,8 +158,8 @@ HRESULT KeyHandle::AsymDecrypt(const BYTE* pbyEncryptedData, DWORD dwEncryptedDa
   if (m_uAlgID != CALG_SM2_KEYX) {
     // RSA: the token gives the whole block, still padded.
     OwnedBytes padded;
-    hResult = DecryptOnToken(*m_pContainer, m_dwKeySpec, pbyEncryptedData, dwEncryptedDataSize,
-                             &padded);
+    hResult =
+        DecryptOnToken(*m_pContainer, m_dwKeySpec, pbyEncryptedData, dwEncryptedDataSize, &padded);
     MR_FAIL_IF(FAILED(hResult), L"g_pDeviceHandle->DecryptByDevice", hResult);
     DWORD dwDataOffset = 0;
     DWORD dwDataLen = 0;
@@ -176,14 +176,15 @@ HRESULT KeyHandle::AsymDecrypt(const BYTE* pbyEncryptedData, DWORD dwEncryptedDa
     MR_FAIL_IF(!ciphertext.Allocate(dwEncryptedDataSize + 1), L"New buffer", E_OUTOFMEMORY);
     ciphertext.get()[0] = kSm2PointTag;
     std::memcpy(ciphertext.get() + 1, pbyEncryptedData, dwEncryptedDataSize);
-    hResult = DecryptOnToken(*m_pContainer, m_dwKeySpec, ciphertext.get(), ciphertext.size(),
-                             &plain);
+    hResult =
+        DecryptOnToken(*m_pContainer, m_dwKeySpec, ciphertext.get(), ciphertext.size(), &plain);
     if (FAILED(hResult)) {
       // Too short to hold x, y and C3: there is no other order to try, and
       // the rebuild below would read past the input.
       MR_FAIL_IF(dwEncryptedDataSize < kSm2FixedBytes, L"g_pDeviceHandle->DecryptByDevice",
                  hResult);
-      MR_LOG_STEP(L"g_pDeviceHandle->DecryptByDevice(x, y, C2, C3)");
+      ::merro::trace::LogStep(mrTraceScope_.Name(),
+                              L"g_pDeviceHandle->DecryptByDevice(x, y, C2, C3)", hResult);
       hResult = CheckUserPIN(0, 0);
       MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", hResult);
       // Read as x, y, C3, C2 and put in the token's order x, y, C2, C3.
@@ -195,8 +196,8 @@ HRESULT KeyHandle::AsymDecrypt(const BYTE* pbyEncryptedData, DWORD dwEncryptedDa
       std::memcpy(pbyRebuilt + 1 + kSm2PointBytes, pbyEncryptedData + kSm2FixedBytes, dwC2Bytes);
       std::memcpy(pbyRebuilt + 1 + kSm2PointBytes + dwC2Bytes, pbyEncryptedData + kSm2PointBytes,
                   kSm2DigestBytes);
-      hResult = DecryptOnToken(*m_pContainer, m_dwKeySpec, ciphertext.get(), ciphertext.size(),
-                               &plain);
+      hResult =
+          DecryptOnToken(*m_pContainer, m_dwKeySpec, ciphertext.get(), ciphertext.size(), &plain);
       MR_FAIL_IF(FAILED(hResult), L"g_pDeviceHandle->DecryptByDevice", hResult);
     }
   }

@@ -117,8 +117,8 @@ HRESULT SymFinal(const TraceHelper& mrTraceScope_, KeyHandle& key, BYTE** ppbyOu
 
   // The device object ends the context on failure as well as on success:
   // the reference goes in both cases, so that nothing finishes it again.
-  const HRESULT hResult = g_pDeviceHandle->SymKeyHandleFinal(key.m_pEvpCtx, ppbyOutData,
-                                                             pdwOutDataLen);
+  const HRESULT hResult =
+      g_pDeviceHandle->SymKeyHandleFinal(key.m_pEvpCtx, ppbyOutData, pdwOutDataLen);
   key.m_pEvpCtx = nullptr;
   MR_FAIL_IF(hResult != S_OK, L"SymKeyHandleFinal", NTE_BAD_KEY);
   MR_LOG_STEP(L"SymKeyHandleFinal");
