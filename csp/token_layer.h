@@ -1,9 +1,6 @@
-// Start and stop of the token layer with the provider library.
-//
-// Not connected yet: both answer S_OK and do nothing. The Container issue
-// connects them to Container::TokenInitialize (with the provider's settings
-// record, built from flagFileExists) and Container::TokenUninitialize; the
-// entry point already calls them where the library starts and stops.
+// Start and stop of the token layer with the provider library: the
+// Container's TokenInitialize (with the provider's settings record, whose
+// flag-file flag the caller found) and TokenUninitialize.
 #pragma once
 
 #include <windows.h>

@@ -1,5 +1,7 @@
-// DeviceHandle::GetUserPIN: the user PIN typed into the PIN dialog, or the
-// "locked" box when no try is left.
+// The PIN dialog with its "locked" box, for DeviceHandle::GetUserPIN and the
+// provider's key objects.
+#include "device/user_pin_prompt.h"
+
 #include <cstring>
 #include <new>
 
@@ -14,8 +16,8 @@
 
 namespace merro::device {
 
-HRESULT DeviceHandle::GetUserPIN(int nLeftTimes, char** ppszPIN) {
-  MR_TRACE("DeviceHandle::GetUserPIN");
+HRESULT PromptForPIN(HWND hOwner, int nMode, int nLeftTimes, char** ppszPIN) {
+  MR_TRACE("PromptForPIN");
   MR_FAIL_IF(ppszPIN == NULL, L"Check ppszPIN", E_INVALIDARG);
   *ppszPIN = nullptr;
   if (nLeftTimes <= 0) {
@@ -26,8 +28,8 @@ HRESULT DeviceHandle::GetUserPIN(int nLeftTimes, char** ppszPIN) {
   }
 
   ui::PinRequest request;
-  request.owner = ::GetActiveWindow();
-  request.mode = 0;
+  request.owner = hOwner;
+  request.mode = nMode;
   request.tries = nLeftTimes;
   SecretBytes pin;
   const HRESULT hResult = ui::UserInterface::Current().AskPin(request, &pin);
@@ -38,6 +40,11 @@ HRESULT DeviceHandle::GetUserPIN(int nLeftTimes, char** ppszPIN) {
   std::memcpy(pszPIN, pin.data(), pin.size());
   *ppszPIN = pszPIN;
   return S_OK;
+}
+
+HRESULT DeviceHandle::GetUserPIN(int nLeftTimes, char** ppszPIN) {
+  MR_TRACE("DeviceHandle::GetUserPIN");
+  return PromptForPIN(::GetActiveWindow(), 0, nLeftTimes, ppszPIN);
 }
 
 }  // namespace merro::device

@@ -41,8 +41,7 @@ HRESULT Container::TokenInitialize(ProviderSettings stSettings) {
 
   g_pDeviceHandle = new (std::nothrow) merro::device::DeviceHandle();
   MR_FAIL_IF(g_pDeviceHandle == NULL, L"new DeviceHandle", NTE_NO_MEMORY);
-  const ProviderSettings stCopy = stSettings;
-  HRESULT hResult = g_pDeviceHandle->Initialize(stCopy);
+  HRESULT hResult = g_pDeviceHandle->Initialize(stSettings);
   if (hResult != S_OK) {
     hResult = HRESULT_FROM_TOKEN_ERROR(hResult);
     MR_LOG_FAIL(L"g_pDeviceHandle->Initialize", L"hResult != S_OK", hResult);

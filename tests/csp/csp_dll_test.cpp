@@ -153,6 +153,29 @@ TEST(CspDll, AFailedStartRefusesTheLibrary) {
       << trace.Text();
 }
 
+// The start is the token layer's own: with the simulator out of reach the
+// device object cannot list the tokens, and the library is refused.
+TEST(CspDll, ATokenLayerThatCannotReachTheTokensRefusesTheLibrary) {
+  DllTrace trace;
+  const char* sim = std::getenv("MERRO_TOKEN_SIM");
+  ASSERT_NE(sim, nullptr);
+  const std::string reachable = sim;
+  _putenv_s("MERRO_TOKEN_SIM", "127.0.0.1:1");  // nothing listens there
+  ::SetLastError(0);
+  HMODULE dll = ::LoadLibraryW(DllPath().c_str());
+  const DWORD error = ::GetLastError();
+  _putenv_s("MERRO_TOKEN_SIM", reachable.c_str());
+  EXPECT_EQ(dll, nullptr);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
+  EXPECT_NE(trace.Text().find("DllMain - TokenInitialize [Reason:hResult != S_OK] 0x80004005"),
+            std::string::npos)
+      << trace.Text();
+  // Reachable again: the library loads.
+  dll = ::LoadLibraryW(DllPath().c_str());
+  EXPECT_NE(dll, nullptr);
+  ::FreeLibrary(dll);
+}
+
 int ApartmentOfThisThread() {
   APTTYPE type;
   APTTYPEQUALIFIER qualifier;

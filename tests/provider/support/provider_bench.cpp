@@ -17,21 +17,14 @@ namespace {
 using merro::provider::Container;
 using merro::provider::StoreLocation;
 
-// Token i opened, its session key set, its user PIN verified and the
-// container's record read.
-::testing::AssertionResult OpenRecord(int i, const std::string& container, OpenToken* pToken,
-                                      CONTAINER_RECORD* pRecord) {
+// Token i opened, its session key set and its user PIN verified.
+::testing::AssertionResult OpenWithPin(int i, OpenToken* pToken) {
   if (auto opened = DeviceBench::Open(i, pToken); !opened) {
     return opened;
   }
-  DEV_CTX* ctx = pToken->get();
-  BENCH_STEP(SetSessionKey(ctx));
-  BENCH_STEP(VerifyPIN(ctx, 1, reinterpret_cast<const BYTE*>(ProviderBench::kUserPin),
+  BENCH_STEP(SetSessionKey(pToken->get()));
+  BENCH_STEP(VerifyPIN(pToken->get(), 1, reinterpret_cast<const BYTE*>(ProviderBench::kUserPin),
                        static_cast<BYTE>(std::strlen(ProviderBench::kUserPin))));
-  std::memset(pRecord, 0, sizeof *pRecord);
-  std::memcpy(pRecord->szContainerName, container.data(),
-              std::min<size_t>(container.size(), sizeof pRecord->szContainerName));
-  BENCH_STEP(ReadContainer(ctx, pRecord));
   return ::testing::AssertionSuccess();
 }
 
@@ -59,56 +52,55 @@ int ProviderBench::TokenCount() {
   return count;
 }
 
-::testing::AssertionResult ProviderBench::PutKeyPair(int i, const std::string& container,
-                                                     DWORD dwKeySpec, BYTE byKeyType,
-                                                     TokenKeyPair* pPair) {
+::testing::AssertionResult ProviderBench::MakeContainer(int i, const std::string& container,
+                                                        std::vector<ContainerKey>* pKeys) {
   OpenToken token;
-  CONTAINER_RECORD record;
-  if (auto opened = OpenRecord(i, container, &token, &record); !opened) {
+  if (auto opened = OpenWithPin(i, &token); !opened) {
     return opened;
   }
-  const BYTE byCode = LengthCodeOf(byKeyType);
-  if (dwKeySpec == AT_SIGNATURE) {
-    record.SignKeyLen = byCode;
-    record.AlgType = byKeyType;
-  } else {
-    record.ExchKeyLen = byCode;
-    if (record.AlgType == 0 || record.AlgType == MR_CTNR_NONE) {
-      record.AlgType = byKeyType;
-    }
-  }
-  BENCH_STEP(WriteContainer(token.get(), &record));
-  const WORD wKeyFID = dwKeySpec == AT_SIGNATURE ? record.SignKeyFID : record.ExchangeKeyFID;
-  RSA_KEY stPublic;
-  std::memset(&stPublic, 0, sizeof stPublic);
-  BENCH_STEP(GenerateKeyPair(token.get(), byKeyType, wKeyFID, &stPublic));
-  BENCH_STEP(ResetDevice(token.get()));
-  if (pPair != nullptr) {
-    *pPair = TokenKeyPair();
-    pPair->byKeyType = byKeyType;
-    const BYTE* raw = reinterpret_cast<const BYTE*>(&stPublic);
-    if (byKeyType == MR_ALG_SM2) {
-      pPair->sm2Point.assign(raw, raw + 64);
+  CONTAINER_RECORD record;
+  std::memset(&record, 0, sizeof record);
+  std::memcpy(record.szContainerName, container.data(),
+              std::min<size_t>(container.size(), sizeof record.szContainerName));
+  BENCH_STEP(CreateContainer(token.get(), &record));
+  for (ContainerKey& key : *pKeys) {
+    const BYTE byCode = LengthCodeOf(key.byKeyType);
+    if (key.dwKeySpec == AT_SIGNATURE) {
+      record.SignKeyLen = byCode;
+      record.AlgType = key.byKeyType;
     } else {
-      pPair->rsaModulus.assign(stPublic.n, stPublic.n + std::min<DWORD>(stPublic.nLen, 256));
-      pPair->rsaExponent.assign(stPublic.e, stPublic.e + std::min<DWORD>(stPublic.eLen, 256));
+      record.ExchKeyLen = byCode;
+      if (record.AlgType == 0 || record.AlgType == MR_CTNR_NONE) {
+        record.AlgType = key.byKeyType;
+      }
+    }
+    BENCH_STEP(WriteContainer(token.get(), &record));
+    const bool bSign = key.dwKeySpec == AT_SIGNATURE;
+    RSA_KEY stPublic;
+    std::memset(&stPublic, 0, sizeof stPublic);
+    BENCH_STEP(GenerateKeyPair(token.get(), key.byKeyType,
+                               bSign ? record.SignKeyFID : record.ExchangeKeyFID, &stPublic));
+    key.pair = TokenKeyPair();
+    key.pair.byKeyType = key.byKeyType;
+    if (key.byKeyType == MR_ALG_SM2) {
+      const BYTE* raw = reinterpret_cast<const BYTE*>(&stPublic);
+      key.pair.sm2Point.assign(raw, raw + 64);
+    } else {
+      key.pair.rsaModulus.assign(stPublic.n, stPublic.n + std::min<DWORD>(stPublic.nLen, 256));
+      key.pair.rsaExponent.assign(stPublic.e, stPublic.e + std::min<DWORD>(stPublic.eLen, 256));
+    }
+    key.certificate.clear();
+    if (key.bCertificate) {
+      key.certificate = IssueFor(key.pair, key.notAfter);
+      if (key.certificate.empty()) {
+        return ::testing::AssertionFailure() << "the test CA issued nothing for token " << i;
+      }
+      BENCH_STEP(ImportCert(token.get(), bSign ? record.SignCertFID : record.ExchangeCertFID,
+                            key.certificate.data(), static_cast<DWORD>(key.certificate.size())));
     }
   }
-  return ::testing::AssertionSuccess();
-}
-
-::testing::AssertionResult ProviderBench::PutCertificate(int i, const std::string& container,
-                                                         DWORD dwKeySpec, const CertBytes& der) {
-  if (der.empty()) {
-    return ::testing::AssertionFailure() << "no certificate to put on token " << i;
-  }
-  OpenToken token;
-  CONTAINER_RECORD record;
-  if (auto opened = OpenRecord(i, container, &token, &record); !opened) {
-    return opened;
-  }
-  const WORD wCertFID = dwKeySpec == AT_SIGNATURE ? record.SignCertFID : record.ExchangeCertFID;
-  BENCH_STEP(ImportCert(token.get(), wCertFID, der.data(), static_cast<DWORD>(der.size())));
+  BENCH_STEP(EnableContainer(token.get(), record.szContainerName,
+                             static_cast<DWORD>(strnlen(record.szContainerName, 64))));
   BENCH_STEP(ResetDevice(token.get()));
   return ::testing::AssertionSuccess();
 }

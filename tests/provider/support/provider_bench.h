@@ -15,11 +15,9 @@
 //
 //   class MyTest : public merro::testing::ProviderBench {};
 //   TEST_F(MyTest, Something) {
+//     std::vector<ContainerKey> keys{Key(AT_SIGNATURE, MR_ALG_SM2, true)};
+//     ASSERT_TRUE(MakeContainer(0, "c1", &keys));
 //     ASSERT_TRUE(StartTokenLayer());
-//     ASSERT_TRUE(DeviceBench::CreateContainers(0, {"c1"}));
-//     TokenKeyPair pair;
-//     ASSERT_TRUE(PutKeyPair(0, "c1", AT_SIGNATURE, MR_ALG_SM2, &pair));
-//     ASSERT_TRUE(PutCertificate(0, "c1", AT_SIGNATURE, IssueFor(pair)));
 //     ...
 //   }
 #pragma once
@@ -35,6 +33,7 @@
 
 #include "device/device_handle.h"
 #include "device/provider_settings.h"
+#include "foundation/alg_ids.h"
 #include "tests/device/support/device_bench.h"
 #include "tests/device/support/scripted_user_interface.h"
 #include "tests/support/test_certificates.h"
@@ -58,19 +57,36 @@ class ProviderBench : public ::testing::Test {
   // The number of tokens the daemon runs.
   static int TokenCount();
 
-  // Gives a container of prepared token i a key pair of that type, made on
-  // the token (the record's type and length code are set first, as the
-  // device object does). The token's user PIN is verified for it and the
-  // token's security state is reset afterwards. Like every helper here that
-  // opens a token, best called before StartTokenLayer(): a context of the
-  // device object made earlier has a stale session afterwards.
-  static ::testing::AssertionResult PutKeyPair(int i, const std::string& container,
-                                               DWORD dwKeySpec, BYTE byKeyType,
-                                               TokenKeyPair* pPair = nullptr);
-  // Writes a certificate into the container's certificate file of that key
-  // specification.
-  static ::testing::AssertionResult PutCertificate(int i, const std::string& container,
-                                                   DWORD dwKeySpec, const CertBytes& der);
+  // Makes a container on prepared token i the way a finished enrolment
+  // leaves it: created, each key pair generated on the token (the record's
+  // type and length code set first, as the device object does), each
+  // certificate wanted issued by the test CA for that key and written into
+  // the container, then the container made available. The key pairs and
+  // certificates are handed back in *pKeys. The token's user PIN is
+  // verified for it and its security state reset afterwards. Like every
+  // helper here that opens a token, best called before StartTokenLayer(): a
+  // context of the device object made earlier has a stale session after it.
+  struct ContainerKey {
+    DWORD dwKeySpec = AT_SIGNATURE;
+    BYTE byKeyType = MR_ALG_SM2;  // MR_ALG_SM2, MR_ALG_RSA1024 or MR_ALG_RSA2048
+    bool bCertificate = false;
+    std::optional<std::time_t> notAfter;  // of the certificate; default a year ahead
+    // Filled in:
+    TokenKeyPair pair;
+    CertBytes certificate;
+  };
+  static ::testing::AssertionResult MakeContainer(int i, const std::string& container,
+                                                  std::vector<ContainerKey>* pKeys);
+  static ContainerKey Key(DWORD dwKeySpec, BYTE byKeyType, bool bCertificate = false,
+                          std::optional<std::time_t> notAfter = std::nullopt) {
+    ContainerKey key;
+    key.dwKeySpec = dwKeySpec;
+    key.byKeyType = byKeyType;
+    key.bCertificate = bCertificate;
+    key.notAfter = notAfter;
+    return key;
+  }
+
   // A certificate of the test CA for the pair's public key; notAfter as
   // CertificateSpec takes it (default: a year from now).
   static CertBytes IssueFor(const TokenKeyPair& pair,

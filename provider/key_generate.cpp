@@ -1,0 +1,113 @@
+// KeyHandle: a new key pair in the key's token container, the copy of a
+// session key, and the RSA key record made from a private-key blob's body.
+#include <cstring>
+#include <new>
+
+#include "device/device_handle.h"
+#include "foundation/misc/byte_order.h"
+#include "foundation/result.h"
+#include "foundation/secure_wipe.h"
+#include "foundation/trace/trace.h"
+#include "provider/container.h"
+#include "provider/key_handle.h"
+#include "tokenapi/crypto/rsa/rsa_key.h"
+
+#undef MR_TRACE_SOURCE
+#define MR_TRACE_SOURCE "KeyHandle"
+
+namespace merro::provider {
+namespace {
+
+constexpr DWORD kSM2KeyBits = 256;
+// A blob body holds nine half-modulus parts: the modulus, P, Q, the two
+// exponents of P and Q, the coefficient and the private exponent.
+constexpr DWORD kBlobHalves = 9;
+// The public exponent the token's RSA keys are made with: 65537.
+constexpr BYTE kPublicExponent[] = {0x01, 0x00, 0x01};
+
+}  // namespace
+
+HRESULT KeyHandle::GenerateKey() {
+  MR_TRACE("KeyHandle::GenerateKey");
+  MR_FAIL_IF(g_pDeviceHandle == NULL, L"Check g_pDeviceHandle", E_FAIL);
+  MR_FAIL_IF(m_pContainer == NULL, L"Check m_pContainer", E_FAIL);
+  HRESULT hResult = g_pDeviceHandle->CheckContainerExist(m_pContainer->m_szDeviceName,
+                                                         m_pContainer->m_szContainerName);
+  MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", NTE_BAD_KEY);
+  hResult = CheckUserPIN(FALSE, FALSE);
+  MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", HRESULT_FROM_TOKEN_ERROR(hResult));
+
+  if (m_dwKeyType == Container::KEYSETALGORITHM_RSA) {
+    hResult = m_pContainer->GenerateKeyPair(m_dwKeySpec, Container::KEYSETALGORITHM_RSA,
+                                            m_dwModulusBits);
+    MR_FAIL_IF(hResult != S_OK, L"m_pContainer->GenerateKeyPair RSA",
+               HRESULT_FROM_TOKEN_ERROR(hResult));
+  } else if (m_dwKeyType == Container::KEYSETALGORITHM_SM2) {
+    hResult = m_pContainer->GenerateKeyPair(m_dwKeySpec, Container::KEYSETALGORITHM_SM2,
+                                            kSM2KeyBits);
+    MR_FAIL_IF(hResult != S_OK, L"m_pContainer->GenerateKeyPair SM2",
+               HRESULT_FROM_TOKEN_ERROR(hResult));
+    // The key's length (KP_KEYLEN) is the curve's, whatever it held before.
+    m_dwModulusBits = kSM2KeyBits;
+  } else {
+    MR_LOG_FAIL(L"GenerateKey(dwKeyType)", L"m_dwKeyType is no key pair", NTE_BAD_TYPE);
+    return NTE_BAD_TYPE;
+  }
+
+  const BOOL bRetCode = m_pContainer->SetKeySetAlgorithm(m_dwKeyType);
+  MR_FAIL_IF(!bRetCode, L"SetKeySetAlgorithm", NTE_BAD_KEY);
+  MR_LOG_STEP(L"GenerateKey");
+  return S_OK;
+}
+
+HRESULT KeyHandle::DuplicateKey(const KeyHandle& source) {
+  MR_TRACE("KeyHandle::DuplicateKey");
+  const DWORD dwLength = source.m_stSymKey.cbData;
+  if (dwLength == 0 || source.m_stSymKey.pbData == nullptr) {
+    MR_LOG_STEP(L"No key bytes to copy");
+    return S_OK;
+  }
+  // Copied before the old bytes go, so that a key copied onto itself stays.
+  BYTE* pbyKey = new (std::nothrow) BYTE[dwLength]();
+  MR_FAIL_IF(!pbyKey, L"New buffer", E_OUTOFMEMORY);
+  std::memcpy(pbyKey, source.m_stSymKey.pbData, dwLength);
+  SecureWipe(m_stSymKey.pbData, m_stSymKey.cbData);
+  delete[] m_stSymKey.pbData;
+  m_stSymKey.pbData = pbyKey;
+  m_stSymKey.cbData = dwLength;
+  MR_LOG_STEP(L"DuplicateKey");
+  return S_OK;
+}
+
+HRESULT KeyHandle::ConstructRSAPrivateKeyFromPrivateKeyBlob(const BYTE* pbyP1PrivateKey,
+                                                            DWORD dwP1PrivateKeySize,
+                                                            RSA_KEY* pRSAKey) {
+  MR_TRACE("KeyHandle::ConstructRSAPrivateKeyFromPrivateKeyBlob");
+  MR_FAIL_IF(NULL == pbyP1PrivateKey, L"Check pbyP1PrivateKey", E_INVALIDARG);
+  MR_FAIL_IF((dwP1PrivateKeySize % kBlobHalves) != 0, L"Check dwP1PrivateKeySize", E_INVALIDARG);
+  const DWORD dwHalf = dwP1PrivateKeySize / kBlobHalves;
+  const DWORD dwModulus = 2 * dwHalf;
+  // The record's fields hold 2048-bit values: a larger blob is refused
+  // before anything is copied, and so is one without a modulus.
+  MR_FAIL_IF(dwModulus == 0 || dwModulus > MR_RSA_MAX_BYTES, L"Check dwP1PrivateKeySize",
+             E_INVALIDARG);
+  MR_FAIL_IF(pRSAKey == NULL, L"Check pRSAKey", E_INVALIDARG);
+
+  // Only the modulus (at the start) and the private exponent (the last
+  // part) go into the record; the primes and their exponents are never
+  // copied. The blob is little-endian, the record most significant first.
+  const BYTE* pbyModulus = pbyP1PrivateKey;
+  const BYTE* pbyPriExponent = pbyP1PrivateKey + 7 * dwHalf;
+  std::memcpy(pRSAKey->n, pbyModulus, dwModulus);
+  SwapByteOrder(pRSAKey->n, dwModulus);
+  pRSAKey->nLen = dwModulus;
+  std::memcpy(pRSAKey->e, kPublicExponent, sizeof kPublicExponent);
+  pRSAKey->eLen = sizeof kPublicExponent;
+  std::memcpy(pRSAKey->d, pbyPriExponent, dwModulus);
+  SwapByteOrder(pRSAKey->d, dwModulus);
+  pRSAKey->dLen = dwModulus;
+  MR_LOG_STEP(L"ConstructRSAPrivateKeyFromPrivateKeyBlob");
+  return S_OK;
+}
+
+}  // namespace merro::provider

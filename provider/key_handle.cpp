@@ -1,0 +1,128 @@
+// KeyHandle: construction, destruction and the algorithm table that sets a
+// key object up for its ALG_ID.
+#include "provider/key_handle.h"
+
+#include <memory>
+#include <new>
+
+#include "foundation/alg_ids.h"
+#include "foundation/secure_wipe.h"
+#include "foundation/trace/trace.h"
+#include "tokenapi/api/crypto_api.h"
+
+#undef MR_TRACE_SOURCE
+#define MR_TRACE_SOURCE "KeyHandle"
+
+namespace merro::provider {
+namespace {
+
+// A field the row leaves as it is.
+constexpr DWORD kKeep = 0xFFFFFFFF;
+// What SymKeyFinal may write of a last block.
+constexpr DWORD kFinalScratchBytes = 128;
+
+// One row per ALG_ID the provider's keys can have. 1 and 2 stand for the
+// RSA exchange and signature keys (CryptoAPI's AT_ values as ALG_IDs). The
+// length of an RSA key comes from its caller, that of an SM2 key from its
+// generation or the container's record.
+struct AlgorithmRow {
+  ALG_ID uGiven;
+  ALG_ID uAlgID;
+  DWORD dwKeySpec;
+  DWORD dwKeyType;
+  DWORD dwModulusBits;
+  DWORD dwBlockBits;
+  DWORD dwMode;
+  DWORD dwIVBits;
+};
+
+constexpr AlgorithmRow kAlgorithms[] = {
+    {AT_KEYEXCHANGE, CALG_RSA_KEYX, AT_KEYEXCHANGE, KEYSETALGORITHM_RSA, kKeep, kKeep, kKeep, kKeep},
+    {AT_SIGNATURE, CALG_RSA_SIGN, AT_SIGNATURE, KEYSETALGORITHM_RSA, kKeep, kKeep, kKeep, kKeep},
+    {CALG_RSA_SIGN, CALG_RSA_SIGN, AT_SIGNATURE, KEYSETALGORITHM_RSA, kKeep, kKeep, kKeep, kKeep},
+    {CALG_RSA_KEYX, CALG_RSA_KEYX, AT_KEYEXCHANGE, KEYSETALGORITHM_RSA, kKeep, kKeep, kKeep, kKeep},
+    {CALG_SM2_SIGN, CALG_SM2_SIGN, AT_SIGNATURE, KEYSETALGORITHM_SM2, kKeep, kKeep, kKeep, kKeep},
+    {CALG_SM2_KEYX, CALG_SM2_KEYX, AT_KEYEXCHANGE, KEYSETALGORITHM_SM2, kKeep, kKeep, kKeep, kKeep},
+    {CALG_DES, CALG_DES, kKeep, KEY_TYPE_SESSION, 64, 64, CRYPT_MODE_CBC, 64},
+    {CALG_3DES_112, CALG_3DES_112, kKeep, KEY_TYPE_SESSION, 128, 64, CRYPT_MODE_CBC, 64},
+    {CALG_3DES, CALG_3DES, kKeep, KEY_TYPE_SESSION, 192, 64, CRYPT_MODE_CBC, 64},
+    {CALG_RC4, CALG_RC4, kKeep, KEY_TYPE_SESSION, 128, 8, 0, 0},
+};
+
+DWORD Pick(DWORD dwRowValue, DWORD dwCurrent) { return dwRowValue == kKeep ? dwCurrent : dwRowValue; }
+
+// Wipes and frees an array-new buffer and clears the pointer.
+void ReleaseBytes(BYTE** ppbyBuffer, DWORD dwLength) {
+  SecureWipe(*ppbyBuffer, dwLength);
+  delete[] *ppbyBuffer;
+  *ppbyBuffer = nullptr;
+}
+
+}  // namespace
+
+KeyHandle::KeyHandle() { MR_TRACE("KeyHandle::KeyHandle"); }
+
+KeyHandle::~KeyHandle() {
+  MR_TRACE("KeyHandle::~KeyHandle");
+  ReleaseBytes(&m_stSymKey.pbData, m_stSymKey.cbData);
+  m_stSymKey.cbData = 0;
+  ReleaseBytes(&m_pbyIV, m_dwIVBits / 8);
+  if (m_pEvpCtx != nullptr) {
+    // A cipher still running: the token API frees its context in Final,
+    // whose last block nobody reads any more.
+    BYTE abyScratch[kFinalScratchBytes] = {};
+    DWORD dwScratchLength = sizeof abyScratch;
+    const HRESULT hResult = ::SymKeyFinal(m_pEvpCtx, abyScratch, &dwScratchLength);
+    SecureWipe(abyScratch, sizeof abyScratch);
+    merro::trace::LogStep(mrTraceScope_.Name(), L"SymKeyFinal", hResult);
+    m_pEvpCtx = nullptr;
+  }
+}
+
+HRESULT KeyHandle::InitKeyHandle(ALG_ID uAlgID, DWORD /*dwFlags*/) {
+  MR_TRACE("KeyHandle::InitKeyHandle");
+  const AlgorithmRow* pRow = nullptr;
+  for (const AlgorithmRow& row : kAlgorithms) {
+    if (row.uGiven == uAlgID) {
+      pRow = &row;
+      break;
+    }
+  }
+  MR_FAIL_IF(pRow == nullptr, L"Unsupported algorithm", HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED));
+
+  const DWORD dwKeyType = pRow->dwKeyType;
+  const DWORD dwModulusBits = Pick(pRow->dwModulusBits, m_dwModulusBits);
+  const DWORD dwIVBits = Pick(pRow->dwIVBits, m_dwIVBits);
+  // The new buffers first, so that running out of memory changes nothing.
+  std::unique_ptr<BYTE[]> pbyIV;
+  if (dwIVBits != 0) {
+    pbyIV.reset(new (std::nothrow) BYTE[dwIVBits / 8]());
+    MR_FAIL_IF(!pbyIV, L"New buffer", E_OUTOFMEMORY);
+  }
+  std::unique_ptr<BYTE[]> pbyKey;
+  const DWORD dwKeyBytes = dwModulusBits / 8;
+  if (dwKeyType == KEY_TYPE_SESSION) {
+    pbyKey.reset(new (std::nothrow) BYTE[dwKeyBytes]());
+    MR_FAIL_IF(!pbyKey, L"New buffer", E_OUTOFMEMORY);
+  }
+
+  m_uAlgID = pRow->uAlgID;
+  m_dwKeySpec = Pick(pRow->dwKeySpec, m_dwKeySpec);
+  m_dwKeyType = dwKeyType;
+  m_dwModulusBits = dwModulusBits;
+  m_dwBlockBits = Pick(pRow->dwBlockBits, m_dwBlockBits);
+  m_dwMode = Pick(pRow->dwMode, m_dwMode);
+  // An algorithm without an IV (RC4) keeps no stale one either.
+  ReleaseBytes(&m_pbyIV, m_dwIVBits / 8);
+  m_dwIVBits = dwIVBits;
+  m_pbyIV = pbyIV.release();
+  if (dwKeyType == KEY_TYPE_SESSION) {
+    ReleaseBytes(&m_stSymKey.pbData, m_stSymKey.cbData);
+    m_stSymKey.cbData = dwKeyBytes;
+    m_stSymKey.pbData = pbyKey.release();
+  }
+  MR_LOG_STEP(L"InitKeyHandle");
+  return S_OK;
+}
+
+}  // namespace merro::provider
