@@ -63,12 +63,21 @@ function(merro_test name)
   endif()
 endfunction()
 
+# merro_factory_pin_file(): PinFile.ini beside the test programs of the
+# calling folder: the PINs with which InitTokenFile initialises a prepared
+# token (DeviceBench, tests/device/support).
+function(merro_factory_pin_file)
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/PinFile.ini
+    "[User]\npin=47193628\n[Manager]\npin=47193628\n[Unlock]\npin=47193628\n")
+endfunction()
+
 # merro_daemon_test(NAME SOURCES... [DEPS libs...] TOKENS n [OWN_MAIN]
-#                   [ENVIRONMENT vars...]): a GoogleTest program run against
+#                   [ENVIRONMENT vars...] [WINE_PREFIX name]): a GoogleTest program run against
 # the merro-tokensim daemon with n tokens (tests/tokensim/run-with-tokensim).
 # Natively it talks to this tree's daemon; the Windows tree runs it under
 # Wine against the daemon of the native tree next to it
-# (MERRO_TOKENSIM_PROGRAM). OWN_MAIN: the sources define main().
+# (MERRO_TOKENSIM_PROGRAM). OWN_MAIN: the sources define main(). WINE_PREFIX:
+# as for merro_test, a prefix of its own (one such test at a time).
 if(WIN32)
   set(MERRO_TOKENSIM_PROGRAM ${CMAKE_BINARY_DIR}/../native/tokensim/merro-tokensim
       CACHE FILEPATH "The native merro-tokensim that the Windows tests talk to")

@@ -1,6 +1,8 @@
 // DeviceHandle: the certificates of a container's two key slots, read from
 // and written to the token's certificate files.
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "device/device_handle.h"
 #include "device/key_slots.h"

@@ -5,6 +5,7 @@
 
 #include "device/device_lists.h"
 #include "device/device_trace.h"
+#include "device/signal_events.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
 #include "tokenapi/api/device_api.h"
@@ -18,8 +19,7 @@ namespace merro::device {
 namespace {
 
 // "EVENT-A-{" and "}" around the provider name fill a 64-character buffer.
-constexpr size_t kEventNameChars = 64;
-constexpr size_t kProviderNameMax = kEventNameChars - 11;  // 53
+constexpr size_t kProviderNameMax = kSignalEventNameChars - 11;  // 53
 
 void CloseHandleOnce(HANDLE* phObject) {
   if (*phObject != nullptr) {
@@ -28,15 +28,14 @@ void CloseHandleOnce(HANDLE* phObject) {
   }
 }
 
-// An auto-reset, non-signalled event "EVENT-<letter>-{<provider name>}";
-// null when it cannot be made.
+}  // namespace
+
 HANDLE CreateSignalEvent(wchar_t letter, const wchar_t* pwszProviderName) {
-  wchar_t wszName[kEventNameChars];
-  const int n = std::swprintf(wszName, kEventNameChars, L"EVENT-%lc-{%ls}", letter, pwszProviderName);
+  wchar_t wszName[kSignalEventNameChars];
+  const int n =
+      std::swprintf(wszName, kSignalEventNameChars, L"EVENT-%lc-{%ls}", letter, pwszProviderName);
   return n > 0 ? ::CreateEventW(nullptr, FALSE, FALSE, wszName) : nullptr;
 }
-
-}  // namespace
 
 DeviceHandle::DeviceHandle()
     : m_bInitialize(FALSE),

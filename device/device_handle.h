@@ -194,6 +194,11 @@ class DeviceHandle {
   // command it sends.
   HRESULT InitDigestKeyCtx(const char* pszDevName, const char* pszContainerName,
                            DevCtxLease* pLease, void** ppKeyCtx);
+  // Gives back what InitDigestKeyCtx handed out: the key context
+  // (AsymKeyFinal), then the lease, so the token closes once a refresh has
+  // retired its context. Static: a hash may outlive the device object.
+  // Either may be null; the result of AsymKeyFinal, folded.
+  static HRESULT ReleaseDigestKeyCtx(DevCtxLease* pLease, void* pKeyCtx);
   HRESULT SignXMLMsg(const char* pszDevName, const char* pszContainerName, DWORD dwKeySpec,
                      ALG_ID uHashAlg, const BYTE* pbySourceData, DWORD dwSourceDataSize,
                      BYTE** ppbySignatureValue, DWORD* pdwSignatureValueSize);

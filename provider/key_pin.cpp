@@ -80,37 +80,27 @@ HRESULT VerifyPass(const char* pszDevName, DWORD dwPINType, const SecretBytes& p
   const HRESULT hAnswer = ui::MapConfirmResult(hResult);
   *pbFinal = hAnswer == SCARD_W_CANCELLED_BY_USER || hAnswer == SCARD_E_TIMEOUT;
   if (*pbFinal) {
-    merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, function, L"User operation canceled",
-                             L"the token's C or time-out", hAnswer);
+    merro::trace::LogFailure(
+        MR_TRACE_SOURCE, __LINE__, function,
+        hAnswer == SCARD_E_TIMEOUT ? L"User operation timed out" : L"User operation canceled",
+        L"the holder's answer on the token", hAnswer);
     return hAnswer;
   }
   return hResult;
 }
 
-// Moves a PIN the dialog handed out (array new, terminated) into *pPin;
-// the buffer is wiped and freed on every path.
-HRESULT TakeTypedPIN(char* pszPIN, SecretBytes* pPin) {
-  const size_t nLength = std::strlen(pszPIN);
+// Moves a PIN handed out in an array-new buffer (the dialog's, terminated,
+// or the keep's, not) into *pPin; the buffer is wiped and freed on every
+// path.
+template <typename Byte>
+HRESULT TakePIN(Byte* pbyPIN, size_t nLength, SecretBytes* pPin) {
   HRESULT hResult = S_OK;
   try {
-    pPin->Assign(pszPIN, nLength);
+    pPin->Assign(pbyPIN, nLength);
   } catch (const std::bad_alloc&) {
     hResult = E_OUTOFMEMORY;
   }
-  SecureWipe(pszPIN, nLength);
-  delete[] pszPIN;
-  return hResult;
-}
-
-// The same for a kept PIN (array new, no terminator).
-HRESULT TakeKeptPIN(BYTE* pbyPIN, DWORD dwLength, SecretBytes* pPin) {
-  HRESULT hResult = S_OK;
-  try {
-    pPin->Assign(pbyPIN, dwLength);
-  } catch (const std::bad_alloc&) {
-    hResult = E_OUTOFMEMORY;
-  }
-  SecureWipe(pbyPIN, dwLength);
+  SecureWipe(pbyPIN, nLength);
   delete[] pbyPIN;
   return hResult;
 }
@@ -122,7 +112,7 @@ HRESULT AskPIN(DWORD dwMode, int nLeftTimes, SecretBytes* pPin) {
   if (FAILED(hResult)) {
     return hResult;
   }
-  return TakeTypedPIN(pszPIN, pPin);
+  return TakePIN(pszPIN, std::strlen(pszPIN), pPin);
 }
 
 // A new terminated copy of the PIN (array new) for a caller that keeps it.
@@ -180,7 +170,7 @@ HRESULT KeyHandle::CheckUserPIN(BOOL bForce, BOOL bRetry) {
       BYTE* pbyKept = nullptr;
       DWORD dwKeptLength = 0;
       if (device.GetKeptUserPIN(pszDevName, &pbyKept, &dwKeptLength) == S_OK) {
-        hResult = TakeKeptPIN(pbyKept, dwKeptLength, &pin);
+        hResult = TakePIN(pbyKept, dwKeptLength, &pin);
         MR_FAIL_IF(hResult != S_OK, L"New buffer", hResult);
         bFromKeep = !pin.empty();
       }

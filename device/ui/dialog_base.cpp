@@ -28,6 +28,21 @@ INT_PTR DialogBase::RunModal(WORD templateId, HWND owner, LPARAM initParam) {
                            &DialogBase::StaticDialogProc, reinterpret_cast<LPARAM>(this));
 }
 
+HWND DialogBase::CreateModeless(WORD templateId, HWND owner, LPARAM initParam) {
+  m_initParam = initParam;
+  m_state = DialogState::NeverInitialised;
+  return ::CreateDialogParamW(merro::win::ThisModule(), MAKEINTRESOURCEW(templateId), owner,
+                              &DialogBase::StaticDialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+bool DialogBase::DestroyWindow() {
+  if (m_hWnd == nullptr) {
+    return false;
+  }
+  m_state = DialogState::Ended;
+  return ::DestroyWindow(m_hWnd) != FALSE;
+}
+
 bool DialogBase::EndDialog(INT_PTR result) {
   if (m_hWnd == nullptr || m_state != DialogState::Running) {
     return false;

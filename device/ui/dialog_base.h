@@ -29,6 +29,9 @@ class DialogBase {
 
   // Ends the modal loop with `result`; false when the dialog is not up.
   bool EndDialog(INT_PTR result);
+  // Destroys a modeless dialog's window (on its own thread); false when
+  // there is none.
+  bool DestroyWindow();
 
  protected:
   // Runs dialog template `templateId` of the module that holds this code,
@@ -36,6 +39,11 @@ class DialogBase {
   // given to EndDialog, or -1 when the dialog could not be created (the last
   // error says why).
   INT_PTR RunModal(WORD templateId, HWND owner, LPARAM initParam);
+  // Creates dialog template `templateId` of that module modeless, owned by
+  // `owner`: the dialog's window, or null when it could not be created (the
+  // last error says why). The calling thread's message loop must pass the
+  // dialog's messages through IsDialogMessageW; DestroyWindow ends it.
+  HWND CreateModeless(WORD templateId, HWND owner, LPARAM initParam);
 
   // Handlers. Return true when the message was handled. OnInitDialog's
   // result is WM_INITDIALOG's: TRUE lets the dialog manager set the focus.
@@ -65,6 +73,9 @@ class DialogImpl : public DialogBase {
  public:
   INT_PTR DoModal(HWND owner, LPARAM initParam = 0) {
     return RunModal(static_cast<WORD>(T::IDD), owner, initParam);
+  }
+  HWND Create(HWND owner, LPARAM initParam = 0) {
+    return CreateModeless(static_cast<WORD>(T::IDD), owner, initParam);
   }
 };
 

@@ -5,23 +5,12 @@
 #include "foundation/win/this_module.h"
 
 namespace merro::ui {
-namespace {
-
-// A string of this module's table in the thread's language; empty when the
-// table has no such string.
-std::wstring LoadModuleString(UINT id) {
-  wchar_t buffer[1024];
-  const int n = ::LoadStringW(merro::win::ThisModule(), id, buffer, static_cast<int>(std::size(buffer)));
-  return n > 0 ? std::wstring(buffer, static_cast<size_t>(n)) : std::wstring();
-}
-
-}  // namespace
 
 int Win32UserInterface::ShowMessage(HWND owner, UINT textId, UINT captionId, UINT type) {
   MR_TRACE("Win32UserInterface::ShowMessage");
   try {
-    const std::wstring text = LoadModuleString(textId);
-    const std::wstring caption = LoadModuleString(captionId);
+    const std::wstring text = merro::win::LoadThisModuleString(textId);
+    const std::wstring caption = merro::win::LoadThisModuleString(captionId);
     if (text.empty() || caption.empty()) {
       MR_LOG_FAIL(L"LoadStringW", L"text.empty() || caption.empty()",
                   static_cast<LONG>(0x80070716));  // ERROR_RESOURCE_NAME_NOT_FOUND

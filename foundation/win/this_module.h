@@ -6,10 +6,21 @@
 
 #include <windows.h>
 
+#include <iterator>
+#include <string>
+
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace merro::win {
 
 inline HMODULE ThisModule() { return reinterpret_cast<HMODULE>(&__ImageBase); }
+
+// String `id` of this module's table in the thread's language (at most 1023
+// characters); empty when the table has no such string.
+inline std::wstring LoadThisModuleString(UINT id) {
+  wchar_t buffer[1024];
+  const int n = ::LoadStringW(ThisModule(), id, buffer, static_cast<int>(std::size(buffer)));
+  return n > 0 ? std::wstring(buffer, static_cast<size_t>(n)) : std::wstring();
+}
 
 }  // namespace merro::win

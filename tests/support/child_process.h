@@ -54,10 +54,14 @@ class ChildProcess {
   // Starts this test executable again with these arguments; Started() is
   // false when it could not be started.
   static ChildProcess StartSelf(const std::vector<std::string>& args) {
+    return Start(SelfPath(), args);
+  }
+
+  // Starts another program (a full path) with these arguments.
+  static ChildProcess Start(const std::string& program, const std::vector<std::string>& args) {
     ChildProcess c;
-    const std::string self = SelfPath();
 #ifdef _WIN32
-    std::string cmd = "\"" + self + "\"";
+    std::string cmd = "\"" + program + "\"";
     for (const std::string& a : args) {
       cmd += " \"" + a + "\"";
     }
@@ -69,7 +73,7 @@ class ChildProcess {
       c.m_handle = pi.hProcess;
     }
 #else
-    std::vector<std::string> owned{self};
+    std::vector<std::string> owned{program};
     owned.insert(owned.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : owned) {
@@ -77,7 +81,7 @@ class ChildProcess {
     }
     argv.push_back(nullptr);
     pid_t pid = -1;
-    if (posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ) == 0) {
+    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0) {
       c.m_handle = pid;
     }
 #endif

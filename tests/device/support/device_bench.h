@@ -10,17 +10,45 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "foundation/platform.h"
 #include "tests/device/support/bench_steps.h"
 
+struct DEV_CTX;
+
 namespace merro::testing {
+
+// A token context opened through the token API, closed with the object.
+struct DevCtxCloser {
+  void operator()(DEV_CTX* ctx) const;
+};
+using OpenedToken = std::unique_ptr<DEV_CTX, DevCtxCloser>;
+
+// An HRESULT as "0x8000ffff", for failure messages.
+std::string HexResult(HRESULT hr);
+
+// In a function that returns ::testing::AssertionResult: a call that does
+// not give S_OK ends it with a failure naming the call, `where` (anything a
+// stream takes) and the result.
+#define MERRO_BENCH_STEP(call, where)                                                 \
+  do {                                                                                \
+    const HRESULT hrStep = (call);                                                    \
+    if (hrStep != S_OK) {                                                             \
+      return ::testing::AssertionFailure()                                            \
+             << #call << " (" << where << "): " << ::merro::testing::HexResult(hrStep); \
+    }                                                                                 \
+  } while (0)
 
 class DeviceBench {
  public:
   static constexpr char kFactoryPin[] = "47193628";
+
+  // Opens token i through the token API (its own context, not the device
+  // object's).
+  static ::testing::AssertionResult Open(int i, OpenedToken* pToken);
 
   // Sends a control command; the answer. A refusal fails the test.
   static std::string Control(const std::string& command);

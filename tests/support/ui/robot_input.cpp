@@ -94,28 +94,36 @@ bool WindowRobot::Type(HWND dialog, const std::wstring& text) {
 
 bool WindowRobot::Click(HWND dialog, int controlId) {
   HWND control = Control(dialog, controlId);
-  if (control == nullptr || !Foreground(dialog)) {
+  if (control == nullptr) {
     return false;
   }
   RECT r;
   ::GetWindowRect(control, &r);
-  POINT centre = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-  if (!::SetCursorPos(centre.x, centre.y)) {
+  return ClickAt(dialog, POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}, 1);
+}
+
+bool WindowRobot::ClickAt(HWND window, POINT screen, int clicks) {
+  if (!Foreground(window)) {
+    return false;
+  }
+  if (!::SetCursorPos(screen.x, screen.y)) {
     Fail("SetCursorPos failed");
     return false;
   }
   ::Sleep(kKeyPaceMs);
-  INPUT input[2] = {};
-  input[0].type = INPUT_MOUSE;
-  input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  input[1].type = INPUT_MOUSE;
-  input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-  for (INPUT& one : input) {
-    if (::SendInput(1, &one, sizeof(one)) != 1) {
-      Fail("SendInput refused a mouse button");
-      return false;
+  for (int i = 0; i < clicks; ++i) {
+    INPUT input[2] = {};
+    input[0].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].type = INPUT_MOUSE;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    for (INPUT& one : input) {
+      if (::SendInput(1, &one, sizeof(one)) != 1) {
+        Fail("SendInput refused a mouse button");
+        return false;
+      }
+      ::Sleep(kKeyPaceMs);
     }
-    ::Sleep(kKeyPaceMs);
   }
   return true;
 }

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <initializer_list>
 #include <mutex>
@@ -31,6 +32,13 @@ class WindowRobot {
   HWND FindDialog(const wchar_t* caption, DWORD pid = 0, DWORD timeoutMs = kDefaultTimeoutMs);
   // Waits until `dialog` is gone (destroyed or hidden).
   bool WaitGone(HWND dialog, DWORD timeoutMs = kDefaultTimeoutMs);
+  // Any top-level window of process `pid` (0: any process) with this class
+  // (null: any) and caption (null: any), shown or hidden as asked.
+  HWND WaitForWindow(const wchar_t* className, const wchar_t* caption, DWORD pid, bool visible,
+                     DWORD timeoutMs = kDefaultTimeoutMs);
+
+  // A message box's text is its static control with this id.
+  static constexpr int kMessageBoxText = 65535;
 
   // Reading. controlId 0 reads the dialog itself (its caption).
   std::wstring Text(HWND dialog, int controlId = 0);
@@ -57,6 +65,36 @@ class WindowRobot {
   // button from a point of the dialog (client coordinates) by (dx, dy).
   bool Click(HWND dialog, int controlId);
   bool Drag(HWND dialog, POINT fromClient, int dx, int dy);
+
+  // Tree controls, read in process only (the items travel through pointers
+  // into the caller's memory). Items in display order, each with its depth
+  // (0 for the roots).
+  struct TreeItem {
+    HTREEITEM handle = nullptr;
+    int depth = 0;
+    std::wstring text;
+    int image = -1;
+    LPARAM data = 0;
+  };
+  std::vector<TreeItem> TreeItems(HWND dialog, int controlId);
+  // A click (or a double click) with the mouse on the item's label.
+  bool ClickTreeItem(HWND dialog, int controlId, HTREEITEM item, bool doubleClick = false);
+
+  // Popup menus: the visible menu window ("#32768") of any process, its
+  // items (MN_GETHMENU; read in process or across processes), and closing
+  // it without a choice (WM_CANCELMODE).
+  struct MenuItem {
+    UINT id = 0;
+    std::wstring text;
+    bool separator = false;
+    bool isDefault = false;
+  };
+  HWND WaitForMenu(DWORD timeoutMs = kDefaultTimeoutMs);
+  std::vector<MenuItem> MenuItems(HWND menuWindow);
+  bool CloseMenu(HWND menuWindow);
+  // Posts WM_COMMAND `id` to a window, as a chosen menu item does to its
+  // owner.
+  bool PostCommand(HWND window, WORD id);
 
   // Commands, posted so that the robot never waits on the dialog's thread:
   // a button's click notification, WM_SYSCOMMAND SC_CLOSE (the system menu's
@@ -87,6 +125,8 @@ class WindowRobot {
  private:
   bool Foreground(HWND dialog);
   bool SendKey(WORD vk, bool up);
+  // Left clicks (1 or 2) at a screen point, the window brought in front first.
+  bool ClickAt(HWND window, POINT screen, int clicks);
   HWND Control(HWND dialog, int controlId);
 
   mutable std::mutex m_lock;

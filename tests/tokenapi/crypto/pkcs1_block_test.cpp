@@ -6,6 +6,7 @@
 
 #include <openssl/rsa.h>
 
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <set>
@@ -127,7 +128,7 @@ TEST(Pkcs1SignatureBlock, NeedsRoomForEightBytesOfPadding) {
 }
 
 TEST(Pkcs1SignatureBlock, KnowsNoOtherHash) {
-  for (const DWORD other : {0u, static_cast<DWORD>(MR_ALG_SM3), 0x8004u}) {
+  for (const DWORD other : std::initializer_list<DWORD>{0, MR_ALG_SM3, 0x8004}) {
     EXPECT_EQ(FindPkcs1DigestInfo(other), nullptr) << other;
   }
 }
@@ -135,7 +136,7 @@ TEST(Pkcs1SignatureBlock, KnowsNoOtherHash) {
 TEST(Pkcs1EncryptionBlock, OpenSslDecryptsOursAndWeOpenOpenSsls) {
   for (const int bits : {1024, 2048}) {
     const DWORD k = static_cast<DWORD>(bits / 8);
-    for (const DWORD len : {0u, 1u, 16u, k - kPkcs1Overhead}) {
+    for (const DWORD len : std::initializer_list<DWORD>{0, 1, 16, k - kPkcs1Overhead}) {
       SCOPED_TRACE(::testing::Message() << bits << " bits, " << len << " bytes");
       const Bytes data = Pattern(len, 0x30);
       Bytes block(k);

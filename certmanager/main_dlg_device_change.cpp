@@ -1,0 +1,65 @@
+// CMainDlg: the token's USB arrival and removal.
+#include "certmanager/cert_tree.h"
+#include "certmanager/device_change.h"
+#include "certmanager/main_dlg.h"
+#include "foundation/trace/trace.h"
+
+#undef MR_TRACE_SOURCE
+#define MR_TRACE_SOURCE "MainDlg"
+
+namespace {
+
+// Time for the system to settle around an arrival or removal.
+constexpr DWORD kSettleMs = 200;
+
+}  // namespace
+
+LRESULT CMainDlg::OnDeviceChange(WPARAM wParam, LPARAM lParam) {
+  MR_TRACE("CMainDlg::OnDeviceChange");
+  const bool ours = merro::certmanager::IsTokenBroadcast(reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam));
+  if (wParam == DBT_DEVICEARRIVAL) {
+    if (ours) {
+      OnTokenArrival();
+    }
+    return 0;
+  }
+  // DBT_DEVICEREMOVECOMPLETE
+  const DWORD dwTokenIndex = merro::certmanager::TreeItemToken(m_selection.dwItemData);
+  if (ours) {
+    OnTokenRemoval();
+  }
+  // After any removal: a command must not act on a token the tree lost.
+  if (dwTokenIndex < m_tokens.size()) {
+    DisableCommandButtons();
+  }
+  return 0;
+}
+
+void CMainDlg::OnTokenArrival() {
+  MR_TRACE("CMainDlg::OnTokenArrival");
+  ::Sleep(kSettleMs);
+  if (::GetActiveWindow() != Window()) {
+    // Minimised first, so that showing it brings it in front.
+    ::ShowWindow(Window(), SW_MINIMIZE);
+  }
+  ::ShowWindow(Window(), SW_SHOWNORMAL);
+  InitializeCertTree(TRUE);
+  HWND hTray = TrayWindow();
+  if (hTray != nullptr) {
+    ::SendMessageW(hTray, WM_TRAYNOTIFY, 0, TRAY_RELOAD_ICON);
+    ::SendMessageW(hTray, WM_TRAYNOTIFY, 0, TRAY_KEY_INSERT);
+    ::Sleep(kSettleMs);
+  }
+  merro::certmanager::OpenBankPage();
+}
+
+void CMainDlg::OnTokenRemoval() {
+  MR_TRACE("CMainDlg::OnTokenRemoval");
+  ::Sleep(kSettleMs);
+  InitializeCertTree(FALSE);
+  HWND hTray = TrayWindow();
+  if (hTray != nullptr) {
+    ::SendMessageW(hTray, WM_TRAYNOTIFY, 0, TRAY_KEY_REMOVE);
+  }
+  merro::certmanager::EmptyTlsCaches();
+}
