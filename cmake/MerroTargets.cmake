@@ -35,6 +35,15 @@ function(merro_library name)
   endif()
 endfunction()
 
+# Under Wine a test program that crashes does not always end with a failing
+# exit status (a whole GoogleTest run has been seen to end with 0 after a
+# page fault): the crash report Wine prints fails the test instead.
+function(merro_fail_on_wine_crash test)
+  if(WIN32)
+    set_property(TEST ${test} APPEND PROPERTY FAIL_REGULAR_EXPRESSION "Unhandled exception: ")
+  endif()
+endfunction()
+
 # merro_test(NAME SOURCES... [DEPS libs...] [OWN_MAIN] [WINE_PREFIX name]):
 # one GoogleTest executable, registered as one ctest entry (under Wine each
 # process costs a start-up). OWN_MAIN: the sources define main().
@@ -58,6 +67,7 @@ function(merro_test name)
     add_test(NAME ${name} COMMAND ${name})
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+  merro_fail_on_wine_crash(${name})
   if(ARG_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
   endif()
@@ -109,6 +119,7 @@ function(merro_daemon_test name)
                                   $<TARGET_FILE:${name}>)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+  merro_fail_on_wine_crash(${name})
   if(ARG_ENVIRONMENT)
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}")
   endif()
@@ -195,6 +206,7 @@ function(merro_ui_test name)
     add_test(NAME ${name}_${lang}
              COMMAND ${MERRO_ROOT}/scripts/ui-run ${lang} -- ${daemon}
                      ${MERRO_ROOT}/scripts/wine-run ${prefix} $<TARGET_FILE:${name}>)
+    merro_fail_on_wine_crash(${name}_${lang})
     set_tests_properties(${name}_${lang} PROPERTIES
       TIMEOUT 300
       LABELS ui

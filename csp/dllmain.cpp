@@ -48,11 +48,22 @@ void ProcessDetach() {
 #endif
 }
 
+// The common controls stay loaded once this library has loaded them. Their
+// own detach work runs after this library's when CryptoAPI unloads the
+// provider (after every failed acquire and every last release), and it can
+// leave ERROR_CLASS_DOES_NOT_EXIST as the thread's last error, which the
+// caller would then read instead of the provider's code.
+void KeepCommonControlsLoaded() {
+  HMODULE hComCtl = nullptr;
+  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"comctl32.dll", &hComCtl);
+}
+
 BOOL ProcessAttach(HINSTANCE hInstance) {
   WppLoadTraceMessage();
   WppInitUm();
   merro::trace::WppTraceEvent(kDllMainMessageGuid, 10, TRACE_FLAG_INFO);
   g_hModule = hInstance;
+  KeepCommonControlsLoaded();
   g_hrComInit = ::CoInitialize(nullptr);
   g_dwComInitThread = ::GetCurrentThreadId();
 

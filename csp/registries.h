@@ -11,11 +11,17 @@
 
 // The provider objects (provider/). The registries need their definitions
 // only where objects are added.
+namespace merro::provider {
 class Container;
 class KeyHandle;
 class HashHandle;
+}  // namespace merro::provider
 
 namespace merro::csp {
+
+using merro::provider::Container;
+using merro::provider::HashHandle;
+using merro::provider::KeyHandle;
 
 using ProvHandleRegistry = HandleRegistry<Container>;
 using KeyHandleRegistry = HandleRegistry<KeyHandle, HandleTie::Provider>;
@@ -40,11 +46,8 @@ void RemoveHashHandle(HCRYPTHASH hHash);
 void RemoveProvHandleWithItsObjects(HCRYPTPROV hProv);
 
 // ---------------------------------------------------------------------------
-// Defined beside the provider objects, where their classes are complete:
-//   HCRYPTPROV AddProvHandle(std::unique_ptr<Container> p) { return
-//   g_vtrProvHandleSet.Add(std::move(p)); }
-// and so on; IsContainerOpened with IsNameOpen (csp/handle_checks.h) over
-// Container::m_szContainerName.
+// Defined where the provider objects' classes are complete (csp/
+// provider_handles.cpp for the containers).
 HCRYPTPROV AddProvHandle(std::unique_ptr<Container> pContainer);
 HCRYPTKEY AddKeyHandle(std::unique_ptr<KeyHandle> pKey);
 HCRYPTHASH AddHashHandle(std::unique_ptr<HashHandle> pHash);

@@ -85,10 +85,6 @@ size_t ItemNameLength(const merro::device::ContainerItem& stItem) {
              : 0;
 }
 
-}  // namespace
-
-namespace {
-
 // One step of an algorithm enumeration: the record of the row the cursor
 // moves to, written as Record (PROV_ENUMALGS or PROV_ENUMALGS_EX).
 template <typename Record, Record (*ToRecord)(const ProvAlgorithm&)>

@@ -39,11 +39,19 @@ class DigestKeyContext {
 
   void* get() const { return m_pKeyCtx; }
   const merro::device::DevCtxLease& lease() const { return m_lease; }
+  // Whether the token context the digest runs in is still its token's
+  // current one; a retired one must not be sent a command.
+  bool IsCurrent() const { return m_lease.IsCurrent(); }
 
  private:
   merro::device::DevCtxLease m_lease;
   void* m_pKeyCtx;
 };
+
+// A shared holder of a context InitDigestKeyCtx made; null when memory ran
+// out, the context then released at once.
+std::shared_ptr<DigestKeyContext> MakeDigestKeyContext(merro::device::DevCtxLease lease,
+                                                       void* pKeyCtx) noexcept;
 
 class HashHandle {
  public:
@@ -88,6 +96,20 @@ class HashHandle {
   // The software hash context of the other algorithms; released by Final
   // (HashFinal) or by the destructor.
   HASH_HANDLE* m_pHashCtx = nullptr;
+
+ private:
+  // Copies data into m_bySourceData while it all fits, and counts it.
+  void RecordSourceData(const BYTE* pData, DWORD dwDataLen);
+  // S_OK while the on-token digest may be sent a command;
+  // NTE_BAD_HASH_STATE when it has no context or a refresh retired it.
+  HRESULT CheckTokenDigest() const;
+  // Hashes data into this handle's software context.
+  HRESULT FeedSoftwareHash(const BYTE* pData, DWORD dwDataLen);
+  // Starts the token's digest again and feeds it the kept source data.
+  HRESULT RestartTokenDigest();
+  // Ends a software hash context that no Final consumed (HashFinal into a
+  // scratch buffer) and clears the pointer.
+  static void ReleaseSoftwareHash(HASH_HANDLE** ppHashCtx);
 };
 
 }  // namespace merro::provider

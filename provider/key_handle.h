@@ -79,10 +79,14 @@ class KeyHandle {
   static HRESULT GenRandomData(const char* pszDevName, BYTE* pbRandomData, DWORD dwRandomDataLen);
 
   // ---- signing and verification ----
+  // Finishes the hash and signs it; on success *pdwSigLen is the length of
+  // the signature written in CryptoAPI's byte order. The token's security
+  // state is reset on every exit.
   HRESULT SignHashData(HashHandle* pHashHandle, BYTE* pbySignature, DWORD* pdwSigLen);
-  // The signature buffer is reversed in place before it is passed on.
+  // The signature in CryptoAPI's byte order (SM2: 64 bytes, r and s each
+  // reversed); the caller's buffer is only read.
   HRESULT VerifyData(ALG_ID uHashAlgID, const BYTE* pbyHashData, DWORD dwHashDataSize,
-                     BYTE* pbySignature, DWORD dwSignatureSize);
+                     const BYTE* pbySignature, DWORD dwSignatureSize);
   HRESULT GetPublicKeyFromCert(const BYTE* pbyCertData, DWORD dwCertDataSize,
                                BYTE** ppbyPublicKeyData, DWORD* pdwPublicKeySize);
   HRESULT UpdateCertDeleteOtherContainer(const char* pszDeviceName, const char* pszContainerName);

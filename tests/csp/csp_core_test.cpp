@@ -244,6 +244,9 @@ TEST_F(Registries, OpenNamesCompareAsciiLettersWithoutCase) {
 // NTE_NOT_SUPPORTED until they are built.
 TEST(CoreFunctions, DirectCallsAnswerWithTheirCodes) {
   const ULONG_PTR never = 0x12340;
+  VTableProvStruc vt{};
+  HCRYPTPROV out = 0;
+  DWORD len = 0;
   struct Case {
     const char* name;
     std::function<BOOL()> call;
@@ -260,9 +263,44 @@ TEST(CoreFunctions, DirectCallsAnswerWithTheirCodes) {
       {"DestroyHash(p, 0)", [&] { return CPCoreDestroyHash(never, 0); }, ERROR_INVALID_PARAMETER},
       {"DestroyHash(unknown)", [&] { return CPCoreDestroyHash(never, never); },
        ERROR_INVALID_HANDLE},
+      // Acquire decides before any token is reached; without the token layer
+      // every factory fails, and the code tells which kind of request it was.
+      {"AcquireContext(no out-pointer)", [&] { return CPCoreAcquireContext(nullptr, "a", 0, &vt); },
+       ERROR_INVALID_PARAMETER},
+      {"AcquireContext(no VTable)", [&] { return CPCoreAcquireContext(&out, "a", 0, nullptr); },
+       ERROR_INVALID_PARAMETER},
+      {"AcquireContext(DELETEKEYSET)",
+       [&] { return CPCoreAcquireContext(&out, "a", CRYPT_DELETEKEYSET, &vt); },
+       static_cast<DWORD>(NTE_NOT_SUPPORTED)},
+      {"AcquireContext(no name, no flags)",
+       [&] { return CPCoreAcquireContext(&out, nullptr, 0, &vt); },
+       static_cast<DWORD>(NTE_BAD_KEYSET)},
+      {"AcquireContext(NEWKEYSET, no token layer)",
+       [&] { return CPCoreAcquireContext(&out, "a", CRYPT_NEWKEYSET | CRYPT_VERIFYCONTEXT, &vt); },
+       static_cast<DWORD>(NTE_NO_MEMORY)},
+      {"AcquireContext(VERIFYCONTEXT, no token layer)",
+       [&] { return CPCoreAcquireContext(&out, nullptr, 0x10000000, &vt); },
+       static_cast<DWORD>(NTE_NO_KEY)},
+      {"AcquireContext(named, no token layer)",
+       [&] { return CPCoreAcquireContext(&out, "a", 0, &vt); }, static_cast<DWORD>(NTE_NO_KEY)},
+      {"GetProvParam(0)", [&] { return CPCoreGetProvParam(0, PP_NAME, nullptr, &len, 0); },
+       ERROR_INVALID_PARAMETER},
+      {"GetProvParam(no length)",
+       [&] { return CPCoreGetProvParam(never, PP_NAME, nullptr, nullptr, 0); },
+       ERROR_INVALID_PARAMETER},
+      {"GetProvParam(unknown)",
+       [&] { return CPCoreGetProvParam(never, PP_NAME, nullptr, &len, 0); },
+       ERROR_INVALID_PARAMETER},
+      {"SetProvParam(no data)",
+       [&] { return CPCoreSetProvParam(never, PP_SIGNATURE_PIN, nullptr, 0); },
+       ERROR_INVALID_PARAMETER},
+      {"SetProvParam(unknown)",
+       [&] {
+         return CPCoreSetProvParam(never, PP_SIGNATURE_PIN, reinterpret_cast<const BYTE*>("1"), 0);
+       },
+       ERROR_INVALID_PARAMETER},
   };
   const std::vector<std::pair<const char*, std::function<BOOL()>>> notBuilt = {
-      {"CPCoreAcquireContext", [] { return CPCoreAcquireContext({}, {}, {}, {}); }},
       {"CPCoreCreateHash", [] { return CPCoreCreateHash({}, {}, {}, {}, {}); }},
       {"CPCoreDecrypt", [] { return CPCoreDecrypt({}, {}, {}, {}, {}, {}, {}); }},
       {"CPCoreDeriveKey", [] { return CPCoreDeriveKey({}, {}, {}, {}, {}); }},
@@ -274,21 +312,19 @@ TEST(CoreFunctions, DirectCallsAnswerWithTheirCodes) {
       {"CPCoreGenRandom", [] { return CPCoreGenRandom({}, {}, {}); }},
       {"CPCoreGetHashParam", [] { return CPCoreGetHashParam({}, {}, {}, {}, {}, {}); }},
       {"CPCoreGetKeyParam", [] { return CPCoreGetKeyParam({}, {}, {}, {}, {}, {}); }},
-      {"CPCoreGetProvParam", [] { return CPCoreGetProvParam({}, {}, {}, {}, {}); }},
       {"CPCoreGetUserKey", [] { return CPCoreGetUserKey({}, {}, {}); }},
       {"CPCoreHashData", [] { return CPCoreHashData({}, {}, {}, {}, {}); }},
       {"CPCoreHashSessionKey", [] { return CPCoreHashSessionKey({}, {}, {}, {}); }},
       {"CPCoreImportKey", [] { return CPCoreImportKey({}, {}, {}, {}, {}, {}); }},
       {"CPCoreSetHashParam", [] { return CPCoreSetHashParam({}, {}, {}, {}, {}); }},
       {"CPCoreSetKeyParam", [] { return CPCoreSetKeyParam({}, {}, {}, {}, {}); }},
-      {"CPCoreSetProvParam", [] { return CPCoreSetProvParam({}, {}, {}, {}); }},
       {"CPCoreSignHash", [] { return CPCoreSignHash({}, {}, {}, {}, {}, {}, {}); }},
       {"CPCoreVerifySignature", [] { return CPCoreVerifySignature({}, {}, {}, {}, {}, {}, {}); }},
   };
   for (const auto& [name, call] : notBuilt) {
     cases.push_back({name, call, static_cast<DWORD>(NTE_NOT_SUPPORTED)});
   }
-  ASSERT_EQ(cases.size(), 29u);
+  ASSERT_EQ(cases.size(), 38u);
   for (const Case& c : cases) {
     ::SetLastError(0xdeadbeef);
     EXPECT_FALSE(c.call()) << c.name;

@@ -123,12 +123,12 @@ TEST(CspDll, ExportsResolveByNameAndByTheirOrdinals) {
 TEST(CspDll, CryptAcquireContextReachesTheProviderAndKeepsItsAnswer) {
   DllTrace trace;
   ScopedEnv detachError("MERRO_CSP_DETACH_ERROR", "1234");
-  const Outcome o = Acquire(L"abc", 0);
+  const Outcome o = Acquire(L"no such container", 0);
   EXPECT_FALSE(o.result);
-  EXPECT_EQ(o.error, static_cast<DWORD>(NTE_NOT_SUPPORTED));
+  EXPECT_EQ(o.error, static_cast<DWORD>(NTE_NO_KEY));
   const std::string text = trace.Text();
   EXPECT_NE(text.find("[D799E92C #10] CPAcquireContext"), std::string::npos) << text;
-  EXPECT_NE(text.find("CPCoreAcquireContext - Not supported yet (Error code: 0x80090029)"),
+  EXPECT_NE(text.find("CPCoreAcquireContext - Create container (Error code: 0x8009000d)"),
             std::string::npos)
       << text;
   EXPECT_NE(text.find("DllMain - TokenInitialize 0x00000000"), std::string::npos) << text;
@@ -164,9 +164,12 @@ TEST(CspDll, ATokenLayerThatCannotReachTheTokensRefusesTheLibrary) {
   ::SetLastError(0);
   HMODULE dll = ::LoadLibraryW(DllPath().c_str());
   const DWORD error = ::GetLastError();
+  const Outcome acquired = Acquire(nullptr, CRYPT_VERIFYCONTEXT);
   _putenv_s("MERRO_TOKEN_SIM", reachable.c_str());
   EXPECT_EQ(dll, nullptr);
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
+  EXPECT_FALSE(acquired.result);
+  EXPECT_EQ(acquired.error, static_cast<DWORD>(NTE_PROVIDER_DLL_FAIL));
   EXPECT_NE(trace.Text().find("DllMain - TokenInitialize [Reason:hResult != S_OK] 0x80004005"),
             std::string::npos)
       << trace.Text();

@@ -12,11 +12,6 @@
 namespace merro::testing {
 namespace {
 
-struct ContextCloser {
-  void operator()(DEV_CTX* ctx) const { CloseDevice(ctx); }
-};
-using OpenToken = std::unique_ptr<DEV_CTX, ContextCloser>;
-
 // The record's key length code of a key type.
 BYTE LengthCode(BYTE keyType) {
   switch (keyType) {
@@ -115,6 +110,32 @@ TokenPublicKey FromRsaKey(BYTE keyType, const RSA_KEY& key) {
   if (spec.exchType != 0) {
     if (auto s = PutKey(token.get(), spec.exchType, record.ExchangeKeyFID, spec.exchImport,
                         spec.name, &made.exch);
+        !s) {
+      return s;
+    }
+  }
+  // Certificates go in before the container is made available: the token
+  // changes no record of an available container.
+  const struct {
+    const CertificateFor* issue;
+    const TokenPublicKey* key;
+    WORD fid;
+    std::vector<std::uint8_t>* out;
+  } certificates[] = {
+      {&spec.signCertificate, &made.sign, record.SignCertFID, &made.signCert},
+      {&spec.exchCertificate, &made.exch, record.ExchangeCertFID, &made.exchCert},
+  };
+  for (const auto& cert : certificates) {
+    if (!*cert.issue || cert.key->keyType == 0) {
+      continue;
+    }
+    *cert.out = (*cert.issue)(*cert.key);
+    if (cert.out->empty()) {
+      return ::testing::AssertionFailure() << "no certificate issued for " << spec.name;
+    }
+    if (auto s = Step(ImportCert(token.get(), cert.fid, cert.out->data(),
+                                 static_cast<DWORD>(cert.out->size())),
+                      "ImportCert", spec.name);
         !s) {
       return s;
     }

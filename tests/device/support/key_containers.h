@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,18 +25,26 @@ struct TokenPublicKey {
   std::vector<std::uint8_t> e;   // RSA public exponent
 };
 
+// Issues a certificate (DER) for a key the token just made.
+using CertificateFor = std::function<std::vector<std::uint8_t>(const TokenPublicKey&)>;
+
 struct KeyContainerSpec {
   std::string name;
   BYTE signType = 0;  // 0: no signature key (a single-certificate container)
   BYTE exchType = 0;
   // Imported as the exchange key instead of a generated one (RSA-1024).
   const RSA_KEY* exchImport = nullptr;
+  // When set: the key's certificate, written into the container.
+  CertificateFor signCertificate;
+  CertificateFor exchCertificate;
 };
 
 struct KeyContainer {
   std::string name;
   TokenPublicKey sign;
   TokenPublicKey exch;
+  std::vector<std::uint8_t> signCert;  // what was written, if anything
+  std::vector<std::uint8_t> exchCert;
 };
 
 // Makes the container on token i with the user PIN verified, and leaves the

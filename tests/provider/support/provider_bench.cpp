@@ -1,15 +1,10 @@
 #include "tests/provider/support/provider_bench.h"
 
-#include <cstring>
-#include <memory>
 #include <sstream>
 
 #include "foundation/alg_ids.h"
-#include "foundation/misc/key_type.h"
 #include "provider/cert_store.h"
 #include "provider/container.h"
-#include "tokenapi/api/token_api.h"
-#include "tokenapi/crypto/rsa/rsa_key.h"
 
 namespace merro::testing {
 namespace {
@@ -17,19 +12,13 @@ namespace {
 using merro::provider::Container;
 using merro::provider::StoreLocation;
 
-// Token i opened, its session key set and its user PIN verified.
-::testing::AssertionResult OpenWithPin(int i, OpenToken* pToken) {
-  if (auto opened = DeviceBench::Open(i, pToken); !opened) {
-    return opened;
-  }
-  BENCH_STEP(SetSessionKey(pToken->get()));
-  BENCH_STEP(VerifyPIN(pToken->get(), 1, reinterpret_cast<const BYTE*>(ProviderBench::kUserPin),
-                       static_cast<BYTE>(std::strlen(ProviderBench::kUserPin))));
-  return ::testing::AssertionSuccess();
-}
-
-BYTE LengthCodeOf(BYTE byKeyType) {
-  return byKeyType == MR_ALG_SM2 ? 0 : (byKeyType == MR_ALG_RSA1024 ? 1 : 2);
+TokenKeyPair ToKeyPair(const TokenPublicKey& key) {
+  TokenKeyPair pair;
+  pair.byKeyType = key.keyType;
+  pair.sm2Point = key.xy;
+  pair.rsaModulus = key.n;
+  pair.rsaExponent = key.e;
+  return pair;
 }
 
 }  // namespace
@@ -54,54 +43,31 @@ int ProviderBench::TokenCount() {
 
 ::testing::AssertionResult ProviderBench::MakeContainer(int i, const std::string& container,
                                                         std::vector<ContainerKey>* pKeys) {
-  OpenToken token;
-  if (auto opened = OpenWithPin(i, &token); !opened) {
-    return opened;
-  }
-  CONTAINER_RECORD record;
-  std::memset(&record, 0, sizeof record);
-  std::memcpy(record.szContainerName, container.data(),
-              std::min<size_t>(container.size(), sizeof record.szContainerName));
-  BENCH_STEP(CreateContainer(token.get(), &record));
+  KeyContainerSpec spec;
+  spec.name = container;
   for (ContainerKey& key : *pKeys) {
-    const BYTE byCode = LengthCodeOf(key.byKeyType);
-    if (key.dwKeySpec == AT_SIGNATURE) {
-      record.SignKeyLen = byCode;
-      record.AlgType = key.byKeyType;
-    } else {
-      record.ExchKeyLen = byCode;
-      if (record.AlgType == 0 || record.AlgType == MR_CTNR_NONE) {
-        record.AlgType = key.byKeyType;
-      }
-    }
-    BENCH_STEP(WriteContainer(token.get(), &record));
     const bool bSign = key.dwKeySpec == AT_SIGNATURE;
-    RSA_KEY stPublic;
-    std::memset(&stPublic, 0, sizeof stPublic);
-    BENCH_STEP(GenerateKeyPair(token.get(), key.byKeyType,
-                               bSign ? record.SignKeyFID : record.ExchangeKeyFID, &stPublic));
-    key.pair = TokenKeyPair();
-    key.pair.byKeyType = key.byKeyType;
-    if (key.byKeyType == MR_ALG_SM2) {
-      const BYTE* raw = reinterpret_cast<const BYTE*>(&stPublic);
-      key.pair.sm2Point.assign(raw, raw + 64);
-    } else {
-      key.pair.rsaModulus.assign(stPublic.n, stPublic.n + std::min<DWORD>(stPublic.nLen, 256));
-      key.pair.rsaExponent.assign(stPublic.e, stPublic.e + std::min<DWORD>(stPublic.eLen, 256));
+    BYTE& byType = bSign ? spec.signType : spec.exchType;
+    if (byType != 0) {
+      return ::testing::AssertionFailure() << "two keys of one specification in " << container;
     }
-    key.certificate.clear();
+    byType = key.byKeyType;
     if (key.bCertificate) {
-      key.certificate = IssueFor(key.pair, key.notAfter);
-      if (key.certificate.empty()) {
-        return ::testing::AssertionFailure() << "the test CA issued nothing for token " << i;
-      }
-      BENCH_STEP(ImportCert(token.get(), bSign ? record.SignCertFID : record.ExchangeCertFID,
-                            key.certificate.data(), static_cast<DWORD>(key.certificate.size())));
+      const std::optional<std::time_t> notAfter = key.notAfter;
+      (bSign ? spec.signCertificate : spec.exchCertificate) = [notAfter](const TokenPublicKey& pub) {
+        return IssueFor(ToKeyPair(pub), notAfter);
+      };
     }
   }
-  BENCH_STEP(EnableContainer(token.get(), record.szContainerName,
-                             static_cast<DWORD>(strnlen(record.szContainerName, 64))));
-  BENCH_STEP(ResetDevice(token.get()));
+  KeyContainer made;
+  if (auto result = MakeKeyContainer(i, spec, &made, kUserPin); !result) {
+    return result;
+  }
+  for (ContainerKey& key : *pKeys) {
+    const bool bSign = key.dwKeySpec == AT_SIGNATURE;
+    key.pair = ToKeyPair(bSign ? made.sign : made.exch);
+    key.certificate = bSign ? made.signCert : made.exchCert;
+  }
   return ::testing::AssertionSuccess();
 }
 

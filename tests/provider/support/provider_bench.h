@@ -35,6 +35,7 @@
 #include "device/provider_settings.h"
 #include "foundation/alg_ids.h"
 #include "tests/device/support/device_bench.h"
+#include "tests/device/support/key_containers.h"
 #include "tests/device/support/scripted_user_interface.h"
 #include "tests/support/test_certificates.h"
 
@@ -58,10 +59,11 @@ class ProviderBench : public ::testing::Test {
   static int TokenCount();
 
   // Makes a container on prepared token i the way a finished enrolment
-  // leaves it: created, each key pair generated on the token (the record's
-  // type and length code set first, as the device object does), each
-  // certificate wanted issued by the test CA for that key and written into
-  // the container, then the container made available. The key pairs and
+  // leaves it (MakeKeyContainer): created, each key pair generated on the
+  // token (the record's type and length code set first, as the device object
+  // does), each certificate wanted issued by the test CA for that key and
+  // written into the container, then the container made available. At most
+  // one key of each specification. The key pairs and
   // certificates are handed back in *pKeys. The token's user PIN is
   // verified for it and its security state reset afterwards. Like every
   // helper here that opens a token, best called before StartTokenLayer(): a

@@ -1,0 +1,85 @@
+// HashHandle: copying a hash into a second handle.
+//
+// A finished hash hands over its value. An unfinished one has its digest so
+// far only in its own context, which cannot be copied: the duplicate is
+// rebuilt from the kept source data (a software digest is fed it, the one
+// digest on the token is started again over it), or refused when that data
+// did not all fit, so that no duplicate silently lacks the earlier data.
+#include <cstring>
+
+#include "foundation/alg_ids.h"
+#include "foundation/result.h"
+#include "foundation/trace/trace.h"
+#include "provider/hash_handle.h"
+#include "tokenapi/api/token_api.h"
+
+#undef MR_TRACE_SOURCE
+#define MR_TRACE_SOURCE "HashHandle"
+
+namespace merro::provider {
+
+HRESULT HashHandle::Duplicate(HashHandle* pDstHashHandle) {
+  MR_TRACE("HashHandle::Duplicate");
+  MR_FAIL_IF(!pDstHashHandle, L"Check parameter", E_INVALIDARG);
+  // The destination's own Init with this algorithm made its value buffer of
+  // this length.
+  const BOOL bSameDigest = pDstHashHandle != this && pDstHashHandle->m_uAlgID == m_uAlgID &&
+                           pDstHashHandle->m_dwHashLen == m_dwHashLen &&
+                           pDstHashHandle->m_pHashData != nullptr && m_pHashData != nullptr;
+  MR_FAIL_IF(bSameDigest == FALSE, L"Check the destination's digest", E_INVALIDARG);
+  MR_FAIL_IF(!m_bFinal && !m_bSourceDataComplete, L"Check m_bSourceDataComplete",
+             NTE_BAD_HASH_STATE);
+
+  HRESULT hResult = DuplicateContext(pDstHashHandle);
+  MR_FAIL_IF(S_OK != hResult, L"HashCtxDuplicate", hResult);
+  if (!m_bFinal) {
+    hResult = m_uAlgID == CALG_SM3 ? RestartTokenDigest() : pDstHashHandle->FeedSoftwareHash(
+                                                                m_bySourceData,
+                                                                m_dwCurrentSourceDataSize);
+    if (hResult != S_OK) {
+      return hResult;
+    }
+  }
+  pDstHashHandle->m_uAlgID = m_uAlgID;
+  pDstHashHandle->m_dwHashLen = m_dwHashLen;
+  pDstHashHandle->m_bFinal = m_bFinal;
+  std::memcpy(pDstHashHandle->m_pHashData, m_pHashData, m_dwHashLen);
+  return S_OK;
+}
+
+HRESULT HashHandle::DuplicateContext(HashHandle* pOutHashHandle) {
+  MR_TRACE("HashHandle::DuplicateContext");
+  MR_FAIL_IF(!pOutHashHandle, L"Check parameter", E_INVALIDARG);
+  // The destination's own context goes when it holds the last reference.
+  pOutHashHandle->m_pDigestKeyCtx = m_pDigestKeyCtx;
+  return S_OK;
+}
+
+HRESULT HashHandle::FeedSoftwareHash(const BYTE* pData, DWORD dwDataLen) {
+  MR_TRACE("HashHandle::FeedSoftwareHash");
+  MR_FAIL_IF(m_pHashCtx == NULL, L"Check m_pHashCtx", NTE_BAD_HASH_STATE);
+  if (dwDataLen == 0) {
+    return S_OK;
+  }
+  const LONG nRetCode = HashUpdate(m_pHashCtx, pData, dwDataLen);
+  MR_FAIL_IF(nRetCode != 0x00, L"HashUpdate", HRESULT_FROM_TOKEN_ERROR(nRetCode));
+  return S_OK;
+}
+
+HRESULT HashHandle::RestartTokenDigest() {
+  MR_TRACE("HashHandle::RestartTokenDigest");
+  HRESULT hResult = CheckTokenDigest();
+  if (hResult != S_OK) {
+    return hResult;
+  }
+  // The destination's Init started the token's one digest afresh.
+  LONG nRetCode = DigestInit(m_pDigestKeyCtx->get(), MR_ALG_SM3);
+  MR_FAIL_IF(nRetCode != 0x00, L"DigestInit", NTE_BAD_HASH);
+  if (m_dwCurrentSourceDataSize != 0) {
+    nRetCode = DigestUpdate(m_pDigestKeyCtx->get(), m_bySourceData, m_dwCurrentSourceDataSize);
+    MR_FAIL_IF(nRetCode != 0x00, L"DigestUpdate", HRESULT_FROM_TOKEN_ERROR(nRetCode));
+  }
+  return S_OK;
+}
+
+}  // namespace merro::provider

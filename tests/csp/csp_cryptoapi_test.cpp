@@ -1,0 +1,257 @@
+// The provider's contexts and provider parameters as CryptoAPI programs see
+// them: merrocsp.dll registered in the prefix and loaded by advapi32, one
+// token in the simulator whose user PIN was never changed.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <wincrypt.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/csp/lock_test_support.h"
+#include "tests/device/support/device_bench.h"
+
+namespace {
+
+using merro::testing::CallWithin;
+using merro::testing::DeviceBench;
+using merro::testing::Outcome;
+
+constexpr char kProviderName[] = "Tolvane Merro CSP For TAVR V1.0";
+
+// A provider handle released when the test leaves its scope.
+struct Provider {
+  Provider() = default;
+  Provider(const Provider&) = delete;
+  Provider& operator=(const Provider&) = delete;
+  ~Provider() {
+    if (h != 0) {
+      ::CryptReleaseContext(h, 0);
+    }
+  }
+  HCRYPTPROV h = 0;
+};
+
+// Acquires through advapi32 with an 8-bit name (null: none). Every success
+// must leave the last error 0, so it starts from a value that is not.
+Outcome AcquireInto(Provider* p, const char* name, DWORD flags) {
+  ::SetLastError(0xdeadbeef);
+  const BOOL ok = ::CryptAcquireContextA(&p->h, name, kProviderName, PROV_RSA_FULL, flags);
+  return {ok, ::GetLastError()};
+}
+
+Outcome GetParam(HCRYPTPROV h, DWORD param, BYTE* data, DWORD* length, DWORD flags) {
+  ::SetLastError(0xdeadbeef);
+  const BOOL ok = ::CryptGetProvParam(h, param, data, length, flags);
+  return {ok, ::GetLastError()};
+}
+
+Outcome SetParam(HCRYPTPROV h, DWORD param, const BYTE* data) {
+  ::SetLastError(0xdeadbeef);
+  const BOOL ok = ::CryptSetProvParam(h, param, data, 0);
+  return {ok, ::GetLastError()};
+}
+
+// C:\windows\TAVR.flag in the prefix, present or absent for one test; what
+// was there before comes back.
+class TavrFlag {
+ public:
+  explicit TavrFlag(bool present) {
+    wchar_t dir[MAX_PATH] = {};
+    ::GetSystemWindowsDirectoryW(dir, MAX_PATH);
+    m_path = std::filesystem::path(dir) / L"TAVR.flag";
+    m_existed = std::filesystem::exists(m_path);
+    Set(present);
+  }
+  ~TavrFlag() { Set(m_existed); }
+  TavrFlag(const TavrFlag&) = delete;
+  TavrFlag& operator=(const TavrFlag&) = delete;
+
+ private:
+  void Set(bool present) {
+    std::error_code ignored;
+    if (present) {
+      std::ofstream(m_path) << "";
+    } else {
+      std::filesystem::remove(m_path, ignored);
+    }
+  }
+  std::filesystem::path m_path;
+  bool m_existed = false;
+};
+
+// The container names PP_ENUMCONTAINERS lists, from the start.
+std::vector<std::string> EnumContainers(HCRYPTPROV h) {
+  std::vector<std::string> names;
+  DWORD flags = CRYPT_FIRST;
+  for (int i = 0; i < 64; ++i) {
+    char name[1024] = {};
+    DWORD length = sizeof name;
+    if (!::CryptGetProvParam(h, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &length,
+                             flags)) {
+      // The end of the list, in its folded form.
+      EXPECT_EQ(::GetLastError(), static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS)));
+      break;
+    }
+    names.emplace_back(name);
+    flags = 0;
+  }
+  return names;
+}
+
+// Each test starts from a token as the factory gives it: provisioned,
+// emptied, its user PIN never changed.
+class CspCryptoApi : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DeviceBench::Insert(0);
+    ASSERT_TRUE(DeviceBench::Prepare(0));
+  }
+  void TearDown() override { DeviceBench::Insert(0); }
+};
+
+// Requests the flags turn down before any container is made or opened.
+TEST_F(CspCryptoApi, AcquireRefusalsCarryTheirCodes) {
+  struct Case {
+    const char* name;
+    DWORD flags;
+    DWORD code;
+  } const cases[] = {
+      {"abc", CRYPT_DELETEKEYSET, static_cast<DWORD>(NTE_NOT_SUPPORTED)},
+      {nullptr, CRYPT_DELETEKEYSET, static_cast<DWORD>(NTE_NOT_SUPPORTED)},
+      {nullptr, 0, static_cast<DWORD>(NTE_BAD_KEYSET)},
+      {"no such container", 0, static_cast<DWORD>(NTE_NO_KEY)},
+  };
+  for (const Case& c : cases) {
+    Provider p;
+    const Outcome o = AcquireInto(&p, c.name, c.flags);
+    EXPECT_FALSE(o.result) << (c.name ? c.name : "(none)") << " " << c.flags;
+    EXPECT_EQ(o.error, c.code) << (c.name ? c.name : "(none)") << " " << c.flags;
+  }
+}
+
+// With no token inserted there is nothing behind a verification context.
+TEST_F(CspCryptoApi, AVerificationContextNeedsAnInsertedToken) {
+  DeviceBench::Pull(0);
+  Provider p;
+  const Outcome o = AcquireInto(&p, nullptr, CRYPT_VERIFYCONTEXT);
+  EXPECT_FALSE(o.result);
+  EXPECT_EQ(o.error, static_cast<DWORD>(NTE_NO_KEY));
+}
+
+// With the marker file the factory PIN of a token whose PIN was never
+// changed stands in for the prompt: no dialog, so the call returns on its
+// own. The new container is then open under its name in any letter case,
+// survives a refused deletion and is listed.
+TEST_F(CspCryptoApi, NewKeySetWithTheMarkerFileCreatesTheContainerUnprompted) {
+  TavrFlag flag(true);
+  Provider abc;
+  const Outcome created = CallWithin(std::chrono::seconds(60), [&abc] {
+    const Outcome o = AcquireInto(&abc, "abc", CRYPT_NEWKEYSET);
+    ::SetLastError(o.error);
+    return o.result;
+  });
+  ASSERT_TRUE(created.result) << std::hex << created.error;
+  EXPECT_EQ(created.error, 0u);
+
+  // Both refusals are decided before the token is asked anything (the
+  // library stays loaded while abc is open, so no start-up talks to it).
+  DeviceBench::CommandLog(0, /*clear=*/true);
+  Provider again;
+  const Outcome exists = AcquireInto(&again, "ABC", CRYPT_NEWKEYSET);
+  EXPECT_FALSE(exists.result);
+  EXPECT_EQ(exists.error, static_cast<DWORD>(NTE_EXISTS));
+
+  Provider deleted;
+  const Outcome refused = AcquireInto(&deleted, "abc", CRYPT_DELETEKEYSET);
+  EXPECT_FALSE(refused.result);
+  EXPECT_EQ(refused.error, static_cast<DWORD>(NTE_NOT_SUPPORTED));
+  EXPECT_TRUE(DeviceBench::CommandLog(0).empty());
+  const std::vector<std::string> names = EnumContainers(abc.h);
+  EXPECT_NE(std::find(names.begin(), names.end(), "abc"), names.end());
+
+  // The name opens it again, as a plain request and as a named verification
+  // context.
+  for (const DWORD flags : {DWORD{0}, DWORD{CRYPT_VERIFYCONTEXT}}) {
+    Provider opened;
+    const Outcome o = AcquireInto(&opened, "abc", flags);
+    EXPECT_TRUE(o.result) << flags << " " << std::hex << o.error;
+    EXPECT_EQ(o.error, 0u);
+    char name[64] = {};
+    DWORD length = sizeof name;
+    EXPECT_TRUE(
+        ::CryptGetProvParam(opened.h, PP_CONTAINER, reinterpret_cast<BYTE*>(name), &length, 0));
+    EXPECT_STREQ(name, "abc");
+  }
+}
+
+// The provider parameters on a verification context: the enumeration's
+// first answer on a fresh load, the hardware random source, the numbers
+// that are not parameters, and the signature PIN, whose text is read only
+// up to a bound.
+TEST_F(CspCryptoApi, ProviderParametersOnAVerificationContext) {
+  Provider p;
+  const Outcome acquired = AcquireInto(&p, nullptr, CRYPT_VERIFYCONTEXT);
+  ASSERT_TRUE(acquired.result) << std::hex << acquired.error;
+  EXPECT_EQ(acquired.error, 0u);
+
+  PROV_ENUMALGS alg = {};
+  DWORD length = sizeof alg;
+  Outcome o = GetParam(p.h, PP_ENUMALGS, reinterpret_cast<BYTE*>(&alg), &length, 0);
+  EXPECT_TRUE(o.result);
+  EXPECT_EQ(o.error, 0u);
+  EXPECT_STREQ(alg.szName, "RC4");
+
+  struct Case {
+    const char* what;
+    DWORD param;
+    bool withBuffer;
+    DWORD flags;
+    DWORD code;  // 0: TRUE
+  } const cases[] = {
+      {"hardware RNG asked plainly", PP_USE_HARDWARE_RNG, false, 0, 0},
+      {"hardware RNG with a buffer", PP_USE_HARDWARE_RNG, true, 0, ERROR_INVALID_PARAMETER},
+      {"hardware RNG with flags", PP_USE_HARDWARE_RNG, false, 1, ERROR_INVALID_PARAMETER},
+      {"parameter 0", 0, true, 0, static_cast<DWORD>(NTE_NOT_SUPPORTED)},
+      {"parameter 7", 7, true, 0, static_cast<DWORD>(NTE_NOT_SUPPORTED)},
+      {"parameter 40", 40, true, 0, static_cast<DWORD>(NTE_NOT_SUPPORTED)},
+  };
+  for (const Case& c : cases) {
+    BYTE buffer[16] = {};
+    DWORD size = sizeof buffer;
+    o = GetParam(p.h, c.param, c.withBuffer ? buffer : nullptr, &size, c.flags);
+    EXPECT_EQ(o.result, c.code == 0 ? TRUE : FALSE) << c.what;
+    EXPECT_EQ(o.error, c.code) << c.what;
+  }
+
+  // A PIN is taken whether or not the container can use it; text without its
+  // terminator within 260 bytes is refused rather than read on.
+  const std::string longest(259, '7');
+  std::vector<BYTE> unterminated(300, '7');
+  struct PinCase {
+    const char* what;
+    DWORD param;
+    const BYTE* data;
+    DWORD code;
+  } const pins[] = {
+      {"the user PIN", PP_SIGNATURE_PIN, reinterpret_cast<const BYTE*>("47193628"), 0},
+      {"259 characters", PP_SIGNATURE_PIN, reinterpret_cast<const BYTE*>(longest.c_str()), 0},
+      {"no terminator", PP_SIGNATURE_PIN, unterminated.data(), ERROR_INVALID_PARAMETER},
+      {"exchange PIN", PP_KEYEXCHANGE_PIN, reinterpret_cast<const BYTE*>("47193628"),
+       ERROR_NOT_SUPPORTED},
+  };
+  for (const PinCase& c : pins) {
+    o = SetParam(p.h, c.param, c.data);
+    EXPECT_EQ(o.result, c.code == 0 ? TRUE : FALSE) << c.what;
+    EXPECT_EQ(o.error, c.code) << c.what;
+  }
+}
+
+}  // namespace
