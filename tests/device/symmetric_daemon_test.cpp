@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/device/device_daemon_fixture.h"
+#include "tests/support/cipher_pieces.h"
 #include "tests/tokenapi/crypto/test_bytes.h"
 #include "tests/tokenapi/crypto/vec_file.h"
 #include "tokenapi/api/token_api.h"
@@ -38,25 +39,17 @@ class Symmetric : public PreparedDevices {
       return {};
     }
     Bytes out;
-    size_t at = 0;
-    pieces.push_back(in.size());
-    for (size_t piece : pieces) {
-      const size_t n = std::min(piece, in.size() - at);
-      if (n == 0) {
-        continue;
-      }
+    *hr = FeedInPieces(in, pieces, &out, [&](const BYTE* pbyIn, DWORD n, BYTE** pp, DWORD* pn) {
+      const HRESULT hrUpdate = m_handle.SymKeyHandleUpdate(ctx, pbyIn, n, pp, pn);
+      EXPECT_TRUE(hrUpdate != S_OK || *pn <= n + 64);
+      return hrUpdate;
+    });
+    if (*hr != S_OK) {
       BYTE* p = nullptr;
       DWORD len = 0;
-      *hr = m_handle.SymKeyHandleUpdate(ctx, in.data() + at, static_cast<DWORD>(n), &p, &len);
-      if (*hr != S_OK) {
-        m_handle.SymKeyHandleFinal(ctx, &p, &len);
-        delete[] p;
-        return {};
-      }
-      EXPECT_LE(len, n + 64);
-      const Bytes chunk = Take(p, len);
-      out.insert(out.end(), chunk.begin(), chunk.end());
-      at += n;
+      m_handle.SymKeyHandleFinal(ctx, &p, &len);
+      delete[] p;
+      return {};
     }
     BYTE* p = nullptr;
     DWORD len = 0;
