@@ -4,6 +4,8 @@
 #include <new>
 
 #include "device/device_handle.h"
+#include "device/device_trace.h"
+#include "device/out_buffer.h"
 #include "foundation/alg_ids.h"
 #include "foundation/misc/key_type.h"
 #include "foundation/result.h"
@@ -14,16 +16,6 @@
 #define MR_TRACE_SOURCE "DeviceHandle"
 
 namespace merro::device {
-namespace {
-
-HRESULT Failed(int line, const char* function, const wchar_t* step, const wchar_t* reason,
-               HRESULT result) {
-  merro::trace::LogFailure(MR_TRACE_SOURCE, line, function, step, reason, result);
-  return result;
-}
-
-}  // namespace
-
 HRESULT FindContainerKey(DeviceHandle& handle, const char* pszDevName,
                          const char* pszContainerName, DWORD dwKeySpec, HRESULT notFound,
                          const char* function, ContainerKey* pKey, DevCtxLease* pLease) {
@@ -31,7 +23,7 @@ HRESULT FindContainerKey(DeviceHandle& handle, const char* pszDevName,
   DEV_CTX* pDevCtx = nullptr;
   HRESULT hResult = handle.ResolveContainer(pszDevName, pszContainerName, &pItem, &pDevCtx);
   if (hResult != S_OK) {
-    return Failed(__LINE__, function, L"CheckContainerExist", L"hResult != S_OK", notFound);
+    return LogDeviceFailure(__LINE__, function, L"CheckContainerExist", L"hResult != S_OK", notFound);
   }
   const CONTAINER_RECORD& stRecord = *pItem->pstContainer;
   if (dwKeySpec == kDigestKeySpec) {
@@ -42,7 +34,7 @@ HRESULT FindContainerKey(DeviceHandle& handle, const char* pszDevName,
   key.wKeyFID = dwKeySpec == AT_SIGNATURE ? stRecord.SignKeyFID : stRecord.ExchangeKeyFID;
   hResult = GetKeyType(&stRecord, dwKeySpec, &key.byKeyType, &key.dwKeyBits);
   if (hResult != S_OK) {
-    return Failed(__LINE__, function, L"GetKeyType", L"hResult != S_OK",
+    return LogDeviceFailure(__LINE__, function, L"GetKeyType", L"hResult != S_OK",
                   HRESULT_FROM_TOKEN_ERROR(hResult));
   }
   key.pDevCtx = pDevCtx;
@@ -50,7 +42,7 @@ HRESULT FindContainerKey(DeviceHandle& handle, const char* pszDevName,
     // The item's own device name: the token that holds the container.
     hResult = handle.LendDevCtx(pItem->szDeviceName, pLease);
     if (hResult != S_OK) {
-      return Failed(__LINE__, function, L"LendDevCtx", L"hResult != S_OK", notFound);
+      return LogDeviceFailure(__LINE__, function, L"LendDevCtx", L"hResult != S_OK", notFound);
     }
     key.pDevCtx = pLease->get();
   }
@@ -71,7 +63,7 @@ HRESULT ScopedKeyContext::Open(const ContainerKey& key, const char* function) {
     if (pKeyCtx != nullptr) {
       AsymKeyFinal(pKeyCtx);
     }
-    return Failed(__LINE__, function, L"AsymKeyInit", L"nRet != 0", HRESULT_FROM_TOKEN_ERROR(nRet));
+    return LogDeviceFailure(__LINE__, function, L"AsymKeyInit", L"nRet != 0", HRESULT_FROM_TOKEN_ERROR(nRet));
   }
   if (m_pKeyCtx != nullptr) {
     AsymKeyFinal(m_pKeyCtx);
@@ -97,14 +89,11 @@ HRESULT OpenContainerKey(DeviceHandle& handle, const char* pszDevName,
 
 HRESULT HandOutCopy(const BYTE* data, DWORD length, BYTE** ppbyOut, DWORD* pdwOutSize,
                     const char* function) {
-  BYTE* pbyOut = new (std::nothrow) BYTE[length == 0 ? 1 : length];
+  std::unique_ptr<BYTE[]> pbyOut = NewByteCopy(data, length);
   if (pbyOut == nullptr) {
-    return Failed(__LINE__, function, L"New buffer", L"pbyOut == NULL", E_OUTOFMEMORY);
+    return LogDeviceFailure(__LINE__, function, L"New buffer", L"pbyOut == NULL", E_OUTOFMEMORY);
   }
-  if (length != 0) {
-    std::memcpy(pbyOut, data, length);
-  }
-  *ppbyOut = pbyOut;
+  *ppbyOut = pbyOut.release();
   *pdwOutSize = length;
   return S_OK;
 }

@@ -16,6 +16,14 @@ inline void TraceDeviceValue(std::uint16_t number, std::initializer_list<merro::
   merro::trace::TraceValues(kDeviceHandleMessageGuid, number, values);
 }
 
+// Logs a failure line of the DeviceHandle source under `function` and
+// returns `result`, for helpers shared by several operations.
+inline HRESULT LogDeviceFailure(int line, const char* function, const wchar_t* step,
+                                const wchar_t* reason, HRESULT result) {
+  merro::trace::LogFailure("DeviceHandle", line, function, step, reason, result);
+  return result;
+}
+
 // A record carrying a narrow (UTF-8) name as UTF-16 text, then a value.
 void TraceDeviceName(std::uint16_t number, const char* pszName);
 void TraceDeviceName(std::uint16_t number, const char* pszName, DWORD dwValue);

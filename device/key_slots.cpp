@@ -1,6 +1,7 @@
 #include "device/key_slots.h"
 
 #include "device/device_handle.h"
+#include "device/device_trace.h"
 #include "foundation/misc/key_type.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
@@ -10,26 +11,16 @@
 #define MR_TRACE_SOURCE "DeviceHandle"
 
 namespace merro::device {
-namespace {
-
-HRESULT Fail(int line, const char* function, const wchar_t* step, const wchar_t* reason,
-             HRESULT result) {
-  merro::trace::LogFailure(MR_TRACE_SOURCE, line, function, step, reason, result);
-  return result;
-}
-
-}  // namespace
-
 HRESULT CheckSlotArguments(const char* function, const char* pszDevName,
                            const char* pszContainerName, DWORD dwKeySpec) {
   if (pszDevName == NULL) {
-    return Fail(__LINE__, function, L"Check pszDevName", L"pszDevName == NULL", E_INVALIDARG);
+    return LogDeviceFailure(__LINE__, function, L"Check pszDevName", L"pszDevName == NULL", E_INVALIDARG);
   }
   if (pszContainerName == NULL) {
-    return Fail(__LINE__, function, L"Check pszContainerName", L"pszContainerName == NULL", E_INVALIDARG);
+    return LogDeviceFailure(__LINE__, function, L"Check pszContainerName", L"pszContainerName == NULL", E_INVALIDARG);
   }
   if ((dwKeySpec != AT_SIGNATURE) && (dwKeySpec != AT_KEYEXCHANGE)) {
-    return Fail(__LINE__, function, L"Check dwKeySpec",
+    return LogDeviceFailure(__LINE__, function, L"Check dwKeySpec",
                 L"(dwKeySpec != AT_SIGNATURE) && (dwKeySpec != AT_KEYEXCHANGE)", E_INVALIDARG);
   }
   return S_OK;
@@ -41,16 +32,16 @@ HRESULT PrepareKeySlot(DeviceHandle& handle, const char* function, const char* p
   HRESULT hResult =
       handle.ResolveContainer(pszDevName, pszContainerName, &pSlot->pItem, &pSlot->pDevCtx);
   if (hResult != S_OK) {
-    return Fail(__LINE__, function, L"CheckContainerExist", L"hResult != S_OK", E_FAIL);
+    return LogDeviceFailure(__LINE__, function, L"CheckContainerExist", L"hResult != S_OK", E_FAIL);
   }
   hResult = handle.InitializeContainer(pszDevName, pszContainerName, dwKeySpec, dwKeyBitsLength);
   if (hResult != S_OK) {
-    return Fail(__LINE__, function, L"InitializeContainer", L"hResult != S_OK", hResult);
+    return LogDeviceFailure(__LINE__, function, L"InitializeContainer", L"hResult != S_OK", hResult);
   }
   const CONTAINER_RECORD& stRecord = *pSlot->pItem->pstContainer;
   hResult = GetKeyType(&stRecord, dwKeySpec, &pSlot->byKeyType, nullptr);
   if (hResult != S_OK) {
-    return Fail(__LINE__, function, L"GetKeyType", L"hResult != S_OK",
+    return LogDeviceFailure(__LINE__, function, L"GetKeyType", L"hResult != S_OK",
                 HRESULT_FROM_TOKEN_ERROR(hResult));
   }
   pSlot->wKeyFID = KeyFileId(stRecord, dwKeySpec);
