@@ -9,6 +9,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <string>
 
 #include "certmanager/device_change.h"
 #include "certmanager_resource_ids.h"
@@ -139,7 +140,9 @@ class BrowserRecorder {
  public:
   BrowserRecorder() {
     const std::wstring recorder = merro::test::PathFromEnvironment("MERRO_BROWSER_RECORDER");
-    m_record = recorder + L".record.txt";
+    // One record per test process: the language runs share the recorder
+    // program and run at the same time.
+    m_record = recorder + L"." + std::to_wstring(::GetCurrentProcessId()) + L".record.txt";
     ::DeleteFileW(m_record.c_str());
     ::SetEnvironmentVariableW(L"MERRO_BROWSER_RECORD", m_record.c_str());
     m_swapped = !recorder.empty() &&
