@@ -1,121 +1,19 @@
 // The provider's contexts and provider parameters as CryptoAPI programs see
 // them: merrocsp.dll registered in the prefix and loaded by advapi32, one
 // token in the simulator whose user PIN was never changed.
-#include <gtest/gtest.h>
-
-#include <windows.h>
-
-#include <wincrypt.h>
+#include "tests/csp/cryptoapi_fixture.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
-
-#include "tests/csp/lock_test_support.h"
-#include "tests/device/support/device_bench.h"
 
 namespace {
 
 using merro::testing::CallWithin;
 using merro::testing::DeviceBench;
 using merro::testing::Outcome;
-
-constexpr char kProviderName[] = "Tolvane Merro CSP For TAVR V1.0";
-
-// A provider handle released when the test leaves its scope.
-struct Provider {
-  Provider() = default;
-  Provider(const Provider&) = delete;
-  Provider& operator=(const Provider&) = delete;
-  ~Provider() {
-    if (h != 0) {
-      ::CryptReleaseContext(h, 0);
-    }
-  }
-  HCRYPTPROV h = 0;
-};
-
-// Acquires through advapi32 with an 8-bit name (null: none). Every success
-// must leave the last error 0, so it starts from a value that is not.
-Outcome AcquireInto(Provider* p, const char* name, DWORD flags) {
-  ::SetLastError(0xdeadbeef);
-  const BOOL ok = ::CryptAcquireContextA(&p->h, name, kProviderName, PROV_RSA_FULL, flags);
-  return {ok, ::GetLastError()};
-}
-
-Outcome GetParam(HCRYPTPROV h, DWORD param, BYTE* data, DWORD* length, DWORD flags) {
-  ::SetLastError(0xdeadbeef);
-  const BOOL ok = ::CryptGetProvParam(h, param, data, length, flags);
-  return {ok, ::GetLastError()};
-}
-
-Outcome SetParam(HCRYPTPROV h, DWORD param, const BYTE* data) {
-  ::SetLastError(0xdeadbeef);
-  const BOOL ok = ::CryptSetProvParam(h, param, data, 0);
-  return {ok, ::GetLastError()};
-}
-
-// C:\windows\TAVR.flag in the prefix, present or absent for one test; what
-// was there before comes back.
-class TavrFlag {
- public:
-  explicit TavrFlag(bool present) {
-    wchar_t dir[MAX_PATH] = {};
-    ::GetSystemWindowsDirectoryW(dir, MAX_PATH);
-    m_path = std::filesystem::path(dir) / L"TAVR.flag";
-    m_existed = std::filesystem::exists(m_path);
-    Set(present);
-  }
-  ~TavrFlag() { Set(m_existed); }
-  TavrFlag(const TavrFlag&) = delete;
-  TavrFlag& operator=(const TavrFlag&) = delete;
-
- private:
-  void Set(bool present) {
-    std::error_code ignored;
-    if (present) {
-      std::ofstream(m_path) << "";
-    } else {
-      std::filesystem::remove(m_path, ignored);
-    }
-  }
-  std::filesystem::path m_path;
-  bool m_existed = false;
-};
-
-// The container names PP_ENUMCONTAINERS lists, from the start.
-std::vector<std::string> EnumContainers(HCRYPTPROV h) {
-  std::vector<std::string> names;
-  DWORD flags = CRYPT_FIRST;
-  for (int i = 0; i < 64; ++i) {
-    char name[1024] = {};
-    DWORD length = sizeof name;
-    if (!::CryptGetProvParam(h, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &length,
-                             flags)) {
-      // The end of the list, in its folded form.
-      EXPECT_EQ(::GetLastError(), static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_NO_MORE_ITEMS)));
-      break;
-    }
-    names.emplace_back(name);
-    flags = 0;
-  }
-  return names;
-}
-
-// Each test starts from a token as the factory gives it: provisioned,
-// emptied, its user PIN never changed.
-class CspCryptoApi : public ::testing::Test {
- protected:
-  void SetUp() override {
-    DeviceBench::Insert(0);
-    ASSERT_TRUE(DeviceBench::Prepare(0));
-  }
-  void TearDown() override { DeviceBench::Insert(0); }
-};
+using namespace merro::testing::csp;
 
 // Requests the flags turn down before any container is made or opened.
 TEST_F(CspCryptoApi, AcquireRefusalsCarryTheirCodes) {

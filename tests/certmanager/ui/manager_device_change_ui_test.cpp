@@ -141,8 +141,12 @@ class BrowserRecorder {
   BrowserRecorder() {
     const std::wstring recorder = merro::test::PathFromEnvironment("MERRO_BROWSER_RECORDER");
     // One record per test process: the language runs share the recorder
-    // program and run at the same time.
-    m_record = recorder + L"." + std::to_wstring(::GetCurrentProcessId()) + L".record.txt";
+    // program and run at the same time, each in its own Wine prefix, where
+    // process ids repeat, so the language is part of the name.
+    wchar_t language[32] = L"";
+    ::GetEnvironmentVariableW(L"MERRO_UI_LANG", language, 32);
+    m_record = recorder + L"." + language + L"." + std::to_wstring(::GetCurrentProcessId()) +
+               L".record.txt";
     ::DeleteFileW(m_record.c_str());
     ::SetEnvironmentVariableW(L"MERRO_BROWSER_RECORD", m_record.c_str());
     m_swapped = !recorder.empty() &&
