@@ -350,6 +350,43 @@ TEST_F(CspKeys, ExportRefusalsAndTheBlobSize) {
   EXPECT_EQ(missing.h, 0u);
 }
 
+// A copy of a container key names the same pair and outlives the original;
+// key derivation is not offered, whatever the base hash.
+TEST_F(CspKeys, DuplicatedKeysAndDerivation) {
+  Provider p;
+  Outcome o = NewContainer(&p, "copies");
+  ASSERT_TRUE(o.result) << std::hex << o.error;
+  Key key;
+  o = GenKey(p.h, AT_KEYEXCHANGE, 2048u << 16, &key);
+  ASSERT_TRUE(o.result) << std::hex << o.error;
+  const Export original = ExportKey(key.h, PUBLICKEYBLOB, 512);
+  ASSERT_TRUE(original.outcome.result);
+
+  Key copy;
+  o = Bounded([&] { return ::CryptDuplicateKey(key.h, nullptr, 0, &copy.h); });
+  ASSERT_TRUE(o.result) << std::hex << o.error;
+  EXPECT_EQ(o.error, 0u);
+  ASSERT_TRUE(::CryptDestroyKey(key.h));
+  key.h = 0;
+  EXPECT_EQ(DwordParam(copy.h, KP_KEYLEN), 2048u);
+  EXPECT_EQ(DwordParam(copy.h, KP_ALGID), ALG_ID{CALG_RSA_KEYX});
+  EXPECT_EQ(ExportKey(copy.h, PUBLICKEYBLOB, 512).blob, original.blob);
+
+  // advapi32 hands the provider any hash; a hash of the platform's own
+  // provider does.
+  HCRYPTPROV platform = 0;
+  ASSERT_TRUE(::CryptAcquireContextW(&platform, nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL,
+                                     CRYPT_VERIFYCONTEXT));
+  HCRYPTHASH hash = 0;
+  ASSERT_TRUE(::CryptCreateHash(platform, CALG_SHA1, 0, 0, &hash));
+  Key derived;
+  o = Bounded([&] { return ::CryptDeriveKey(p.h, CALG_RC4, hash, 0, &derived.h); });
+  EXPECT_FALSE(o.result);
+  EXPECT_EQ(o.error, Code(NTE_NOT_SUPPORTED));
+  ::CryptDestroyHash(hash);
+  ::CryptReleaseContext(platform, 0);
+}
+
 // ---- KP_CERTIFICATE ----
 
 using merro::provider::StoreLocation;
