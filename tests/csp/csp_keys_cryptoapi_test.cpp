@@ -169,6 +169,19 @@ PkeyPtr TokenPublicKey(const std::string& container, DWORD keySpec) {
 
 class CspKeys : public CspCryptoApi {
  protected:
+  // A new container with a key pair of one specification, and its blob.
+  void MakeKey(Provider* p, const char* name, ALG_ID algId, DWORD flags, Key* key, Bytes* blob) {
+    if (p->h == 0) {
+      const Outcome o = NewContainer(p, name);
+      ASSERT_TRUE(o.result) << name << " " << std::hex << o.error;
+    }
+    const Outcome o = GenKey(p->h, algId, flags, key);
+    ASSERT_TRUE(o.result) << name << " " << std::hex << o.error;
+    const Export e = ExportKey(key->h, PUBLICKEYBLOB, 512);
+    ASSERT_TRUE(e.outcome.result) << name << " " << std::hex << e.outcome.error;
+    *blob = e.blob;
+  }
+
   TavrFlag m_flag{true};
 };
 
@@ -307,13 +320,11 @@ TEST_F(CspKeys, GenKeyRefusals) {
 // buffer one byte short is told the size, with ERROR_MORE_DATA.
 TEST_F(CspKeys, ExportRefusalsAndTheBlobSize) {
   Provider p;
-  Outcome o = NewContainer(&p, "export");
-  ASSERT_TRUE(o.result) << std::hex << o.error;
   Key key;
-  o = GenKey(p.h, CALG_SM2_SIGN, 256u << 16, &key);
-  ASSERT_TRUE(o.result) << std::hex << o.error;
+  Bytes blob;
+  ASSERT_NO_FATAL_FAILURE(MakeKey(&p, "export", CALG_SM2_SIGN, 256u << 16, &key, &blob));
   Key other;
-  o = GetUserKey(p.h, AT_SIGNATURE, &other);
+  Outcome o = GetUserKey(p.h, AT_SIGNATURE, &other);
   ASSERT_TRUE(o.result) << std::hex << o.error;
 
   Export e = ExportKey(key.h, PUBLICKEYBLOB, 139);
@@ -354,23 +365,19 @@ TEST_F(CspKeys, ExportRefusalsAndTheBlobSize) {
 // key derivation is not offered, whatever the base hash.
 TEST_F(CspKeys, DuplicatedKeysAndDerivation) {
   Provider p;
-  Outcome o = NewContainer(&p, "copies");
-  ASSERT_TRUE(o.result) << std::hex << o.error;
   Key key;
-  o = GenKey(p.h, AT_KEYEXCHANGE, 2048u << 16, &key);
-  ASSERT_TRUE(o.result) << std::hex << o.error;
-  const Export original = ExportKey(key.h, PUBLICKEYBLOB, 512);
-  ASSERT_TRUE(original.outcome.result);
+  Bytes blob;
+  ASSERT_NO_FATAL_FAILURE(MakeKey(&p, "copies", AT_KEYEXCHANGE, 2048u << 16, &key, &blob));
 
   Key copy;
-  o = Bounded([&] { return ::CryptDuplicateKey(key.h, nullptr, 0, &copy.h); });
+  Outcome o = Bounded([&] { return ::CryptDuplicateKey(key.h, nullptr, 0, &copy.h); });
   ASSERT_TRUE(o.result) << std::hex << o.error;
   EXPECT_EQ(o.error, 0u);
   ASSERT_TRUE(::CryptDestroyKey(key.h));
   key.h = 0;
   EXPECT_EQ(DwordParam(copy.h, KP_KEYLEN), 2048u);
   EXPECT_EQ(DwordParam(copy.h, KP_ALGID), ALG_ID{CALG_RSA_KEYX});
-  EXPECT_EQ(ExportKey(copy.h, PUBLICKEYBLOB, 512).blob, original.blob);
+  EXPECT_EQ(ExportKey(copy.h, PUBLICKEYBLOB, 512).blob, blob);
 
   // advapi32 hands the provider any hash; a hash of the platform's own
   // provider does.
@@ -497,19 +504,6 @@ class CspKeyCertificates : public CspKeys {
   void TearDown() override {
     RemoveProviderEntries();
     CspKeys::TearDown();
-  }
-
-  // A new container with a key pair of one specification, and its blob.
-  void MakeKey(Provider* p, const char* name, ALG_ID algId, DWORD flags, Key* key, Bytes* blob) {
-    if (p->h == 0) {
-      const Outcome o = NewContainer(p, name);
-      ASSERT_TRUE(o.result) << name << " " << std::hex << o.error;
-    }
-    const Outcome o = GenKey(p->h, algId, flags, key);
-    ASSERT_TRUE(o.result) << name << " " << std::hex << o.error;
-    const Export e = ExportKey(key->h, PUBLICKEYBLOB, 512);
-    ASSERT_TRUE(e.outcome.result) << name << " " << std::hex << e.outcome.error;
-    *blob = e.blob;
   }
 };
 
