@@ -297,8 +297,10 @@ TEST_F(CoreKeys, GetKeyParamRefusesInItsOrder) {
 TEST_F(CoreKeys, SetKeyParamChecksAndEffects) {
   const HCRYPTKEY hKey = ContainerKey(m_hProv, CALG_RSA_SIGN, 1024);
   const HCRYPTKEY hOther = ContainerKey(m_hSilent, CALG_RSA_SIGN, 1024);
+  const HCRYPTKEY hSession = SessionKey(CALG_3DES);
   const DWORD one = 1;
   const BYTE* data = reinterpret_cast<const BYTE*>(&one);
+  const BYTE certificate[] = {0x30, 0x82, 0x00, 0x00};
   struct Case {
     const char* what;
     std::function<BOOL()> call;
@@ -321,6 +323,14 @@ TEST_F(CoreKeys, SetKeyParamChecksAndEffects) {
       {"KP_PERMISSIONS 0x200", [&] { return SetDword(hKey, KP_PERMISSIONS, 0x200).ok; },
        Code(NTE_BAD_FLAGS)},
       {"KP_ALGID CALG_SHA1", [&] { return SetDword(hKey, KP_ALGID, CALG_SHA1).ok; }, 0x803400BB},
+      // A certificate belongs to a key pair of the container only.
+      {"KP_CERTIFICATE of a session key",
+       [&] { return CPCoreSetKeyParam(m_hProv, hSession, KP_CERTIFICATE, certificate, 0); },
+       Code(NTE_BAD_TYPE)},
+      // The key object's answer passes through: here, no device object.
+      {"KP_CERTIFICATE without a token layer",
+       [&] { return CPCoreSetKeyParam(m_hProv, hKey, KP_CERTIFICATE, certificate, 0); },
+       Code(E_FAIL)},
   };
   for (const Case& c : cases) {
     const Result r = Call(c.call);
