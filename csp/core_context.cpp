@@ -46,9 +46,12 @@ BOOL CPCoreAcquireContext(HCRYPTPROV* phProv, LPCSTR szContainer, DWORD dwFlags,
     HRESULT hCreate = E_FAIL;
     spContainer = Container::CreateNewContainer(szContainer, bAllowUI, bMachineKeySet, bThirdFlag,
                                                 &hCreate);
+    // The user's cancel and a prompt that CRYPT_SILENT forbade reach the
+    // caller as they are.
+    const bool bCallersAnswer =
+        hCreate == SCARD_W_CANCELLED_BY_USER || hCreate == NTE_SILENT_CONTEXT;
     if (!call.Check(spContainer != nullptr, L"Create container",
-                    hCreate == SCARD_W_CANCELLED_BY_USER ? SCARD_W_CANCELLED_BY_USER
-                                                         : NTE_NO_MEMORY)) {
+                    bCallersAnswer ? hCreate : NTE_NO_MEMORY)) {
       return call.Finish();
     }
   } else if ((dwFlags & kVerifyContextBits) != 0) {

@@ -33,6 +33,9 @@ HRESULT PromptForPIN(HWND hOwner, int nMode, int nLeftTimes, char** ppszPIN) {
   request.tries = nLeftTimes;
   SecretBytes pin;
   const HRESULT hResult = ui::UserInterface::Current().AskPin(request, &pin);
+  // No dialog may be shown on this thread: the caller must learn that, not
+  // that the user cancelled.
+  MR_FAIL_IF(hResult == NTE_SILENT_CONTEXT, L"GetPIN", NTE_SILENT_CONTEXT);
   // Cancelled, no PIN typed, or no dialog at all: the user gave no PIN.
   MR_FAIL_IF(hResult != S_OK || pin.empty(), L"GetPIN", SCARD_W_CANCELLED_BY_USER);
   char* pszPIN = new (std::nothrow) char[pin.size() + 1]();

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "device/ui/user_interface.h"
 #include "foundation/misc/guid_string.h"
 #include "foundation/result.h"
 #include "foundation/secure_wipe.h"
@@ -130,7 +131,12 @@ std::unique_ptr<Container> Container::CreateNewContainer(const char* szContainer
   }
 
   char* pszDevName = nullptr;
-  hResult = g_pDeviceHandle->MerroCreateContainer(szName, &pszDevName);
+  {
+    // Without user interface neither the token selection nor the PIN dialog
+    // may show: only the factory PIN can open the token then.
+    const ui::SilentScope silent(bAllowUI);
+    hResult = g_pDeviceHandle->MerroCreateContainer(szName, &pszDevName);
+  }
   DeviceBuffer spDevName(pszDevName);
   if (hResult != S_OK) {
     hResult = HRESULT_FROM_TOKEN_ERROR(hResult);

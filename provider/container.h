@@ -85,7 +85,8 @@ class Container {
   // ---- factories (container.cpp) ----
   // A new container on the token the user selects (CRYPT_NEWKEYSET); without
   // a name it is "{GUID}.default". *phResult gets the result (0x8010006E
-  // when the user cancelled).
+  // when the user cancelled; 0x80090022 when bAllowUI is FALSE and a dialog
+  // would have been needed).
   static std::unique_ptr<Container> CreateNewContainer(const char* szContainer, BOOL bAllowUI,
                                                        BOOL bMachineKeySet, BOOL bThirdFlag,
                                                        HRESULT* phResult);

@@ -46,7 +46,8 @@ class KeyHandle {
   // wrong PIN. On success *ppszPIN is a new terminated buffer.
   static HRESULT GetUserPIN(DWORD dwMode, int nLeftTimes, char** ppszPIN);
   // Makes sure the user PIN of this key's token is verified, asking (and
-  // keeping) it as needed.
+  // keeping) it as needed. When the container allows no user interface,
+  // 0x80090022 where the PIN dialog would show, before any PIN is sent.
   HRESULT CheckUserPIN(BOOL bForce, BOOL bRetry);
   // For the manager: asks a PIN of the given type and verifies it; with a
   // non-null ppszPIN the verified PIN is handed out.

@@ -9,6 +9,7 @@
 #include "device/device_handle.h"
 #include "device/ui/confirm_runner.h"
 #include "device/ui/owner_window.h"
+#include "device/ui/user_interface.h"
 #include "device/user_pin_prompt.h"
 #include "foundation/result.h"
 #include "foundation/secret_bytes.h"
@@ -141,6 +142,10 @@ HRESULT KeyHandle::CheckUserPIN(BOOL bForce, BOOL bRetry) {
   MR_TRACE("KeyHandle::CheckUserPIN");
   MR_FAIL_IF(g_pDeviceHandle == NULL, L"Check g_pDeviceHandle", E_FAIL);
   MR_FAIL_IF(m_pContainer == NULL, L"Check m_pContainer", E_FAIL);
+  // Every private-key operation asks for the PIN here: on a handle acquired
+  // with CRYPT_SILENT the PIN dialog fails with NTE_SILENT_CONTEXT before it
+  // shows, and the kept PIN still serves.
+  const ui::SilentScope silent(m_pContainer->IsAllowUI());
   const char* pszDevName = m_pContainer->m_szDeviceName;
   device::DeviceHandle& device = *g_pDeviceHandle;
 

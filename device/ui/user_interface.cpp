@@ -1,5 +1,6 @@
 #include "device/ui/user_interface.h"
 
+#include "device/ui/silent_user_interface.h"
 #include "device/ui/win32_user_interface.h"
 
 namespace merro::ui {
@@ -11,12 +12,20 @@ std::unique_ptr<UserInterface>& Installed() {
   return installed;
 }
 
-}  // namespace
-
-UserInterface& UserInterface::Current() {
+UserInterface& InUse() {
   static Win32UserInterface real;
   UserInterface* installed = Installed().get();
   return installed != nullptr ? *installed : real;
+}
+
+}  // namespace
+
+UserInterface& UserInterface::Current() {
+  if (SilentScope::Active()) {
+    static SilentUserInterface silent(&InUse);
+    return silent;
+  }
+  return InUse();
 }
 
 std::unique_ptr<UserInterface> UserInterface::Install(std::unique_ptr<UserInterface> ui) {

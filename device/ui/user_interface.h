@@ -62,10 +62,34 @@ class UserInterface {
   virtual HRESULT RunConfirmed(const ConfirmRequest& request, const TokenCall& call) = 0;
 
   // The interface in use: the one installed last, else the real dialogs.
+  // On a thread inside a SilentScope, a guard in front of it instead: PIN
+  // entry and token selection fail with NTE_SILENT_CONTEXT (0x80090022)
+  // without a dialog, message boxes are not shown (0), and confirmations,
+  // which the token's own button and time-out end, run as usual.
   static UserInterface& Current();
   // Installs `ui` for the process (null goes back to the real dialogs) and
   // returns the one it replaces.
   static std::unique_ptr<UserInterface> Install(std::unique_ptr<UserInterface> ui);
+};
+
+// Marks the calling thread, while the scope lives, as one on which nobody
+// may be asked anything: the caller acquired its provider handle with
+// CRYPT_SILENT (a service, a background task). A dialog there would wait
+// for an answer that never comes, and every provider call of every process
+// would wait behind it on the call lock. Scopes nest; one made with
+// bAllowUI TRUE changes nothing.
+class SilentScope {
+ public:
+  explicit SilentScope(BOOL bAllowUI);
+  ~SilentScope();
+  SilentScope(const SilentScope&) = delete;
+  SilentScope& operator=(const SilentScope&) = delete;
+
+  // Whether the calling thread is inside a silent scope.
+  static bool Active();
+
+ private:
+  bool m_bSilent;
 };
 
 }  // namespace merro::ui

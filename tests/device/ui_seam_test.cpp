@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/ui/confirm_runner.h"
@@ -141,6 +142,43 @@ TEST(ScriptedUi, ConfirmationsRunTheirCall) {
   EXPECT_EQ(hr, SCARD_W_CANCELLED_BY_USER);
   EXPECT_EQ(ui.TranscriptLines(),
             (std::vector<std::string>{"confirm kind=operation tips=\"Remaining times 3\" -> run"}));
+}
+
+// Inside a silent scope the seam asks nobody: PIN entry and token selection
+// fail with NTE_SILENT_CONTEXT and message boxes are skipped, none of them
+// reaching the interface in use, while a confirmation, which the token's
+// own button ends, still runs through it. Scopes nest, one that allows UI
+// changes nothing, and another thread is not silenced.
+TEST(SilentScope, NothingIsAskedWhileOneLives) {
+  ScopedScriptedUi scoped({"pin 123456", "select 0"});
+  const std::vector<device::DeviceItem> devices{Item("dev0", "MT01"), Item("dev1", "MT02")};
+  {
+    const ui::SilentScope silent(FALSE);
+    {
+      const ui::SilentScope allowing(TRUE);
+      const ui::SilentScope nested(FALSE);
+    }
+    ASSERT_TRUE(ui::SilentScope::Active());
+    ui::UserInterface& current = ui::UserInterface::Current();
+    SecretBytes pin;
+    EXPECT_EQ(current.AskPin({nullptr, 0, 6, nullptr}, &pin), NTE_SILENT_CONTEXT);
+    EXPECT_TRUE(pin.empty());
+    int row = 7;
+    EXPECT_EQ(current.SelectToken(nullptr, devices, &row), NTE_SILENT_CONTEXT);
+    EXPECT_EQ(row, -1);
+    EXPECT_EQ(current.ShowMessage(nullptr, 210, 209, MB_ICONERROR), 0);
+    EXPECT_EQ(current.RunConfirmed({ui::ConfirmKind::Operation, nullptr, L"tips"},
+                                   [] { return static_cast<HRESULT>(0x8000FF07); }),
+              SCARD_E_TIMEOUT);
+    bool otherThreadSilent = true;
+    std::thread([&] { otherThreadSilent = ui::SilentScope::Active(); }).join();
+    EXPECT_FALSE(otherThreadSilent);
+  }
+  EXPECT_FALSE(ui::SilentScope::Active());
+  EXPECT_EQ(&ui::UserInterface::Current(), &*scoped);
+  EXPECT_EQ(scoped->TranscriptLines(),
+            (std::vector<std::string>{"confirm kind=operation tips=\"tips\" -> run"}));
+  EXPECT_EQ(scoped->AnswersLeft(), 2u);
 }
 
 // ---- the device layer's strings ----
