@@ -156,13 +156,12 @@ void SignWithTemporaryKey(CoreCall& call, HCRYPTPROV hProv, HCRYPTHASH hHash, DW
                   NTE_NO_KEY)) {
     return;
   }
-  KeyHandle* pKey =
-      LookUpOwned(call, g_vtrProvHandleSet, g_vtrKeyHandleSet, hProv, key.Get(),
-                  {L"Check if it's valid container.", NTE_BAD_UID, L"Check if it's valid key.",
-                   NTE_BAD_UID, L"Is the key handle belong to the provider?", NTE_BAD_KEY});
-  if (pKey == nullptr) {
+  if (!call.Check(g_vtrKeyHandleSet.IsKnown(key.Get()), L"Check if it's valid key.", NTE_BAD_UID) ||
+      !call.Check(g_vtrKeyHandleSet.OwnerOf(key.Get()) == hProv,
+                  L"Is the key handle belong to the provider?", NTE_BAD_KEY)) {
     return;
   }
+  KeyHandle* pKey = g_vtrKeyHandleSet.Lookup(key.Get());
   *pdwSigLen = SignatureLength(*pKey);
   // Without a buffer the call asks for the length only.
   if (pbSignature == nullptr ||

@@ -165,8 +165,12 @@ class CspSigning : public ::testing::Test {
     ASSERT_TRUE(::CryptHashData(pHash->h, data.data(), static_cast<DWORD>(data.size()), 0))
         << std::hex << ::GetLastError();
   }
+  // Bounded: a PIN dialog that should not have come would otherwise wait.
   static Outcome Sign(HCRYPTHASH h, BYTE* signature, DWORD* length) {
-    return Recorded([&] { return ::CryptSignHashW(h, AT_SIGNATURE, nullptr, 0, signature, length); });
+    return CallWithin(std::chrono::seconds(90), [&] {
+      ::SetLastError(0xdeadbeef);
+      return ::CryptSignHashW(h, AT_SIGNATURE, nullptr, 0, signature, length);
+    });
   }
   static bool Verifies(const SigningContainer& c, ALG_ID hashAlg, const Bytes& data,
                        const Bytes& signature) {
@@ -305,11 +309,7 @@ TEST_F(CspSigning, TheTransactionMessageRules) {
     DeviceBench::CommandLog(0, true);
     Bytes signature(256, 0xAB);
     DWORD length = 256;
-    const Outcome o = CallWithin(std::chrono::seconds(90), [&] {
-      const Outcome r = Sign(hash.h, signature.data(), &length);
-      ::SetLastError(r.error);
-      return r.result;
-    });
+    const Outcome o = Sign(hash.h, signature.data(), &length);
     EXPECT_EQ(o.result, c.code == 0 ? TRUE : FALSE);
     EXPECT_EQ(o.error, c.code) << std::hex << o.error;
     EXPECT_EQ(Display(), c.shown ? kTavrMessage + "\n" : "");
@@ -444,14 +444,16 @@ TEST_F(CspSigning, Crypt32SignsMessagesWithTheTokensKey) {
     const BYTE* pieces[] = {content.data()};
     DWORD sizes[] = {static_cast<DWORD>(content.size())};
     DWORD length = 0;
-    Outcome o = Recorded([&] {
+    Outcome o = CallWithin(std::chrono::seconds(90), [&] {
+      ::SetLastError(0xdeadbeef);
       return ::CryptSignMessage(&para, FALSE, 1, pieces, sizes, nullptr, &length);
     });
     if (!o.result) {
       return o;
     }
     pSigned->resize(length);
-    o = Recorded([&] {
+    o = CallWithin(std::chrono::seconds(90), [&] {
+      ::SetLastError(0xdeadbeef);
       return ::CryptSignMessage(&para, FALSE, 1, pieces, sizes, pSigned->data(), &length);
     });
     pSigned->resize(length);
