@@ -299,19 +299,24 @@ TEST(CoreFunctions, DirectCallsAnswerWithTheirCodes) {
          return CPCoreSetProvParam(never, PP_SIGNATURE_PIN, reinterpret_cast<const BYTE*>("1"), 0);
        },
        ERROR_INVALID_PARAMETER},
+      // The key functions refuse null arguments before any handle is looked up.
+      {"GenKey(0)", [] { return CPCoreGenKey({}, {}, {}, {}); }, ERROR_INVALID_HANDLE},
+      {"DuplicateKey(0)", [] { return CPCoreDuplicateKey({}, {}, {}, {}, {}); },
+       ERROR_INVALID_HANDLE},
+      {"ExportKey(0)", [] { return CPCoreExportKey({}, {}, {}, {}, {}, {}, {}); },
+       ERROR_INVALID_PARAMETER},
+      {"GetKeyParam(0)", [] { return CPCoreGetKeyParam({}, {}, {}, {}, {}, {}); },
+       ERROR_INVALID_PARAMETER},
+      {"GetUserKey(0)", [] { return CPCoreGetUserKey({}, {}, {}); }, ERROR_INVALID_PARAMETER},
+      {"SetKeyParam(0)", [] { return CPCoreSetKeyParam({}, {}, {}, {}, {}); },
+       ERROR_INVALID_PARAMETER},
   };
   const std::vector<std::pair<const char*, std::function<BOOL()>>> notBuilt = {
       {"CPCoreDecrypt", [] { return CPCoreDecrypt({}, {}, {}, {}, {}, {}, {}); }},
       {"CPCoreDeriveKey", [] { return CPCoreDeriveKey({}, {}, {}, {}, {}); }},
-      {"CPCoreDuplicateKey", [] { return CPCoreDuplicateKey({}, {}, {}, {}, {}); }},
       {"CPCoreEncrypt", [] { return CPCoreEncrypt({}, {}, {}, {}, {}, {}, {}, {}); }},
-      {"CPCoreExportKey", [] { return CPCoreExportKey({}, {}, {}, {}, {}, {}, {}); }},
-      {"CPCoreGenKey", [] { return CPCoreGenKey({}, {}, {}, {}); }},
       {"CPCoreGenRandom", [] { return CPCoreGenRandom({}, {}, {}); }},
-      {"CPCoreGetKeyParam", [] { return CPCoreGetKeyParam({}, {}, {}, {}, {}, {}); }},
-      {"CPCoreGetUserKey", [] { return CPCoreGetUserKey({}, {}, {}); }},
       {"CPCoreImportKey", [] { return CPCoreImportKey({}, {}, {}, {}, {}, {}); }},
-      {"CPCoreSetKeyParam", [] { return CPCoreSetKeyParam({}, {}, {}, {}, {}); }},
   };
   for (const auto& [name, call] : notBuilt) {
     cases.push_back({name, call, static_cast<DWORD>(NTE_NOT_SUPPORTED)});
