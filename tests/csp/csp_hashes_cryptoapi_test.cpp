@@ -19,6 +19,7 @@
 #include "foundation/alg_ids.h"
 #include "tests/csp/cms_oracle.h"
 #include "tests/csp/private_key_commands.h"
+#include "tests/csp/public_key_blob_oracle.h"
 #include "tests/support/test_certificates.h"
 #include "tests/tokenapi/keyobjects/signing_oracle.h"
 
@@ -63,101 +64,81 @@ Outcome Recorded(F call) {
   return {ok, ::GetLastError()};
 }
 
-// One container of the program with its signature key.
-struct SigningContainer {
+// A kind of signing container: its signature key and the hash it signs.
+struct KeyKind {
   const char* what;
   ALG_ID keyAlg;
   DWORD keyBits;
   ALG_ID hashAlg;
   DWORD sigLen;
+};
+const KeyKind kRsa1024{"rsa1024", AT_SIGNATURE, 1024, CALG_SHA1, 128};
+const KeyKind kRsa2048{"rsa2048", AT_SIGNATURE, 2048, CALG_SHA1, 256};
+const KeyKind kSm2{"sm2", CALG_SM2_SIGN, 256, CALG_SM3, 64};
+
+// A new container with its signature key, its provider handle open, and
+// the key's PUBLICKEYBLOB.
+struct SigningContainer {
+  KeyKind kind;
   std::string name;
   Provider provider;
-  PkeyPtr publicKey;  // from the exported PUBLICKEYBLOB
   Bytes publicBlob;
+  PkeyPtr publicKey;
 };
-
-// The public key of a PUBLICKEYBLOB for OpenSSL: the RSA modulus and
-// exponent, or the SM2 point, each stored least significant byte first.
-PkeyPtr PublicKeyOfBlob(const Bytes& blob, bool sm2) {
-  if (sm2) {
-    if (blob.size() != 140) {
-      return nullptr;
-    }
-    Bytes xy = Reversed(Bytes(blob.begin() + 12, blob.begin() + 44));
-    const Bytes y = Reversed(Bytes(blob.begin() + 76, blob.begin() + 108));
-    xy.insert(xy.end(), y.begin(), y.end());
-    return merro::testing::Sm2PublicKey(xy);
-  }
-  if (blob.size() < 20) {
-    return nullptr;
-  }
-  const Bytes e = Reversed(Bytes(blob.begin() + 16, blob.begin() + 20));
-  return merro::testing::RsaPublicKey(Reversed(Bytes(blob.begin() + 20, blob.end())), e);
-}
 
 class CspSigning : public ::testing::Test {
  public:
+  // The token as the bank hands it out, and one provider handle that keeps
+  // the library loaded for the whole program.
   static void SetUpTestSuite() {
     s_flag = std::make_unique<TavrFlag>(true);
     DeviceBench::Insert(0);
     if (!DeviceBench::Prepare(0)) {
       return;
     }
-    for (SigningContainer* c : {&s_rsa1024, &s_rsa2048, &s_sm2}) {
-      c->name = merro::testing::UniqueName(c->what);
-      // With the marker file the factory PIN stands in for the prompt, so
-      // the call returns on its own; it keeps that PIN for the signatures.
-      const Outcome created = CallWithin(std::chrono::seconds(120), [c] {
-        const Outcome o = AcquireInto(&c->provider, c->name.c_str(), CRYPT_NEWKEYSET);
-        ::SetLastError(o.error);
-        return o.result;
-      });
-      if (!created.result) {
-        ADD_FAILURE() << c->what << ": acquire 0x" << std::hex << created.error;
-        return;
-      }
-      Key key;
-      if (!::CryptGenKey(c->provider.h, c->keyAlg, c->keyBits << 16, &key.h)) {
-        ADD_FAILURE() << c->what << ": CryptGenKey 0x" << std::hex << ::GetLastError();
-        return;
-      }
-      DWORD length = 0;
-      if (!::CryptExportKey(key.h, 0, PUBLICKEYBLOB, 0, nullptr, &length)) {
-        ADD_FAILURE() << c->what << ": export size 0x" << std::hex << ::GetLastError();
-        return;
-      }
-      c->publicBlob.resize(length);
-      if (!::CryptExportKey(key.h, 0, PUBLICKEYBLOB, 0, c->publicBlob.data(), &length)) {
-        ADD_FAILURE() << c->what << ": export 0x" << std::hex << ::GetLastError();
-        return;
-      }
-      c->publicKey = PublicKeyOfBlob(c->publicBlob, c->keyAlg == CALG_SM2_SIGN);
-      if (!c->publicKey) {
-        ADD_FAILURE() << c->what << ": no public key in the blob";
-        return;
-      }
-    }
-    s_ready = true;
+    s_loaded = std::make_unique<Provider>();
+    const Outcome o = AcquireInto(s_loaded.get(), nullptr, CRYPT_VERIFYCONTEXT);
+    s_ready = o.result != FALSE;
   }
   static void TearDownTestSuite() {
-    for (SigningContainer* c : {&s_rsa1024, &s_rsa2048, &s_sm2}) {
-      if (c->provider.h != 0) {
-        ::CryptReleaseContext(c->provider.h, 0);
-        c->provider.h = 0;
-      }
-      c->publicKey.reset();
-    }
+    s_loaded.reset();
     s_flag.reset();
   }
 
  protected:
   void SetUp() override {
-    ASSERT_TRUE(s_ready) << "the program's containers could not be made";
+    ASSERT_TRUE(s_ready) << "no provider handle for the program";
     DeviceBench::Control("display 0 clear");
     DeviceBench::Control("button 0 clear");
     DeviceBench::CommandLog(0, /*clear=*/true);
   }
   void TearDown() override { DeviceBench::Control("button 0 clear"); }
+
+  // Creates the container and its key pair and reads the public key. The
+  // token keeps one unfinished container at a time: the next creation
+  // reclaims this one. With the marker file the factory PIN stands in for
+  // the prompt, so the calls return on their own.
+  static void MakeContainer(const KeyKind& kind, SigningContainer* c) {
+    c->kind = kind;
+    c->name = merro::testing::UniqueName(kind.what);
+    const Outcome created = CallWithin(std::chrono::seconds(120), [c] {
+      const Outcome o = AcquireInto(&c->provider, c->name.c_str(), CRYPT_NEWKEYSET);
+      ::SetLastError(o.error);
+      return o.result;
+    });
+    ASSERT_TRUE(created.result) << kind.what << ": acquire 0x" << std::hex << created.error;
+    Key key;
+    const Outcome generated = CallWithin(std::chrono::seconds(120), [&] {
+      return ::CryptGenKey(c->provider.h, kind.keyAlg, kind.keyBits << 16, &key.h);
+    });
+    ASSERT_TRUE(generated.result) << kind.what << ": CryptGenKey 0x" << std::hex << generated.error;
+    DWORD length = 0;
+    ASSERT_TRUE(::CryptExportKey(key.h, 0, PUBLICKEYBLOB, 0, nullptr, &length));
+    c->publicBlob.resize(length);
+    ASSERT_TRUE(::CryptExportKey(key.h, 0, PUBLICKEYBLOB, 0, c->publicBlob.data(), &length));
+    c->publicKey = KeyFromBlob(c->publicBlob);
+    ASSERT_TRUE(c->publicKey) << kind.what << ": no public key in the blob";
+  }
 
   // A hash of the provider handle over data (checked).
   static void HashOver(HCRYPTPROV hProv, ALG_ID alg, const Bytes& data, Hash* pHash) {
@@ -174,12 +155,13 @@ class CspSigning : public ::testing::Test {
   }
   static bool Verifies(const SigningContainer& c, ALG_ID hashAlg, const Bytes& data,
                        const Bytes& signature) {
-    if (c.keyAlg == CALG_SM2_SIGN) {
+    if (c.kind.keyAlg == CALG_SM2_SIGN) {
       // r and s each come least significant byte first.
       Bytes rs = Reversed(Bytes(signature.begin(), signature.begin() + 32));
       const Bytes s = Reversed(Bytes(signature.begin() + 32, signature.end()));
       rs.insert(rs.end(), s.begin(), s.end());
-      return signature.size() == 64 && merro::testing::Sm2VerifyMessage(c.publicKey.get(), data, rs);
+      return signature.size() == 64 &&
+             merro::testing::Sm2VerifyMessage(c.publicKey.get(), data, rs);
     }
     const EVP_MD* md = hashAlg == CALG_SHA1 ? EVP_sha1() : EVP_sha256();
     return merro::testing::RsaVerifyDigest(c.publicKey.get(), md, merro::testing::Digest(md, data),
@@ -188,17 +170,13 @@ class CspSigning : public ::testing::Test {
   static std::string Display() { return DeviceBench::Control("display 0"); }
 
   static std::unique_ptr<TavrFlag> s_flag;
+  static std::unique_ptr<Provider> s_loaded;
   static bool s_ready;
-  static SigningContainer s_rsa1024;
-  static SigningContainer s_rsa2048;
-  static SigningContainer s_sm2;
 };
 
 std::unique_ptr<TavrFlag> CspSigning::s_flag;
+std::unique_ptr<Provider> CspSigning::s_loaded;
 bool CspSigning::s_ready = false;
-SigningContainer CspSigning::s_rsa1024{"rsa1024", AT_SIGNATURE, 1024, CALG_SHA1, 128, {}, {}, {}, {}};
-SigningContainer CspSigning::s_rsa2048{"rsa2048", AT_SIGNATURE, 2048, CALG_SHA1, 256, {}, {}, {}, {}};
-SigningContainer CspSigning::s_sm2{"sm2", CALG_SM2_SIGN, 256, CALG_SM3, 64, {}, {}, {}, {}};
 
 // Each key signs other data as its hash value (RSA over SHA-1, SM2 over
 // SM3) and OpenSSL accepts it under the exported public key. The length is
@@ -207,32 +185,35 @@ SigningContainer CspSigning::s_sm2{"sm2", CALG_SM2_SIGN, 256, CALG_SM3, 64, {}, 
 // signature twice from one buffer, refuses a flipped byte or a wrong
 // length, and asks no PIN.
 TEST_F(CspSigning, KeysSignAndVerify) {
-  for (SigningContainer* c : {&s_rsa1024, &s_rsa2048, &s_sm2}) {
-    SCOPED_TRACE(c->what);
+  for (const KeyKind& kind : {kRsa1024, kRsa2048, kSm2}) {
+    SCOPED_TRACE(kind.what);
+    auto c = std::make_unique<SigningContainer>();
+    MakeContainer(kind, c.get());
+    ASSERT_FALSE(HasFatalFailure());
     Hash hash;
-    HashOver(c->provider.h, c->hashAlg, kOtherData, &hash);
+    HashOver(c->provider.h, c->kind.hashAlg, kOtherData, &hash);
     DeviceBench::CommandLog(0, true);
     DWORD length = 0;
     Outcome o = Sign(hash.h, nullptr, &length);
     EXPECT_TRUE(o.result) << std::hex << o.error;
     EXPECT_EQ(o.error, 0u);
-    EXPECT_EQ(length, c->sigLen);
+    EXPECT_EQ(length, c->kind.sigLen);
     Bytes small(16, 0xAB);
     length = 16;
     o = Sign(hash.h, small.data(), &length);
     EXPECT_FALSE(o.result);
     EXPECT_EQ(o.error, static_cast<DWORD>(ERROR_MORE_DATA));
-    EXPECT_EQ(length, c->sigLen);
+    EXPECT_EQ(length, c->kind.sigLen);
     EXPECT_EQ(small, Bytes(16, 0xAB));
     EXPECT_FALSE(SentPrivateKeyCommand(DeviceBench::CommandLog(0, true)));
 
-    Bytes signature(c->sigLen);
-    length = c->sigLen;
+    Bytes signature(c->kind.sigLen);
+    length = c->kind.sigLen;
     o = Sign(hash.h, signature.data(), &length);
     ASSERT_TRUE(o.result) << std::hex << o.error;
     EXPECT_EQ(o.error, 0u);
-    ASSERT_EQ(length, c->sigLen);
-    EXPECT_TRUE(Verifies(*c, c->hashAlg, kOtherData, signature));
+    ASSERT_EQ(length, c->kind.sigLen);
+    EXPECT_TRUE(Verifies(*c, c->kind.hashAlg, kOtherData, signature));
     EXPECT_EQ(Display(), "");
 
     Key key;
@@ -241,7 +222,7 @@ TEST_F(CspSigning, KeysSignAndVerify) {
     const Bytes kept = signature;
     for (int i = 0; i < 2; ++i) {
       Hash check;
-      HashOver(c->provider.h, c->hashAlg, kOtherData, &check);
+      HashOver(c->provider.h, c->kind.hashAlg, kOtherData, &check);
       o = Recorded([&] {
         return ::CryptVerifySignatureW(check.h, signature.data(), length, key.h, nullptr, 0);
       });
@@ -262,7 +243,7 @@ TEST_F(CspSigning, KeysSignAndVerify) {
     };
     for (const Refusal& r : refusals) {
       Hash check;
-      HashOver(c->provider.h, c->hashAlg, kOtherData, &check);
+      HashOver(c->provider.h, c->kind.hashAlg, kOtherData, &check);
       o = Recorded([&] {
         return ::CryptVerifySignatureW(check.h, r.data, r.length, key.h, nullptr, 0);
       });
@@ -297,6 +278,9 @@ TEST_F(CspSigning, TheTransactionMessageRules) {
       {"MD5", CALG_MD5, &message, nullptr, Code(NTE_BAD_HASH), false},
       {"other data, SHA-256", CALG_SHA_256, &kOtherData, nullptr, Code(NTE_BAD_HASH), false},
   };
+  SigningContainer rsa;
+  MakeContainer(kRsa2048, &rsa);
+  ASSERT_FALSE(HasFatalFailure());
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     DeviceBench::Control("display 0 clear");
@@ -305,7 +289,7 @@ TEST_F(CspSigning, TheTransactionMessageRules) {
       DeviceBench::Control(std::string("button 0 ") + c.button + " after 2");
     }
     Hash hash;
-    HashOver(s_rsa2048.provider.h, c.hash, *c.data, &hash);
+    HashOver(rsa.provider.h, c.hash, *c.data, &hash);
     DeviceBench::CommandLog(0, true);
     Bytes signature(256, 0xAB);
     DWORD length = 256;
@@ -315,7 +299,7 @@ TEST_F(CspSigning, TheTransactionMessageRules) {
     EXPECT_EQ(Display(), c.shown ? kTavrMessage + "\n" : "");
     if (c.code == 0) {
       EXPECT_EQ(length, 256u);
-      EXPECT_TRUE(Verifies(s_rsa2048, c.hash, *c.data, signature));
+      EXPECT_TRUE(Verifies(rsa, c.hash, *c.data, signature));
     } else {
       EXPECT_EQ(signature, Bytes(256, 0xAB));
     }
@@ -330,6 +314,13 @@ TEST_F(CspSigning, TheTransactionMessageRules) {
 // hash and its source both end with OpenSSL's digest of what each was given;
 // a key of another provider handle verifies nothing.
 TEST_F(CspSigning, HashParametersAndDuplicates) {
+  // Every hash needs a container with a key on its token; a second handle
+  // on the same container is another provider handle.
+  SigningContainer sm2;
+  MakeContainer(kSm2, &sm2);
+  ASSERT_FALSE(HasFatalFailure());
+  Provider second;
+  ASSERT_TRUE(AcquireInto(&second, sm2.name.c_str(), 0).result);
   struct Size {
     ALG_ID alg;
     DWORD size;
@@ -337,7 +328,7 @@ TEST_F(CspSigning, HashParametersAndDuplicates) {
                      {CALG_SSL3_SHAMD5, 36}};
   for (const Size& s : sizes) {
     Hash hash;
-    ASSERT_TRUE(::CryptCreateHash(s_sm2.provider.h, s.alg, 0, 0, &hash.h)) << s.alg;
+    ASSERT_TRUE(::CryptCreateHash(sm2.provider.h, s.alg, 0, 0, &hash.h)) << s.alg;
     DWORD value = 0;
     DWORD length = sizeof value;
     EXPECT_TRUE(::CryptGetHashParam(hash.h, HP_HASHSIZE, reinterpret_cast<BYTE*>(&value), &length, 0));
@@ -349,7 +340,7 @@ TEST_F(CspSigning, HashParametersAndDuplicates) {
   Bytes both = first;
   both.insert(both.end(), more.begin(), more.end());
   Hash source;
-  HashOver(s_rsa1024.provider.h, CALG_SHA1, first, &source);
+  HashOver(sm2.provider.h, CALG_SHA1, first, &source);
   // Zero bytes are refused and the hash stays open.
   Outcome o = Recorded([&] { return ::CryptHashData(source.h, first.data(), 0, 0); });
   EXPECT_FALSE(o.result);
@@ -369,7 +360,7 @@ TEST_F(CspSigning, HashParametersAndDuplicates) {
 
   // HP_HASHVAL one byte short: 87, the length as given, the hash finished.
   Hash shortHash;
-  HashOver(s_rsa1024.provider.h, CALG_SHA1, first, &shortHash);
+  HashOver(sm2.provider.h, CALG_SHA1, first, &shortHash);
   Bytes buffer(19, 0xEE);
   DWORD length = 19;
   o = Recorded([&] { return ::CryptGetHashParam(shortHash.h, HP_HASHVAL, buffer.data(), &length, 0); });
@@ -385,12 +376,12 @@ TEST_F(CspSigning, HashParametersAndDuplicates) {
   // advapi32 hands each hash to its own provider handle; a key of another
   // handle of this provider does not verify it.
   Hash foreign;
-  HashOver(s_rsa1024.provider.h, CALG_SHA1, kOtherData, &foreign);
+  HashOver(sm2.provider.h, CALG_SHA1, kOtherData, &foreign);
   Key otherKey;
-  ASSERT_TRUE(::CryptGetUserKey(s_rsa2048.provider.h, AT_SIGNATURE, &otherKey.h));
-  Bytes signature(128, 0x11);
+  ASSERT_TRUE(::CryptGetUserKey(second.h, AT_SIGNATURE, &otherKey.h));
+  Bytes signature(64, 0x11);
   o = Recorded([&] {
-    return ::CryptVerifySignatureW(foreign.h, signature.data(), 128, otherKey.h, nullptr, 0);
+    return ::CryptVerifySignatureW(foreign.h, signature.data(), 64, otherKey.h, nullptr, 0);
   });
   EXPECT_FALSE(o.result);
   EXPECT_EQ(o.error, Code(NTE_BAD_KEY));
@@ -400,9 +391,12 @@ TEST_F(CspSigning, HashParametersAndDuplicates) {
 // OpenSSL verifies the CMS up to the test CA. With SHA-256 the provider
 // refuses the hash of data that is no transaction message.
 TEST_F(CspSigning, Crypt32SignsMessagesWithTheTokensKey) {
+  SigningContainer rsa;
+  MakeContainer(kRsa2048, &rsa);
+  ASSERT_FALSE(HasFatalFailure());
   const merro::testing::TestKey subject =
       merro::testing::TestKey::FromRsaComponents(
-          Reversed(Bytes(s_rsa2048.publicBlob.begin() + 20, s_rsa2048.publicBlob.end())),
+          Reversed(Bytes(rsa.publicBlob.begin() + 20, rsa.publicBlob.end())),
           {0x01, 0x00, 0x01});
   merro::testing::CertificateSpec spec;
   spec.subjectKey = subject;
@@ -413,7 +407,7 @@ TEST_F(CspSigning, Crypt32SignsMessagesWithTheTokensKey) {
   ASSERT_NE(cert, nullptr);
   std::unique_ptr<const CERT_CONTEXT, decltype(&::CertFreeCertificateContext)> freeCert(
       cert, &::CertFreeCertificateContext);
-  std::wstring container(s_rsa2048.name.begin(), s_rsa2048.name.end());
+  std::wstring container(rsa.name.begin(), rsa.name.end());
   std::wstring provider(kProviderName, kProviderName + sizeof kProviderName - 1);
   CRYPT_KEY_PROV_INFO info = {};
   info.pwszContainerName = container.data();
