@@ -242,7 +242,7 @@ TEST_F(CoreHashes, HashParametersAndTheFinishedState) {
     const HCRYPTHASH h = CreateHash(m_hSm2, s.alg);
     EXPECT_EQ(HashNumber(m_hSm2, h, HP_HASHSIZE), s.size) << s.alg;
     EXPECT_EQ(HashNumber(m_hSm2, h, HP_ALGID), s.alg);
-    EXPECT_EQ(Call([&] { return CPCoreDestroyHash(m_hSm2, h); }), kOk);
+    EXPECT_TRUE(CPCoreDestroyHash(m_hSm2, h));
   }
 
   const Bytes data = ToBytes("hash parameters");
@@ -442,6 +442,39 @@ TEST_F(CoreHashes, SignaturesVerifyAndTheCallersBufferIsOnlyRead) {
     EXPECT_FALSE(refused.ok);
     EXPECT_NE(refused.error, 0u);
     EXPECT_EQ(PinPrompts(), prompts);
+  }
+}
+
+// Programs release and destroy on their way out of a failure and report its
+// code afterwards (crypt32's signed messages do): the clean-up functions
+// leave the caller's last error alone when they succeed, and set their own
+// when they fail.
+TEST_F(CoreHashes, CleanUpKeepsTheCallersError) {
+  const HCRYPTHASH hHash = CreateHash(m_hRsa, CALG_SHA1);
+  const HCRYPTKEY hKey = RegisterKey(m_hRsa, CALG_RSA_SIGN, 2048);
+  std::unique_ptr<Container> other =
+      Container::CreateRegisteredContainer(m_pRsa->m_szContainerName, TRUE, FALSE);
+  ASSERT_TRUE(other);
+  const HCRYPTPROV hOther = merro::csp::AddProvHandle(std::move(other));
+  struct Case {
+    const char* what;
+    std::function<BOOL()> call;
+    Result expected;
+  } const cases[] = {
+      {"DestroyHash", [&] { return CPCoreDestroyHash(m_hRsa, hHash); }, {TRUE, Code(NTE_BAD_HASH)}},
+      {"DestroyHash again", [&] { return CPCoreDestroyHash(m_hRsa, hHash); },
+       Fails(ERROR_INVALID_HANDLE)},
+      {"DestroyKey", [&] { return CPCoreDestroyKey(m_hRsa, hKey); }, {TRUE, Code(NTE_BAD_HASH)}},
+      {"DestroyKey again", [&] { return CPCoreDestroyKey(m_hRsa, hKey); },
+       Fails(ERROR_INVALID_PARAMETER)},
+      {"ReleaseContext", [&] { return CPCoreReleaseContext(hOther, 0); }, {TRUE, Code(NTE_BAD_HASH)}},
+      {"ReleaseContext again", [&] { return CPCoreReleaseContext(hOther, 0); },
+       Fails(ERROR_INVALID_PARAMETER)},
+  };
+  for (const Case& c : cases) {
+    ::SetLastError(Code(NTE_BAD_HASH));
+    const BOOL ok = c.call();
+    EXPECT_EQ((Result{ok, ::GetLastError()}), c.expected) << c.what;
   }
 }
 

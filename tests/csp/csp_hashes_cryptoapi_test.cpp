@@ -252,7 +252,7 @@ TEST_F(CspSigning, KeysSignAndVerify) {
         EXPECT_EQ(o.error, r.code) << r.what;
       }
     }
-    EXPECT_FALSE(SentPrivateKeyCommand(DeviceBench::CommandLog(0, true)));
+    EXPECT_FALSE(SentPinVerification(DeviceBench::CommandLog(0, true)));
   }
 }
 
