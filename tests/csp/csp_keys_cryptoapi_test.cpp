@@ -16,11 +16,14 @@
 #include "foundation/alg_ids.h"
 #include "foundation/container_record.h"
 #include "provider/cert_store.h"
+#include "provider/manager_events.h"
 #include "tests/csp/cryptoapi_fixture.h"
 #include "tests/csp/public_key_blob_oracle.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_certificates.h"
 #include "tests/tokenapi/keyobjects/signing_oracle.h"
 #include "tokenapi/api/token_api.h"
+#include "tools/simplug/device_broadcast.h"
 
 namespace {
 
@@ -130,6 +133,19 @@ PkeyPtr TokenPublicKey(const std::string& container, DWORD keySpec) {
 
 class CspKeys : public CspCryptoApi {
  protected:
+  // A new container with a key pair of one specification, and its blob.
+  void MakeKey(Provider* p, const char* name, ALG_ID algId, DWORD flags, Key* key, Bytes* blob) {
+    if (p->h == 0) {
+      const Outcome o = NewContainer(p, name);
+      ASSERT_TRUE(o.result) << name << " " << std::hex << o.error;
+    }
+    const Outcome o = GenKey(p->h, algId, flags, key);
+    ASSERT_TRUE(o.result) << name << " " << std::hex << o.error;
+    const Export e = ExportKey(key->h, PUBLICKEYBLOB, 512);
+    ASSERT_TRUE(e.outcome.result) << name << " " << std::hex << e.outcome.error;
+    *blob = e.blob;
+  }
+
   TavrFlag m_flag{true};
 };
 
@@ -268,13 +284,11 @@ TEST_F(CspKeys, GenKeyRefusals) {
 // buffer one byte short is told the size, with ERROR_MORE_DATA.
 TEST_F(CspKeys, ExportRefusalsAndTheBlobSize) {
   Provider p;
-  Outcome o = NewContainer(&p, "export");
-  ASSERT_TRUE(o.result) << std::hex << o.error;
   Key key;
-  o = GenKey(p.h, CALG_SM2_SIGN, 256u << 16, &key);
-  ASSERT_TRUE(o.result) << std::hex << o.error;
+  Bytes blob;
+  ASSERT_NO_FATAL_FAILURE(MakeKey(&p, "export", CALG_SM2_SIGN, 256u << 16, &key, &blob));
   Key other;
-  o = GetUserKey(p.h, AT_SIGNATURE, &other);
+  Outcome o = GetUserKey(p.h, AT_SIGNATURE, &other);
   ASSERT_TRUE(o.result) << std::hex << o.error;
 
   Export e = ExportKey(key.h, PUBLICKEYBLOB, 139);
@@ -309,6 +323,39 @@ TEST_F(CspKeys, ExportRefusalsAndTheBlobSize) {
   EXPECT_FALSE(o.result);
   EXPECT_NE(o.error, 0u);
   EXPECT_EQ(missing.h, 0u);
+}
+
+// A copy of a container key names the same pair and outlives the original;
+// key derivation is not offered, whatever the base hash.
+TEST_F(CspKeys, DuplicatedKeysAndDerivation) {
+  Provider p;
+  Key key;
+  Bytes blob;
+  ASSERT_NO_FATAL_FAILURE(MakeKey(&p, "copies", AT_KEYEXCHANGE, 2048u << 16, &key, &blob));
+
+  Key copy;
+  Outcome o = Bounded([&] { return ::CryptDuplicateKey(key.h, nullptr, 0, &copy.h); });
+  ASSERT_TRUE(o.result) << std::hex << o.error;
+  EXPECT_EQ(o.error, 0u);
+  ASSERT_TRUE(::CryptDestroyKey(key.h));
+  key.h = 0;
+  EXPECT_EQ(DwordParam(copy.h, KP_KEYLEN), 2048u);
+  EXPECT_EQ(DwordParam(copy.h, KP_ALGID), ALG_ID{CALG_RSA_KEYX});
+  EXPECT_EQ(ExportKey(copy.h, PUBLICKEYBLOB, 512).blob, blob);
+
+  // advapi32 hands the provider any hash; a hash of the platform's own
+  // provider does.
+  HCRYPTPROV platform = 0;
+  ASSERT_TRUE(::CryptAcquireContextW(&platform, nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL,
+                                     CRYPT_VERIFYCONTEXT));
+  HCRYPTHASH hash = 0;
+  ASSERT_TRUE(::CryptCreateHash(platform, CALG_SHA1, 0, 0, &hash));
+  Key derived;
+  o = Bounded([&] { return ::CryptDeriveKey(p.h, CALG_RC4, hash, 0, &derived.h); });
+  EXPECT_FALSE(o.result);
+  EXPECT_EQ(o.error, Code(NTE_NOT_SUPPORTED));
+  ::CryptDestroyHash(hash);
+  ::CryptReleaseContext(platform, 0);
 }
 
 // ---- KP_CERTIFICATE ----
@@ -422,19 +469,6 @@ class CspKeyCertificates : public CspKeys {
     RemoveProviderEntries();
     CspKeys::TearDown();
   }
-
-  // A new container with a key pair of one specification, and its blob.
-  void MakeKey(Provider* p, const char* name, ALG_ID algId, DWORD flags, Key* key, Bytes* blob) {
-    if (p->h == 0) {
-      const Outcome o = NewContainer(p, name);
-      ASSERT_TRUE(o.result) << name << " " << std::hex << o.error;
-    }
-    const Outcome o = GenKey(p->h, algId, flags, key);
-    ASSERT_TRUE(o.result) << name << " " << std::hex << o.error;
-    const Export e = ExportKey(key->h, PUBLICKEYBLOB, 512);
-    ASSERT_TRUE(e.outcome.result) << name << " " << std::hex << e.outcome.error;
-    *blob = e.blob;
-  }
 };
 
 // The certificate of the key's own pair is written to the token, reads back
@@ -535,6 +569,74 @@ TEST_F(CspKeyCertificates, Sm2CertificatesAreEnteredOnlyWithTheMarker) {
   EXPECT_EQ(entries[0].der, exchCert);
   EXPECT_EQ(entries[0].info.wstrContainerName, L"sm2-cert");
   EXPECT_EQ(entries[0].info.dwKeySpec, DWORD{AT_KEYEXCHANGE});
+}
+
+// MerroCertManager.exe as Windows programs see it (the build tree is on Z:).
+std::string ManagerPath() {
+  std::string path = "Z:";
+  for (const char* p = MERRO_CERTMANAGER_PATH; *p != '\0'; ++p) {
+    path += *p == '/' ? '\\' : *p;
+  }
+  return path;
+}
+
+// Polls for up to ten seconds; whether the condition came true.
+bool WaitFor(const std::function<bool()>& condition) {
+  for (int i = 0; i < 200; ++i) {
+    if (condition()) {
+      return true;
+    }
+    ::Sleep(50);
+  }
+  return condition();
+}
+
+bool ManagerRuns() {
+  const HANDLE instance =
+      ::OpenEventW(READ_CONTROL, FALSE, merro::provider::g_wszInstanceEventName);
+  if (instance == nullptr) {
+    return false;
+  }
+  ::CloseHandle(instance);
+  return merro::simplug::FindManagerMainDialog() != nullptr;
+}
+
+// With the certificate manager running in another process, the import
+// tells it and waits for its answer instead of writing the store itself:
+// the manager refreshes and answers within its one-second look, so the call
+// returns well within the five seconds it may wait, with the entry that the
+// manager wrote. The manager is ended by its handle; the fixture removes
+// the entries it left.
+TEST_F(CspKeyCertificates, ARunningManagerAnswersTheImport) {
+  Provider p;
+  Key key;
+  Bytes blob;
+  ASSERT_NO_FATAL_FAILURE(MakeKey(&p, "managed", AT_KEYEXCHANGE, 1024u << 16, &key, &blob));
+  const CertBytes cert = CertificateFor(blob);
+
+  merro::testing::ChildProcess manager = merro::testing::ChildProcess::Start(ManagerPath(), {});
+  ASSERT_TRUE(manager.Started());
+  const bool up = WaitFor(ManagerRuns);
+  EXPECT_TRUE(up) << "the manager did not come up";
+  if (up) {
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome o = SetCertificate(key.h, cert);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    EXPECT_TRUE(o.result) << std::hex << o.error;
+    EXPECT_LT(ms, 4000) << "the manager looks once a second";
+    EXPECT_EQ(ReadCertificate(key.h), cert);
+    bool entered = false;
+    for (const StoreEntry& entry : ProviderEntries()) {
+      entered = entered || (entry.der == cert && entry.info.wstrContainerName == L"managed" &&
+                            entry.info.dwKeySpec == AT_KEYEXCHANGE);
+    }
+    EXPECT_TRUE(entered);
+  }
+
+  manager.Kill();
+  manager.Join();
 }
 
 }  // namespace
