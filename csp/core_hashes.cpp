@@ -4,7 +4,6 @@
 #include <memory>
 #include <new>
 #include <utility>
-#include <vector>
 
 #include "csp/core_call.h"
 #include "csp/cp_core.h"
