@@ -9,8 +9,3 @@ BOOL CPCoreExportKey(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTKEY hPubKey, DWORD 
                      DWORD dwFlags, BYTE* pbData, DWORD* pdwDataLen) {
   return CoreNotBuiltYet("CPCoreExportKey");
 }
-
-BOOL CPCoreImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen, HCRYPTKEY hPubKey,
-                     DWORD dwFlags, HCRYPTKEY* phKey) {
-  return CoreNotBuiltYet("CPCoreImportKey");
-}
