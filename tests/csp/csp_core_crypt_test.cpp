@@ -537,25 +537,23 @@ TEST_F(CoreCrypt, KeyAndHashChecksComeBeforeAnyCipher) {
 }
 
 // RSA crosses least significant byte first: the provider's ciphertext,
-// reversed, is a type-2 block of the plaintext under the token's public
-// key, and OpenSSL's sealed data, reversed, opens. A refused PIN leaves the
+// reversed, is what the key object opens, and OpenSSL's sealed data,
+// reversed, opens through the core. A refused PIN leaves the
 // caller's ciphertext as it was.
 TEST_F(CoreCrypt, RsaDataCrossesLeastSignificantByteFirst) {
   const Bytes plain = Pattern(20, 9);
   const Outcome sealed = Encrypt(m_hExchange, plain, TRUE, 128);
   ASSERT_TRUE(sealed.ok) << std::hex << sealed.error;
   ASSERT_EQ(sealed.data.size(), 128u);
-  const Bytes block =
-      RawRsaPublic(m_pair.rsaModulus, m_pair.rsaExponent, Reversed(sealed.data));
-  ASSERT_EQ(block.size(), 128u);
-  EXPECT_EQ(block[0], 0);
-  EXPECT_EQ(block[1], 2);
-  EXPECT_EQ(Bytes(block.end() - 21, block.end()),
-            [&] {
-              Bytes b{0};
-              b.insert(b.end(), plain.begin(), plain.end());
-              return b;
-            }());
+  // The key object, which works most significant byte first, opens it
+  // reversed.
+  QueuePin();
+  const Bytes reversed = Reversed(sealed.data);
+  BYTE* pbyPlain = nullptr;
+  DWORD dwPlain = 0;
+  ASSERT_EQ(Object(m_hExchange)->AsymDecrypt(reversed.data(), 128, &pbyPlain, &dwPlain), S_OK);
+  const std::unique_ptr<BYTE[]> plainOwner(pbyPlain);
+  EXPECT_EQ(Bytes(pbyPlain, pbyPlain + dwPlain), plain);
 
   QueuePin();
   Outcome opened = Decrypt(m_hExchange, sealed.data, TRUE);

@@ -1,7 +1,9 @@
 // Triple DES goes through EVP's default provider. Single DES and RC4 live
 // in OpenSSL's legacy provider, which the static Windows libcrypto does not
 // carry; its low-level DES and RC4 functions, which every build has, stand
-// in for it.
+// in for it (declared only for callers that ask for the 1.1 interface).
+#undef OPENSSL_API_COMPAT
+#define OPENSSL_API_COMPAT 10101
 #define OPENSSL_SUPPRESS_DEPRECATED
 #include "tests/csp/session_cipher_oracle.h"
 
