@@ -26,6 +26,7 @@
 #include "tests/csp/session_cipher_oracle.h"
 #include "tests/provider/cipher_oracles.h"
 #include "tests/provider/support/provider_bench.h"
+#include "tests/provider/support/rsa_blob_oracle.h"
 #include "tests/support/captured_trace.h"
 #include "tokenapi/crypto/rsa/pkcs1_block.h"
 
@@ -174,10 +175,10 @@ class CoreCrypt : public ProviderBench {
     return Reversed(RawRsaPublic(m_pair.rsaModulus, m_pair.rsaExponent, block));
   }
 
-  Outcome Import(const Bytes& blob, HCRYPTKEY hPubKey, HCRYPTKEY* phKey) {
+  Outcome Import(const Bytes& blob, HCRYPTKEY hPubKey, HCRYPTKEY* phKey, DWORD dwFlags = 0) {
     ::SetLastError(0xdeadbeef);
     const BOOL ok = CPCoreImportKey(m_hProv, blob.data(), static_cast<DWORD>(blob.size()), hPubKey,
-                                    0, phKey);
+                                    dwFlags, phKey);
     return {ok, ::GetLastError(), {}, 0};
   }
 
@@ -274,6 +275,50 @@ TEST_F(CoreCrypt, ImportRefusesBlobsByHeaderAndLengthBeforeTheToken) {
   EXPECT_EQ(g_vtrKeyHandleSet.Handles().size(), keys);
   EXPECT_TRUE(CommandLog(0).empty());
   EXPECT_TRUE(m_ui->Transcript().empty());
+}
+
+// A plain RSA-1024 key goes into the exchange slot: the handle is the
+// container's exchange key, registered once, and the token holds the
+// imported modulus; one destroy leaves no entry. A failed import (a refused
+// PIN) leaves no key behind either.
+TEST_F(CoreCrypt, PrivateKeyImportHandsOutTheExchangeKeyOnce) {
+  const RsaBlobKey rsa = GenerateRsaBlobKey(1024);
+  Bytes blob = PlainRsaBlob(kRsa2, 1024, 0);
+  blob.insert(blob.end(), rsa.body.begin(), rsa.body.end());
+  const size_t before = g_vtrKeyHandleSet.Handles().size();
+
+  m_ui->Push("cancel");
+  HCRYPTKEY hKey = 0x77;
+  Outcome o = Import(blob, 0, &hKey);
+  EXPECT_FALSE(o.ok);
+  EXPECT_EQ(o.error, static_cast<DWORD>(SCARD_W_CANCELLED_BY_USER));
+  EXPECT_EQ(hKey, 0x77u);
+  EXPECT_EQ(g_vtrKeyHandleSet.Handles().size(), before);
+
+  QueuePin();
+  o = Import(blob, 0, &hKey, CRYPT_EXPORTABLE);
+  ASSERT_TRUE(o.ok) << std::hex << o.error;
+  EXPECT_EQ(o.error, 0u);
+  EXPECT_EQ(g_vtrKeyHandleSet.Handles().size(), before + 1);
+  KeyHandle* key = Object(hKey);
+  ASSERT_NE(key, nullptr);
+  EXPECT_EQ(key->m_uAlgID, CALG_RSA_KEYX);
+  EXPECT_EQ(key->m_dwKeySpec, DWORD{AT_KEYEXCHANGE});
+  EXPECT_EQ(key->m_dwModulusBits, 1024u);
+  EXPECT_NE(key->m_dwPermissions & CRYPT_EXPORTABLE, 0u);
+  BYTE* pbyN = nullptr;
+  BYTE* pbyE = nullptr;
+  DWORD dwN = 0;
+  DWORD dwE = 0;
+  ASSERT_EQ(key->ExportPublicKey(&pbyN, &dwN, &pbyE, &dwE), S_OK);
+  const std::unique_ptr<BYTE[]> nOwner(pbyN);
+  const std::unique_ptr<BYTE[]> eOwner(pbyE);
+  EXPECT_EQ(Bytes(pbyN, pbyN + dwN), rsa.n);
+
+  ::SetLastError(0xdeadbeef);
+  EXPECT_TRUE(CPCoreDestroyKey(m_hProv, hKey));
+  EXPECT_FALSE(g_vtrKeyHandleSet.IsKnown(hKey));
+  EXPECT_EQ(g_vtrKeyHandleSet.Handles().size(), before);
 }
 
 // Session keys wrapped by OpenSSL under the token's exchange key come out
