@@ -114,6 +114,16 @@ Bytes PlainRsaBlob(DWORD magic, DWORD bits, size_t bodyBytes) {
   return b;
 }
 
+// The session-key algorithms, their OpenSSL judges and key lengths.
+struct SessionKeyKind {
+  ALG_ID alg;
+  SessionCipher cipher;
+  size_t keyBytes;
+};
+constexpr SessionKeyKind kSessionKeys[] = {{CALG_DES, SessionCipher::kDes, 8},
+                                           {CALG_3DES, SessionCipher::kTripleDes, 24},
+                                           {CALG_RC4, SessionCipher::kRc4, 16}};
+
 struct Outcome {
   BOOL ok;
   DWORD error;
@@ -326,15 +336,8 @@ TEST_F(CoreCrypt, PrivateKeyImportHandsOutTheExchangeKeyOnce) {
 // OpenSSL does. An unwrapped block of another length than the algorithm's
 // key, or of an algorithm that is no session key, makes no key.
 TEST_F(CoreCrypt, SimpleBlobsUnwrapSessionKeysThatCipherAsOpenSsl) {
-  const struct {
-    ALG_ID alg;
-    SessionCipher cipher;
-    size_t keyBytes;
-  } keys[] = {{CALG_DES, SessionCipher::kDes, 8},
-              {CALG_3DES, SessionCipher::kTripleDes, 24},
-              {CALG_RC4, SessionCipher::kRc4, 16}};
   const Bytes plain = Pattern(21, 3);
-  for (const auto& k : keys) {
+  for (const auto& k : kSessionKeys) {
     SCOPED_TRACE(k.alg);
     const Bytes keyBytes = Pattern(k.keyBytes, static_cast<std::uint8_t>(k.alg));
     QueuePin();
@@ -385,14 +388,7 @@ TEST_F(CoreCrypt, SimpleBlobsUnwrapSessionKeysThatCipherAsOpenSsl) {
 // One call with Final, and pieces with Final FALSE and a last call with
 // Final, give OpenSSL's ciphertext; decryption gives the plaintext back.
 TEST_F(CoreCrypt, SessionCiphersMatchOpenSslInOneCallAndInPieces) {
-  const struct {
-    ALG_ID alg;
-    SessionCipher cipher;
-    size_t keyBytes;
-  } keys[] = {{CALG_DES, SessionCipher::kDes, 8},
-              {CALG_3DES, SessionCipher::kTripleDes, 24},
-              {CALG_RC4, SessionCipher::kRc4, 16}};
-  for (const auto& k : keys) {
+  for (const auto& k : kSessionKeys) {
     const Bytes keyBytes = Pattern(k.keyBytes, 0x41);
     for (size_t size : {size_t{1}, size_t{8}, size_t{37}}) {
       SCOPED_TRACE(std::to_string(k.alg) + " " + std::to_string(size));
