@@ -457,30 +457,26 @@ TEST_F(CoreCrypt, RoomIsCheckedBeforeTheCipherTakesAnything) {
   EXPECT_EQ(length, 16u);
   EXPECT_EQ(key->m_pEvpCtx, nullptr);
 
-  // Five bytes wait in the cipher; five more make a block of output, which
-  // five bytes of room cannot take: refused, and the five still wait.
+  // Five bytes wait in the cipher: three more with Final make two blocks,
+  // which eight bytes of room cannot take. Refused, and the five still wait.
   const Bytes first = Pattern(5, 3);
-  const Bytes second = Pattern(5, 4);
+  const Bytes last = Pattern(3, 4);
   o = Encrypt(hKey, first, FALSE, 5);
   ASSERT_TRUE(o.ok);
   EXPECT_TRUE(o.data.empty());
-  length = 5;
-  EXPECT_TRUE(CPCoreEncrypt(m_hProv, hKey, 0, FALSE, 0, nullptr, &length, 0));
-  EXPECT_EQ(length, 8u);
-  o = Encrypt(hKey, second, FALSE, 5);
+  length = 3;
+  EXPECT_TRUE(CPCoreEncrypt(m_hProv, hKey, 0, TRUE, 0, nullptr, &length, 0));
+  EXPECT_EQ(length, 16u);
+  o = Encrypt(hKey, last, TRUE, 8);
   EXPECT_FALSE(o.ok);
   EXPECT_EQ(o.error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  Bytes joined;
-  o = Encrypt(hKey, second, FALSE, 8);
+  EXPECT_EQ(Bytes(o.data.begin(), o.data.begin() + 3), last);
+  EXPECT_NE(key->m_pEvpCtx, nullptr);
+  o = Encrypt(hKey, last, TRUE, 16);
   ASSERT_TRUE(o.ok) << std::hex << o.error;
-  joined = o.data;
-  o = Encrypt(hKey, ten, TRUE, 16);
-  ASSERT_TRUE(o.ok) << std::hex << o.error;
-  joined.insert(joined.end(), o.data.begin(), o.data.end());
   Bytes plain = first;
-  plain.insert(plain.end(), second.begin(), second.end());
-  plain.insert(plain.end(), ten.begin(), ten.end());
-  EXPECT_EQ(joined, OpenSslSessionEncrypt(SessionCipher::kDes, keyBytes, plain));
+  plain.insert(plain.end(), last.begin(), last.end());
+  EXPECT_EQ(o.data, OpenSslSessionEncrypt(SessionCipher::kDes, keyBytes, plain));
 }
 
 // Decryption writes over the ciphertext and no further. The cipher keeps
