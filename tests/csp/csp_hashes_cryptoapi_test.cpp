@@ -41,21 +41,8 @@ Bytes Reversed(const Bytes& b) { return Bytes(b.rbegin(), b.rend()); }
 const std::string kTavrMessage = "<SignData><KeyType>1</KeyType><Fields>x</Fields></SignData>";
 const Bytes kOtherData = ToBytes("Not a transaction message: signed as its hash value");
 
-// A hash or key handle destroyed when the test leaves its scope.
-template <class H, BOOL(WINAPI* kDestroy)(H)>
-struct Scoped {
-  Scoped() = default;
-  Scoped(const Scoped&) = delete;
-  Scoped& operator=(const Scoped&) = delete;
-  ~Scoped() {
-    if (h != 0) {
-      kDestroy(h);
-    }
-  }
-  H h = 0;
-};
-using Hash = Scoped<HCRYPTHASH, ::CryptDestroyHash>;
-using Key = Scoped<HCRYPTKEY, ::CryptDestroyKey>;
+using Hash = ScopedHash;
+using Key = ScopedKey;
 
 template <class F>
 Outcome Recorded(F call) {
