@@ -1,23 +1,40 @@
-// merro-demo-token: gives token <i> (default 0) of the running simulator
-// (MERRO_TOKEN_SIM) the token fixture's standard token: an RSA-2048 and an
-// SM2 container with their certificates, a container with keys only, and
-// the name "Probe Key". Every other token of the simulator is pulled out, so
-// that the manager shows this one alone. A simulator started with --image
-// keeps it in its image. scripts/run uses it to show the certificate manager
-// a real token.
+// merro-demo-token: prepares token <i> (default 0) of the running simulator
+// (MERRO_TOKEN_SIM) for scripts/run and the demos, and pulls every other
+// token of the simulator out, so that the programs that follow see this
+// one alone. A simulator started with --image keeps it in its image.
+//
+//   merro-demo-token [i]            the token fixture's standard token: an
+//                                   RSA-2048 and an SM2 container with their
+//                                   certificates, a container with keys only,
+//                                   and the name "Probe Key" (what the
+//                                   certificate manager shows)
+//   merro-demo-token --factory [i]  the token as a bank hands it out:
+//                                   initialised with the PINs of the
+//                                   PinFile.ini beside this program (user PIN
+//                                   "47193628", never changed), no
+//                                   containers; its holder will press OK on
+//                                   the next confirmation on its display
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <string>
 
+#include "tests/device/support/device_bench.h"
 #include "tests/support/token_fixture.h"
 #include "tokenapi/transport/sim/sim_channel.h"
 #include "tokenapi/transport/sim/sim_transport.h"
 
 int main(int argc, char** argv) {
-  const int i = argc > 1 ? std::atoi(argv[1]) : 0;
+  int arg = 1;
+  const bool factory = argc > arg && std::strcmp(argv[arg], "--factory") == 0;
+  if (factory) {
+    ++arg;
+  }
+  const int i = argc > arg ? std::atoi(argv[arg]) : 0;
   const ::testing::AssertionResult filled =
-      merro::testing::TokenFixture::Fill(i, merro::testing::TokenFixture::Standard());
+      factory ? merro::testing::DeviceBench::Prepare(i)
+              : merro::testing::TokenFixture::Fill(i, merro::testing::TokenFixture::Standard());
   if (!filled) {
     std::fprintf(stderr, "merro-demo-token: %s\n", filled.message());
     return 1;
@@ -37,9 +54,23 @@ int main(int argc, char** argv) {
       control("pull " + std::to_string(number));
     }
   }
+  if (factory) {
+    // The holder's answer to the token's next confirmation, queued now.
+    const std::string answer = control("button " + std::to_string(i) + " ok");
+    if (answer != "ok") {
+      std::fprintf(stderr, "merro-demo-token: button refused: %s\n", answer.c_str());
+      return 1;
+    }
+  }
   // Written at once when the simulator keeps an image; refused (and of no
   // matter) when it keeps none.
   control("save");
-  std::printf("token %d: containers rsa-both, sm2-both, keys-only; name \"Probe Key\"\n", i);
+  if (factory) {
+    std::printf("token %d: as the bank hands it out (user PIN from PinFile.ini, never changed, "
+                "no containers); OK will be pressed on its display\n",
+                i);
+  } else {
+    std::printf("token %d: containers rsa-both, sm2-both, keys-only; name \"Probe Key\"\n", i);
+  }
   return 0;
 }
