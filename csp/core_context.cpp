@@ -6,6 +6,7 @@
 #include "csp/core_call.h"
 #include "csp/cp_core.h"
 #include "csp/registries.h"
+#include "csp/signature_pin.h"
 #include "provider/container.h"
 
 using merro::csp::CoreCall;
@@ -17,8 +18,6 @@ namespace {
 constexpr DWORD kVerifyContextBits = 0xF0000000;
 // Its absence is handed to the factories as the third flag.
 constexpr DWORD kThirdFlagOffBit = 0x1000;
-// The longest PP_SIGNATURE_PIN text read, its terminator included.
-constexpr size_t kMaxSignaturePINBytes = 260;
 
 }  // namespace
 
@@ -102,19 +101,9 @@ BOOL CPCoreSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE* pbData, DWO
       call.Check(hResult == S_OK, L"SetClientWindow", static_cast<HRESULT>(hResult & 0xFFFF));
       break;
     }
-    case PP_SIGNATURE_PIN: {
-      // The PIN is 8-bit text whose terminator must come within the bound:
-      // nothing past it is read, so an unterminated buffer is refused
-      // instead of scanned to its end.
-      const void* pEnd = std::memchr(pbData, 0, kMaxSignaturePINBytes);
-      if (call.Check(pEnd != nullptr, L"Check PIN length", ERROR_INVALID_PARAMETER)) {
-        const DWORD dwLength = static_cast<DWORD>(static_cast<const BYTE*>(pEnd) - pbData);
-        // The container keeps it protected; what it answers does not fail
-        // the call.
-        pContainer->SetUserPIN(pbData, dwLength);
-      }
+    case PP_SIGNATURE_PIN:
+      merro::csp::SetSignaturePIN(call, pContainer, pbData);
       break;
-    }
     default:
       call.Check(false, L"Parameter is not supported", ERROR_NOT_SUPPORTED);
       break;
