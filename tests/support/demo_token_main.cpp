@@ -14,6 +14,7 @@
 //                                   "47193628", never changed), no
 //                                   containers; its holder will press OK on
 //                                   the next confirmation on its display
+//   merro-demo-token --display [i]  prints what token i's display showed
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,10 +29,25 @@
 int main(int argc, char** argv) {
   int arg = 1;
   const bool factory = argc > arg && std::strcmp(argv[arg], "--factory") == 0;
-  if (factory) {
+  const bool display = argc > arg && std::strcmp(argv[arg], "--display") == 0;
+  if (factory || display) {
     ++arg;
   }
   const int i = argc > arg ? std::atoi(argv[arg]) : 0;
+  const char* sim = std::getenv("MERRO_TOKEN_SIM");
+  const auto control = [sim](const std::string& command) {
+    std::string answer;
+    merro::sim::SimControl(merro::sim::TcpChannelFactory(sim != nullptr ? sim : ""), command, &answer);
+    return answer;
+  };
+  if (display) {
+    std::istringstream lines(control("display " + std::to_string(i)));
+    std::string line;
+    while (std::getline(lines, line)) {
+      std::printf("token %d display: %s\n", i, line.c_str());
+    }
+    return 0;
+  }
   const ::testing::AssertionResult filled =
       factory ? merro::testing::DeviceBench::Prepare(i)
               : merro::testing::TokenFixture::Fill(i, merro::testing::TokenFixture::Standard());
@@ -39,12 +55,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "merro-demo-token: %s\n", filled.message());
     return 1;
   }
-  const char* sim = std::getenv("MERRO_TOKEN_SIM");
-  const auto control = [sim](const std::string& command) {
-    std::string answer;
-    merro::sim::SimControl(merro::sim::TcpChannelFactory(sim != nullptr ? sim : ""), command, &answer);
-    return answer;
-  };
   std::istringstream list(control("list"));
   std::string line;
   while (std::getline(list, line)) {
@@ -55,7 +65,9 @@ int main(int argc, char** argv) {
     }
   }
   if (factory) {
-    // The holder's answer to the token's next confirmation, queued now.
+    // Nothing shown yet, and the holder's answer to the token's next
+    // confirmation queued now.
+    control("display " + std::to_string(i) + " clear");
     const std::string answer = control("button " + std::to_string(i) + " ok");
     if (answer != "ok") {
       std::fprintf(stderr, "merro-demo-token: button refused: %s\n", answer.c_str());

@@ -21,7 +21,6 @@
 #include "device/provider_settings.h"
 #include "foundation/alg_ids.h"
 #include "tools/cryptoapi_demo/crypt_handles.h"
-#include "tools/cryptoapi_demo/public_key_blob.h"
 #include "tools/cryptoapi_demo/signature_judge.h"
 #include "tools/cryptoapi_demo/step_report.h"
 
@@ -64,27 +63,6 @@ std::string Narrow(const wchar_t* text) {
     out += static_cast<char>(*text);
   }
   return out;
-}
-
-std::string Hex(const Bytes& value, size_t most) {
-  std::string out;
-  char byte[3];
-  for (size_t i = 0; i < value.size() && i < most; ++i) {
-    std::snprintf(byte, sizeof byte, "%02X", value[i]);
-    out += byte;
-  }
-  if (value.size() > most) {
-    out += "...";
-  }
-  return out;
-}
-
-std::string KeySummary(const merro::demo::PublicKey& key) {
-  if (key.kind == merro::demo::PublicKey::Kind::Sm2) {
-    return "SM2 point x || y = " + Hex(key.xy, 8);
-  }
-  return std::to_string(key.bits) + "-bit modulus " + Hex(key.n, 8) + ", exponent " +
-         Hex(key.e, 4);
 }
 
 // A DWORD key parameter; 0 when it cannot be read.
@@ -166,20 +144,15 @@ bool RunKeyDemo(const KeyDemo& demo, CryptProvider* pProvider, StepReport* pRepo
   }
   blob.resize(blobLength);
 
-  merro::demo::PublicKey publicKey;
-  std::string why;
-  const bool read = merro::demo::ReadPublicKeyBlob(blob, &publicKey, &why);
-  if (!report.Check("public key from the blob", read, read ? KeySummary(publicKey) : why)) {
+  std::string keyText;
+  const merro::demo::PkeyPtr publicKey = merro::demo::KeyOfBlob(blob, &keyText);
+  if (!report.Check("public key from the blob", publicKey != nullptr, keyText)) {
     return false;
   }
-  const bool verified =
-      merro::demo::VerifySignature(publicKey, std::string(kMessage), signature, &why);
-  return report.Check(std::string("OpenSSL verifies the signature (") +
-                          (publicKey.kind == merro::demo::PublicKey::Kind::Sm2
-                               ? "SM2 with SM3, ID 1234567812345678"
-                               : "RSA PKCS#1 v1.5 with SHA-1") +
-                          ")",
-                      verified, verified ? "valid" : why);
+  const bool verified = merro::demo::VerifySignature(publicKey.get(), kMessage, signature);
+  return report.Check(
+      "OpenSSL verifies the signature (" + merro::demo::VerificationName(publicKey.get()) + ")",
+      verified, verified ? "valid" : "refused");
 }
 
 }  // namespace
