@@ -50,6 +50,8 @@ struct KeyDemo {
   const char* signNote;  // what happens on the token while it signs
 };
 
+// Run one after the other, each to its end: a container with keys and no
+// certificate counts as unfinished, and the next creation reclaims it.
 const KeyDemo kDemos[] = {
     {"RSA-2048 key, SHA-1", L"merro-demo-rsa", CALG_RSA_SIGN, "CALG_RSA_SIGN", 2048, CALG_SHA1,
      "CALG_SHA1", "signed as a hash value"},
