@@ -303,7 +303,7 @@ BOOL CPCoreDestroyHash(HCRYPTPROV hProv, HCRYPTHASH hHash) {
   if (CheckedHash(call, hProv, hHash) != nullptr) {
     merro::csp::RemoveHashHandle(hHash);
   }
-  return call.Finish();
+  return call.FinishKeepingCallerError();
 }
 
 // Signs the hash with the container's key of that specification, through a

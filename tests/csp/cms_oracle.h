@@ -9,8 +9,8 @@
 namespace merro::testing::csp {
 
 // Whether OpenSSL verifies the DER SignedData, with its content inside and
-// its signer's certificate in it, up to the DER CA certificate as the only
-// trust anchor. The content comes out in *pContent.
+// its one signer's certificate in it, and that certificate as issued by the
+// DER CA certificate. The content comes out in *pContent.
 bool CmsVerifiesWithCa(const std::vector<std::uint8_t>& signedData,
                        const std::vector<std::uint8_t>& caCertificate,
                        std::vector<std::uint8_t>* pContent);

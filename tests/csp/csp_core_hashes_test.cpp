@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "csp/core_trace.h"
 #include "csp/cp_core.h"
 #include "csp/registries.h"
 #include "device/device_handle.h"
@@ -120,7 +121,7 @@ class CoreHashes : public SigningBench {
 TEST_F(CoreHashes, ChecksComeInTheirOrderWithTheirCodes) {
   const HCRYPTHASH hRsaHash = HashOver(m_hRsa, CALG_SHA1, ToBytes("checked"));
   const HCRYPTKEY hRsaKey = RegisterKey(m_hRsa, CALG_RSA_SIGN, 2048);
-  const HCRYPTKEY hSm2Key = RegisterKey(m_hSm2, CALG_3DES);
+  const HCRYPTKEY hOtherKey = RegisterKey(m_hSm2, CALG_3DES);
   const ULONG_PTR never = 0x12340;
   HCRYPTHASH out = 0;
   const BYTE data[64] = {1};
@@ -153,7 +154,7 @@ TEST_F(CoreHashes, ChecksComeInTheirOrderWithTheirCodes) {
       {"HashSessionKey(no key)", [&] { return CPCoreHashSessionKey(m_hRsa, hRsaHash, 0, 0); },
        Fails(inval)},
       {"HashSessionKey(other provider's key)",
-       [&] { return CPCoreHashSessionKey(m_hRsa, hRsaHash, hSm2Key, 0); }, Fails(handle)},
+       [&] { return CPCoreHashSessionKey(m_hRsa, hRsaHash, hOtherKey, 0); }, Fails(handle)},
       {"HashSessionKey(RSA key)", [&] { return CPCoreHashSessionKey(m_hRsa, hRsaHash, hRsaKey, 0); },
        Fails(Code(NTE_BAD_KEY))},
       {"GetHashParam(no length)",
@@ -202,10 +203,10 @@ TEST_F(CoreHashes, ChecksComeInTheirOrderWithTheirCodes) {
        [&] { return CPCoreVerifySignature(m_hRsa, hRsaHash, buffer, 256, never, nullptr, 0); },
        Fails(Code(NTE_BAD_KEY))},
       {"VerifySignature(other provider's hash)",
-       [&] { return CPCoreVerifySignature(m_hSm2, hRsaHash, buffer, 256, hSm2Key, nullptr, 0); },
+       [&] { return CPCoreVerifySignature(m_hSm2, hRsaHash, buffer, 256, hOtherKey, nullptr, 0); },
        Fails(Code(NTE_BAD_HASH))},
       {"VerifySignature(other provider's key)",
-       [&] { return CPCoreVerifySignature(m_hRsa, hRsaHash, buffer, 256, hSm2Key, nullptr, 0); },
+       [&] { return CPCoreVerifySignature(m_hRsa, hRsaHash, buffer, 256, hOtherKey, nullptr, 0); },
        Fails(Code(NTE_BAD_KEY))},
       {"VerifySignature(session key)",
        [&] {
@@ -242,7 +243,7 @@ TEST_F(CoreHashes, HashParametersAndTheFinishedState) {
     const HCRYPTHASH h = CreateHash(m_hSm2, s.alg);
     EXPECT_EQ(HashNumber(m_hSm2, h, HP_HASHSIZE), s.size) << s.alg;
     EXPECT_EQ(HashNumber(m_hSm2, h, HP_ALGID), s.alg);
-    EXPECT_EQ(Call([&] { return CPCoreDestroyHash(m_hSm2, h); }), kOk);
+    EXPECT_TRUE(CPCoreDestroyHash(m_hSm2, h));
   }
 
   const Bytes data = ToBytes("hash parameters");
@@ -443,6 +444,80 @@ TEST_F(CoreHashes, SignaturesVerifyAndTheCallersBufferIsOnlyRead) {
     EXPECT_NE(refused.error, 0u);
     EXPECT_EQ(PinPrompts(), prompts);
   }
+}
+
+// Programs release and destroy on their way out of a failure and report its
+// code afterwards (crypt32's signed messages do): the clean-up functions
+// leave the caller's last error alone when they succeed, and set their own
+// when they fail.
+TEST_F(CoreHashes, CleanUpKeepsTheCallersError) {
+  const HCRYPTHASH hHash = CreateHash(m_hRsa, CALG_SHA1);
+  const HCRYPTKEY hKey = RegisterKey(m_hRsa, CALG_RSA_SIGN, 2048);
+  std::unique_ptr<Container> other =
+      Container::CreateRegisteredContainer(m_pRsa->m_szContainerName, TRUE, FALSE);
+  ASSERT_TRUE(other);
+  const HCRYPTPROV hOther = merro::csp::AddProvHandle(std::move(other));
+  struct Case {
+    const char* what;
+    std::function<BOOL()> call;
+    Result expected;
+  } const cases[] = {
+      {"DestroyHash", [&] { return CPCoreDestroyHash(m_hRsa, hHash); }, {TRUE, Code(NTE_BAD_HASH)}},
+      {"DestroyHash again", [&] { return CPCoreDestroyHash(m_hRsa, hHash); },
+       Fails(ERROR_INVALID_HANDLE)},
+      {"DestroyKey", [&] { return CPCoreDestroyKey(m_hRsa, hKey); }, {TRUE, Code(NTE_BAD_HASH)}},
+      {"DestroyKey again", [&] { return CPCoreDestroyKey(m_hRsa, hKey); },
+       Fails(ERROR_INVALID_PARAMETER)},
+      {"ReleaseContext", [&] { return CPCoreReleaseContext(hOther, 0); }, {TRUE, Code(NTE_BAD_HASH)}},
+      {"ReleaseContext again", [&] { return CPCoreReleaseContext(hOther, 0); },
+       Fails(ERROR_INVALID_PARAMETER)},
+  };
+  for (const Case& c : cases) {
+    ::SetLastError(Code(NTE_BAD_HASH));
+    const BOOL ok = c.call();
+    EXPECT_EQ((Result{ok, ::GetLastError()}), c.expected) << c.what;
+  }
+}
+
+// The check lines of signing and verification name their steps in the
+// order of the checks; a call ends at its first failing check.
+TEST_F(CoreHashes, SigningAndVerificationLogTheirChecksInOrder) {
+  const auto linesOf = [this](const std::string& function) {
+    std::vector<std::string> lines;
+    for (const auto& args : m_trace.Values(merro::csp::GeneralMessageGuid(),
+                                           merro::trace::kMsgCoreStepLine)) {
+      const std::string text = apitest::TraceLines::Text(args.at(0));
+      if (text.rfind(function + " - ", 0) == 0) {
+        lines.push_back(text.substr(function.size() + 3));
+      }
+    }
+    return lines;
+  };
+  const HCRYPTHASH h = HashOver(m_hRsa, CALG_SHA1, ToBytes("steps"));
+  const HCRYPTKEY hKey = RegisterKey(m_hRsa, CALG_RSA_SIGN, 2048);
+  m_trace.Clear();
+  BYTE buffer[16] = {};
+  DWORD length = sizeof buffer;
+  EXPECT_FALSE(CPCoreSignHash(m_hRsa, h, AT_SIGNATURE, nullptr, 0, buffer, &length));
+  EXPECT_EQ(linesOf("CPCoreSignHash"),
+            (std::vector<std::string>{"Check parameters SUCCESS", "Check parameters SUCCESS",
+                                      "Check if it's valid container. SUCCESS",
+                                      "Check if it's valid hash. SUCCESS",
+                                      "Is the hash handle belong to the provider? SUCCESS",
+                                      "CPCoreGetUserKey SUCCESS", "Check if it's valid key. SUCCESS",
+                                      "Is the key handle belong to the provider? SUCCESS",
+                                      "Check pdwSigLen (Error code: 0x000000ea)"}));
+  m_trace.Clear();
+  EXPECT_FALSE(CPCoreVerifySignature(m_hRsa, h, buffer, sizeof buffer, hKey, nullptr, 0));
+  EXPECT_EQ(linesOf("CPCoreVerifySignature"),
+            (std::vector<std::string>{"Check parameters SUCCESS",
+                                      "Check if it's valid container. SUCCESS",
+                                      "Check if it's valid hash. SUCCESS",
+                                      "Check if it's valid key. SUCCESS",
+                                      "Is the hash handle belong to the provider? SUCCESS",
+                                      "Is the key handle belong to the provider? SUCCESS",
+                                      "Check key type SUCCESS",
+                                      "Check cbSigLen (Error code: 0x80090006)"}));
 }
 
 }  // namespace

@@ -86,6 +86,40 @@ struct SigningContainer {
   PkeyPtr publicKey;
 };
 
+// The current user's "MY" entry of a certificate, removed from the store
+// when the object goes.
+class MyEntry {
+ public:
+  explicit MyEntry(const Bytes& der) {
+    m_store = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
+    PCCERT_CONTEXT wanted = ::CertCreateCertificateContext(
+        X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
+    if (m_store != nullptr && wanted != nullptr) {
+      m_cert = ::CertFindCertificateInStore(m_store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                            CERT_FIND_EXISTING, wanted, nullptr);
+    }
+    if (wanted != nullptr) {
+      ::CertFreeCertificateContext(wanted);
+    }
+  }
+  ~MyEntry() {
+    if (m_cert != nullptr) {
+      ::CertDeleteCertificateFromStore(::CertDuplicateCertificateContext(m_cert));
+      ::CertFreeCertificateContext(m_cert);
+    }
+    if (m_store != nullptr) {
+      ::CertCloseStore(m_store, 0);
+    }
+  }
+  MyEntry(const MyEntry&) = delete;
+  MyEntry& operator=(const MyEntry&) = delete;
+  PCCERT_CONTEXT Get() const { return m_cert; }
+
+ private:
+  HCERTSTORE m_store = nullptr;
+  PCCERT_CONTEXT m_cert = nullptr;
+};
+
 class CspSigning : public ::testing::Test {
  public:
   // The token as the bank hands it out, and one provider handle that keeps
@@ -252,7 +286,7 @@ TEST_F(CspSigning, KeysSignAndVerify) {
         EXPECT_EQ(o.error, r.code) << r.what;
       }
     }
-    EXPECT_FALSE(SentPrivateKeyCommand(DeviceBench::CommandLog(0, true)));
+    EXPECT_FALSE(SentPinVerification(DeviceBench::CommandLog(0, true)));
   }
 }
 
@@ -387,8 +421,9 @@ TEST_F(CspSigning, HashParametersAndDuplicates) {
   EXPECT_EQ(o.error, Code(NTE_BAD_KEY));
 }
 
-// crypt32 signs a message with the certificate's private key on the token:
-// OpenSSL verifies the CMS up to the test CA. With SHA-256 the provider
+// crypt32 signs a message with the private key on the token of the
+// certificate that KP_CERTIFICATE entered in "MY": OpenSSL verifies the CMS
+// and the certificate as the test CA's. With SHA-256 the provider
 // refuses the hash of data that is no transaction message.
 TEST_F(CspSigning, Crypt32SignsMessagesWithTheTokensKey) {
   SigningContainer rsa;
@@ -402,19 +437,20 @@ TEST_F(CspSigning, Crypt32SignsMessagesWithTheTokensKey) {
   spec.subjectKey = subject;
   const Bytes der = merro::testing::TestCa::Shared().Issue(spec);
   ASSERT_FALSE(der.empty());
-  PCCERT_CONTEXT cert = ::CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
-                                                       der.data(), static_cast<DWORD>(der.size()));
-  ASSERT_NE(cert, nullptr);
-  std::unique_ptr<const CERT_CONTEXT, decltype(&::CertFreeCertificateContext)> freeCert(
-      cert, &::CertFreeCertificateContext);
-  std::wstring container(rsa.name.begin(), rsa.name.end());
-  std::wstring provider(kProviderName, kProviderName + sizeof kProviderName - 1);
-  CRYPT_KEY_PROV_INFO info = {};
-  info.pwszContainerName = container.data();
-  info.pwszProvName = provider.data();
-  info.dwProvType = PROV_RSA_FULL;
-  info.dwKeySpec = AT_SIGNATURE;
-  ASSERT_TRUE(::CertSetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
+  // The certificate goes to the key on the token; with no certificate
+  // manager running the provider enters it in "MY" itself, tied to the
+  // container, and that entry is what crypt32 signs with.
+  {
+    Key user;
+    ASSERT_TRUE(::CryptGetUserKey(rsa.provider.h, AT_SIGNATURE, &user.h));
+    const Outcome o = CallWithin(std::chrono::seconds(90), [&] {
+      return ::CryptSetKeyParam(user.h, KP_CERTIFICATE, der.data(), 0);
+    });
+    ASSERT_TRUE(o.result) << std::hex << o.error;
+  }
+  const MyEntry entry(der);
+  PCCERT_CONTEXT cert = entry.Get();
+  ASSERT_NE(cert, nullptr) << "no \"MY\" entry for the certificate";
 
   HCRYPTPROV_OR_NCRYPT_KEY_HANDLE hKeyProv = 0;
   DWORD keySpec = 0;

@@ -16,11 +16,14 @@
 #include "foundation/alg_ids.h"
 #include "foundation/container_record.h"
 #include "provider/cert_store.h"
+#include "provider/manager_events.h"
 #include "tests/csp/cryptoapi_fixture.h"
 #include "tests/csp/public_key_blob_oracle.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_certificates.h"
 #include "tests/tokenapi/keyobjects/signing_oracle.h"
 #include "tokenapi/api/token_api.h"
+#include "tools/simplug/device_broadcast.h"
 
 namespace {
 
@@ -566,6 +569,74 @@ TEST_F(CspKeyCertificates, Sm2CertificatesAreEnteredOnlyWithTheMarker) {
   EXPECT_EQ(entries[0].der, exchCert);
   EXPECT_EQ(entries[0].info.wstrContainerName, L"sm2-cert");
   EXPECT_EQ(entries[0].info.dwKeySpec, DWORD{AT_KEYEXCHANGE});
+}
+
+// MerroCertManager.exe as Windows programs see it (the build tree is on Z:).
+std::string ManagerPath() {
+  std::string path = "Z:";
+  for (const char* p = MERRO_CERTMANAGER_PATH; *p != '\0'; ++p) {
+    path += *p == '/' ? '\\' : *p;
+  }
+  return path;
+}
+
+// Polls for up to ten seconds; whether the condition came true.
+bool WaitFor(const std::function<bool()>& condition) {
+  for (int i = 0; i < 200; ++i) {
+    if (condition()) {
+      return true;
+    }
+    ::Sleep(50);
+  }
+  return condition();
+}
+
+bool ManagerRuns() {
+  const HANDLE instance =
+      ::OpenEventW(READ_CONTROL, FALSE, merro::provider::g_wszInstanceEventName);
+  if (instance == nullptr) {
+    return false;
+  }
+  ::CloseHandle(instance);
+  return merro::simplug::FindManagerMainDialog() != nullptr;
+}
+
+// With the certificate manager running in another process, the import
+// tells it and waits for its answer instead of writing the store itself:
+// the manager refreshes and answers within its one-second look, so the call
+// returns well within the five seconds it may wait, with the entry that the
+// manager wrote. The manager is ended by its handle; the fixture removes
+// the entries it left.
+TEST_F(CspKeyCertificates, ARunningManagerAnswersTheImport) {
+  Provider p;
+  Key key;
+  Bytes blob;
+  ASSERT_NO_FATAL_FAILURE(MakeKey(&p, "managed", AT_KEYEXCHANGE, 1024u << 16, &key, &blob));
+  const CertBytes cert = CertificateFor(blob);
+
+  merro::testing::ChildProcess manager = merro::testing::ChildProcess::Start(ManagerPath(), {});
+  ASSERT_TRUE(manager.Started());
+  const bool up = WaitFor(ManagerRuns);
+  EXPECT_TRUE(up) << "the manager did not come up";
+  if (up) {
+    const auto start = std::chrono::steady_clock::now();
+    const Outcome o = SetCertificate(key.h, cert);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    EXPECT_TRUE(o.result) << std::hex << o.error;
+    EXPECT_LT(ms, 4000) << "the manager looks once a second";
+    EXPECT_EQ(ReadCertificate(key.h), cert);
+    bool entered = false;
+    for (const StoreEntry& entry : ProviderEntries()) {
+      entered = entered || (entry.der == cert && entry.info.wstrContainerName == L"managed" &&
+                            entry.info.dwKeySpec == AT_KEYEXCHANGE);
+    }
+    EXPECT_TRUE(entered);
+  }
+
+  manager.Kill();
+  manager.Join();
 }
 
 }  // namespace

@@ -18,4 +18,9 @@ inline bool SentPrivateKeyCommand(const std::vector<BYTE>& ins) {
   });
 }
 
+// VERIFY PIN: the user PIN was sent to the token.
+inline bool SentPinVerification(const std::vector<BYTE>& ins) {
+  return std::find(ins.begin(), ins.end(), BYTE{0x20}) != ins.end();
+}
+
 }  // namespace merro::testing::csp
