@@ -44,7 +44,8 @@ using HandedOutPIN = std::unique_ptr<char[], WipedPINDeleter>;
 
 void CMainDlg::OnClickInitialize() {
   MR_TRACE("CMainDlg::OnClickInitialize");
-  const merro::provider::TokenInformation* pToken = SelectedTokenOrTell(IDS_INITIALIZE_KEY);
+  // Reached only by a sent command: without a token selected, nothing.
+  const merro::provider::TokenInformation* pToken = SelectedToken();
   if (pToken == nullptr) {
     return;
   }
@@ -95,7 +96,8 @@ void CMainDlg::OnClickInitialize() {
 
 void CMainDlg::OnClickUnlockPin() {
   MR_TRACE("CMainDlg::OnClickUnlockPin");
-  const merro::provider::TokenInformation* pToken = SelectedTokenOrTell(IDS_UNLOCK_USER_PIN);
+  // Reached only by a sent command: without a token selected, nothing.
+  const merro::provider::TokenInformation* pToken = SelectedToken();
   if (pToken == nullptr) {
     return;
   }
