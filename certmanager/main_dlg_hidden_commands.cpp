@@ -44,8 +44,7 @@ using HandedOutPIN = std::unique_ptr<char[], WipedPINDeleter>;
 
 void CMainDlg::OnClickInitialize() {
   MR_TRACE("CMainDlg::OnClickInitialize");
-  // Reached only by a sent command: without a token selected, nothing.
-  const merro::provider::TokenInformation* pToken = SelectedToken();
+  const merro::provider::TokenInformation* pToken = SelectedTokenOrTell(IDS_INITIALIZE_KEY);
   if (pToken == nullptr) {
     return;
   }
@@ -96,8 +95,7 @@ void CMainDlg::OnClickInitialize() {
 
 void CMainDlg::OnClickUnlockPin() {
   MR_TRACE("CMainDlg::OnClickUnlockPin");
-  // Reached only by a sent command: without a token selected, nothing.
-  const merro::provider::TokenInformation* pToken = SelectedToken();
+  const merro::provider::TokenInformation* pToken = SelectedTokenOrTell(IDS_UNLOCK_USER_PIN);
   if (pToken == nullptr) {
     return;
   }
