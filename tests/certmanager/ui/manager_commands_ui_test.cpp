@@ -312,6 +312,7 @@ TEST_F(ManagerCommands, AboutAndHelpShowTheVersionAndTheHotline) {
   m_robot.Screenshot(about, L"certmanager_about");
   m_robot.PressButton(about, IDOK);
   ASSERT_TRUE(m_robot.WaitGone(about));
+  EXPECT_TRUE(CommandButtonsDisabled()) << "the token was selected before About";
 
   m_robot.PostCommand(m_main, IDC_HELP_BUTTON);
   HWND help = merro::test::WaitForOtherDialog(m_main);
