@@ -17,6 +17,7 @@
 #include "foundation/misc/text_convert.h"
 #include "foundation/trace/trace.h"
 #include "foundation/win/this_module.h"
+#include "provider/container_information.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "MainDlg"
@@ -58,14 +59,13 @@ void CMainDlg::OnClickViewDev() {
   }
   const std::string devName = pToken->strDeviceName;
 
+  // A token that never stored a name reads unwritten bytes, not text: the
+  // same stored name the tree shows.
   std::wstring label;
-  char* pszLabel = nullptr;
-  HRESULT hResult = g_pDeviceHandle->GetDeviceTokenInfo(devName.c_str(), &pszLabel);
-  const std::unique_ptr<char[]> labelOwner(pszLabel);
-  if (FAILED(hResult)) {
-    MR_LOG_FAIL(L"GetDeviceTokenInfo", L"FAILED(hResult)", hResult);
-  } else if (pszLabel != nullptr && pszLabel[0] != '\0') {
-    hResult = UTF8ToUTF16Text(pszLabel, &label);
+  const std::string storedName = merro::provider::ReadStoredTokenName(devName.c_str());
+  HRESULT hResult = S_OK;
+  if (!storedName.empty()) {
+    hResult = UTF8ToUTF16Text(storedName.c_str(), &label);
     if (FAILED(hResult)) {
       MR_LOG_FAIL(L"UTF8ToUTF16Text", L"FAILED(hResult)", hResult);
       label.clear();

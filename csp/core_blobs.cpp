@@ -84,8 +84,3 @@ BOOL CPCoreExportKey(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTKEY hPubKey, DWORD 
   }
   return call.Finish();
 }
-
-BOOL CPCoreImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen, HCRYPTKEY hPubKey,
-                     DWORD dwFlags, HCRYPTKEY* phKey) {
-  return CoreNotBuiltYet("CPCoreImportKey");
-}

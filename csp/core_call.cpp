@@ -2,7 +2,8 @@
 
 namespace merro::csp {
 
-CoreCall::CoreCall(const char* function, bool traced) : m_function(function) {
+CoreCall::CoreCall(const char* function, bool traced)
+    : m_function(function), m_dwCallerError(::GetLastError()) {
   if (traced) {
     m_scope.emplace(function);
   }
@@ -22,6 +23,11 @@ bool CoreCall::Check(bool passed, const wchar_t* step, HRESULT code) {
 
 BOOL CoreCall::Finish() const {
   ::SetLastError(static_cast<DWORD>(m_code));
+  return m_code == S_OK ? TRUE : FALSE;
+}
+
+BOOL CoreCall::FinishKeepingCallerError() const {
+  ::SetLastError(m_code == S_OK ? m_dwCallerError : static_cast<DWORD>(m_code));
   return m_code == S_OK ? TRUE : FALSE;
 }
 

@@ -43,9 +43,16 @@ class CoreCall {
 
   // Sets the thread's last error to the code; TRUE when it is 0.
   BOOL Finish() const;
+  // For the functions programs call to clean up (release and destroy): a
+  // failure sets its code as Finish does, but success leaves the last error
+  // as the caller had it, so that the code of the failure that led to the
+  // clean-up is still there to be reported.
+  BOOL FinishKeepingCallerError() const;
 
  private:
   const char* m_function;
+  // The caller's last error when the call began.
+  DWORD m_dwCallerError;
   std::optional<TraceHelper> m_scope;
   HRESULT m_code = S_OK;
 };

@@ -83,7 +83,7 @@ BOOL CPCoreReleaseContext(HCRYPTPROV hProv, DWORD dwFlags) {
                  ERROR_INVALID_PARAMETER)) {
     merro::csp::RemoveProvHandleWithItsObjects(hProv);
   }
-  return call.Finish();
+  return call.FinishKeepingCallerError();
 }
 
 // The window handle for the provider's dialogs, or a PIN for the next

@@ -210,7 +210,7 @@ BOOL CPCoreDestroyKey(HCRYPTPROV hProv, HCRYPTKEY hKey) {
                    L"check validity of key handle(2)", NTE_BAD_UID}) != nullptr) {
     merro::csp::RemoveKeyHandle(hKey);
   }
-  return call.Finish();
+  return call.FinishKeepingCallerError();
 }
 
 BOOL CPCoreSetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, const BYTE* pbData,

@@ -24,19 +24,9 @@ constexpr BYTE kUnwrittenByte = 0xFF;
 using DeviceBytes = std::unique_ptr<BYTE[]>;
 using DeviceBuffer = std::unique_ptr<char[]>;
 
-// The token's stored name, or the default label when it stores none. A name
-// file that was never written reads 0xFF bytes: they are no name.
+// The token's stored name, or the default label when it stores none.
 std::string TokenLabel(const char* pszDevName) {
-  char* pszName = nullptr;
-  const HRESULT hResult = g_pDeviceHandle->GetDeviceTokenInfo(pszDevName, &pszName);
-  DeviceBuffer spName(pszName);
-  std::string strLabel;
-  if (hResult == S_OK && spName) {
-    strLabel = spName.get();
-    while (!strLabel.empty() && static_cast<BYTE>(strLabel.back()) == kUnwrittenByte) {
-      strLabel.pop_back();
-    }
-  }
+  const std::string strLabel = ReadStoredTokenName(pszDevName);
   return strLabel.empty() ? std::string(kDefaultTokenLabel) : strLabel;
 }
 
@@ -135,6 +125,21 @@ CertDateCheck CheckCertDate(const CertContext& cert, LONG lAlertDays) {
 }
 
 }  // namespace
+
+// A name file that was never written reads 0xFF bytes: they are no name.
+std::string ReadStoredTokenName(const char* pszDevName) {
+  char* pszName = nullptr;
+  const HRESULT hResult = g_pDeviceHandle->GetDeviceTokenInfo(pszDevName, &pszName);
+  DeviceBuffer spName(pszName);
+  std::string strName;
+  if (hResult == S_OK && spName) {
+    strName = spName.get();
+    while (!strName.empty() && static_cast<BYTE>(strName.back()) == kUnwrittenByte) {
+      strName.pop_back();
+    }
+  }
+  return strName;
+}
 
 HRESULT Container::GetInsertedKeyCount(DWORD* pdwCount) {
   MR_TRACE("Container::GetInsertedKeyCount");

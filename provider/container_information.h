@@ -45,6 +45,10 @@ struct TokenInformation {
 };
 using TokenInformationList = std::vector<TokenInformation>;
 
+// The name token pszDevName stores (UTF-8), without the unwritten bytes of
+// a name file; empty when it stores none or it cannot be read.
+std::string ReadStoredTokenName(const char* pszDevName);
+
 // dwCertAlertDays: no date check at all.
 inline constexpr LONG CERT_VALID_DATE_NOALERT = -1;
 

@@ -13,6 +13,7 @@
 
 #include "device/device_handle.h"
 #include "foundation/alg_ids.h"
+#include "foundation/owned_bytes.h"
 #include "foundation/result.h"
 #include "foundation/secure_wipe.h"
 #include "foundation/trace/trace.h"
@@ -26,59 +27,14 @@
 namespace merro::provider {
 namespace {
 
+using merro::OwnedBytes;
+
 // SM2 ciphertext parts around C2: the point C1 (x, y) and the digest C3.
 constexpr DWORD kSm2PointBytes = 64;
 constexpr DWORD kSm2DigestBytes = 32;
 constexpr DWORD kSm2FixedBytes = kSm2PointBytes + kSm2DigestBytes;  // 96
 // The first byte of an uncompressed point.
 constexpr BYTE kSm2PointTag = 0x04;
-
-// An array-new buffer that this function owns until it hands it out; wiped
-// before it is freed (it may hold plaintext or a padded block).
-class OwnedBytes {
- public:
-  OwnedBytes() = default;
-  ~OwnedBytes() { Reset(); }
-  OwnedBytes(const OwnedBytes&) = delete;
-  OwnedBytes& operator=(const OwnedBytes&) = delete;
-
-  // Where a callee writes a new buffer and its length; what was held before
-  // is released first.
-  BYTE** Out() {
-    Reset();
-    return &m_pbyData;
-  }
-  DWORD* Length() { return &m_dwLength; }
-  bool Allocate(DWORD dwLength) {
-    Reset();
-    m_pbyData = new (std::nothrow) BYTE[dwLength > 0 ? dwLength : 1]();
-    m_dwLength = m_pbyData != nullptr ? dwLength : 0;
-    return m_pbyData != nullptr;
-  }
-  BYTE* get() const { return m_pbyData; }
-  DWORD size() const { return m_dwLength; }
-  // Hands the buffer and its length to the caller.
-  void HandOut(BYTE** ppbyData, DWORD* pdwLength) {
-    *ppbyData = m_pbyData;
-    if (pdwLength != nullptr) {
-      *pdwLength = m_dwLength;
-    }
-    m_pbyData = nullptr;
-    m_dwLength = 0;
-  }
-  void Reset() {
-    if (m_pbyData != nullptr) {
-      SecureWipe(m_pbyData, m_dwLength);
-      delete[] m_pbyData;
-    }
-    m_pbyData = nullptr;
-    m_dwLength = 0;
-  }
-
- private:
-  BYTE* m_pbyData = nullptr;
-  DWORD m_dwLength = 0;
-};
 
 // Resets the token's security state when the decryption ends, whatever its
 // result, so that the verified PIN does not outlive it.

@@ -138,6 +138,10 @@ class KeyHandle {
   DWORD m_dwIVBits = 0;
   // The running session-key cipher; owned, null when none runs.
   SYMKEY_HANDLE* m_pEvpCtx = nullptr;
+  // Input bytes the running cipher holds back for its next block (all input
+  // since its init, modulo the block length). The provider core keeps it,
+  // so that it knows an encryption's output length before it ciphers.
+  DWORD m_dwHeldBackBytes = 0;
 };
 
 // Splits the encrypted RSA private-key envelope (one DER element of five)

@@ -36,6 +36,23 @@ struct Provider {
   HCRYPTPROV h = 0;
 };
 
+// A hash or key handle destroyed when the test leaves its scope (declare it
+// after its provider, so that it goes first).
+template <class H, BOOL(WINAPI* kDestroy)(H)>
+struct ScopedHandle {
+  ScopedHandle() = default;
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  ~ScopedHandle() {
+    if (h != 0) {
+      kDestroy(h);
+    }
+  }
+  H h = 0;
+};
+using ScopedHash = ScopedHandle<HCRYPTHASH, ::CryptDestroyHash>;
+using ScopedKey = ScopedHandle<HCRYPTKEY, ::CryptDestroyKey>;
+
 // Acquires through advapi32 with an 8-bit name (null: none). Every success
 // must leave the last error 0, so it starts from a value that is not.
 inline Outcome AcquireInto(Provider* p, const char* name, DWORD flags) {

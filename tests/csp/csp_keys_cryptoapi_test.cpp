@@ -18,6 +18,7 @@
 #include "provider/cert_store.h"
 #include "provider/manager_events.h"
 #include "tests/csp/cryptoapi_fixture.h"
+#include "tests/csp/public_key_blob_oracle.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_certificates.h"
 #include "tests/tokenapi/keyobjects/signing_oracle.h"
@@ -103,46 +104,6 @@ Export ExportKey(HCRYPTKEY h, DWORD blobType, DWORD capacity, bool withBuffer = 
     out.blob.resize(out.length);
   }
   return out;
-}
-
-// The public key in a PUBLICKEYBLOB, for OpenSSL: the modulus and exponent
-// of an RSA blob, X and Y of an SM2 blob onto the SM2 curve, each reversed
-// into the most significant byte first.
-PkeyPtr KeyFromBlob(const Bytes& blob) {
-  if (blob.size() < 12 || blob[0] != PUBLICKEYBLOB || blob[1] != CUR_BLOB_VERSION) {
-    return nullptr;
-  }
-  ALG_ID algId = 0;
-  std::memcpy(&algId, blob.data() + 4, 4);
-  if (algId == CALG_SM2_SIGN || algId == CALG_SM2_KEYX) {
-    if (blob.size() != 140) {
-      return nullptr;
-    }
-    Bytes xy(blob.begin() + 12, blob.begin() + 44);
-    std::reverse(xy.begin(), xy.end());
-    Bytes y(blob.begin() + 76, blob.begin() + 108);
-    std::reverse(y.begin(), y.end());
-    xy.insert(xy.end(), y.begin(), y.end());
-    return merro::testing::Sm2PublicKey(xy);
-  }
-  DWORD magic = 0;
-  DWORD bits = 0;
-  DWORD exponent = 0;
-  std::memcpy(&magic, blob.data() + 8, 4);
-  std::memcpy(&bits, blob.data() + 12, 4);
-  std::memcpy(&exponent, blob.data() + 16, 4);
-  if (magic != 0x31415352 || blob.size() != 20 + bits / 8) {
-    return nullptr;
-  }
-  Bytes n(blob.begin() + 20, blob.end());
-  std::reverse(n.begin(), n.end());
-  Bytes e;
-  for (int shift = 24; shift >= 0; shift -= 8) {
-    if (!e.empty() || (exponent >> shift) != 0) {
-      e.push_back(static_cast<std::uint8_t>(exponent >> shift));
-    }
-  }
-  return merro::testing::RsaPublicKey(n, e);
 }
 
 // The public key of a container's key pair as the token API reads it from

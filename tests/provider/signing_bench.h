@@ -24,6 +24,15 @@ namespace merro::testing {
 inline Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 inline Bytes Reversed(const Bytes& b) { return Bytes(b.rbegin(), b.rend()); }
 
+// OpenSSL's digest of a CryptoAPI hash algorithm (MD5, SHA-1, SHA-256;
+// anything else SM3).
+inline const EVP_MD* EvpMdOf(ALG_ID uAlgID) {
+  return uAlgID == CALG_MD5    ? EVP_md5()
+         : uAlgID == CALG_SHA1 ? EVP_sha1()
+         : uAlgID == CALG_SHA_256 ? EVP_sha256()
+                                  : EVP_sm3();
+}
+
 // A transaction message of the TAVR format.
 inline const std::string kTavrMessage =
     "<SignData><KeyType>RSA</KeyType><Fields><F n=\"amount\">12.00</F>"

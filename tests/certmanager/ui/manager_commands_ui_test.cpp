@@ -5,174 +5,94 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <algorithm>
-#include <memory>
+#include <cwchar>
+#include <cwctype>
 #include <string>
 #include <vector>
 
 #include "certmanager_resource_ids.h"
 #include "certmanager_string_ids.h"
-#include "tests/certmanager/ui/manager_ui_support.h"
-#include "tests/device/support/device_bench.h"
-#include "tests/support/token_fixture.h"
 #include "resources/device/device_resource_ids.h"
-#include "tests/support/ui/ui_test.h"
-#include "tokenapi/api/token_api.h"
+#include "tests/certmanager/ui/manager_commands_fixture.h"
+#include "tests/device/support/device_bench.h"
 
 namespace {
 
-using merro::test::ManagerRun;
+using merro::test::LockPin;
+using merro::test::ManagerCommands;
 using merro::test::ManagerString;
+using merro::test::TokenName;
+using merro::test::UserPinStatus;
+using merro::test::UserPinVerifies;
 using merro::test::WindowRobot;
 using merro::testing::DeviceBench;
 
-constexpr DWORD kUserPIN = 1;
-
-// Token 0's user PIN state through the token API: tries left and state byte.
-struct PinStatus {
-  BYTE times = 0;
-  BYTE status = 0;
-};
-
-PinStatus UserPinStatus() {
-  PinStatus s;
-  merro::testing::OpenToken ctx;
-  BYTE modified = 0;
-  if (DeviceBench::Open(0, &ctx) &&
-      GetPINStatus(ctx.get(), kUserPIN, &s.times, &s.status, &modified) == 0) {
-    return s;
+// The FileVersion text of this program's own version resource, read here
+// with the version functions: the manager runs in this process, so its
+// boxes must show exactly this.
+std::wstring OwnFileVersion() {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  DWORD ignored = 0;
+  const DWORD size = n == 0 || n >= MAX_PATH ? 0 : ::GetFileVersionInfoSizeW(path, &ignored);
+  std::vector<BYTE> info(size);
+  if (size == 0 || !::GetFileVersionInfoW(path, 0, size, info.data())) {
+    return L"(no version resource)";
   }
-  s.times = 0xFF;
-  return s;
+  void* translation = nullptr;
+  UINT bytes = 0;
+  if (!::VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &translation, &bytes) ||
+      bytes < 2 * sizeof(WORD)) {
+    return L"(no translation)";
+  }
+  const WORD* pair = static_cast<const WORD*>(translation);
+  wchar_t block[64] = {};
+  std::swprintf(block, std::size(block), L"\\StringFileInfo\\%04x%04x\\FileVersion", pair[0],
+                pair[1]);
+  void* found = nullptr;
+  UINT chars = 0;
+  if (!::VerQueryValueW(info.data(), block, &found, &chars) || found == nullptr) {
+    return L"(no FileVersion)";
+  }
+  const wchar_t* value = static_cast<const wchar_t*>(found);
+  return std::wstring(value, ::wcsnlen(value, chars));
 }
 
-bool UserPinVerifies(const std::string& pin) {
-  merro::testing::OpenToken ctx;
-  if (!DeviceBench::Open(0, &ctx)) {
-    return false;
-  }
-  const bool ok = SetSessionKey(ctx.get()) == 0 &&
-                  VerifyPIN(ctx.get(), kUserPIN, reinterpret_cast<const BYTE*>(pin.data()),
-                            static_cast<BYTE>(pin.size())) == 0;
-  ResetDevice(ctx.get());
-  return ok;
+// Whether one of the dialog's statics shows an icon.
+bool ShowsIcon(HWND dialog) {
+  bool found = false;
+  ::EnumChildWindows(
+      dialog,
+      [](HWND child, LPARAM param) -> BOOL {
+        if ((::GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+            ::SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+          *reinterpret_cast<bool*>(param) = true;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
 }
 
-std::string TokenName() {
-  merro::testing::OpenToken ctx;
-  BYTE name[64] = {};
-  DWORD size = sizeof name;
-  if (!DeviceBench::Open(0, &ctx) || GetTokenName(ctx.get(), name, &size) != 0) {
-    return "(unreadable)";
-  }
-  return std::string(reinterpret_cast<const char*>(name), std::min<DWORD>(size, sizeof name));
+// The texts of the dialog's statics, one after the other.
+std::wstring StaticTexts(HWND dialog) {
+  std::wstring texts;
+  ::EnumChildWindows(
+      dialog,
+      [](HWND child, LPARAM param) -> BOOL {
+        wchar_t className[16] = {};
+        ::GetClassNameW(child, className, 16);
+        if (::lstrcmpiW(className, L"Static") == 0) {
+          wchar_t text[256] = {};
+          ::GetWindowTextW(child, text, 256);
+          *reinterpret_cast<std::wstring*>(param) += std::wstring(text) + L"|";
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&texts));
+  return texts;
 }
-
-// Gives the administrator PIN a value of its own (so that it counts as
-// modified), when adminPin is not empty, then spends every try of PIN
-// `pinType` with a wrong one.
-::testing::AssertionResult LockPin(BYTE pinType, const std::string& adminPin = "") {
-  const int i = 0;  // the token, as the step macro reports it
-  merro::testing::OpenToken ctx;
-  if (auto opened = DeviceBench::Open(i, &ctx); !opened) {
-    return opened;
-  }
-  const std::string factory = DeviceBench::kFactoryPin;
-  BENCH_STEP(SetSessionKey(ctx.get()));
-  if (!adminPin.empty()) {
-    BENCH_STEP(ChangePIN(ctx.get(), 2, reinterpret_cast<const BYTE*>(factory.data()),
-                         static_cast<BYTE>(factory.size()),
-                         reinterpret_cast<const BYTE*>(adminPin.data()),
-                         static_cast<BYTE>(adminPin.size())));
-  }
-  const std::string wrong = "wrong9";
-  for (int attempt = 0; attempt < 32; ++attempt) {
-    BYTE times = 0, status = 0, modified = 0;
-    BENCH_STEP(GetPINStatus(ctx.get(), pinType, &times, &status, &modified));
-    if (times == 0) {
-      ResetDevice(ctx.get());
-      return ::testing::AssertionSuccess();
-    }
-    // With three tries or fewer the token waits for its button.
-    DeviceBench::Control("button 0 ok");
-    VerifyPIN(ctx.get(), pinType, reinterpret_cast<const BYTE*>(wrong.data()),
-              static_cast<BYTE>(wrong.size()));
-  }
-  return ::testing::AssertionFailure() << "the PIN does not lock";
-}
-
-class ManagerCommands : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(merro::test::StartFresh(1));
-    ASSERT_TRUE(merro::testing::TokenFixture::Fill(0, merro::testing::TokenFixture::Standard()));
-    m_run = std::make_unique<ManagerRun>();
-    m_main = m_run->MainDialog();
-    ASSERT_NE(m_main, nullptr);
-    ASSERT_TRUE(merro::test::WaitUntil([&] { return ::IsWindowVisible(m_main) != FALSE; }));
-    SelectToken();
-  }
-  void TearDown() override {
-    if (m_run) {
-      m_run->Exit();
-    }
-    merro::test::StartFresh(1);
-  }
-
-  void SelectToken() {
-    const std::vector<WindowRobot::TreeItem> items = m_robot.TreeItems(m_main, IDC_CERT_TREE);
-    ASSERT_GE(items.size(), 2u);
-    // The root first, so that the token's item is clicked while another is
-    // selected, as a user's next click would be.
-    ASSERT_TRUE(m_robot.ClickTreeItem(m_main, IDC_CERT_TREE, items[0].handle));
-    ASSERT_TRUE(m_robot.ClickTreeItem(m_main, IDC_CERT_TREE, items[1].handle));
-    ASSERT_TRUE(merro::test::WaitUntil(
-        [&] { return merro::test::ButtonEnabled(m_main, IDC_MODIFY_PIN); }))
-        << "items " << items.size() << " robot: "
-        << (m_robot.Failures().empty() ? std::string() : m_robot.Failures().back());
-  }
-
-  // The PIN change dialog after button 1000, the three PINs typed with Tab
-  // between the fields, then OK.
-  HWND OpenPinDialog() {
-    m_robot.PostCommand(m_main, IDC_MODIFY_PIN);
-    return m_robot.WaitForDialog(::GetCurrentProcessId(), IDC_OLD_PIN);
-  }
-  void TypePins(HWND dlg, const std::wstring& oldPin, const std::wstring& newPin,
-                const std::wstring& confirmPin) {
-    m_robot.Settle(dlg);
-    m_robot.Type(dlg, oldPin);
-    m_robot.Keys(dlg, {VK_TAB});
-    m_robot.Type(dlg, newPin);
-    m_robot.Keys(dlg, {VK_TAB});
-    m_robot.Type(dlg, confirmPin);
-    m_robot.PressButton(dlg, IDOK);
-  }
-  // The next message box's text, answered with `button`; "(none)" when none came.
-  std::wstring AnswerBox(int button = IDOK) {
-    HWND box = m_robot.WaitForDialog(::GetCurrentProcessId(), WindowRobot::kMessageBoxText);
-    if (box == nullptr) {
-      return L"(none)";
-    }
-    const std::wstring text = m_robot.Text(box, WindowRobot::kMessageBoxText);
-    m_robot.PressButton(box, button);
-    m_robot.WaitGone(box);
-    return text;
-  }
-  bool CommandButtonsDisabled() {
-    return merro::test::WaitUntil([&] {
-      return !merro::test::ButtonEnabled(m_main, IDC_MODIFY_PIN) &&
-             !merro::test::ButtonEnabled(m_main, IDC_VIEW_CERT) &&
-             !merro::test::ButtonEnabled(m_main, IDC_VIEW_DEV) &&
-             !merro::test::ButtonEnabled(m_main, IDC_MOD_DEV_NAME);
-    });
-  }
-
-  WindowRobot m_robot;
-  merro::test::NotifyRecorder m_recorder;
-  std::unique_ptr<ManagerRun> m_run;
-  HWND m_main = nullptr;
-};
 
 TEST_F(ManagerCommands, PinChangeKeepsTheDialogOnRulesRetriesAWrongPinAndChanges) {
   const BYTE triesBefore = UserPinStatus().times;
@@ -202,10 +122,13 @@ TEST_F(ManagerCommands, PinChangeKeepsTheDialogOnRulesRetriesAWrongPinAndChanges
                              std::to_wstring(triesBefore - 1));
   HWND again = m_robot.WaitForDialog(::GetCurrentProcessId(), IDC_OLD_PIN);
   ASSERT_NE(again, nullptr) << "the dialog opens again";
+  for (const int field : {IDC_OLD_PIN, IDC_NEW_PIN, IDC_CONFIRM_PIN}) {
+    EXPECT_EQ(m_robot.Text(again, field), L"") << "field " << field << " starts empty";
+  }
   m_robot.PressButton(again, IDCANCEL);
   ASSERT_TRUE(m_robot.WaitGone(again));
   EXPECT_EQ(merro::test::WaitForOtherDialog(m_main, 1000), nullptr);
-  const PinStatus afterWrong = UserPinStatus();
+  const merro::test::PinStatus afterWrong = UserPinStatus();
   EXPECT_EQ(afterWrong.times, triesBefore - 1);
 
   // A good change: box 113; the token takes the new PIN; the token is reset.
@@ -223,6 +146,8 @@ TEST_F(ManagerCommands, PinChangeKeepsTheDialogOnRulesRetriesAWrongPinAndChanges
 }
 
 TEST_F(ManagerCommands, DeviceInfoAndUnlockOfAnUnlockedPinTellTheTokenState) {
+  const std::wstring version = OwnFileVersion();
+  ASSERT_TRUE(std::iswdigit(version.c_str()[0])) << merro::test::Utf8(version);
   // The information box: label, the card OS version bytes in hexadecimal.
   m_robot.PostCommand(m_main, IDC_VIEW_DEV);
   HWND box = merro::test::WaitForMessageBox(m_robot, ManagerString(IDS_DEVICE_INFO));
@@ -236,6 +161,11 @@ TEST_F(ManagerCommands, DeviceInfoAndUnlockOfAnUnlockedPinTellTheTokenState) {
   EXPECT_NE(info.find(ManagerString(IDS_KEY_NAME) + L"56.33.2E.30\n"), std::wstring::npos)
       << merro::test::Utf8(info);
   EXPECT_NE(info.find(ManagerString(IDS_MANAGER_NAME) + L" "), std::wstring::npos);
+  EXPECT_EQ(info, ManagerString(IDS_DEVICE_NAME) + L"\n    Probe Key\n" +
+                      ManagerString(IDS_DEVICE_VERSION) + L"\n    " + ManagerString(IDS_KEY_NAME) +
+                      L"56.33.2E.30\n" + ManagerString(IDS_SOFTWARE_VERSION) + L"\n    " +
+                      ManagerString(IDS_MANAGER_NAME) + L" " + version + L"\n")
+      << merro::test::Utf8(info) << " version " << merro::test::Utf8(version);
   EXPECT_TRUE(CommandButtonsDisabled());
 
   // Unlock while the user PIN still has tries: the tries and text 179.
@@ -255,10 +185,30 @@ TEST_F(ManagerCommands, RenameKeepsTenCharactersAndCancelChangesNothing) {
   ASSERT_NE(dlg, nullptr);
   m_robot.Settle(dlg);
   m_robot.Type(dlg, L"zz");
+  EXPECT_TRUE(m_robot.IsEnabled(dlg, IDOK));
+  m_robot.Keys(dlg, {VK_BACK, VK_BACK});
+  EXPECT_TRUE(merro::test::WaitUntil([&] { return !m_robot.IsEnabled(dlg, IDOK); }, 5000))
+      << "OK is disabled while the field is empty";
+  m_robot.Type(dlg, L"zz");
+  DeviceBench::CommandLog(0, true);
   m_robot.PressButton(dlg, IDCANCEL);
   ASSERT_TRUE(m_robot.WaitGone(dlg));
-  EXPECT_EQ(TokenName(), before);
   EXPECT_TRUE(CommandButtonsDisabled());
+  // A refresh would read the token: nothing reached it.
+  EXPECT_TRUE(DeviceBench::CommandLog(0).empty()) << "Cancel refreshed the tree";
+  EXPECT_EQ(TokenName(), before);
+
+  // OK on the empty field it starts with: nothing either.
+  ASSERT_NO_FATAL_FAILURE(SelectToken());
+  m_robot.PostCommand(m_main, IDC_MOD_DEV_NAME);
+  dlg = m_robot.WaitForDialog(::GetCurrentProcessId(), IDC_NEW_DEV_NAME);
+  ASSERT_NE(dlg, nullptr);
+  DeviceBench::CommandLog(0, true);
+  m_robot.PressButton(dlg, IDOK);
+  ASSERT_TRUE(m_robot.WaitGone(dlg));
+  EXPECT_TRUE(CommandButtonsDisabled());
+  EXPECT_TRUE(DeviceBench::CommandLog(0).empty()) << "OK on an empty field refreshed the tree";
+  EXPECT_EQ(TokenName(), before);
 
   ASSERT_NO_FATAL_FAILURE(SelectToken());
   m_robot.PostCommand(m_main, IDC_MOD_DEV_NAME);
@@ -349,24 +299,45 @@ TEST_F(ManagerCommands, InitialiseTouchesNothingWhileTheAdministratorPinIsLocked
 }
 
 TEST_F(ManagerCommands, AboutAndHelpShowTheVersionAndTheHotline) {
+  const std::wstring version = OwnFileVersion();
+  ASSERT_TRUE(std::iswdigit(version.c_str()[0])) << merro::test::Utf8(version);
   m_robot.PostCommand(m_main, IDC_ABOUT);
   HWND about = merro::test::WaitForOtherDialog(m_main);
   ASSERT_NE(about, nullptr);
   EXPECT_EQ(m_robot.Text(about), ManagerString(IDS_MAIN_TITLE));
   EXPECT_EQ(m_robot.Text(about, IDC_ABOUT_VERSION).rfind(ManagerString(IDS_MANAGER_NAME) + L" ", 0),
             0u);
+  EXPECT_EQ(m_robot.Text(about, IDC_ABOUT_VERSION), ManagerString(IDS_MANAGER_NAME) + L" " + version);
+  EXPECT_TRUE(ShowsIcon(about));
   m_robot.Screenshot(about, L"certmanager_about");
   m_robot.PressButton(about, IDOK);
   ASSERT_TRUE(m_robot.WaitGone(about));
+  EXPECT_TRUE(CommandButtonsDisabled()) << "the token was selected before About";
 
   m_robot.PostCommand(m_main, IDC_HELP_BUTTON);
   HWND help = merro::test::WaitForOtherDialog(m_main);
   ASSERT_NE(help, nullptr);
   EXPECT_FALSE(m_robot.Text(help, IDC_HELP_HOTLINE).empty());
+  EXPECT_TRUE(ShowsIcon(help));
+  EXPECT_NE(StaticTexts(help).find(L"400-000-0000"), std::wstring::npos)
+      << merro::test::Utf8(StaticTexts(help));
   m_robot.Screenshot(help, L"certmanager_help");
   m_robot.SystemClose(help);
   ASSERT_TRUE(m_robot.WaitGone(help));
   EXPECT_TRUE(m_robot.Failures().empty()) << m_robot.Failures().front();
+}
+
+// A token that stores no name: the information box calls it "Merro30".
+class UnnamedToken : public ManagerCommands {
+ protected:
+  merro::testing::FixtureToken Token() const override { return {}; }
+};
+
+TEST_F(UnnamedToken, DeviceInfoNamesIt) {
+  m_robot.PostCommand(m_main, IDC_VIEW_DEV);
+  const std::wstring info = AnswerBox();
+  EXPECT_EQ(info.rfind(ManagerString(IDS_DEVICE_NAME) + L"\n    Merro30\n", 0), 0u)
+      << merro::test::Utf8(info);
 }
 
 }  // namespace

@@ -43,6 +43,11 @@ Bytes Tdes(const Bytes& key, const Bytes& in) {
 Bytes Sm4(bool encrypt, const Bytes& key, const Bytes& in) {
   return OracleCrypt(OracleCipher(MR_ALG_SM4, MR_MODE_CBC), encrypt, key, Bytes(16, 0), in).value_or(Bytes{});
 }
+// SM4-CBC of whole blocks with nothing added: decrypts to exactly `plain`.
+Bytes Sm4Raw(const Bytes& key, const Bytes& plain) {
+  return OracleCrypt(OracleCipher(MR_ALG_SM4, MR_MODE_CBC), true, key, Bytes(16, 0), plain, false)
+      .value_or(Bytes{});
+}
 Bytes Pattern(size_t n, BYTE start) {
   Bytes b(n);
   for (size_t i = 0; i < n; ++i) {
@@ -317,6 +322,15 @@ TEST_F(SessionKeyFrames, SetsKeyFromWrappedReply) {
   EXPECT_EQ(Bytes(m_ctx.bySessionKey, m_ctx.bySessionKey + 16), sessionKey);
 }
 
+// 32 bytes ending in `last`, the two bytes before it `last` and `third`.
+Bytes BadPadding(BYTE last, BYTE third) {
+  Bytes plain = Pattern(32, 0x40);
+  plain[29] = third;
+  plain[30] = last;
+  plain[31] = last;
+  return plain;
+}
+
 TEST_F(SessionKeyFrames, BadRepliesKeepTheEarlierKey) {
   const Bytes earlier = Pattern(16, 0x02);
   const struct {
@@ -326,8 +340,17 @@ TEST_F(SessionKeyFrames, BadRepliesKeepTheEarlierKey) {
       {"empty", [](const Bytes&) { return Bytes{}; }},
       {"short", [](const Bytes& tk) { return Sm4(true, tk, Bytes(1, 9)); }},
       {"long", [](const Bytes& tk) { return Sm4(true, tk, Pattern(40, 1)); }},
-      {"bad padding", [](const Bytes&) { return Pattern(32, 0x33); }},
+      // Each decrypts to 32 bytes whose padding is wrong in its own way, so
+      // that a looser check would take a key of 16 to 32 bytes from it.
+      {"padding byte 0", [](const Bytes& tk) { return Sm4Raw(tk, BadPadding(0x00, 0x00)); }},
+      {"padding longer than the data",
+       [](const Bytes& tk) { return Sm4Raw(tk, BadPadding(0x21, 0x21)); }},
+      {"padding bytes that differ",
+       [](const Bytes& tk) { return Sm4Raw(tk, BadPadding(0x03, 0x09)); }},
   };
+  // The padding cases reach the padding check: their replies have the
+  // right length.
+  ASSERT_EQ(Sm4Raw(earlier, BadPadding(0x00, 0x00)).size(), 32u);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     m_ctx.bySMState = MR_SM_STATE_SESSION_KEY;
