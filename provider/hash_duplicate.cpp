@@ -85,18 +85,10 @@ HRESULT HashHandle::RestartTokenDigest() {
   // duplicate.
   m_ullDigestChange = m_pDigestKeyCtx->NoteChange();
   LONG nRetCode = DigestInit(m_pDigestKeyCtx->get(), MR_ALG_SM3);
-  if (nRetCode != 0x00) {
-    m_bDigestBeyondSourceData = TRUE;
-    MR_LOG_FAIL(L"DigestInit", L"nRetCode != 0x00", NTE_BAD_HASH);
-    return NTE_BAD_HASH;
-  }
+  MR_FAIL_IF(nRetCode != 0x00, L"DigestInit", NTE_BAD_HASH);
   if (m_dwCurrentSourceDataSize != 0) {
     nRetCode = DigestUpdate(m_pDigestKeyCtx->get(), m_bySourceData, m_dwCurrentSourceDataSize);
-    if (nRetCode != 0x00) {
-      m_bDigestBeyondSourceData = TRUE;
-      MR_LOG_FAIL(L"DigestUpdate", L"nRetCode != 0x00", HRESULT_FROM_TOKEN_ERROR(nRetCode));
-      return HRESULT_FROM_TOKEN_ERROR(nRetCode);
-    }
+    MR_FAIL_IF(nRetCode != 0x00, L"DigestUpdate", HRESULT_FROM_TOKEN_ERROR(nRetCode));
   }
   return S_OK;
 }

@@ -116,13 +116,7 @@ HRESULT HashHandle::Update(const BYTE* pData, DWORD dwDataLen) {
   } else {
     nRetCode = HashUpdate(m_pHashCtx, pData, dwDataLen);
   }
-  if (nRetCode != 0x00) {
-    // The engine may have taken part of the piece (the token's digest is
-    // fed in several commands): the kept copy no longer matches the digest.
-    m_bDigestBeyondSourceData = TRUE;
-    MR_LOG_FAIL(L"DigestUpdate", L"nRetCode != 0x00", HRESULT_FROM_TOKEN_ERROR(nRetCode));
-    return HRESULT_FROM_TOKEN_ERROR(nRetCode);
-  }
+  MR_FAIL_IF(nRetCode != 0x00, L"DigestUpdate", HRESULT_FROM_TOKEN_ERROR(nRetCode));
   RecordSourceData(pData, dwDataLen);
   return S_OK;
 }

@@ -107,8 +107,8 @@ class HashHandle {
   DWORD m_dwCurrentSourceDataSize = 0;
   BOOL m_bSourceDataComplete = FALSE;
   // The digest holds data that was not hashed through this handle's Update
-  // (a duplicate rebuilt from its source), or part of a piece whose Update
-  // failed: m_bySourceData is not all of it.
+  // (a duplicate's digest holds its source's): m_bySourceData is not all of
+  // it.
   BOOL m_bDigestBeyondSourceData = FALSE;
   // The container key's context: drives the SM3 digest on the token and its
   // signature. Shared with duplicates.
