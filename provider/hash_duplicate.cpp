@@ -4,7 +4,13 @@
 // far only in its own context, which cannot be copied: the duplicate is
 // rebuilt from the kept source data (a software digest is fed it, the one
 // digest on the token is started again over it), or refused when that data
-// did not all fit, so that no duplicate silently lacks the earlier data.
+// did not all fit (or the digest holds more than it), so that no duplicate
+// silently lacks the earlier data.
+//
+// The duplicate's own kept source data starts empty. Its digest, though,
+// holds the source's data: the duplicate is marked so, and its kept text is
+// never taken for all that it hashed (a transaction message hashed into it
+// afterwards would otherwise be shown and signed without that data).
 #include <cstring>
 
 #include "foundation/alg_ids.h"
@@ -27,7 +33,7 @@ HRESULT HashHandle::Duplicate(HashHandle* pDstHashHandle) {
                            pDstHashHandle->m_dwHashLen == m_dwHashLen &&
                            pDstHashHandle->m_pHashData != nullptr && m_pHashData != nullptr;
   MR_FAIL_IF(bSameDigest == FALSE, L"Check the destination's digest", E_INVALIDARG);
-  MR_FAIL_IF(!m_bFinal && !m_bSourceDataComplete, L"Check m_bSourceDataComplete",
+  MR_FAIL_IF(!m_bFinal && !SourceDataIsAllHashed(), L"Check m_bSourceDataComplete",
              NTE_BAD_HASH_STATE);
 
   HRESULT hResult = DuplicateContext(pDstHashHandle);
@@ -43,6 +49,8 @@ HRESULT HashHandle::Duplicate(HashHandle* pDstHashHandle) {
   pDstHashHandle->m_uAlgID = m_uAlgID;
   pDstHashHandle->m_dwHashLen = m_dwHashLen;
   pDstHashHandle->m_bFinal = m_bFinal;
+  pDstHashHandle->m_bDigestBeyondSourceData = HoldsHashedData() ? TRUE : FALSE;
+  pDstHashHandle->m_ullDigestChange = m_ullDigestChange;
   std::memcpy(pDstHashHandle->m_pHashData, m_pHashData, m_dwHashLen);
   return S_OK;
 }
@@ -72,7 +80,10 @@ HRESULT HashHandle::RestartTokenDigest() {
   if (hResult != S_OK) {
     return hResult;
   }
-  // The destination's Init started the token's one digest afresh.
+  // The destination's Init started the token's one digest afresh. Once
+  // restarted, the digest is this hash's data again, shared with the
+  // duplicate.
+  m_ullDigestChange = m_pDigestKeyCtx->NoteChange();
   LONG nRetCode = DigestInit(m_pDigestKeyCtx->get(), MR_ALG_SM3);
   MR_FAIL_IF(nRetCode != 0x00, L"DigestInit", NTE_BAD_HASH);
   if (m_dwCurrentSourceDataSize != 0) {

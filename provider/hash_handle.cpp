@@ -94,6 +94,8 @@ HRESULT HashHandle::Init(ALG_ID uAlgID) {
   std::memset(m_bySourceData, 0, sizeof m_bySourceData);
   m_dwCurrentSourceDataSize = 0;
   m_bSourceDataComplete = TRUE;
+  m_bDigestBeyondSourceData = FALSE;
+  m_ullDigestChange = m_pDigestKeyCtx->Changes();
   return S_OK;
 }
 
@@ -110,12 +112,23 @@ HRESULT HashHandle::Update(const BYTE* pData, DWORD dwDataLen) {
       return hResult;
     }
     nRetCode = DigestUpdate(m_pDigestKeyCtx->get(), pData, dwDataLen);
+    m_ullDigestChange = m_pDigestKeyCtx->NoteChange();
   } else {
     nRetCode = HashUpdate(m_pHashCtx, pData, dwDataLen);
   }
   MR_FAIL_IF(nRetCode != 0x00, L"DigestUpdate", HRESULT_FROM_TOKEN_ERROR(nRetCode));
   RecordSourceData(pData, dwDataLen);
   return S_OK;
+}
+
+bool HashHandle::SourceDataIsAllHashed() const {
+  if (!m_bSourceDataComplete || m_bDigestBeyondSourceData) {
+    return false;
+  }
+  // The one SM3 digest on the token is shared with duplicates: it is this
+  // hash's data alone while no other hash fed it after this one.
+  return m_uAlgID != CALG_SM3 ||
+         (m_pDigestKeyCtx && m_pDigestKeyCtx->Changes() == m_ullDigestChange);
 }
 
 void HashHandle::RecordSourceData(const BYTE* pData, DWORD dwDataLen) {

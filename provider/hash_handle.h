@@ -42,10 +42,16 @@ class DigestKeyContext {
   // Whether the token context the digest runs in is still its token's
   // current one; a retired one must not be sent a command.
   bool IsCurrent() const { return m_lease.IsCurrent(); }
+  // Counts what changed the token's digest (data fed, a restart). A hash
+  // that shares the context and did not make the latest change holds a
+  // digest that another hash fed too.
+  ULONGLONG NoteChange() { return ++m_ullChanges; }
+  ULONGLONG Changes() const { return m_ullChanges; }
 
  private:
   merro::device::DevCtxLease m_lease;
   void* m_pKeyCtx;
+  ULONGLONG m_ullChanges = 0;
 };
 
 // A shared holder of a context InitDigestKeyCtx made; null when memory ran
@@ -69,6 +75,16 @@ class HashHandle {
   // algorithm: value, length, final flag and the digest key context.
   HRESULT Duplicate(HashHandle* pDstHashHandle);
   HRESULT DuplicateContext(HashHandle* pOutHashHandle);
+  // Whether m_bySourceData is everything this hash's digest was fed, so
+  // that the kept text may stand for the digest (a transaction message is
+  // shown and signed as that text). Not so for data beyond the kept limit,
+  // a duplicate whose digest holds its source's data, or an SM3 digest
+  // another hash sharing it has fed since.
+  bool SourceDataIsAllHashed() const;
+  // Whether the digest was fed any data, the kept copy's or other.
+  bool HoldsHashedData() const {
+    return m_dwCurrentSourceDataSize != 0 || m_bDigestBeyondSourceData;
+  }
   // Releases a digest key context with AsymKeyFinal when not null; S_OK.
   static HRESULT DestroyContext(void* pKeyCtx);
   // One-shot MD5 on a token context: a new 16-byte buffer (array-new).
@@ -90,9 +106,16 @@ class HashHandle {
   // Bytes hashed since Init, counted beyond the buffer too.
   DWORD m_dwCurrentSourceDataSize = 0;
   BOOL m_bSourceDataComplete = FALSE;
+  // The digest holds data that was not hashed through this handle's Update
+  // (a duplicate's digest holds its source's): m_bySourceData is not all of
+  // it.
+  BOOL m_bDigestBeyondSourceData = FALSE;
   // The container key's context: drives the SM3 digest on the token and its
   // signature. Shared with duplicates.
   std::shared_ptr<DigestKeyContext> m_pDigestKeyCtx;
+  // The context's change count after this hash last changed the SM3
+  // digest itself.
+  ULONGLONG m_ullDigestChange = 0;
   // The software hash context of the other algorithms; released by Final
   // (HashFinal) or by the destructor.
   HASH_HANDLE* m_pHashCtx = nullptr;

@@ -112,17 +112,25 @@ HRESULT CheckDigestContext(const HashHandle& hash) {
 
 // Road A: the hash has its source data. A transaction message goes to the
 // token's display (SHA-1 under the bank's rules as a hash value), with the
-// PIN asked again; other data is signed as its hash value, an SM3 digest by
-// the token that computed it.
+// PIN asked again; other data, and data the kept text does not all cover,
+// is signed as its hash value, an SM3 digest by the token that computed it.
 HRESULT SignSourceData(KeyHandle& key, HashHandle& hash, DeviceSignature* pSignature) {
   MR_TRACE("KeyHandle::SignHashData");
-  MR_FAIL_IF(hash.m_dwCurrentSourceDataSize == 0, L"Check m_dwCurrentSourceDataSize and m_bFinal",
-             NTE_BAD_HASH_STATE);
+  // Nothing hashed: neither kept data nor a digest holding other data (a
+  // duplicate's of its source).
+  if (!hash.HoldsHashedData()) {
+    MR_LOG_FAIL(L"Check m_dwCurrentSourceDataSize and m_bFinal",
+                L"hash.m_dwCurrentSourceDataSize == 0", NTE_BAD_HASH_STATE);
+    return NTE_BAD_HASH_STATE;
+  }
   const char* pszDevName = key.m_pContainer->m_szDeviceName;
   const char* pszContainerName = key.m_pContainer->m_szContainerName;
   const DWORD dwCustomerType = g_pDeviceHandle->m_dwCustomerType;
   BOOL bTransaction = FALSE;
-  if (hash.m_bSourceDataComplete == TRUE && hash.m_dwCurrentSourceDataSize < HASH_SOURCE_DATA_MAX) {
+  // Only a kept text that is all the digest holds may be shown and signed
+  // as the message; otherwise the token would sign other data than the
+  // caller's hash value covers.
+  if (hash.SourceDataIsAllHashed() && hash.m_dwCurrentSourceDataSize < HASH_SOURCE_DATA_MAX) {
     bTransaction = CheckIsTransactionMessage(g_pDeviceHandle->m_dwMessageType, hash.m_bySourceData,
                                              hash.m_dwCurrentSourceDataSize) == 0;
   }

@@ -310,9 +310,9 @@ TEST_F(CoreHashes, HashSessionKeyHashesTripleDesKeyBytes) {
 }
 
 // A duplicate of an unfinished hash carries the data hashed so far; both go
-// on independently. A finished hash hands over its value and state; one
-// whose data did not all stay in the kept copy is refused, and no handle is
-// made for it.
+// on independently. A finished hash hands over its value and state; an open
+// one whose data did not all stay in the kept copy is refused, and no
+// handle is made for it.
 TEST_F(CoreHashes, DuplicatedHashesCarryWhatWasHashed) {
   const Bytes first = ToBytes("the first part, ");
   const Bytes more = ToBytes("and more");
@@ -343,13 +343,137 @@ TEST_F(CoreHashes, DuplicatedHashesCarryWhatWasHashed) {
 
   const Bytes large(provider::HASH_SOURCE_DATA_MAX + 1, 0x61);
   const HCRYPTHASH big = HashOver(m_hRsa, CALG_SHA1, large);
-  const size_t handles = merro::csp::g_vtrHashHandleSet.Handles().size();
-  HCRYPTHASH copy = 0;
-  EXPECT_EQ(Call([&] { return CPCoreDuplicateHash(m_hRsa, big, nullptr, 0, &copy); }),
-            Fails(Code(NTE_BAD_HASH_STATE)));
-  EXPECT_EQ(copy, 0u);
-  EXPECT_EQ(merro::csp::g_vtrHashHandleSet.Handles().size(), handles);
-  EXPECT_EQ(HashValue(m_hRsa, big), Digest(EVP_sha1(), large));
+  // An open duplicate of hashed data is refused too: its own kept data is
+  // not what its digest holds. Finished, it hands over its value.
+  HCRYPTHASH openCopy = 0;
+  const HCRYPTHASH hashed = HashOver(m_hRsa, CALG_SHA1, first);
+  ASSERT_EQ(Call([&] { return CPCoreDuplicateHash(m_hRsa, hashed, nullptr, 0, &openCopy); }), kOk);
+  struct {
+    HCRYPTHASH hash;
+    const Bytes& data;
+  } const refused[] = {{big, large}, {openCopy, first}};
+  for (const auto& r : refused) {
+    const size_t handles = merro::csp::g_vtrHashHandleSet.Handles().size();
+    HCRYPTHASH copy = 0;
+    EXPECT_EQ(Call([&] { return CPCoreDuplicateHash(m_hRsa, r.hash, nullptr, 0, &copy); }),
+              Fails(Code(NTE_BAD_HASH_STATE)));
+    EXPECT_EQ(copy, 0u);
+    EXPECT_EQ(merro::csp::g_vtrHashHandleSet.Handles().size(), handles);
+    EXPECT_EQ(HashValue(m_hRsa, r.hash), Digest(EVP_sha1(), r.data));
+  }
+  HCRYPTHASH second = 0;
+  ASSERT_EQ(Call([&] { return CPCoreDuplicateHash(m_hRsa, openCopy, nullptr, 0, &second); }), kOk);
+  EXPECT_EQ(HashValue(m_hRsa, second), Digest(EVP_sha1(), first));
+}
+
+// A duplicate's kept text starts empty while its digest already holds what
+// its source was given, and an SM3 digest is shared with the source: a hash
+// whose kept text is not all its digest holds is never shown and signed as
+// a transaction message. It is signed as its hash value where the rules sign
+// other data so (SHA-1, SM3) and refused where they refuse it (SHA-256). A
+// duplicate of an empty hash still shows its message. Every signature made
+// verifies against the hash value the caller reads.
+TEST_F(CoreHashes, OnlyAKeptTextThatIsAllTheDigestHoldsIsShown) {
+  const Bytes earlier = ToBytes("earlier data; ");
+  const Bytes message = ToBytes(kTavrMessage);
+  enum Which { kSource, kCopy };
+  struct Case {
+    const char* what;
+    ALG_ID alg;           // SM3 with the SM2 container, others with RSA-2048
+    Bytes before;         // hashed into the source before it is duplicated
+    bool finishSource;    // the source's value is read before the duplicate
+    Bytes after;          // hashed after the duplicate...
+    Which afterInto;      // ...into this hash
+    Which signedHash;     // the hash that is signed
+    Result expected;
+    bool display;         // the token showed the message
+  } const cases[] = {
+      {"SHA-256: data, duplicate, message", CALG_SHA_256, earlier, false, message, kCopy, kCopy,
+       Fails(Code(NTE_BAD_HASH)), false},
+      {"SHA-1: data, duplicate, message", CALG_SHA1, earlier, false, message, kCopy, kCopy, kOk,
+       false},
+      {"SM3: data, duplicate, message", CALG_SM3, earlier, false, message, kCopy, kCopy, kOk,
+       false},
+      {"SHA-256: message, duplicate, nothing more", CALG_SHA_256, message, false, {}, kCopy, kCopy,
+       Fails(Code(NTE_BAD_HASH)), false},
+      {"SHA-1: message, duplicate, nothing more", CALG_SHA1, message, false, {}, kCopy, kCopy, kOk,
+       false},
+      {"SHA-1: message finished, duplicate", CALG_SHA1, message, true, {}, kCopy, kCopy, kOk,
+       false},
+      {"SM3: message, duplicate given more, source signed", CALG_SM3, message, false, earlier,
+       kCopy, kSource, kOk, false},
+      // What works without duplicates works as before.
+      {"SHA-256: duplicate of an empty hash, message", CALG_SHA_256, {}, false, message, kCopy,
+       kCopy, kOk, true},
+      {"SHA-1: duplicate of an empty hash, message", CALG_SHA1, {}, false, message, kCopy, kCopy,
+       kOk, false},
+      {"SM3: duplicate of an empty hash, message", CALG_SM3, {}, false, message, kCopy, kCopy, kOk,
+       true},
+      {"SHA-256: empty hash duplicated, message into the source", CALG_SHA_256, {}, false, message,
+       kSource, kSource, kOk, true},
+      {"SHA-1: duplicate of an empty hash, nothing hashed", CALG_SHA1, {}, false, {}, kCopy, kCopy,
+       Fails(Code(NTE_BAD_HASH_STATE)), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const bool sm2 = c.alg == CALG_SM3;
+    const HCRYPTPROV hProv = sm2 ? m_hSm2 : m_hRsa;
+    const auto hashInto = [&](HCRYPTHASH h, const Bytes& data) {
+      if (!data.empty()) {
+        EXPECT_EQ(Call([&] {
+                    return CPCoreHashData(hProv, h, data.data(), static_cast<DWORD>(data.size()), 0);
+                  }),
+                  kOk);
+      }
+    };
+    const HCRYPTHASH source = CreateHash(hProv, c.alg);
+    hashInto(source, c.before);
+    if (c.finishSource) {
+      HashValue(hProv, source);
+    }
+    HCRYPTHASH copy = 0;
+    ASSERT_EQ(Call([&] { return CPCoreDuplicateHash(hProv, source, nullptr, 0, &copy); }), kOk);
+    hashInto(c.afterInto == kCopy ? copy : source, c.after);
+    const HCRYPTHASH hSigned = c.signedHash == kCopy ? copy : source;
+
+    g_pDeviceHandle->ClearKeptPIN(m_dev.c_str());
+    DeviceBench::Control("display 0 clear");
+    DeviceBench::Control("button 0 ok after 3");
+    const size_t prompts = PinPrompts();
+    if (c.expected.ok) {  // an unexpected prompt is answered "cancel"
+      m_ui->Push("pin 47193628");
+    }
+    const DWORD size = sm2 ? 64 : 256;
+    Bytes signature(size, 0xAB);
+    DWORD length = size;
+    EXPECT_EQ(Call([&] {
+                return CPCoreSignHash(hProv, hSigned, AT_SIGNATURE, nullptr, 0, signature.data(),
+                                      &length);
+              }),
+              c.expected);
+    EXPECT_EQ(PinPrompts() - prompts, c.expected.ok ? 1u : 0u);
+    EXPECT_EQ(DeviceBench::Control("display 0"),
+              c.display ? std::string(message.begin(), message.end()) + "\n" : "");
+    DeviceBench::Control("button 0 clear");
+    if (!c.expected.ok) {
+      EXPECT_EQ(signature, Bytes(size, 0xAB));
+      continue;
+    }
+    // The hash value covers all that went into the signed hash's digest,
+    // and the signature is over that value.
+    Bytes covered = c.before;
+    covered.insert(covered.end(), c.after.begin(), c.after.end());
+    const Bytes value = HashValue(hProv, hSigned);
+    ASSERT_EQ(length, size);
+    if (sm2) {
+      EXPECT_EQ(value, Sm2Digest(covered));
+      EXPECT_TRUE(Sm2Verifies(covered, signature));
+    } else {
+      EXPECT_EQ(value, Digest(EvpMdOf(c.alg), covered));
+      const PkeyPtr key = RsaPublicKey(m_rsaSign.rsaModulus, m_rsaSign.rsaExponent);
+      EXPECT_TRUE(RsaVerifyDigest(key.get(), EvpMdOf(c.alg), value, Reversed(signature)));
+    }
+  }
 }
 
 // The signature's length is known before anything is signed: a size query
