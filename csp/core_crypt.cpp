@@ -315,14 +315,17 @@ void Decrypt(CoreCall& call, HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash,
                   ERROR_INVALID_PARAMETER)) {
     return;
   }
+  // The hash takes the plaintext before the caller's buffer does, so that a
+  // hash that refuses it leaves the ciphertext and its length as they were.
+  // An empty plaintext (a last block of padding only) has nothing to hash.
+  if (hHash != 0 && plain.size() != 0 &&
+      !FeedHash(call, hProv, hHash, plain.get(), plain.size())) {
+    return;
+  }
   if (plain.size() != 0) {
     std::memcpy(pbData, plain.get(), plain.size());
   }
   *pdwDataLen = plain.size();
-  // An empty plaintext (a last block of padding only) has nothing to hash.
-  if (hHash != 0 && plain.size() != 0) {
-    FeedHash(call, hProv, hHash, pbData, plain.size());
-  }
 }
 
 }  // namespace

@@ -619,6 +619,20 @@ TEST_F(CoreCrypt, RsaDataCrossesLeastSignificantByteFirst) {
   EXPECT_EQ(opened.error, static_cast<DWORD>(SCARD_W_CANCELLED_BY_USER));
   EXPECT_EQ(opened.data, fromOpenSsl);
 
+  // A hash that refuses the plaintext (an SM3 digest whose token context is
+  // gone) fails the call: the caller's ciphertext and length stay as they
+  // were, as on every other failure.
+  auto stale = std::make_unique<HashHandle>();
+  stale->m_pContainer = g_vtrProvHandleSet.Lookup(m_hProv);
+  stale->m_uAlgID = CALG_SM3;
+  const HCRYPTHASH hStale = merro::csp::AddHashHandle(std::move(stale));
+  QueuePin();
+  opened = Decrypt(m_hExchange, fromOpenSsl, TRUE, hStale);
+  EXPECT_FALSE(opened.ok);
+  EXPECT_EQ(opened.error, static_cast<DWORD>(NTE_BAD_HASH_STATE));
+  EXPECT_EQ(opened.data, fromOpenSsl);
+  EXPECT_EQ(opened.length, fromOpenSsl.size());
+
   // The room for RSA is the modulus, asked or not.
   DWORD length = 20;
   EXPECT_TRUE(CPCoreEncrypt(m_hProv, m_hExchange, 0, TRUE, 0, nullptr, &length, 0));
