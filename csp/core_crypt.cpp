@@ -240,8 +240,7 @@ void Encrypt(CoreCall& call, HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash,
   if (!call.Check(ullOutLen <= dwBufLen,
                   bSession ? L"Check cbBufLen <\u00A1\u00A1dwBlockSize"
                            : L"Check cbBufLen <\u00A1\u00A1dwEncryptDataLen",
-                  ERROR_INVALID_PARAMETER) ||
-      (hHash != 0 && !FeedHash(call, hProv, hHash, pbData, dwDataLen))) {
+                  ERROR_INVALID_PARAMETER)) {
     return;
   }
 
@@ -260,8 +259,12 @@ void Encrypt(CoreCall& call, HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash,
       SwapByteOrder(output.get(), output.size());
     }
   }
+  // The hash takes the plaintext, still in the caller's buffer, once the
+  // cipher has taken it: an encryption the cipher refuses leaves the hash as
+  // it was, so that the call can be repeated.
   if (call.Check(output.size() <= dwBufLen, L"Check cbBufLen <\u00A1\u00A1dwEncryptDataLen",
-                 ERROR_INVALID_PARAMETER)) {
+                 ERROR_INVALID_PARAMETER) &&
+      (hHash == 0 || FeedHash(call, hProv, hHash, pbData, dwDataLen))) {
     if (output.size() != 0) {
       std::memcpy(pbData, output.get(), output.size());
     }

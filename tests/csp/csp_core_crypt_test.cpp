@@ -28,6 +28,7 @@
 #include "tests/provider/support/provider_bench.h"
 #include "tests/provider/support/rsa_blob_oracle.h"
 #include "tests/support/captured_trace.h"
+#include "tests/tokenapi/keyobjects/signing_oracle.h"
 #include "tokenapi/crypto/rsa/pkcs1_block.h"
 
 namespace merro::testing {
@@ -581,6 +582,28 @@ TEST_F(CoreCrypt, KeyAndHashChecksComeBeforeAnyCipher) {
   ::SetLastError(0xdeadbeef);
   EXPECT_FALSE(CPCoreDecrypt(m_hProv, hDes, 0, TRUE, 0, nullptr, &zero));
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+// An encryption the cipher refuses (triple DES with two keys, at its first
+// use) leaves the hash it was given as it was: the same data encrypted
+// again, with a key that ciphers, is hashed once.
+TEST_F(CoreCrypt, RefusedEncryptionLeavesTheHashAsItWas) {
+  const HCRYPTKEY h3Des112 = AddKey(m_hProv, CALG_3DES_112, Pattern(16, 1));
+  const HCRYPTKEY hDes = AddKey(m_hProv, CALG_DES, Pattern(8, 1));
+  HCRYPTHASH hHash = 0;
+  ASSERT_TRUE(CPCoreCreateHash(m_hProv, CALG_SHA1, 0, 0, &hHash));
+  const Bytes data = Pattern(16, 7);
+
+  const Outcome refused = Encrypt(h3Des112, data, TRUE, 64, hHash);
+  EXPECT_FALSE(refused.ok);
+  EXPECT_EQ(refused.error, static_cast<DWORD>(NTE_BAD_KEY));
+  const Outcome sealed = Encrypt(hDes, data, TRUE, 64, hHash);
+  ASSERT_TRUE(sealed.ok) << std::hex << sealed.error;
+
+  Bytes value(20);
+  DWORD length = static_cast<DWORD>(value.size());
+  ASSERT_TRUE(CPCoreGetHashParam(m_hProv, hHash, HP_HASHVAL, value.data(), &length, 0));
+  EXPECT_EQ(value, Digest(EVP_sha1(), data));
 }
 
 // RSA crosses least significant byte first: the provider's ciphertext,
