@@ -8,9 +8,21 @@
 // too short is refused before the cipher or a hash has taken anything, and a
 // call without a buffer (pbData null) is answered with that length.
 //
+// A block cipher's decryption holds the last whole block it was given back
+// until it knows whether that block ends the message (its padding is
+// stripped then). Yet each call's plaintext goes into that call's buffer,
+// which holds its ciphertext and no more: a last call that also gave back
+// the block held from the call before would not fit. So a decryption call
+// without Final takes whole blocks only, and feeds the cipher a second copy
+// of its last block after them: the cipher gives back every block of the
+// call's data and holds the copy instead. The copy chains onto itself, so
+// the chaining stays as the data left it; the block it gives at the next
+// call decrypts nothing of the caller's and is dropped.
+//
 // RSA data crosses the CryptoAPI boundary least significant byte first,
 // while the key objects work most significant byte first; SM2 and session
 // ciphertexts cross as they are.
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -126,13 +138,23 @@ struct SessionSteps {
   const wchar_t* initStep;
   const wchar_t* updateStep;
   const wchar_t* finalStep;
+  // Whether the cipher holds its last whole block back (decryption).
+  bool bHoldsLastBlock;
 };
 constexpr SessionSteps kEncryptSteps{&KeyHandle::SymEncryptInit,  &KeyHandle::SymEncryptUpdate,
                                      &KeyHandle::SymEncryptFinal, L"Key->SymEncryptInit",
-                                     L"key->SymEncryptUpdate",    L"key->SymEncryptFinal"};
+                                     L"key->SymEncryptUpdate",    L"key->SymEncryptFinal",
+                                     false};
 constexpr SessionSteps kDecryptSteps{&KeyHandle::SymDecryptInit,  &KeyHandle::SymDecryptUpdate,
                                      &KeyHandle::SymDecryptFinal, L"Key->SymDecryptInit",
-                                     L"key->SymDecryptUpdate",    L"key->SymDecryptFinal"};
+                                     L"key->SymDecryptUpdate",    L"key->SymDecryptFinal",
+                                     true};
+
+// Whether the call feeds a block cipher that holds its last block back a
+// copy of that block after the data (see the top of this file).
+bool FeedsSpareBlock(const SessionSteps& steps, const KeyHandle& key, BOOL bFinal) {
+  return steps.bHoldsLastBlock && !bFinal && BlockBytes(key) > 1;
+}
 
 bool RunSessionCipher(CoreCall& call, const SessionSteps& steps, KeyHandle& key,
                       const BYTE* pbData, DWORD dwDataLen, BOOL bFinal, OwnedBytes* pOut) {
@@ -142,13 +164,33 @@ bool RunSessionCipher(CoreCall& call, const SessionSteps& steps, KeyHandle& key,
       return false;
     }
     key.m_dwHeldBackBytes = 0;
+    key.m_dwSpareBlockBytes = 0;
+  }
+  const DWORD dwBlock = BlockBytes(key);
+  // The caller checked that the data is whole blocks, so its last block is
+  // there to copy.
+  OwnedBytes fed;
+  const BYTE* pbyFed = pbData;
+  DWORD dwFed = dwDataLen;
+  if (FeedsSpareBlock(steps, key, bFinal)) {
+    if (!call.Check(ULONGLONG{dwDataLen} + dwBlock <= ULONG_MAX &&
+                        fed.Allocate(dwDataLen + dwBlock),
+                    L"New buffer", E_OUTOFMEMORY)) {
+      return false;
+    }
+    std::memcpy(fed.get(), pbData, dwDataLen);
+    std::memcpy(fed.get() + dwDataLen, pbData + dwDataLen - dwBlock, dwBlock);
+    pbyFed = fed.get();
+    dwFed = fed.size();
   }
   OwnedBytes updated;
-  const HRESULT hUpdate = (key.*steps.update)(pbData, dwDataLen, updated.Out(), updated.Length());
+  const HRESULT hUpdate = (key.*steps.update)(pbyFed, dwFed, updated.Out(), updated.Length());
   if (!call.Check(SUCCEEDED(hUpdate), steps.updateStep, hUpdate)) {
     return false;
   }
-  const DWORD dwBlock = BlockBytes(key);
+  // What the copy fed by the call before gave comes first; it is dropped.
+  const DWORD dwDropped = std::min(key.m_dwSpareBlockBytes, updated.size());
+  key.m_dwSpareBlockBytes = pbyFed != pbData ? dwBlock : 0;
   key.m_dwHeldBackBytes =
       dwBlock <= 1 ? 0
                    : static_cast<DWORD>((ULONGLONG{key.m_dwHeldBackBytes} + dwDataLen) % dwBlock);
@@ -156,20 +198,22 @@ bool RunSessionCipher(CoreCall& call, const SessionSteps& steps, KeyHandle& key,
   if (bFinal) {
     const HRESULT hFinal = (key.*steps.final)(last.Out(), last.Length());
     key.m_dwHeldBackBytes = 0;  // the cipher has ended, whatever it answered
+    key.m_dwSpareBlockBytes = 0;
     if (!call.Check(SUCCEEDED(hFinal), steps.finalStep, hFinal)) {
       return false;
     }
   }
-  const ULONGLONG ullJoined = ULONGLONG{updated.size()} + last.size();
+  const DWORD dwUpdated = updated.size() - dwDropped;
+  const ULONGLONG ullJoined = ULONGLONG{dwUpdated} + last.size();
   if (!call.Check(ullJoined <= ULONG_MAX && pOut->Allocate(static_cast<DWORD>(ullJoined)),
                   L"New buffer", E_OUTOFMEMORY)) {
     return false;
   }
-  if (updated.size() != 0) {
-    std::memcpy(pOut->get(), updated.get(), updated.size());
+  if (dwUpdated != 0) {
+    std::memcpy(pOut->get(), updated.get() + dwDropped, dwUpdated);
   }
   if (last.size() != 0) {
-    std::memcpy(pOut->get() + updated.size(), last.get(), last.size());
+    std::memcpy(pOut->get() + dwUpdated, last.get(), last.size());
   }
   return true;
 }
@@ -196,8 +240,7 @@ void Encrypt(CoreCall& call, HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash,
   if (!call.Check(ullOutLen <= dwBufLen,
                   bSession ? L"Check cbBufLen <\u00A1\u00A1dwBlockSize"
                            : L"Check cbBufLen <\u00A1\u00A1dwEncryptDataLen",
-                  ERROR_INVALID_PARAMETER) ||
-      (hHash != 0 && !FeedHash(call, hProv, hHash, pbData, dwDataLen))) {
+                  ERROR_INVALID_PARAMETER)) {
     return;
   }
 
@@ -216,8 +259,12 @@ void Encrypt(CoreCall& call, HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash,
       SwapByteOrder(output.get(), output.size());
     }
   }
+  // The hash takes the plaintext, still in the caller's buffer, once the
+  // cipher has taken it: an encryption the cipher refuses leaves the hash as
+  // it was, so that the call can be repeated.
   if (call.Check(output.size() <= dwBufLen, L"Check cbBufLen <\u00A1\u00A1dwEncryptDataLen",
-                 ERROR_INVALID_PARAMETER)) {
+                 ERROR_INVALID_PARAMETER) &&
+      (hHash == 0 || FeedHash(call, hProv, hHash, pbData, dwDataLen))) {
     if (output.size() != 0) {
       std::memcpy(pbData, output.get(), output.size());
     }
@@ -238,6 +285,11 @@ void Decrypt(CoreCall& call, HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash,
   const DWORD dwDataLen = *pdwDataLen;
   OwnedBytes plain;
   if (IsSessionAlgorithm(pKey->m_uAlgID)) {
+    if (FeedsSpareBlock(kDecryptSteps, *pKey, bFinal) &&
+        !call.Check(dwDataLen != 0 && dwDataLen % BlockBytes(*pKey) == 0,
+                    L"Check the data is whole blocks", NTE_BAD_DATA)) {
+      return;
+    }
     if (!RunSessionCipher(call, kDecryptSteps, *pKey, pbData, dwDataLen, bFinal, &plain)) {
       return;
     }
@@ -266,14 +318,17 @@ void Decrypt(CoreCall& call, HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash,
                   ERROR_INVALID_PARAMETER)) {
     return;
   }
+  // The hash takes the plaintext before the caller's buffer does, so that a
+  // hash that refuses it leaves the ciphertext and its length as they were.
+  // An empty plaintext (a last block of padding only) has nothing to hash.
+  if (hHash != 0 && plain.size() != 0 &&
+      !FeedHash(call, hProv, hHash, plain.get(), plain.size())) {
+    return;
+  }
   if (plain.size() != 0) {
     std::memcpy(pbData, plain.get(), plain.size());
   }
   *pdwDataLen = plain.size();
-  // An empty plaintext (a last block of padding only) has nothing to hash.
-  if (hHash != 0 && plain.size() != 0) {
-    FeedHash(call, hProv, hHash, pbData, plain.size());
-  }
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "csp/public_key_blob.h"
 
+#include <cstring>
 #include <utility>
 
 #include "foundation/alg_ids.h"
+#include "foundation/misc/byte_order.h"
 
 namespace merro::csp {
 namespace {
@@ -31,9 +33,10 @@ bool PutNumber(BYTE* pbyField, DWORD dwField, const BYTE* pbyNumber, DWORD dwSiz
   if (dwSize > dwField) {
     return false;
   }
-  for (DWORD i = 0; i < dwSize; ++i) {
-    pbyField[i] = pbyNumber[dwSize - 1 - i];
+  if (dwSize != 0) {
+    std::memcpy(pbyField, pbyNumber, dwSize);
   }
+  SwapByteOrder(pbyField, dwSize);
   return true;
 }
 

@@ -142,6 +142,10 @@ class KeyHandle {
   // since its init, modulo the block length). The provider core keeps it,
   // so that it knows an encryption's output length before it ciphers.
   DWORD m_dwHeldBackBytes = 0;
+  // Bytes at the start of a running decryption's next output that decrypt
+  // no ciphertext of the caller's: the provider core feeds a call without
+  // Final a copy of its last block, and drops what that copy gives.
+  DWORD m_dwSpareBlockBytes = 0;
 };
 
 // Splits the encrypted RSA private-key envelope (one DER element of five)

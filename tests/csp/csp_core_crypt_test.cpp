@@ -28,6 +28,7 @@
 #include "tests/provider/support/provider_bench.h"
 #include "tests/provider/support/rsa_blob_oracle.h"
 #include "tests/support/captured_trace.h"
+#include "tests/tokenapi/keyobjects/signing_oracle.h"
 #include "tokenapi/crypto/rsa/pkcs1_block.h"
 
 namespace merro::testing {
@@ -479,40 +480,50 @@ TEST_F(CoreCrypt, RoomIsCheckedBeforeTheCipherTakesAnything) {
   EXPECT_EQ(o.data, OpenSslSessionEncrypt(SessionCipher::kDes, keyBytes, plain));
 }
 
-// Decryption writes over the ciphertext and no further. The cipher keeps
-// the last block back for its padding, so a last call gives back the block
-// held from the call before and its own: with a short last block that is
-// more than it was given, and the call is refused with the buffer left
-// alone; with a whole padding block it fits.
+// Decryption in pieces, as a program decrypts a stream: calls without
+// Final take whole blocks and give back as much plaintext as they were
+// given, and the last call no more than its own ciphertext (the cipher
+// holds its last block back for the padding; that must not push a block
+// into the last call). Joined, the pieces are the plaintext. A piece that
+// is not whole blocks is refused before anything is ciphered, with the
+// buffer left alone.
 TEST_F(CoreCrypt, DecryptionWritesNoMoreThanTheCiphertextHeld) {
-  const Bytes keyBytes = Pattern(8, 0x21);
-  const HCRYPTKEY hSource = AddKey(m_hProv, CALG_DES, keyBytes);
   const struct {
+    ALG_ID alg;
+    size_t keyBytes;
     size_t plainBytes;
-    bool fits;
-  } cases[] = {{12, false}, {16, true}};
+    size_t piece;
+  } cases[] = {{CALG_DES, 8, 12, 8},   {CALG_DES, 8, 16, 8},  {CALG_DES, 8, 29, 16},
+               {CALG_3DES, 24, 29, 8}, {CALG_3DES, 24, 7, 8}, {CALG_RC4, 16, 29, 5}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.plainBytes);
+    SCOPED_TRACE(std::to_string(c.alg) + " " + std::to_string(c.plainBytes));
+    const Bytes keyBytes = Pattern(c.keyBytes, 0x21);
     const Bytes plain = Pattern(c.plainBytes, 5);
-    const Outcome sealed = Encrypt(hSource, plain, TRUE, 32);
-    ASSERT_TRUE(sealed.ok);
-    const Bytes head(sealed.data.begin(), sealed.data.end() - 8);
-    const Bytes tail(sealed.data.end() - 8, sealed.data.end());
+    const HCRYPTKEY hSource = AddKey(m_hProv, c.alg, keyBytes);
+    const Outcome sealed = Encrypt(hSource, plain, TRUE, 64);
+    ASSERT_TRUE(sealed.ok) << std::hex << sealed.error;
 
-    const HCRYPTKEY hKey = AddKey(m_hProv, CALG_DES, keyBytes);
-    const Outcome first = Decrypt(hKey, head, FALSE);
-    ASSERT_TRUE(first.ok) << std::hex << first.error;
-    const Outcome last = Decrypt(hKey, tail, TRUE);
-    if (c.fits) {
-      ASSERT_TRUE(last.ok) << std::hex << last.error;
-      Bytes joined = first.data;
-      joined.insert(joined.end(), last.data.begin(), last.data.end());
-      EXPECT_EQ(joined, plain);
-    } else {
-      EXPECT_FALSE(last.ok);
-      EXPECT_EQ(last.error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-      EXPECT_EQ(last.data, tail);
+    const HCRYPTKEY hKey = AddKey(m_hProv, c.alg, keyBytes);
+    Bytes joined;
+    for (size_t at = 0; at < sealed.data.size(); at += c.piece) {
+      const size_t end = std::min(sealed.data.size(), at + c.piece);
+      const Bytes piece(sealed.data.begin() + at, sealed.data.begin() + end);
+      const Outcome o = Decrypt(hKey, piece, end == sealed.data.size());
+      ASSERT_TRUE(o.ok) << at << " " << std::hex << o.error;
+      EXPECT_LE(o.data.size(), piece.size()) << at;
+      joined.insert(joined.end(), o.data.begin(), o.data.end());
     }
+    EXPECT_EQ(joined, plain);
+  }
+
+  const HCRYPTKEY hDes = AddKey(m_hProv, CALG_DES, Pattern(8, 0x21));
+  for (size_t size : {size_t{5}, size_t{12}}) {
+    const Bytes piece = Pattern(size, 9);
+    const Outcome o = Decrypt(hDes, piece, FALSE);
+    EXPECT_FALSE(o.ok) << size;
+    EXPECT_EQ(o.error, static_cast<DWORD>(NTE_BAD_DATA)) << size;
+    EXPECT_EQ(o.data, piece) << size;
+    EXPECT_EQ(Object(hDes)->m_pEvpCtx, nullptr) << size;
   }
 }
 
@@ -573,6 +584,28 @@ TEST_F(CoreCrypt, KeyAndHashChecksComeBeforeAnyCipher) {
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
+// An encryption the cipher refuses (triple DES with two keys, at its first
+// use) leaves the hash it was given as it was: the same data encrypted
+// again, with a key that ciphers, is hashed once.
+TEST_F(CoreCrypt, RefusedEncryptionLeavesTheHashAsItWas) {
+  const HCRYPTKEY h3Des112 = AddKey(m_hProv, CALG_3DES_112, Pattern(16, 1));
+  const HCRYPTKEY hDes = AddKey(m_hProv, CALG_DES, Pattern(8, 1));
+  HCRYPTHASH hHash = 0;
+  ASSERT_TRUE(CPCoreCreateHash(m_hProv, CALG_SHA1, 0, 0, &hHash));
+  const Bytes data = Pattern(16, 7);
+
+  const Outcome refused = Encrypt(h3Des112, data, TRUE, 64, hHash);
+  EXPECT_FALSE(refused.ok);
+  EXPECT_EQ(refused.error, static_cast<DWORD>(NTE_BAD_KEY));
+  const Outcome sealed = Encrypt(hDes, data, TRUE, 64, hHash);
+  ASSERT_TRUE(sealed.ok) << std::hex << sealed.error;
+
+  Bytes value(20);
+  DWORD length = static_cast<DWORD>(value.size());
+  ASSERT_TRUE(CPCoreGetHashParam(m_hProv, hHash, HP_HASHVAL, value.data(), &length, 0));
+  EXPECT_EQ(value, Digest(EVP_sha1(), data));
+}
+
 // RSA crosses least significant byte first: the provider's ciphertext,
 // reversed, is what the key object opens, and OpenSSL's sealed data,
 // reversed, opens through the core. A refused PIN leaves the
@@ -608,6 +641,20 @@ TEST_F(CoreCrypt, RsaDataCrossesLeastSignificantByteFirst) {
   EXPECT_FALSE(opened.ok);
   EXPECT_EQ(opened.error, static_cast<DWORD>(SCARD_W_CANCELLED_BY_USER));
   EXPECT_EQ(opened.data, fromOpenSsl);
+
+  // A hash that refuses the plaintext (an SM3 digest whose token context is
+  // gone) fails the call: the caller's ciphertext and length stay as they
+  // were, as on every other failure.
+  auto stale = std::make_unique<HashHandle>();
+  stale->m_pContainer = g_vtrProvHandleSet.Lookup(m_hProv);
+  stale->m_uAlgID = CALG_SM3;
+  const HCRYPTHASH hStale = merro::csp::AddHashHandle(std::move(stale));
+  QueuePin();
+  opened = Decrypt(m_hExchange, fromOpenSsl, TRUE, hStale);
+  EXPECT_FALSE(opened.ok);
+  EXPECT_EQ(opened.error, static_cast<DWORD>(NTE_BAD_HASH_STATE));
+  EXPECT_EQ(opened.data, fromOpenSsl);
+  EXPECT_EQ(opened.length, fromOpenSsl.size());
 
   // The room for RSA is the modulus, asked or not.
   DWORD length = 20;
