@@ -43,8 +43,9 @@ class KeyHandle {
 
   // ---- PIN ----
   // The PIN dialog: mode 0 user PIN, 1 administrator PIN, 2 again after a
-  // wrong PIN. On success *ppszPIN is a new terminated buffer.
-  static HRESULT GetUserPIN(DWORD dwMode, int nLeftTimes, char** ppszPIN);
+  // wrong PIN. On success *ppszPIN is a new terminated buffer. hOwner owns
+  // the dialog; without one, the window FindOwnerWindow picks in this process.
+  static HRESULT GetUserPIN(DWORD dwMode, int nLeftTimes, char** ppszPIN, HWND hOwner = nullptr);
   // Makes sure the user PIN of this key's token is verified, asking (and
   // keeping) it as needed.
   HRESULT CheckUserPIN(BOOL bForce, BOOL bRetry);
