@@ -186,9 +186,11 @@ endfunction()
 # locale (RESOURCE_LOCK on it), MERRO_UI_LANG, screenshots under
 # <tree>/ui-shots/<lang> (MERRO_UI_SHOTS) and merro-uirobot.exe named by
 # MERRO_UIROBOT. TOKENS n: the run also has the merro-tokensim daemon with n
-# tokens (MERRO_TOKEN_SIM). Label "ui".
+# tokens (MERRO_TOKEN_SIM). CSP: merrocsp.dll is registered as the provider
+# in the run's prefix first (scripts/register-csp), as for merro_csp_test.
+# Label "ui".
 function(merro_ui_test name)
-  cmake_parse_arguments(ARG "" "TOKENS" "SOURCES;DEPS;LANGUAGES" ${ARGN})
+  cmake_parse_arguments(ARG "CSP" "TOKENS" "SOURCES;DEPS;LANGUAGES" ${ARGN})
   if(NOT ARG_LANGUAGES)
     set(ARG_LANGUAGES en_US zh_CN zh_TW)
   endif()
@@ -201,10 +203,18 @@ function(merro_ui_test name)
     set(daemon ${MERRO_ROOT}/tests/tokensim/run-with-tokensim ${MERRO_TOKENSIM_PROGRAM}
                ${ARG_TOKENS} --)
   endif()
+  if(ARG_CSP)
+    add_dependencies(${name} merrocsp)
+    target_compile_definitions(${name} PRIVATE MERRO_CSP_DLL_PATH="$<TARGET_FILE:merrocsp>")
+  endif()
   foreach(lang IN LISTS ARG_LANGUAGES)
     set(prefix ${CMAKE_BINARY_DIR}/wineprefix-ui-${lang})
+    set(register)
+    if(ARG_CSP)
+      set(register ${MERRO_ROOT}/scripts/register-csp ${prefix} $<TARGET_FILE:merrocsp> --)
+    endif()
     add_test(NAME ${name}_${lang}
-             COMMAND ${MERRO_ROOT}/scripts/ui-run ${lang} -- ${daemon}
+             COMMAND ${MERRO_ROOT}/scripts/ui-run ${lang} -- ${daemon} ${register}
                      ${MERRO_ROOT}/scripts/wine-run ${prefix} $<TARGET_FILE:${name}>)
     merro_fail_on_wine_crash(${name}_${lang})
     set_tests_properties(${name}_${lang} PROPERTIES

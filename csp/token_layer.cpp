@@ -1,12 +1,47 @@
 #include "csp/token_layer.h"
 
 #include <cstdlib>
+#include <memory>
 
 #include "device/provider_settings.h"
 #include "foundation/trace/trace.h"
 #include "provider/container.h"
 
+#ifdef MERRO_WITH_SIMULATOR
+#include "device/ui/scripted_user_interface.h"
+#endif
+
 namespace merro::csp {
+
+#ifdef MERRO_WITH_SIMULATOR
+namespace {
+
+// Test builds: advapi32 loads this library, so a test cannot hand it a
+// scripted interface; it names a script (and a transcript file) in the
+// environment instead. What the start installed, the stop takes out again,
+// putting back what was there before.
+bool g_scriptedUiInstalled = false;
+std::unique_ptr<ui::UserInterface> g_uiBefore;
+
+void InstallScriptedUiFromEnvironment() {
+  std::unique_ptr<merro::testing::ScriptedUserInterface> scripted =
+      merro::testing::ScriptedUserInterface::FromEnvironment();
+  if (scripted == nullptr || g_scriptedUiInstalled) {
+    return;
+  }
+  g_uiBefore = ui::UserInterface::Install(std::move(scripted));
+  g_scriptedUiInstalled = true;
+}
+
+void RemoveScriptedUi() {
+  if (g_scriptedUiInstalled) {
+    ui::UserInterface::Install(std::move(g_uiBefore));
+    g_scriptedUiInstalled = false;
+  }
+}
+
+}  // namespace
+#endif
 
 HRESULT StartTokenLayer(BOOL flagFileExists) {
   MR_TRACE("StartTokenLayer");
@@ -15,13 +50,18 @@ HRESULT StartTokenLayer(BOOL flagFileExists) {
   if (const char* fail = std::getenv("MERRO_CSP_START_FAILURE")) {
     return static_cast<HRESULT>(std::strtoul(fail, nullptr, 0));
   }
+  InstallScriptedUiFromEnvironment();
 #endif
   return merro::provider::Container::TokenInitialize(DefaultProviderSettings(flagFileExists));
 }
 
 HRESULT StopTokenLayer() {
   MR_TRACE("StopTokenLayer");
-  return merro::provider::Container::TokenUninitialize();
+  const HRESULT hResult = merro::provider::Container::TokenUninitialize();
+#ifdef MERRO_WITH_SIMULATOR
+  RemoveScriptedUi();
+#endif
+  return hResult;
 }
 
 }  // namespace merro::csp

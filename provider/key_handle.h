@@ -43,8 +43,9 @@ class KeyHandle {
 
   // ---- PIN ----
   // The PIN dialog: mode 0 user PIN, 1 administrator PIN, 2 again after a
-  // wrong PIN. On success *ppszPIN is a new terminated buffer.
-  static HRESULT GetUserPIN(DWORD dwMode, int nLeftTimes, char** ppszPIN);
+  // wrong PIN. On success *ppszPIN is a new terminated buffer. hOwner owns
+  // the dialog; without one, the window FindOwnerWindow picks in this process.
+  static HRESULT GetUserPIN(DWORD dwMode, int nLeftTimes, char** ppszPIN, HWND hOwner = nullptr);
   // Makes sure the user PIN of this key's token is verified, asking (and
   // keeping) it as needed. When the container allows no user interface,
   // 0x80090022 where the PIN dialog would show, before any PIN is sent.

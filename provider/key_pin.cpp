@@ -106,10 +106,11 @@ HRESULT TakePIN(Byte* pbyPIN, size_t nLength, SecretBytes* pPin) {
   return hResult;
 }
 
-// The PIN dialog for the PIN check: *pPin receives what was typed.
-HRESULT AskPIN(DWORD dwMode, int nLeftTimes, SecretBytes* pPin) {
+// The PIN dialog for the PIN check, owned by hOwner (null: found in this
+// process): *pPin receives what was typed.
+HRESULT AskPIN(DWORD dwMode, int nLeftTimes, SecretBytes* pPin, HWND hOwner = nullptr) {
   char* pszPIN = nullptr;
-  const HRESULT hResult = KeyHandle::GetUserPIN(dwMode, nLeftTimes, &pszPIN);
+  const HRESULT hResult = KeyHandle::GetUserPIN(dwMode, nLeftTimes, &pszPIN, hOwner);
   if (FAILED(hResult)) {
     return hResult;
   }
@@ -127,11 +128,16 @@ char* HandOut(const SecretBytes& pin) {
 
 }  // namespace
 
-HRESULT KeyHandle::GetUserPIN(DWORD dwMode, int nLeftTimes, char** ppszPIN) {
+HRESULT KeyHandle::GetUserPIN(DWORD dwMode, int nLeftTimes, char** ppszPIN, HWND hOwner) {
   MR_TRACE("KeyHandle::GetUserPIN");
   MR_FAIL_IF(ppszPIN == NULL, L"Check ppszPIN", E_INVALIDARG);
-  // Inside a caller's program the dialog belongs to that program's window.
-  const HWND hOwner = nLeftTimes > 0 ? ui::FindOwnerWindow(::GetCurrentProcessId()) : nullptr;
+  // Inside a caller's program the dialog belongs to that program's window:
+  // the one the caller named, else the one found for it.
+  if (nLeftTimes <= 0) {
+    hOwner = nullptr;
+  } else if (hOwner == nullptr) {
+    hOwner = ui::FindOwnerWindow(::GetCurrentProcessId());
+  }
   const HRESULT hResult =
       device::PromptForPIN(hOwner, static_cast<int>(dwMode), nLeftTimes, ppszPIN);
   MR_FAIL_IF(FAILED(hResult), L"GetPIN", hResult);
@@ -181,7 +187,8 @@ HRESULT KeyHandle::CheckUserPIN(BOOL bForce, BOOL bRetry) {
       }
     }
     if (!bFromKeep) {
-      hResult = AskPIN(kModeUser, nLeftTimes, &pin);
+      // The window the caller handed over (PP_CLIENT_HWND) owns the dialog.
+      hResult = AskPIN(kModeUser, nLeftTimes, &pin, m_pContainer->GetOwnerWindow());
       MR_FAIL_IF(FAILED(hResult), L"GetUserPIN", hResult);
     }
 

@@ -2,7 +2,7 @@
 // provider's registered name, handles released at scope exit, calls that
 // record their last error, C:\windows\TAVR.flag toggled per test, the
 // container list and a fixture that starts every test from a token as the
-// factory gives it.
+// factory gives it, with the library's prompts answered by a script.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,12 +11,14 @@
 
 #include <wincrypt.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "tests/csp/lock_test_support.h"
+#include "tests/csp/provider_ui_script.h"
 #include "tests/device/support/device_bench.h"
 
 namespace merro::testing::csp {
@@ -59,6 +61,31 @@ inline Outcome AcquireInto(Provider* p, const char* name, DWORD flags) {
   ::SetLastError(0xdeadbeef);
   const BOOL ok = ::CryptAcquireContextA(&p->h, name, kProviderName, PROV_RSA_FULL, flags);
   return {ok, ::GetLastError()};
+}
+
+// The same for a request that may stop at a dialog: a bounded wait, so a
+// prompt nobody answers fails the test instead of hanging it.
+inline Outcome AcquireWithin(std::chrono::seconds limit, Provider* p, const char* name,
+                             DWORD flags) {
+  return CallWithin(limit, [p, name, flags] {
+    const Outcome o = AcquireInto(p, name, flags);
+    ::SetLastError(o.error);
+    return o.result;
+  });
+}
+
+// Acquires in a child process (csp_acquire_child beside the test program),
+// so the library loads afresh there; the child's outcome, within a bound.
+inline Outcome AcquireInChild(const char* name, DWORD flags) {
+  const std::string self = SelfPath();
+  const std::string child = self.substr(0, self.find_last_of("\\/") + 1) + "csp_acquire_child.exe";
+  ChildProcess process = ChildProcess::Start(child, {name, std::to_string(flags)});
+  EXPECT_TRUE(process.Started()) << child;
+  const Outcome joined = CallWithin(std::chrono::seconds(90), [&process] {
+    ::SetLastError(static_cast<DWORD>(process.Join()));
+    return TRUE;
+  });
+  return {joined.error == 0, joined.error};
 }
 
 inline Outcome GetParam(HCRYPTPROV h, DWORD param, BYTE* data, DWORD* length, DWORD flags) {
@@ -129,6 +156,8 @@ class CspCryptoApi : public ::testing::Test {
     ASSERT_TRUE(DeviceBench::Prepare(0));
   }
   void TearDown() override { DeviceBench::Insert(0); }
+  // The library's prompts: answered from a script, never a real dialog.
+  ProviderUiScript ui;
 };
 
 }  // namespace merro::testing::csp

@@ -90,6 +90,47 @@ TEST_F(CspCryptoApi, NewKeySetWithTheMarkerFileCreatesTheContainerUnprompted) {
   }
 }
 
+// A new container on a token whose user PIN was never changed: with the
+// marker file the factory PIN stands in and nobody is asked; without it the
+// user is asked once for the user PIN, and the typed PIN creates it, while a
+// cancel creates nothing. The library reads the marker file when it loads,
+// so each request runs in a child that loads it afresh.
+TEST_F(CspCryptoApi, NewKeySetAsksForThePinOnlyWithoutTheMarkerFile) {
+  struct Case {
+    const char* name;
+    bool flag;
+    const char* answer;
+    DWORD code;  // 0: created
+    size_t prompts;
+  } const cases[] = {
+      {"with-flag", true, "pin 47193628", 0, 0},
+      {"without-flag", false, "pin 47193628", 0, 1},
+      {"cancelled", false, "cancel", static_cast<DWORD>(SCARD_W_CANCELLED_BY_USER), 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TavrFlag flag(c.flag);
+    ui.Answer({c.answer});
+    const Outcome created = AcquireInChild(c.name, CRYPT_NEWKEYSET);
+    EXPECT_EQ(created.error, c.code) << std::hex << created.error;
+
+    const std::vector<std::string> prompts = ui.Transcript();
+    ASSERT_EQ(prompts.size(), c.prompts) << (prompts.empty() ? "" : prompts.front());
+    if (c.prompts == 1) {
+      // The user PIN (mode 0), answered as the script says.
+      EXPECT_EQ(prompts[0].rfind("pin mode=0 ", 0), 0u) << prompts[0];
+      const std::string answered = c.code == 0 ? " -> pin" : " -> cancel";
+      EXPECT_EQ(prompts[0].substr(prompts[0].size() - std::min(prompts[0].size(), answered.size())),
+                answered);
+    }
+    // The container is there exactly when the request succeeded.
+    Provider opened;
+    const Outcome o = AcquireInto(&opened, c.name, 0);
+    EXPECT_EQ(o.result, c.code == 0 ? TRUE : FALSE);
+    EXPECT_EQ(o.error, c.code == 0 ? 0u : static_cast<DWORD>(NTE_NO_KEY));
+  }
+}
+
 // The provider parameters on a verification context: the enumeration's
 // first answer on a fresh load, the hardware random source, the numbers
 // that are not parameters, and the signature PIN, whose text is read only

@@ -3,9 +3,11 @@
 // its confirmation at three tries or fewer, and the manager's check and
 // change of a PIN.
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "device/ui/owner_window.h"
 #include "resources/device/device_resource_ids.h"
 #include "tests/provider/key_handle_bench.h"
 
@@ -126,6 +128,47 @@ TEST_P(CheckUserPin, Scenario) {
 
 INSTANTIATE_TEST_SUITE_P(KeyHandle, CheckUserPin, ::testing::ValuesIn(kCheckUserPinCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The PIN dialog of a key's check is owned by the window the caller handed
+// to its container; without one (or after that window is gone) by the
+// window found in this process.
+TEST_F(KeyHandleBench, ThePinDialogBelongsToTheContainersClientWindow) {
+  struct Window {
+    Window() {
+      h = ::CreateWindowExW(0, L"STATIC", L"client", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                            nullptr, nullptr, nullptr);
+    }
+    ~Window() {
+      if (h != nullptr) {
+        ::DestroyWindow(h);
+      }
+    }
+    HWND h = nullptr;
+  };
+  auto client = std::make_unique<Window>();
+  ASSERT_NE(client->h, nullptr);
+  const HWND handedOver = client->h;
+  ASSERT_EQ(m_container->SetClientWindow(handedOver), S_OK);
+  const auto key = Key(AT_SIGNATURE, 1024);
+
+  const HWND found = ui::FindOwnerWindow(::GetCurrentProcessId());
+  ASSERT_NE(found, handedOver) << "the client window must not be the one found anyway";
+  for (const bool gone : {false, true}) {
+    SCOPED_TRACE(gone ? "client window destroyed" : "client window set");
+    if (gone) {
+      client.reset();
+    }
+    ASSERT_EQ(g_pDeviceHandle->ResetKey(m_dev.c_str()), S_OK);
+    g_pDeviceHandle->ClearKeptPIN(m_dev.c_str());
+    m_ui->Push(std::string("pin ") + ProviderBench::kUserPin);
+    const size_t before = Prompts("pin").size();
+    EXPECT_EQ(key->CheckUserPIN(FALSE, FALSE), S_OK);
+    const auto prompts = Prompts("pin");
+    ASSERT_EQ(prompts.size(), before + 1);
+    EXPECT_EQ(prompts.back().owner,
+              gone ? ui::FindOwnerWindow(::GetCurrentProcessId()) : handedOver);
+  }
+}
 
 class ManagerPin : public KeyHandleBench {};
 

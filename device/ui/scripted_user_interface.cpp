@@ -1,4 +1,4 @@
-#include "tests/device/support/scripted_user_interface.h"
+#include "device/ui/scripted_user_interface.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -33,6 +33,34 @@ std::string Argument(const std::string& answer) {
   return space == std::string::npos ? std::string() : answer.substr(space + 1);
 }
 
+// The answer lines of a script file: trailing blanks and carriage returns
+// cut, blank lines and '#' comments skipped. False when it cannot be read.
+bool ReadScript(const std::string& path, std::deque<std::string>* pLines) {
+  std::ifstream in(path);
+  if (!in) {
+    return false;
+  }
+  std::string line;
+  while (std::getline(in, line)) {
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
+      line.pop_back();
+    }
+    if (!line.empty() && line[0] != '#') {
+      pLines->push_back(line);
+    }
+  }
+  return true;
+}
+
+// Writes back the answers not taken yet. A line may hold a PIN: it only
+// ever goes back into the file it came from.
+void WriteScript(const std::string& path, const std::deque<std::string>& lines) {
+  std::ofstream out(path, std::ios::trunc);
+  for (const std::string& line : lines) {
+    out << line << '\n';
+  }
+}
+
 }  // namespace
 
 std::string ScriptedUserInterface::Prompt::ToString() const {
@@ -61,20 +89,46 @@ void ScriptedUserInterface::Push(const std::string& answer) {
 }
 
 bool ScriptedUserInterface::LoadScript(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) {
+  std::deque<std::string> lines;
+  if (!ReadScript(path, &lines)) {
     return false;
   }
-  std::string line;
-  while (std::getline(in, line)) {
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
-      line.pop_back();
-    }
-    if (!line.empty() && line[0] != '#') {
-      Push(line);
-    }
+  for (const std::string& line : lines) {
+    Push(line);
   }
   return true;
+}
+
+void ScriptedUserInterface::AnswerFromFile(const std::string& path) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  m_scriptFile = path;
+}
+
+void ScriptedUserInterface::SetTranscriptFile(const std::string& path) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  m_transcriptFile = path;
+}
+
+std::unique_ptr<ScriptedUserInterface> ScriptedUserInterface::FromEnvironment() {
+  const char* script = std::getenv("MERRO_UI_SCRIPT");
+  if (script == nullptr || *script == '\0') {
+    return nullptr;
+  }
+  auto ui = std::make_unique<ScriptedUserInterface>();
+  ui->AnswerFromFile(script);
+  if (const char* transcript = std::getenv("MERRO_UI_TRANSCRIPT")) {
+    ui->SetTranscriptFile(transcript);
+  }
+  return ui;
+}
+
+void ScriptedUserInterface::Record(Prompt prompt) {
+  if (!m_transcriptFile.empty()) {
+    // One line per prompt, closed at once, so that a test that reads the
+    // file while the call still runs (or after the process died) sees it.
+    std::ofstream(m_transcriptFile, std::ios::app) << prompt.ToString() << '\n';
+  }
+  m_transcript.push_back(std::move(prompt));
 }
 
 std::vector<ScriptedUserInterface::Prompt> ScriptedUserInterface::Transcript() const {
@@ -97,23 +151,32 @@ size_t ScriptedUserInterface::AnswersLeft() const {
 
 std::string ScriptedUserInterface::Take(Prompt prompt, const std::string& verb) {
   std::lock_guard<std::mutex> hold(m_lock);
+  if (!m_scriptFile.empty()) {
+    // The file is the queue: what it holds now, not what it held before.
+    m_answers.clear();
+    ReadScript(m_scriptFile, &m_answers);
+  }
   std::string answer = kUnexpected;
   if (!m_answers.empty()) {
     const std::string& next = m_answers.front();
     if (next == "cancel" || next.rfind(verb + " ", 0) == 0) {
       answer = next;
       m_answers.pop_front();
+      if (!m_scriptFile.empty()) {
+        WriteScript(m_scriptFile, m_answers);
+      }
     }
   }
   // The transcript never holds a typed PIN.
   prompt.answer = answer.rfind("pin ", 0) == 0 ? "pin" : answer;
-  m_transcript.push_back(std::move(prompt));
+  Record(std::move(prompt));
   return answer;
 }
 
 HRESULT ScriptedUserInterface::AskPin(const ui::PinRequest& request, SecretBytes* pPin) {
   Prompt prompt;
   prompt.kind = "pin";
+  prompt.owner = request.owner;
   prompt.mode = request.mode;
   prompt.tries = request.tries;
   prompt.text = request.prompt != nullptr ? request.prompt : L"";
@@ -129,10 +192,12 @@ HRESULT ScriptedUserInterface::AskPin(const ui::PinRequest& request, SecretBytes
   return S_OK;
 }
 
-HRESULT ScriptedUserInterface::SelectToken(HWND, const std::vector<device::DeviceItem>& devices,
+HRESULT ScriptedUserInterface::SelectToken(HWND owner,
+                                           const std::vector<device::DeviceItem>& devices,
                                            int* pRow) {
   Prompt prompt;
   prompt.kind = "select";
+  prompt.owner = owner;
   for (const device::DeviceItem& item : devices) {
     prompt.labels.emplace_back(item.szDeviceLabel);
     prompt.names.emplace_back(item.szDeviceName);
@@ -148,13 +213,14 @@ HRESULT ScriptedUserInterface::SelectToken(HWND, const std::vector<device::Devic
   return S_OK;
 }
 
-int ScriptedUserInterface::ShowMessage(HWND, UINT textId, UINT captionId, UINT type) {
+int ScriptedUserInterface::ShowMessage(HWND owner, UINT textId, UINT captionId, UINT type) {
   Prompt prompt;
   prompt.kind = "message";
+  prompt.owner = owner;
   prompt.ids = {textId, captionId, type};
   prompt.answer = "ok";
   std::lock_guard<std::mutex> hold(m_lock);
-  m_transcript.push_back(std::move(prompt));
+  Record(std::move(prompt));
   return IDOK;
 }
 
@@ -162,12 +228,13 @@ HRESULT ScriptedUserInterface::RunConfirmed(const ui::ConfirmRequest& request,
                                             const ui::TokenCall& call) {
   Prompt prompt;
   prompt.kind = "confirm";
+  prompt.owner = request.owner;
   prompt.confirmKind = request.kind == ui::ConfirmKind::Transaction ? "transaction" : "operation";
   prompt.text = request.tips;
   prompt.answer = "run";
   {
     std::lock_guard<std::mutex> hold(m_lock);
-    m_transcript.push_back(std::move(prompt));
+    Record(std::move(prompt));
   }
   ui::ConfirmRunner runner(call);
   return runner.Run();
