@@ -34,6 +34,14 @@ constexpr DWORD kDialogWaitMs = 60000;  // the library's first load under a cold
 class CspPinDialog : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The display driver is loaded here, on this thread, before the robot
+    // and the acquiring thread start: under Wine the robot's first window
+    // call would load it while the other thread holds the loader lock in
+    // the library's load, and each would wait for the other.
+    const HWND probe = ::CreateWindowW(L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr,
+                                       nullptr, nullptr);
+    ASSERT_NE(probe, nullptr);
+    ::DestroyWindow(probe);
     _putenv_s("MERRO_UI_SCRIPT", "");
     DeviceBench::Insert(0);
     ASSERT_TRUE(DeviceBench::Prepare(0));
