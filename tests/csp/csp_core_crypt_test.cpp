@@ -51,11 +51,6 @@ Bytes Pattern(size_t n, std::uint8_t seed) {
   return out;
 }
 
-Bytes Reversed(Bytes b) {
-  std::reverse(b.begin(), b.end());
-  return b;
-}
-
 void AppendDword(Bytes* out, DWORD v) {
   for (int i = 0; i < 4; ++i) {
     out->push_back(static_cast<std::uint8_t>(v >> (8 * i)));

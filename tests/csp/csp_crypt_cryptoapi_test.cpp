@@ -29,6 +29,7 @@
 namespace {
 
 using merro::testing::Bytes;
+using merro::testing::Reversed;
 using merro::testing::CallWithin;
 using merro::testing::DeviceBench;
 using merro::testing::OpenToken;
@@ -40,7 +41,6 @@ using namespace merro::testing::csp;
 constexpr DWORD Code(HRESULT hr) { return static_cast<DWORD>(hr); }
 constexpr auto kCallLimit = std::chrono::seconds(120);
 
-Bytes Reversed(const Bytes& b) { return Bytes(b.rbegin(), b.rend()); }
 Bytes Pattern(size_t n, std::uint8_t seed) {
   Bytes out(n);
   for (size_t i = 0; i < n; ++i) {

@@ -26,6 +26,7 @@
 namespace {
 
 using merro::testing::Bytes;
+using merro::testing::Reversed;
 using merro::testing::CallWithin;
 using merro::testing::DeviceBench;
 using merro::testing::Outcome;
@@ -35,7 +36,6 @@ using namespace merro::testing::csp;
 constexpr DWORD Code(HRESULT h) { return static_cast<DWORD>(h); }
 
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
-Bytes Reversed(const Bytes& b) { return Bytes(b.rbegin(), b.rend()); }
 
 // The transaction message of the bank's format that the token shows.
 const std::string kTavrMessage = "<SignData><KeyType>1</KeyType><Fields>x</Fields></SignData>";

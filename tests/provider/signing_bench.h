@@ -22,7 +22,6 @@
 namespace merro::testing {
 
 inline Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
-inline Bytes Reversed(const Bytes& b) { return Bytes(b.rbegin(), b.rend()); }
 
 // OpenSSL's digest of a CryptoAPI hash algorithm (MD5, SHA-1, SHA-256;
 // anything else SM3).

@@ -16,8 +16,6 @@ struct PkeyCtxFree {
 };
 using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
 
-Bytes Reversed(const Bytes& b) { return Bytes(b.rbegin(), b.rend()); }
-
 // The little-endian value of a big-endian one, zero-padded to width bytes.
 void PutLittleEndian(const Bytes& bigEndian, size_t width, Bytes* pOut) {
   Bytes le = Reversed(bigEndian);

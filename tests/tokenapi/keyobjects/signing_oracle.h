@@ -15,6 +15,10 @@ namespace merro::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The bytes in the other order: CryptoAPI blobs and signatures are least
+// significant byte first, the token and OpenSSL most significant first.
+inline Bytes Reversed(const Bytes& b) { return Bytes(b.rbegin(), b.rend()); }
+
 struct PkeyFree {
   void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
 };
