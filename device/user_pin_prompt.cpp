@@ -33,10 +33,11 @@ HRESULT PromptForPIN(HWND hOwner, int nMode, int nLeftTimes, char** ppszPIN) {
   request.tries = nLeftTimes;
   SecretBytes pin;
   const HRESULT hResult = ui::UserInterface::Current().AskPin(request, &pin);
-  // No dialog may be shown on this thread: the caller must learn that, not
-  // that the user cancelled.
-  MR_FAIL_IF(hResult == NTE_SILENT_CONTEXT, L"GetPIN", NTE_SILENT_CONTEXT);
-  // Cancelled, no PIN typed, or no dialog at all: the user gave no PIN.
+  // The user's Cancel comes back as 0x8010006E; any other failure (no
+  // dialog may show on this thread, its template is missing, no memory) is
+  // passed on as it is, so that the caller never reads it as a cancel.
+  MR_FAIL_IF(FAILED(hResult), L"GetPIN", hResult);
+  // Closed with nothing typed: the user gave no PIN.
   MR_FAIL_IF(hResult != S_OK || pin.empty(), L"GetPIN", SCARD_W_CANCELLED_BY_USER);
   char* pszPIN = new (std::nothrow) char[pin.size() + 1]();
   MR_FAIL_IF(!pszPIN, L"New buffer", E_OUTOFMEMORY);

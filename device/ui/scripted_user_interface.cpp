@@ -33,6 +33,16 @@ std::string Argument(const std::string& answer) {
   return space == std::string::npos ? std::string() : answer.substr(space + 1);
 }
 
+// A "fail <code>" answer: the dialog could not be shown, for the reason the
+// hexadecimal HRESULT gives (E_FAIL when it does not parse); S_OK otherwise.
+HRESULT FailureOf(const std::string& answer) {
+  if (answer.rfind("fail ", 0) != 0) {
+    return S_OK;
+  }
+  const HRESULT hr = static_cast<HRESULT>(std::strtoul(Argument(answer).c_str(), nullptr, 16));
+  return FAILED(hr) ? hr : E_FAIL;
+}
+
 // The answer lines of a script file: trailing blanks and carriage returns
 // cut, blank lines and '#' comments skipped. False when it cannot be read.
 bool ReadScript(const std::string& path, std::deque<std::string>* pLines) {
@@ -159,7 +169,7 @@ std::string ScriptedUserInterface::Take(Prompt prompt, const std::string& verb) 
   std::string answer = kUnexpected;
   if (!m_answers.empty()) {
     const std::string& next = m_answers.front();
-    if (next == "cancel" || next.rfind(verb + " ", 0) == 0) {
+    if (next == "cancel" || next.rfind(verb + " ", 0) == 0 || next.rfind("fail ", 0) == 0) {
       answer = next;
       m_answers.pop_front();
       if (!m_scriptFile.empty()) {
@@ -181,6 +191,9 @@ HRESULT ScriptedUserInterface::AskPin(const ui::PinRequest& request, SecretBytes
   prompt.tries = request.tries;
   prompt.text = request.prompt != nullptr ? request.prompt : L"";
   const std::string answer = Take(std::move(prompt), "pin");
+  if (const HRESULT failed = FailureOf(answer); FAILED(failed)) {
+    return failed;
+  }
   if (answer.rfind("pin ", 0) != 0) {
     return SCARD_W_CANCELLED_BY_USER;
   }
@@ -203,6 +216,9 @@ HRESULT ScriptedUserInterface::SelectToken(HWND owner,
     prompt.names.emplace_back(item.szDeviceName);
   }
   const std::string answer = Take(std::move(prompt), "select");
+  if (const HRESULT failed = FailureOf(answer); FAILED(failed)) {
+    return failed;
+  }
   int row = -1;
   if (answer.rfind("select ", 0) == 0) {
     row = std::atoi(Argument(answer).c_str());

@@ -7,8 +7,9 @@
 // installs it from the environment (ScriptedUserInterface::FromEnvironment).
 //
 // Script lines: "pin <text>" (the PIN typed), "select <row>" (the row
-// picked, kept as given even outside the list), "cancel"; blank lines and
-// lines starting with '#' are skipped. Message boxes take no answer (they
+// picked, kept as given even outside the list), "cancel", "fail <code>" (the
+// PIN or selection dialog could not be shown: the hexadecimal HRESULT is
+// returned); blank lines and lines starting with '#' are skipped. Message boxes take no answer (they
 // are acknowledged with IDOK), and confirmations run their token call at
 // once: the simulator's "button" script decides what the token answers.
 #pragma once
@@ -74,8 +75,8 @@ class ScriptedUserInterface : public ui::UserInterface {
   HRESULT RunConfirmed(const ui::ConfirmRequest& request, const ui::TokenCall& call) override;
 
  private:
-  // The next answer if it starts with `verb` ("cancel" is taken for any
-  // prompt); otherwise nothing is taken and the answer is "cancel
+  // The next answer if it starts with `verb` ("cancel" and "fail" are taken
+  // for any prompt); otherwise nothing is taken and the answer is "cancel
   // (unexpected)". The prompt goes into the transcript with its answer.
   std::string Take(Prompt prompt, const std::string& verb);
   // Keeps a prompt in the transcript and appends it to the transcript file.

@@ -106,6 +106,10 @@ TEST_F(CspCryptoApi, NewKeySetAsksForThePinOnlyWithoutTheMarkerFile) {
       {"with-flag", true, "pin 47193628", 0, 0},
       {"without-flag", false, "pin 47193628", 0, 1},
       {"cancelled", false, "cancel", static_cast<DWORD>(SCARD_W_CANCELLED_BY_USER), 1},
+      // A dialog that could not be shown is that failure, not the user's cancel.
+      {"no-dialog", false, "fail 0x80070716",
+       static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND)), 1},
+      {"no-memory", false, "fail 0x8007000E", static_cast<DWORD>(E_OUTOFMEMORY), 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -119,7 +123,7 @@ TEST_F(CspCryptoApi, NewKeySetAsksForThePinOnlyWithoutTheMarkerFile) {
     if (c.prompts == 1) {
       // The user PIN (mode 0), answered as the script says.
       EXPECT_EQ(prompts[0].rfind("pin mode=0 ", 0), 0u) << prompts[0];
-      const std::string answered = c.code == 0 ? " -> pin" : " -> cancel";
+      const std::string answered = c.code == 0 ? " -> pin" : std::string(" -> ") + c.answer;
       EXPECT_EQ(prompts[0].substr(prompts[0].size() - std::min(prompts[0].size(), answered.size())),
                 answered);
     }

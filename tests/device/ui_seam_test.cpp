@@ -13,6 +13,7 @@
 
 #include "device/ui/confirm_runner.h"
 #include "device/ui/win32_user_interface.h"
+#include "device/user_pin_prompt.h"
 #include "foundation/win/this_module.h"
 #include "tests/device/support/scripted_user_interface.h"
 
@@ -52,6 +53,37 @@ TEST(ScriptedUi, AnswersInOrderAndCancelsWhatItDidNotExpect) {
                 "message text=210 caption=209 type=0x10 -> ok",
             }));
   EXPECT_EQ(ui.AnswersLeft(), 0u);
+}
+
+// Only the user's Cancel (or a dialog closed with nothing typed) is a
+// cancel: a dialog that could not be shown, or may not show on this thread,
+// gives its own failure, and no PIN buffer.
+TEST(PinPrompt, OnlyTheUsersCancelIsReportedAsCancelled) {
+  struct Case {
+    const char* answer;
+    HRESULT expected;
+  } const cases[] = {
+      {"pin 123456", S_OK},
+      {"cancel", SCARD_W_CANCELLED_BY_USER},
+      {"pin ", SCARD_W_CANCELLED_BY_USER},
+      {"fail 0x8007000E", E_OUTOFMEMORY},
+      {"fail 0x80070716", HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND)},
+      {"fail 0x80090022", NTE_SILENT_CONTEXT},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    ScopedScriptedUi scoped({c.answer});
+    char* pszPIN = nullptr;
+    EXPECT_EQ(device::PromptForPIN(nullptr, 0, 3, &pszPIN), c.expected);
+    if (c.expected == S_OK) {
+      ASSERT_NE(pszPIN, nullptr);
+      EXPECT_STREQ(pszPIN, "123456");
+    } else {
+      EXPECT_EQ(pszPIN, nullptr);
+    }
+    delete[] pszPIN;
+    EXPECT_EQ(scoped->AnswersLeft(), 0u);
+  }
 }
 
 TEST(ScriptedUi, ScriptFileAndTheInstalledInterface) {
