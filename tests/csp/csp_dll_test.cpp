@@ -17,15 +17,19 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "csp/call_lock.h"
 #include "foundation/platform.h"
+#include "resources/device/device_resource_ids.h"
 #include "tests/csp/lock_test_support.h"
 #include "tests/support/child_process.h"
+#include "tests/support/module_resources.h"
 
 namespace {
 
@@ -115,6 +119,36 @@ TEST(CspDll, ExportsResolveByNameAndByTheirOrdinals) {
   EXPECT_TRUE(std::is_sorted(std::begin(kExportNames), std::end(kExportNames),
                              [](const char* a, const char* b) { return std::strcmp(a, b) < 0; }));
   EXPECT_TRUE(::FreeLibrary(dll));
+}
+
+// The library carries the device layer's dialogs, picture and texts
+// itself, in each of their languages: the PIN dialog and the confirmations
+// are loaded from it. Read from the file with no code run.
+TEST(CspDll, HoldsTheDeviceDialogsPictureAndStringsInEachLanguage) {
+  const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&::FreeLibrary)> dll(
+      ::LoadLibraryExW(DllPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), &::FreeLibrary);
+  ASSERT_NE(dll, nullptr) << ::GetLastError();
+  using merro::testing::ResourceBytes;
+  constexpr LANGID kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+  constexpr LANGID kSimplified = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
+  constexpr LANGID kTraditional = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL);
+  for (const UINT id : {IDD_SELECT_KEY, IDD_OPERATION_CONFIRM, IDD_INPUT_PIN, IDD_TRANSACTION_CONFIRM}) {
+    for (const LANGID lang : {kEnglish, kSimplified}) {
+      EXPECT_FALSE(ResourceBytes(dll.get(), RT_DIALOG, id, lang).empty())
+          << "dialog " << id << " language " << std::hex << lang;
+    }
+  }
+  EXPECT_FALSE(ResourceBytes(dll.get(), L"PNG", IDR_TOKEN_PNG, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL))
+                   .empty());
+  for (const UINT id : {IDS_INPUT_PIN, IDS_PIN_RETRY, IDS_REMAINING_TIMES, IDS_ERROR_CAPTION,
+                        IDS_PIN_LOCKED, IDS_INPUT_ADMIN_PIN, IDS_CHECK_ADMIN_PIN,
+                        IDS_TRANSACTION_TIPS, IDS_OPERATION_CONFIRM, IDS_TAKE_CAUTION,
+                        IDS_DEFAULT_PIN_CAPTION, IDS_DEFAULT_PIN_WARNING}) {
+    for (const LANGID lang : {kEnglish, kSimplified, kTraditional}) {
+      EXPECT_FALSE(merro::testing::StringIn(dll.get(), id, lang).empty())
+          << "string " << id << " language " << std::hex << lang;
+    }
+  }
 }
 
 // advapi32 reaches CPAcquireContext, and the code the provider answered

@@ -12,6 +12,7 @@
 #include "foundation/win/image_load.h"
 #include "foundation/win/this_module.h"
 #include "resources/device/device_resource_ids.h"
+#include "tests/support/module_resources.h"
 
 namespace {
 
@@ -19,31 +20,12 @@ constexpr LANGID kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 constexpr LANGID kSimplified = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
 constexpr LANGID kTraditional = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL);
 
-// The raw bytes of one resource in one language; empty when it is missing.
 std::vector<BYTE> ResourceBytes(LPCWSTR type, UINT id, LANGID lang) {
-  HMODULE module = merro::win::ThisModule();
-  HRSRC info = ::FindResourceExW(module, type, MAKEINTRESOURCEW(id), lang);
-  if (info == nullptr) {
-    return {};
-  }
-  const BYTE* data = static_cast<const BYTE*>(::LockResource(::LoadResource(module, info)));
-  return data != nullptr ? std::vector<BYTE>(data, data + ::SizeofResource(module, info))
-                         : std::vector<BYTE>();
+  return merro::testing::ResourceBytes(merro::win::ThisModule(), type, id, lang);
 }
 
-// A string of a string table block (16 counted strings per block).
 std::wstring StringIn(UINT id, LANGID lang) {
-  const std::vector<BYTE> block = ResourceBytes(RT_STRING, id / 16 + 1, lang);
-  const auto* p = reinterpret_cast<const WCHAR*>(block.data());
-  const WCHAR* end = p + block.size() / sizeof(WCHAR);
-  for (UINT i = 0; p < end; ++i) {
-    const WORD length = *p++;
-    if (i == id % 16) {
-      return p + length <= end ? std::wstring(p, length) : std::wstring();
-    }
-    p += length;
-  }
-  return {};
+  return merro::testing::StringIn(merro::win::ThisModule(), id, lang);
 }
 
 struct StringCase {
