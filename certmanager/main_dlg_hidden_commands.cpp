@@ -1,7 +1,8 @@
 // CMainDlg: the two commands without a visible button, reached by a sent
 // WM_COMMAND: initialising the token (all containers deleted, user PIN back
 // to the factory default) and unlocking a locked user PIN with the
-// administrator PIN.
+// administrator PIN. Once confirmed, each resets the token whatever the
+// outcome, as the PIN change does.
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -40,6 +41,33 @@ struct WipedPINDeleter {
 };
 using HandedOutPIN = std::unique_ptr<char[], WipedPINDeleter>;
 
+// Resets the token's security state once: at Run, else when the scope ends.
+// A command that verifies a PIN leaves no verified state behind on any way
+// out, or every process could use the token with it.
+class TokenReset {
+ public:
+  explicit TokenReset(const char* pszDevName) : m_pszDevName(pszDevName) {}
+  ~TokenReset() { Run(); }
+  TokenReset(const TokenReset&) = delete;
+  TokenReset& operator=(const TokenReset&) = delete;
+
+  void Run() {
+    if (m_bDone) {
+      return;
+    }
+    m_bDone = true;
+    const HRESULT hReset = g_pDeviceHandle->ResetKey(m_pszDevName);
+    if (FAILED(hReset)) {
+      merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, "TokenReset::Run", L"ResetKey",
+                               L"FAILED(hReset)", hReset);
+    }
+  }
+
+ private:
+  const char* m_pszDevName;
+  bool m_bDone = false;
+};
+
 }  // namespace
 
 void CMainDlg::OnClickInitialize() {
@@ -66,6 +94,7 @@ void CMainDlg::OnClickInitialize() {
       MR_LOG_STEP(L"Not confirmed");
       return;
     }
+    TokenReset reset(pszDevName);
     if (FAILED(hResult = g_pDeviceHandle->CheckPIN(pszDevName, kAdminPIN, kDefaultPIN,
                                                    kDefaultPINSize, kDefaultLeftTimes, 0))) {
       textId = IDS_CHECK_ADMIN_PIN_FAILED;
@@ -79,10 +108,7 @@ void CMainDlg::OnClickInitialize() {
     } else if (FAILED(hResult = g_pDeviceHandle->DeleteAllContainer(pszDevName))) {
       textId = IDS_CLEAR_KEY_FAILED;
     } else {
-      const HRESULT hReset = g_pDeviceHandle->ResetKey(pszDevName);
-      if (FAILED(hReset)) {
-        MR_LOG_FAIL(L"ResetKey", L"FAILED(hReset)", hReset);
-      }
+      reset.Run();
       InitializeCertTree(FALSE);
       textId = IDS_INITIALIZE_SUCCESS;
     }
@@ -131,6 +157,7 @@ void CMainDlg::OnClickUnlockPin() {
       MR_LOG_STEP(L"Not confirmed");
       return;
     }
+    const TokenReset reset(pszDevName);
     // Forced, so that the PIN is asked and handed out even when the token
     // already shows the administrator verified: the unlock needs the PIN
     // itself, and it is the one the user has set, not the factory default.

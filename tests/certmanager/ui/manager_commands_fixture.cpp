@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "certmanager/pin_info.h"
 #include "certmanager_resource_ids.h"
+#include "resources/device/device_resource_ids.h"
 #include "tests/device/support/device_bench.h"
 #include "tokenapi/api/token_api.h"
 
@@ -28,6 +30,20 @@ PinStatus UserPinStatus() {
   }
   s.times = 0xFF;
   return s;
+}
+
+::testing::AssertionResult PinNotVerified(DWORD pinType) {
+  merro::certmanager::PINInfo info;
+  const HRESULT hr =
+      merro::certmanager::ReadPINInfo(DeviceBench::DeviceName(0).c_str(), pinType, &info);
+  if (FAILED(hr)) {
+    return ::testing::AssertionFailure() << "PIN " << pinType << " unreadable: 0x" << std::hex << hr;
+  }
+  if (info.dwStatus != 0) {
+    return ::testing::AssertionFailure()
+           << "PIN " << pinType << " verified (state 0x" << std::hex << info.dwStatus << ")";
+  }
+  return ::testing::AssertionSuccess();
 }
 
 bool UserPinVerifies(const std::string& pin) {
@@ -140,6 +156,17 @@ void ManagerCommands::TypePins(HWND dlg, const std::wstring& oldPin, const std::
   m_robot.Keys(dlg, {VK_TAB});
   m_robot.Type(dlg, confirmPin);
   m_robot.PressButton(dlg, IDOK);
+}
+
+bool ManagerCommands::AnswerPinDialog(const std::string& pin) {
+  HWND dlg = m_robot.WaitForDialog(::GetCurrentProcessId(), IDC_PIN_EDIT);
+  if (dlg == nullptr) {
+    return false;
+  }
+  m_robot.Settle(dlg);
+  m_robot.Type(dlg, std::wstring(pin.begin(), pin.end()));
+  m_robot.PressButton(dlg, IDC_PIN_OK);
+  return true;
 }
 
 std::wstring ManagerCommands::AnswerBox(int button) {

@@ -24,6 +24,11 @@ struct PinStatus {
 };
 PinStatus UserPinStatus();
 
+// Succeeds when token 0 shows PIN `pinType` (1 user, 2 administrator) not
+// verified. Read through the manager's own token context, as another process
+// would find the token: opening a new context would reset the token first.
+::testing::AssertionResult PinNotVerified(DWORD pinType);
+
 // Whether token 0's user PIN is `pin` (a right one restores the tries). With
 // three tries or fewer the token waits for its button: OK is scripted.
 bool UserPinVerifies(const std::string& pin);
@@ -54,6 +59,8 @@ class ManagerCommands : public ::testing::Test {
   HWND OpenPinDialog();
   void TypePins(HWND dlg, const std::wstring& oldPin, const std::wstring& newPin,
                 const std::wstring& confirmPin);
+  // The PIN dialog, once it shows, given `pin` and OK; false when none came.
+  bool AnswerPinDialog(const std::string& pin);
   // The next message box's text, answered with `button`; "(none)" when none came.
   std::wstring AnswerBox(int button = IDOK);
   bool CommandButtonsDisabled();

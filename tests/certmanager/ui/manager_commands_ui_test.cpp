@@ -20,6 +20,7 @@ namespace {
 
 using merro::test::LockPin;
 using merro::test::ManagerCommands;
+using merro::test::PinNotVerified;
 using merro::test::ManagerString;
 using merro::test::TokenName;
 using merro::test::UserPinStatus;
@@ -139,7 +140,7 @@ TEST_F(ManagerCommands, PinChangeKeepsTheDialogOnRulesRetriesAWrongPinAndChanges
   EXPECT_EQ(AnswerBox(), ManagerString(IDS_PIN_MODIFIED));
   ASSERT_TRUE(m_robot.WaitGone(dlg));
   EXPECT_TRUE(CommandButtonsDisabled());
-  EXPECT_NE(UserPinStatus().status, 0x11) << "the token was reset: the PIN is not verified";
+  EXPECT_TRUE(PinNotVerified(1)) << "the token was reset";
   EXPECT_TRUE(UserPinVerifies("abc123"));
   EXPECT_FALSE(UserPinVerifies("47193628"));
   EXPECT_TRUE(m_robot.Failures().empty()) << m_robot.Failures().front();
@@ -233,13 +234,12 @@ TEST_F(ManagerCommands, UnlockUsesTheTypedAdministratorPin) {
   ASSERT_TRUE(LockPin(1, adminPin));
   m_robot.PostCommand(m_main, IDC_UNLOCK_PIN);
   EXPECT_EQ(AnswerBox(IDYES), ManagerString(IDS_CONFIRM_UNLOCK));
-  HWND pin = m_robot.WaitForDialog(::GetCurrentProcessId(), IDC_PIN_EDIT);
-  ASSERT_NE(pin, nullptr) << "the administrator PIN is asked";
-  m_robot.Settle(pin);
-  m_robot.Type(pin, std::wstring(adminPin.begin(), adminPin.end()));
-  m_robot.PressButton(pin, IDC_PIN_OK);
+  ASSERT_TRUE(AnswerPinDialog(adminPin)) << "the administrator PIN is asked";
   EXPECT_EQ(AnswerBox(), ManagerString(IDS_UNLOCK_SUCCESS));
   EXPECT_TRUE(CommandButtonsDisabled());
+  // Both PINs were verified on the way: the token was reset afterwards.
+  EXPECT_TRUE(PinNotVerified(1));
+  EXPECT_TRUE(PinNotVerified(2));
   EXPECT_TRUE(UserPinVerifies(DeviceBench::kFactoryPin));
   EXPECT_TRUE(m_robot.Failures().empty()) << m_robot.Failures().front();
 }
@@ -280,7 +280,44 @@ TEST_F(ManagerCommands, InitialiseClearsTheTokenAndRestoresTheFactoryUserPin) {
       [&] { return merro::test::TreeTexts(m_robot, m_main).size() == 2; }))
       << "no certificate is left";
   EXPECT_TRUE(CommandButtonsDisabled());
+  EXPECT_TRUE(PinNotVerified(1));
+  EXPECT_TRUE(PinNotVerified(2));
   EXPECT_TRUE(UserPinVerifies(DeviceBench::kFactoryPin));
+}
+
+// The token refuses a step after the administrator PIN was checked: the
+// command's failure box, and no PIN is left verified. The same for an
+// unlock whose unlocking step the token refuses.
+TEST_F(ManagerCommands, HiddenCommandsThatFailLateLeaveNoPinVerified) {
+  struct Case {
+    const char* what;
+    int command;
+    UINT confirmText;
+  } const cases[] = {
+      // The factory administrator PIN first: the unlock then gives it one of its own.
+      {"initialise", IDC_INITIALIZE, IDS_CONFIRM_INITIALIZE},
+      {"unlock", IDC_UNLOCK_PIN, IDS_CONFIRM_UNLOCK},
+  };
+  const std::string adminPin = "adm1n9";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_NO_FATAL_FAILURE(SelectToken());
+    if (c.command == IDC_UNLOCK_PIN) {
+      ASSERT_TRUE(LockPin(1, adminPin));
+    }
+    // UNLOCK PIN (0x22) refused: the step right after the administrator PIN.
+    DeviceBench::Control("fault 0 sw 6A86 ins 22");
+    m_robot.PostCommand(m_main, c.command);
+    EXPECT_EQ(AnswerBox(IDYES), ManagerString(c.confirmText));
+    if (c.command == IDC_UNLOCK_PIN) {
+      ASSERT_TRUE(AnswerPinDialog(adminPin)) << "the administrator PIN is asked";
+    }
+    EXPECT_EQ(AnswerBox(), ManagerString(IDS_UNLOCK_FAILED));
+    DeviceBench::Control("fault 0 clear");
+    EXPECT_TRUE(PinNotVerified(1));
+    EXPECT_TRUE(PinNotVerified(2));
+  }
+  EXPECT_TRUE(m_robot.Failures().empty()) << m_robot.Failures().front();
 }
 
 TEST_F(ManagerCommands, InitialiseTouchesNothingWhileTheAdministratorPinIsLocked) {
