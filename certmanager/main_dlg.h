@@ -90,6 +90,8 @@ class CMainDlg : public merro::ui::DialogImpl<CMainDlg>, public merro::certmanag
   // The selected token, looked up by its device name in the token list;
   // null when nothing is selected or the token is no longer listed.
   const merro::provider::TokenInformation* SelectedToken() const;
+  // The listed token of that device name; null when it is no longer listed.
+  const merro::provider::TokenInformation* ListedToken(const std::string& strDeviceName) const;
   // The same, with box 112 "Please select a key." (caption string
   // captionId, error icon) when there is none.
   const merro::provider::TokenInformation* SelectedTokenOrTell(UINT captionId);

@@ -103,17 +103,21 @@ void CMainDlg::OnClickHelp() {
 
 void CMainDlg::OnClickModDevName() {
   MR_TRACE("CMainDlg::OnClickModDevName");
-  if (SelectedTokenOrTell(IDS_APP_TITLE) == nullptr) {
+  const merro::provider::TokenInformation* pSelected = SelectedTokenOrTell(IDS_APP_TITLE);
+  if (pSelected == nullptr) {
     return;
   }
+  // A refresh while the dialog is open replaces the token list and clears
+  // the selection: the name typed is for the token selected now.
+  const std::string devName = pSelected->strDeviceName;
   CModifyDevNameDlg dlg;
   dlg.DoModal(::GetActiveWindow(), 0);
   if (dlg.NewName().empty()) {
     return;
   }
-  // Looked up again: the token may have gone while the dialog was open.
-  const merro::provider::TokenInformation* pToken = SelectedToken();
-  if (pToken == nullptr) {
+  if (ListedToken(devName) == nullptr) {
+    MR_LOG_FAIL(L"Find token", L"pToken == NULL", NTE_NO_KEY);
+    ShowBox(IDS_SELECT_KEY, IDS_APP_TITLE, MB_ICONERROR);
     return;
   }
   std::string name;
@@ -122,7 +126,7 @@ void CMainDlg::OnClickModDevName() {
     MR_LOG_FAIL(L"UTF16ToUTF8Text", L"FAILED(hResult)", hResult);
     return;
   }
-  hResult = g_pDeviceHandle->SetDeviceTokenInfo(pToken->strDeviceName.c_str(), name.c_str());
+  hResult = g_pDeviceHandle->SetDeviceTokenInfo(devName.c_str(), name.c_str());
   if (FAILED(hResult)) {
     MR_LOG_FAIL(L"SetDeviceTokenInfo", L"FAILED(hResult)", hResult);
   }

@@ -183,11 +183,15 @@ void CMainDlg::ViewCertificate(DWORD dwItemData) {
 }
 
 const TokenInformation* CMainDlg::SelectedToken() const {
-  if (m_selection.strDeviceName.empty()) {
+  return ListedToken(m_selection.strDeviceName);
+}
+
+const TokenInformation* CMainDlg::ListedToken(const std::string& strDeviceName) const {
+  if (strDeviceName.empty()) {
     return nullptr;
   }
   for (const TokenInformation& token : m_tokens) {
-    if (token.strDeviceName == m_selection.strDeviceName) {
+    if (token.strDeviceName == strDeviceName) {
       return &token;
     }
   }

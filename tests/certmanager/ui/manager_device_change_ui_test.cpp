@@ -14,6 +14,7 @@
 #include "certmanager/device_change.h"
 #include "certmanager_resource_ids.h"
 #include "certmanager_string_ids.h"
+#include "tests/certmanager/ui/manager_commands_fixture.h"
 #include "tests/certmanager/ui/manager_ui_support.h"
 #include "tests/device/support/device_bench.h"
 #include "tests/support/store_snapshot.h"
@@ -131,6 +132,58 @@ TEST_F(ManagerDeviceChange, ACommandAfterARebuildFindsNoRememberedToken) {
   robot.PressButton(box, IDOK);
   EXPECT_TRUE(robot.WaitGone(box));
   EXPECT_EQ(robot.TreeItems(main, IDC_CERT_TREE).size(), items.size()) << "the token is untouched";
+  EXPECT_TRUE(robot.Failures().empty()) << robot.Failures().front();
+}
+
+// The rename dialog stands while a device change rebuilds the tree, which
+// clears the selection: the typed name still reaches the token it was typed
+// for, and when that token has gone by then, box 112 says so.
+TEST_F(ManagerDeviceChange, ARenameOutlivesARebuildAndIsToldWhenItsTokenWent) {
+  merro::test::NotifyRecorder recorder;
+  WindowRobot robot;
+  ManagerRun run;
+  HWND main = run.MainDialog();
+  ASSERT_NE(main, nullptr);
+  const std::string before = merro::test::TokenName();
+  struct Case {
+    const char* what;
+    bool back;  // the token is put back before OK
+    const wchar_t* typed;
+  } const cases[] = {{"token back", true, L"renamed1"}, {"token gone", false, L"renamed2"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<WindowRobot::TreeItem> items = robot.TreeItems(main, IDC_CERT_TREE);
+    ASSERT_GE(items.size(), 2u);
+    ASSERT_TRUE(robot.ClickTreeItem(main, IDC_CERT_TREE, items[1].handle));
+    ASSERT_TRUE(merro::test::WaitUntil([&] { return merro::test::ButtonEnabled(main, IDC_MOD_DEV_NAME); }));
+    robot.PostCommand(main, IDC_MOD_DEV_NAME);
+    HWND dlg = robot.WaitForDialog(::GetCurrentProcessId(), IDC_NEW_DEV_NAME);
+    ASSERT_NE(dlg, nullptr);
+    robot.Settle(dlg);
+    robot.Type(dlg, c.typed);
+    PullToken(main);
+    if (c.back) {
+      InsertToken(main);
+    }
+    robot.PressButton(dlg, IDOK);
+    ASSERT_TRUE(robot.WaitGone(dlg));
+    if (c.back) {
+      EXPECT_TRUE(merro::test::WaitUntil([&] {
+        const std::vector<std::wstring> texts = merro::test::TreeTexts(robot, main);
+        return texts.size() > 1 && texts[1].find(c.typed) != std::wstring::npos;
+      })) << "the tree shows the new name";
+      EXPECT_EQ(merro::test::TokenName(), "renamed1");
+    } else {
+      HWND box = merro::test::WaitForMessageBox(robot, ManagerString(IDS_APP_TITLE));
+      ASSERT_NE(box, nullptr) << "the lost token is told";
+      EXPECT_EQ(robot.Text(box, WindowRobot::kMessageBoxText), ManagerString(IDS_SELECT_KEY));
+      robot.PressButton(box, IDOK);
+      EXPECT_TRUE(robot.WaitGone(box));
+      InsertToken(main);
+      EXPECT_EQ(merro::test::TokenName(), "renamed1") << "nothing was written";
+    }
+  }
+  EXPECT_NE(before, "renamed1");
   EXPECT_TRUE(robot.Failures().empty()) << robot.Failures().front();
 }
 
