@@ -85,7 +85,12 @@ Container::Container(const char* pszDeviceName, const char* pszContainerName, BO
 
 Container::~Container() {
   MR_TRACE("Container::~Container");
-  if (m_bEphemeral == TRUE) {
+  // An ephemeral container's name was made for this handle, so a token
+  // holds it only if the device object already lists it. Looking it up with
+  // a fresh list would reopen and reset every token, and retire the token
+  // contexts that the process's other handles are using.
+  if (m_bEphemeral == TRUE && g_pDeviceHandle != nullptr &&
+      g_pDeviceHandle->CheckContainerExist(m_szContainerName) == S_OK) {
     const HRESULT hResult = RemoveCertFromBrowser(m_szContainerName, m_bAllowUI, m_bMachineKeySet);
     if (FAILED(hResult)) {
       MR_LOG_FAIL(L"RemoveCertFromBrowser", L"FAILED(hResult)", hResult);

@@ -331,6 +331,31 @@ TEST_F(CspSigning, TheTransactionMessageRules) {
   }
 }
 
+// A verification context acquired and released while an SM3 hash of a
+// signing handle is in flight: the release sends the token nothing (no
+// token is reopened or reset), and the hash still signs.
+TEST_F(CspSigning, ReleasingAVerificationContextLeavesOtherHandlesWorking) {
+  SigningContainer sm2;
+  MakeContainer(kSm2, &sm2);
+  ASSERT_FALSE(HasFatalFailure());
+  Hash hash;
+  HashOver(sm2.provider.h, CALG_SM3, kOtherData, &hash);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    auto verify = std::make_unique<Provider>();
+    const Outcome acquired = AcquireInto(verify.get(), nullptr, CRYPT_VERIFYCONTEXT);
+    ASSERT_TRUE(acquired.result) << std::hex << acquired.error;
+    DeviceBench::CommandLog(0, true);
+    verify.reset();
+    EXPECT_TRUE(DeviceBench::CommandLog(0, true).empty()) << "the release reached the token";
+  }
+  Bytes signature(kSm2.sigLen);
+  DWORD length = kSm2.sigLen;
+  const Outcome o = Sign(hash.h, signature.data(), &length);
+  ASSERT_TRUE(o.result) << std::hex << o.error;
+  EXPECT_TRUE(Verifies(sm2, CALG_SM3, kOtherData, signature));
+}
+
 // The hash parameters through advapi32; a duplicate of an unfinished SHA-1
 // hash and its source both end with OpenSSL's digest of what each was given;
 // a key of another provider handle verifies nothing.
