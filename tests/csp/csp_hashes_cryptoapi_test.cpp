@@ -331,22 +331,25 @@ TEST_F(CspSigning, TheTransactionMessageRules) {
   }
 }
 
-// A verification context acquired and released while an SM3 hash of a
-// signing handle is in flight: the release sends the token nothing (no
-// token is reopened or reset), and the hash still signs.
+// Verification contexts released while an SM3 hash of a signing handle is
+// in flight: a release sends the token nothing (no token is reopened or
+// reset), and the hash still signs.
 TEST_F(CspSigning, ReleasingAVerificationContextLeavesOtherHandlesWorking) {
   SigningContainer sm2;
   MakeContainer(kSm2, &sm2);
   ASSERT_FALSE(HasFatalFailure());
+  // Acquired first: the acquire looks for an inserted token anew.
+  std::vector<std::unique_ptr<Provider>> verify;
+  for (int i = 0; i < 2; ++i) {
+    verify.push_back(std::make_unique<Provider>());
+    const Outcome acquired = AcquireInto(verify.back().get(), nullptr, CRYPT_VERIFYCONTEXT);
+    ASSERT_TRUE(acquired.result) << std::hex << acquired.error;
+  }
   Hash hash;
   HashOver(sm2.provider.h, CALG_SM3, kOtherData, &hash);
-  for (int round = 0; round < 2; ++round) {
-    SCOPED_TRACE(round);
-    auto verify = std::make_unique<Provider>();
-    const Outcome acquired = AcquireInto(verify.get(), nullptr, CRYPT_VERIFYCONTEXT);
-    ASSERT_TRUE(acquired.result) << std::hex << acquired.error;
+  for (std::unique_ptr<Provider>& released : verify) {
     DeviceBench::CommandLog(0, true);
-    verify.reset();
+    released.reset();
     EXPECT_TRUE(DeviceBench::CommandLog(0, true).empty()) << "the release reached the token";
   }
   Bytes signature(kSm2.sigLen);
