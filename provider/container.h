@@ -67,9 +67,10 @@ class Container {
   // Copies each name (at most 259 bytes and a terminator; null: empty).
   Container(const char* pszDeviceName, const char* pszContainerName, BOOL bAllowUI,
             BOOL bMachineKeySet, BOOL bThirdFlag, BOOL bEphemeral);
-  // An ephemeral container whose name the device object lists removes its
-  // certificates from the personal store (RemoveCertFromBrowser), without
-  // reading the tokens anew; then the prompt and the kept PIN go.
+  // An ephemeral container removes its certificates from the personal store
+  // (RemoveCertFromBrowser) only when the device object already lists its
+  // generated name, so its release sends no token a command; then the
+  // prompt and the kept PIN go.
   virtual ~Container();
   Container(const Container&) = delete;
   Container& operator=(const Container&) = delete;

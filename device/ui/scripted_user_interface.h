@@ -9,9 +9,10 @@
 // Script lines: "pin <text>" (the PIN typed), "select <row>" (the row
 // picked, kept as given even outside the list), "cancel", "fail <code>" (the
 // PIN or selection dialog could not be shown: the hexadecimal HRESULT is
-// returned); blank lines and lines starting with '#' are skipped. Message boxes take no answer (they
-// are acknowledged with IDOK), and confirmations run their token call at
-// once: the simulator's "button" script decides what the token answers.
+// returned); blank lines and lines starting with '#' are skipped. Message
+// boxes take no answer (they are acknowledged with IDOK), and confirmations
+// run their token call at once: the simulator's "button" script decides
+// what the token answers.
 #pragma once
 
 #include <deque>
