@@ -174,8 +174,10 @@ TEST_F(ManagerDeviceChange, ARenameOutlivesARebuildAndIsToldWhenItsTokenWent) {
       })) << "the tree shows the new name";
       EXPECT_EQ(merro::test::TokenName(), "renamed1");
     } else {
-      HWND box = merro::test::WaitForMessageBox(robot, ManagerString(IDS_APP_TITLE));
+      // The box's caption is the main window's title: found by its text.
+      HWND box = robot.WaitForDialog(::GetCurrentProcessId(), WindowRobot::kMessageBoxText);
       ASSERT_NE(box, nullptr) << "the lost token is told";
+      EXPECT_EQ(robot.Text(box), ManagerString(IDS_APP_TITLE));
       EXPECT_EQ(robot.Text(box, WindowRobot::kMessageBoxText), ManagerString(IDS_SELECT_KEY));
       robot.PressButton(box, IDOK);
       EXPECT_TRUE(robot.WaitGone(box));
