@@ -18,6 +18,10 @@ HRESULT FailedCallResult() {
 
 }  // namespace
 
+std::string TokenSequenceLockName(const char* pszMutexName) {
+  return std::string("MerroTokenSequence#") + pszMutexName;
+}
+
 HRESULT TokenSequenceLock::Take(const char* pszDevName, DWORD dwTimeoutMs) {
   MR_TRACE("TokenSequenceLock::Take");
   MR_FAIL_IF(pszDevName == nullptr, L"CHECK pszDevName", kBadArgument);
@@ -33,9 +37,8 @@ HRESULT TokenSequenceLock::TakeByMutexName(const char* pszMutexName, DWORD dwTim
   if (Held()) {
     return S_OK;
   }
-  // Created when no open context keeps it yet: an open that comes later
-  // finds it and waits.
-  std::unique_ptr<platform::NamedMutex> mutex = platform::NamedMutex::Create(pszMutexName);
+  // Opened or created: nothing keeps it between sequences.
+  std::unique_ptr<platform::NamedMutex> mutex = platform::NamedMutex::Create(TokenSequenceLockName(pszMutexName));
   if (!mutex) {
     const HRESULT hr = FailedCallResult();
     MR_LOG_FAIL(L"CreateMutex", L"the token's sequence lock cannot be created", hr);

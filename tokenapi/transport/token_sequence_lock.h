@@ -10,17 +10,19 @@
 //   ... session, PIN, operation, reset ...
 //   // released when the lock goes out of scope
 //
-// It is the token's device mutex (the same name, derived from the device
-// path), held for the whole sequence instead of one command: the commands
-// inside wait for it again, which the mutex allows its owner thread, and an
-// open, which holds it across its reset, is serialised with every sequence.
-// A holder that ended without releasing it (a process killed inside a
-// signature) leaves it abandoned, and the next waiter takes it over.
-// Unlike a single command, a sequence never goes on unlocked: a wait that
-// runs out fails with SCARD_E_SHARING_VIOLATION.
+// It is a named mutex of its own, derived from the token's device mutex
+// name, and it sits above that mutex: a sequence takes it first, its
+// commands then take the device mutex one at a time, so that the worker
+// thread of a confirmation dialog can send the sequence's command while the
+// owner thread holds the sequence. An open takes it around its reset. It is
+// re-entrant for the owner thread. A holder that ended without releasing it
+// (a process killed inside a signature) leaves it abandoned, and the next
+// waiter takes it over. Unlike a single command, a sequence never goes on
+// unlocked: a wait that runs out fails with SCARD_E_SHARING_VIOLATION.
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "foundation/platform.h"
 
@@ -31,6 +33,9 @@ constexpr HRESULT kTokenBusy = static_cast<HRESULT>(0x8010000B);  // SCARD_E_SHA
 // How long a sequence waits: longer than a confirmation on the token's
 // display may stand in another process.
 constexpr DWORD kTokenSequenceWaitMs = 120000;
+
+// The lock's mutex name for a token's device mutex name.
+std::string TokenSequenceLockName(const char* pszMutexName);
 
 class TokenSequenceLock {
  public:

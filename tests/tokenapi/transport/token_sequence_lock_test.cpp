@@ -50,7 +50,7 @@ HRESULT TakeOnAnotherThread(const std::string& path, DWORD waitMs, bool* pAbando
   return hr;
 }
 
-TEST(TokenSequenceLock, CommandsInsideRunAndOthersWaitUntilTheSequenceEnds) {
+TEST(TokenSequenceLock, OtherSequencesWaitAndSingleCommandsGoOn) {
   OpenToken token("nest");
   {
     TokenSequenceLock lock;
@@ -58,19 +58,17 @@ TEST(TokenSequenceLock, CommandsInsideRunAndOthersWaitUntilTheSequenceEnds) {
     EXPECT_TRUE(lock.Held());
     EXPECT_EQ(lock.Take(token.path.c_str()), S_OK);  // a second take holds nothing more
     {
-      // A command inside the sequence takes the device mutex again and
-      // gives back only its own hold.
-      DevMutexHold command;
-      ASSERT_EQ(command.Wait(token.ctx.szMutexName, 50), S_OK);
-      EXPECT_TRUE(command.Held());
+      TokenSequenceLock inner;  // a nested sequence of the same thread
+      EXPECT_EQ(inner.TakeByMutexName(token.ctx.szMutexName, 50), S_OK);
     }
-    // Another thread's sequence does not go on unlocked, nor does its
-    // single command get the mutex.
+    // Another thread's sequence does not go on unlocked.
     EXPECT_EQ(TakeOnAnotherThread(token.path, 50), kTokenBusy);
+    // A single command of another thread (a confirmation's worker sending
+    // the sequence's command) gets the device mutex.
     std::thread command([&] {
       DevMutexHold hold;
       EXPECT_EQ(hold.Wait(token.ctx.szMutexName, 50), S_OK);
-      EXPECT_FALSE(hold.Held());
+      EXPECT_TRUE(hold.Held());
     });
     command.join();
   }
@@ -80,11 +78,11 @@ TEST(TokenSequenceLock, CommandsInsideRunAndOthersWaitUntilTheSequenceEnds) {
 TEST(TokenSequenceLock, AHolderThatEndedIsTakenOver) {
   OpenToken token("dead");
   std::thread holder([&] {
-    TokenSequenceLock lock;
-    ASSERT_EQ(lock.Take(token.path.c_str()), S_OK);
-    lock.Release();
-    // Taken again and never given back: the thread ends holding it.
-    ASSERT_EQ(merro::transport::WaitDevMutexFor(token.ctx.szMutexName, 50), S_OK);
+    // Taken and never given back: the thread ends holding it.
+    const auto mutex = merro::platform::NamedMutex::Create(
+        merro::transport::TokenSequenceLockName(token.ctx.szMutexName));
+    ASSERT_TRUE(mutex);
+    ASSERT_EQ(mutex->Wait(50), merro::platform::WaitResult::Acquired);
   });
   holder.join();
   bool abandoned = false;
