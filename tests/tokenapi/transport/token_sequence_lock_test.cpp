@@ -77,6 +77,11 @@ TEST(TokenSequenceLock, OtherSequencesWaitAndSingleCommandsGoOn) {
 
 TEST(TokenSequenceLock, AHolderThatEndedIsTakenOver) {
   OpenToken token("dead");
+  // Kept open, as a process waiting for the token would keep it: the lock
+  // outlives its holder.
+  const auto waiting = merro::platform::NamedMutex::Create(
+      merro::transport::TokenSequenceLockName(token.ctx.szMutexName));
+  ASSERT_TRUE(waiting);
   std::thread holder([&] {
     // Taken and never given back: the thread ends holding it.
     const auto mutex = merro::platform::NamedMutex::Create(
