@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "foundation/alg_ids.h"
+#include "tests/csp/blob_certificate.h"
 #include "tests/csp/public_key_blob_oracle.h"
 #include "tests/support/child_process.h"
 #include "tests/tokenapi/keyobjects/signing_oracle.h"
@@ -171,42 +172,90 @@ std::string ManagerPath() {
 class CspSharedToken : public ::testing::Test {
  public:
   static void SetUpTestSuite() {
-    s_flag = std::make_unique<TavrFlag>(true);  // the factory PIN stands in for the prompt
+    s_flag = std::make_unique<TavrFlag>(true);
+    // Every process's PIN prompts, answered from one script file they all
+    // take from (a prompt runs under the call lock, one at a time).
+    s_ui = std::make_unique<ProviderUiScript>(
+        std::vector<std::string>(1000, std::string("pin ") + DeviceBench::kFactoryPin));
     DeviceBench::Insert(0);
     if (!DeviceBench::Prepare(0)) {
       return;
     }
-    s_ready = MakeContainer(CALG_RSA_SIGN, 2048, "shared-rsa", &s_rsaName, &s_rsaKey) &&
-              MakeContainer(CALG_SM2_SIGN, 256, "shared-sm2", &s_sm2Name, &s_sm2Key);
+    s_ready =
+        MakeContainer(AT_SIGNATURE, AT_KEYEXCHANGE, 2048, "shared-rsa", &s_rsaName, &s_rsaKey) &&
+        MakeContainer(CALG_SM2_SIGN, CALG_SM2_KEYX, 256, "shared-sm2", &s_sm2Name, &s_sm2Key);
     s_maxTries = UserPinTries();
   }
-  static void TearDownTestSuite() { s_flag.reset(); }
+  static void TearDownTestSuite() {
+    RemoveStoreEntries();
+    s_ui.reset();
+    s_flag.reset();
+  }
 
  protected:
   void SetUp() override { ASSERT_TRUE(s_ready) << "no signing containers"; }
 
-  static bool MakeContainer(ALG_ID alg, DWORD bits, const char* tag, std::string* pName,
-                            PkeyPtr* pKey) {
-    *pName = UniqueName(tag);
-    Provider p;
-    if (!AcquireInto(&p, pName->c_str(), CRYPT_NEWKEYSET).result) {
-      ADD_FAILURE() << tag << ": acquire 0x" << std::hex << ::GetLastError();
-      return false;
-    }
+  // A key pair of the container generated, with a certificate for it; the
+  // public key (null on a failure, which is reported).
+  static PkeyPtr KeyWithCertificate(HCRYPTPROV hProv, ALG_ID alg, DWORD bits, const char* tag) {
     ScopedKey key;
-    if (!::CryptGenKey(p.h, alg == CALG_RSA_SIGN ? AT_SIGNATURE : alg, bits << 16, &key.h)) {
-      ADD_FAILURE() << tag << ": CryptGenKey 0x" << std::hex << ::GetLastError();
-      return false;
+    if (!::CryptGenKey(hProv, alg, bits << 16, &key.h)) {
+      ADD_FAILURE() << tag << ": CryptGenKey " << alg << " 0x" << std::hex << ::GetLastError();
+      return nullptr;
     }
     DWORD length = 0;
     ::CryptExportKey(key.h, 0, PUBLICKEYBLOB, 0, nullptr, &length);
     Bytes blob(length);
     if (!::CryptExportKey(key.h, 0, PUBLICKEYBLOB, 0, blob.data(), &length)) {
       ADD_FAILURE() << tag << ": export 0x" << std::hex << ::GetLastError();
+      return nullptr;
+    }
+    s_certificates.push_back(CertificateFor(blob));
+    if (!::CryptSetKeyParam(key.h, KP_CERTIFICATE, s_certificates.back().data(), 0)) {
+      ADD_FAILURE() << tag << ": KP_CERTIFICATE 0x" << std::hex << ::GetLastError();
+      return nullptr;
+    }
+    return KeyFromBlob(blob);
+  }
+
+  // A complete container made through CryptoAPI: both key pairs, each with
+  // its certificate. Only then does the token mark it available, so that
+  // every process finds it and the next creation does not reclaim it.
+  static bool MakeContainer(ALG_ID signAlg, ALG_ID exchAlg, DWORD bits, const char* tag,
+                            std::string* pName, PkeyPtr* pSignKey) {
+    *pName = UniqueName(tag);
+    Provider p;
+    if (!AcquireInto(&p, pName->c_str(), CRYPT_NEWKEYSET).result) {
+      ADD_FAILURE() << tag << ": acquire 0x" << std::hex << ::GetLastError();
       return false;
     }
-    *pKey = KeyFromBlob(blob);
-    return *pKey != nullptr;
+    *pSignKey = KeyWithCertificate(p.h, signAlg, bits, tag);
+    return *pSignKey != nullptr && KeyWithCertificate(p.h, exchAlg, bits, tag) != nullptr;
+  }
+
+  // The "MY" entries the certificates made, removed (and the removal kept).
+  static void RemoveStoreEntries() {
+    HCERTSTORE store = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                       CERT_SYSTEM_STORE_CURRENT_USER, L"MY");
+    if (store == nullptr) {
+      return;
+    }
+    for (const merro::testing::CertBytes& der : s_certificates) {
+      PCCERT_CONTEXT wanted = ::CertCreateCertificateContext(
+          X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
+      PCCERT_CONTEXT found =
+          wanted == nullptr ? nullptr
+                            : ::CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                           0, CERT_FIND_EXISTING, wanted, nullptr);
+      if (found != nullptr) {
+        ::CertDeleteCertificateFromStore(found);
+      }
+      if (wanted != nullptr) {
+        ::CertFreeCertificateContext(wanted);
+      }
+    }
+    ::CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    ::CertCloseStore(store, 0);
   }
 
   // The user PIN's tries left, read in a context of the test's own.
@@ -249,17 +298,21 @@ class CspSharedToken : public ::testing::Test {
   }
 
   static std::unique_ptr<TavrFlag> s_flag;
+  static std::unique_ptr<ProviderUiScript> s_ui;
   static bool s_ready;
   static std::string s_rsaName, s_sm2Name;
   static PkeyPtr s_rsaKey, s_sm2Key;
   static int s_maxTries;
+  static std::vector<merro::testing::CertBytes> s_certificates;
 };
 
 std::unique_ptr<TavrFlag> CspSharedToken::s_flag;
+std::unique_ptr<ProviderUiScript> CspSharedToken::s_ui;
 bool CspSharedToken::s_ready = false;
 std::string CspSharedToken::s_rsaName, CspSharedToken::s_sm2Name;
 PkeyPtr CspSharedToken::s_rsaKey, CspSharedToken::s_sm2Key;
 int CspSharedToken::s_maxTries = -1;
+std::vector<merro::testing::CertBytes> CspSharedToken::s_certificates;
 
 // Sends the manager's window a device change now and then (as Windows does
 // on every USB event) until stopped; counts the ones its window did not
