@@ -124,7 +124,7 @@ HRESULT KeyHandle::AsymDecrypt(const BYTE* pbyEncryptedData, DWORD dwEncryptedDa
 
 HRESULT KeyHandle::DecryptInSequence(const BYTE* pbyEncryptedData, DWORD dwEncryptedDataSize,
                                      OperationSequence* pSequence, OwnedBytes* pPlain) {
-  MR_TRACE("KeyHandle::AsymDecrypt");
+  MR_TRACE("KeyHandle::DecryptInSequence");
   HRESULT hResult = CheckUserPIN(0, 0, pSequence);
   MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", hResult);
 
