@@ -194,6 +194,7 @@ void CMainDlg::OnDestroy() {
     m_pLoop = nullptr;
   }
   ::KillTimer(Window(), kSignalTimer);
+  ::KillTimer(Window(), kRefreshRetryTimer);
   if (m_hDevNotify != nullptr) {
     ::UnregisterDeviceNotification(m_hDevNotify);
     m_hDevNotify = nullptr;
@@ -226,6 +227,10 @@ void CMainDlg::OnClose(WPARAM wParam) {
 }
 
 void CMainDlg::OnTimer(UINT_PTR idEvent) {
+  if (idEvent == kRefreshRetryTimer) {
+    RefreshWhenTokensIdle(FALSE);
+    return;
+  }
   if (idEvent != kSignalTimer || m_hEventA == nullptr) {
     return;
   }

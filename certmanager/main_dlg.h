@@ -65,6 +65,12 @@ class CMainDlg : public merro::ui::DialogImpl<CMainDlg>, public merro::certmanag
   LRESULT OnDeviceChange(WPARAM wParam, LPARAM lParam);
   void OnTokenArrival();
   void OnTokenRemoval();
+  // InitializeCertTree after a device change, unless a token stays busy
+  // with another process's sequence past a brief wait: then the refresh
+  // runs later from a timer, with the start boxes if any postponed one
+  // asked for them.
+  void RefreshWhenTokensIdle(BOOL bShowMessages);
+  static constexpr UINT_PTR kRefreshRetryTimer = 2;
   void OnTimer(UINT_PTR idEvent);
   void OnShowTrayIcon(LPARAM lParam);
   void OnDestroy();
@@ -119,5 +125,6 @@ class CMainDlg : public merro::ui::DialogImpl<CMainDlg>, public merro::certmanag
   HANDLE m_hEventA = nullptr;
   HANDLE m_hEventB = nullptr;
   HDEVNOTIFY m_hDevNotify = nullptr;
+  BOOL m_bRefreshShowMessages = FALSE;
   merro::certmanager::WindowIcons m_icons;
 };

@@ -2,6 +2,7 @@
 #include "certmanager/cert_tree.h"
 #include "certmanager/device_change.h"
 #include "certmanager/main_dlg.h"
+#include "device/token_access.h"
 #include "foundation/trace/trace.h"
 
 #undef MR_TRACE_SOURCE
@@ -11,6 +12,11 @@ namespace {
 
 // Time for the system to settle around an arrival or removal.
 constexpr DWORD kSettleMs = 200;
+// How long the window waits for another process's sequence on a token (a
+// PIN dialog's verification, a confirmation on the token's display, a
+// signature) before it leaves the refresh for later.
+constexpr DWORD kBusyTokenWaitMs = 300;
+constexpr UINT kRefreshRetryMs = 1000;
 
 }  // namespace
 
@@ -43,7 +49,7 @@ void CMainDlg::OnTokenArrival() {
     ::ShowWindow(Window(), SW_MINIMIZE);
   }
   ::ShowWindow(Window(), SW_SHOWNORMAL);
-  InitializeCertTree(TRUE);
+  RefreshWhenTokensIdle(TRUE);
   HWND hTray = TrayWindow();
   if (hTray != nullptr) {
     ::SendMessageW(hTray, WM_TRAYNOTIFY, 0, TRAY_RELOAD_ICON);
@@ -56,10 +62,28 @@ void CMainDlg::OnTokenArrival() {
 void CMainDlg::OnTokenRemoval() {
   MR_TRACE("CMainDlg::OnTokenRemoval");
   ::Sleep(kSettleMs);
-  InitializeCertTree(FALSE);
+  RefreshWhenTokensIdle(FALSE);
   HWND hTray = TrayWindow();
   if (hTray != nullptr) {
     ::SendMessageW(hTray, WM_TRAYNOTIFY, 0, TRAY_KEY_REMOVE);
   }
   merro::certmanager::EmptyTlsCaches();
+}
+
+void CMainDlg::RefreshWhenTokensIdle(BOOL bShowMessages) {
+  MR_TRACE("CMainDlg::RefreshWhenTokensIdle");
+  // A refresh reopens every token, and each open waits for the token's
+  // sequence lock: with a sequence running elsewhere the window would stand
+  // still for as long as it runs.
+  m_bRefreshShowMessages = m_bRefreshShowMessages || bShowMessages;
+  if (merro::device::WaitForIdleTokens(kBusyTokenWaitMs) ==
+      merro::transport::kTokenBusy) {
+    MR_LOG_STEP(L"A token is busy: refreshing later");
+    ::SetTimer(Window(), kRefreshRetryTimer, kRefreshRetryMs, nullptr);
+    return;
+  }
+  ::KillTimer(Window(), kRefreshRetryTimer);
+  const BOOL bShow = m_bRefreshShowMessages;
+  m_bRefreshShowMessages = FALSE;
+  InitializeCertTree(bShow);
 }

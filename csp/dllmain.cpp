@@ -1,15 +1,14 @@
-// Entry point of merrocsp.dll: tracing, COM and the token layer start and
-// stop with the process.
+// Entry point of merrocsp.dll: tracing starts and stops with the process.
+// DllMain runs under the loader lock, so it does no more than Windows allows
+// there: no COM, no token, no wait on another process. The token layer starts
+// at the provider's first call (csp/token_layer.h) and stops here only if it
+// started.
 #include "csp/dllmain.h"
-
-#include <objbase.h>
 
 #include <cstdlib>
 
 #include "csp/core_trace.h"
-#include "csp/flag_file.h"
 #include "csp/token_layer.h"
-#include "foundation/result.h"
 #include "foundation/trace/trace.h"
 
 #undef MR_TRACE_SOURCE
@@ -22,22 +21,9 @@ namespace {
 using merro::csp::kDllMainMessageGuid;
 using merro::csp::TRACE_FLAG_INFO;
 
-// The COM initialisation this library made at attach: undone at detach only
-// when it succeeded, and only on the thread that made it. CoInitialize on a
-// thread already in the multithreaded apartment answers RPC_E_CHANGED_MODE
-// and adds nothing; undoing it anyway, or on another thread (the last
-// release may run on any thread), would take the host's own COM away.
-HRESULT g_hrComInit = E_FAIL;
-DWORD g_dwComInitThread = 0;
-
 void ProcessDetach() {
   merro::trace::WppTraceEvent(kDllMainMessageGuid, 13, TRACE_FLAG_INFO);
-  if (SUCCEEDED(g_hrComInit) && ::GetCurrentThreadId() == g_dwComInitThread) {
-    ::CoUninitialize();
-  }
-  g_hrComInit = E_FAIL;
-  g_dwComInitThread = 0;
-  merro::csp::StopTokenLayer();
+  merro::csp::StopTokenLayerIfStarted();
   WppCleanupUm();
 #ifdef MERRO_WITH_SIMULATOR
   // Test builds: detach work that leaves an error behind, as a failing close
@@ -64,17 +50,7 @@ BOOL ProcessAttach(HINSTANCE hInstance) {
   merro::trace::WppTraceEvent(kDllMainMessageGuid, 10, TRACE_FLAG_INFO);
   g_hModule = hInstance;
   KeepCommonControlsLoaded();
-  g_hrComInit = ::CoInitialize(nullptr);
-  g_dwComInitThread = ::GetCurrentThreadId();
-
-  const HRESULT hResult = merro::csp::StartTokenLayer(merro::csp::FlagFileExists());
-  if (hResult == S_OK) {
-    merro::trace::LogStep("DllMain", L"TokenInitialize");
-    return TRUE;
-  }
-  merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, "DllMain", L"TokenInitialize",
-                           L"hResult != S_OK", merro::FoldWin32Error(hResult));
-  return FALSE;  // the loader runs the detach steps and refuses the library
+  return TRUE;
 }
 
 }  // namespace

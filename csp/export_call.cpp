@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "csp/call_lock.h"
+#include "csp/token_layer.h"
 #include "foundation/trace/trace.h"
 
 #undef MR_TRACE_SOURCE
@@ -23,6 +24,16 @@ BOOL RunExport(const char* name, TimeoutRule rule, BOOL (*call)(void*), void* co
     }
     if (lock.WasAbandoned()) {
       MR_LOG_STEP(L"Call lock abandoned by a holder that ended, taken");
+    }
+    // The token layer starts at the first call, here under the call lock
+    // and outside the loader lock. A start that fails fails the call as a
+    // library that could not load did; the next call tries again.
+    const HRESULT hStart = EnsureTokenLayerStarted();
+    if (hStart != S_OK) {
+      merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, name, L"TokenInitialize",
+                               L"hResult != S_OK", hStart);
+      ::SetLastError(static_cast<DWORD>(NTE_PROVIDER_DLL_FAIL));
+      return FALSE;
     }
     ::SetLastError(callersError);  // what the lock's calls left there is not the core's
     const BOOL result = call(context);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "csp/flag_file.h"
 #include "device/provider_settings.h"
 #include "foundation/trace/trace.h"
 #include "provider/container.h"
@@ -53,6 +54,32 @@ HRESULT StartTokenLayer(BOOL flagFileExists) {
   InstallScriptedUiFromEnvironment();
 #endif
   return merro::provider::Container::TokenInitialize(DefaultProviderSettings(flagFileExists));
+}
+
+namespace {
+
+// Set and read only under the call lock, or at unload.
+bool g_tokenLayerStarted = false;
+
+}  // namespace
+
+HRESULT EnsureTokenLayerStarted() {
+  if (g_tokenLayerStarted) {
+    return S_OK;
+  }
+  const HRESULT hResult = StartTokenLayer(FlagFileExists());
+  g_tokenLayerStarted = hResult == S_OK;
+  if (g_tokenLayerStarted) {
+    merro::trace::LogStep("EnsureTokenLayerStarted", L"TokenInitialize");
+  }
+  return hResult;
+}
+
+void StopTokenLayerIfStarted() {
+  if (g_tokenLayerStarted) {
+    g_tokenLayerStarted = false;
+    StopTokenLayer();
+  }
 }
 
 HRESULT StopTokenLayer() {

@@ -106,8 +106,11 @@ HRESULT DeviceHandle::CheckPIN(const char* szDevName, DWORD dwPinType, const cha
   MR_FAIL_IF(szUserPin == NULL, L"Check PIN", E_INVALIDARG);
   MR_FAIL_IF(dwUserPinSize == 0, L"Check PIN Size", E_INVALIDARG);
   MR_FAIL_IF(dwUserPinSize > kPinLengthMax, L"Check PIN Size", E_INVALIDARG);
+  // The session, the command and the confirmation that may wait for the
+  // token's button run under the token's sequence lock.
+  merro::transport::TokenSequenceLock sequence;
   DEV_CTX* pDevCtx = nullptr;
-  HRESULT hr = OpenTokenSession(*this, szDevName, mrTraceScope_.Name(), &pDevCtx);
+  HRESULT hr = OpenTokenSession(*this, szDevName, mrTraceScope_.Name(), &sequence, &pDevCtx);
   if (FAILED(hr)) {
     return hr;
   }
@@ -133,8 +136,11 @@ HRESULT DeviceHandle::ModifyPIN(const char* szDevName, DWORD dwPinType, const ch
   MR_FAIL_IF(szNewPin == NULL, L"Check szNewPin", E_INVALIDARG);
   MR_FAIL_IF(dwNewPinSize <= 0, L"Check dwNewPinSize", E_INVALIDARG);
   MR_FAIL_IF(dwNewPinSize > kPinLengthMax, L"Check dwNewPinSize", E_INVALIDARG);
+  // The session, the command and the confirmation that may wait for the
+  // token's button run under the token's sequence lock.
+  merro::transport::TokenSequenceLock sequence;
   DEV_CTX* pDevCtx = nullptr;
-  HRESULT hr = OpenTokenSession(*this, szDevName, mrTraceScope_.Name(), &pDevCtx);
+  HRESULT hr = OpenTokenSession(*this, szDevName, mrTraceScope_.Name(), &sequence, &pDevCtx);
   if (hr != 0) {
     return HRESULT_FROM_TOKEN_ERROR(hr);
   }
@@ -161,8 +167,9 @@ HRESULT DeviceHandle::UnlockUserPIN(const char* pszDevName, const char* pszAdmin
   const size_t nDefaultPinLength = std::strlen(pszDefaultPIN);
   MR_FAIL_IF(nAdminPinLength > kPinLengthMax, L"Check pszAdminPIN", E_INVALIDARG);
   MR_FAIL_IF(nDefaultPinLength > kPinLengthMax, L"Check pszDefaultPIN", E_INVALIDARG);
+  merro::transport::TokenSequenceLock sequence;
   DEV_CTX* pDevCtx = nullptr;
-  HRESULT hr = OpenTokenSession(*this, pszDevName, mrTraceScope_.Name(), &pDevCtx);
+  HRESULT hr = OpenTokenSession(*this, pszDevName, mrTraceScope_.Name(), &sequence, &pDevCtx);
   if (hr != 0) {
     return HRESULT_FROM_TOKEN_ERROR(hr);
   }

@@ -32,7 +32,8 @@ HRESULT DeviceHandle::GetPINInfo(const char* pszDevName, DWORD dwPinType, DWORD*
     // A token whose secure-messaging session lapsed answers once it has a
     // new one.
     MR_LOG_FAIL(L"GetPINStatus", L"FAILED(nRet)", hr);
-    hr = SetUpTokenSession(pDevCtx, mrTraceScope_.Name());
+    merro::transport::TokenSequenceLock sequence;
+    hr = LockedTokenSession(pDevCtx, &sequence, mrTraceScope_.Name());
     if (FAILED(hr)) {
       return hr;
     }

@@ -33,6 +33,15 @@ HRESULT RunWholeTokenCommand(DeviceHandle& handle, const char* function, const c
   if (FAILED(hr)) {
     return hr;
   }
+  // A reset in the middle of another thread's or process's sequence would
+  // end it: the command waits until no sequence runs on the token.
+  merro::transport::TokenSequenceLock sequence;
+  hr = sequence.TakeByMutexName(pDevCtx->szMutexName);
+  if (FAILED(hr)) {
+    LogFailure(MR_TRACE_SOURCE, __LINE__, function, L"Take the token's sequence lock",
+               L"FAILED(hr)", hr);
+    return hr;
+  }
   hr = pfnCommand(pDevCtx);
   if (hr != 0) {
     LogFailure(MR_TRACE_SOURCE, __LINE__, function, step, L"nRet != 0x00", hr);

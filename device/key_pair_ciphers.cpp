@@ -104,7 +104,8 @@ HRESULT DeviceHandle::DecryptByDevice(const char* pszDevName, const char* pszCon
   if (FAILED(hResult)) {
     return hResult;
   }
-  hResult = SetUpTokenSession(key.pDevCtx, mrTraceScope_.Name());
+  merro::transport::TokenSequenceLock sequence;
+  hResult = LockedTokenSession(key.pDevCtx, &sequence, mrTraceScope_.Name());
   if (hResult != 0) {
     return HRESULT_FROM_TOKEN_ERROR(hResult);
   }

@@ -33,10 +33,21 @@ HRESULT SetUpTokenSession(DEV_CTX* pDevCtx, const char* function) {
   return S_OK;
 }
 
+HRESULT LockedTokenSession(DEV_CTX* pDevCtx, merro::transport::TokenSequenceLock* pLock,
+                           const char* function) {
+  const HRESULT hr = pLock->TakeByMutexName(pDevCtx->szMutexName);
+  if (FAILED(hr)) {
+    merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, function, L"Take the token's sequence lock",
+                             L"FAILED(hr)", hr);
+    return hr;
+  }
+  return SetUpTokenSession(pDevCtx, function);
+}
+
 HRESULT OpenTokenSession(DeviceHandle& handle, const char* pszDevName, const char* function,
-                         DEV_CTX** ppDevCtx) {
+                         merro::transport::TokenSequenceLock* pLock, DEV_CTX** ppDevCtx) {
   const HRESULT hr = FindListedToken(handle, pszDevName, function, ppDevCtx);
-  return FAILED(hr) ? hr : SetUpTokenSession(*ppDevCtx, function);
+  return FAILED(hr) ? hr : LockedTokenSession(*ppDevCtx, pLock, function);
 }
 
 }  // namespace merro::device

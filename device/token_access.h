@@ -6,6 +6,7 @@
 
 #include "foundation/platform.h"
 #include "tokenapi/transport/device_ctx.h"
+#include "tokenapi/transport/token_sequence_lock.h"
 
 namespace merro::device {
 
@@ -22,9 +23,19 @@ HRESULT FindListedToken(DeviceHandle& handle, const char* pszDevName, const char
 // token API gave it; `function` names the caller in the failure line.
 HRESULT SetUpTokenSession(DEV_CTX* pDevCtx, const char* function);
 
-// FindListedToken, then SetUpTokenSession on the context found: the first
+// The token's sequence lock taken into *pLock (held until the caller's
+// commands under the session are done), then SetUpTokenSession: the first
 // failure, as those give it.
+HRESULT LockedTokenSession(DEV_CTX* pDevCtx, merro::transport::TokenSequenceLock* pLock,
+                           const char* function);
+
+// FindListedToken, then LockedTokenSession on the context found.
 HRESULT OpenTokenSession(DeviceHandle& handle, const char* pszDevName, const char* function,
-                         DEV_CTX** ppDevCtx);
+                         merro::transport::TokenSequenceLock* pLock, DEV_CTX** ppDevCtx);
+
+// S_OK when no attached token runs a sequence, or its sequence ends within
+// dwWaitMs; kTokenBusy when one still does. The manager's refresh asks
+// first, and tries again later instead of stalling its window.
+HRESULT WaitForIdleTokens(DWORD dwWaitMs);
 
 }  // namespace merro::device

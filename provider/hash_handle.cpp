@@ -1,6 +1,7 @@
 // HashHandle: starting a digest, hashing, finishing it, taking a value
 // given whole, and the one-shot MD5 of a data block.
 #include "provider/hash_handle.h"
+#include "provider/operation_sequence.h"
 
 #include <cstring>
 #include <new>
@@ -61,10 +62,14 @@ HRESULT HashHandle::Init(ALG_ID uAlgID) {
   MR_FAIL_IF(!spKeyCtx, L"New DigestKeyContext", E_OUTOFMEMORY);
   DEV_CTX* pDevCtx = spKeyCtx->lease().get();
 
+  // The session and what starts under it, under the token's sequence lock.
+  merro::transport::TokenSequenceLock sequence;
+  hResult = sequence.TakeByMutexName(pDevCtx->szMutexName);
+  MR_FAIL_IF(hResult != S_OK, L"Take the token's sequence lock", hResult);
   LONG nRet = ExternalAuth(pDevCtx, merro::device::kSessionAuthKey);
-  MR_FAIL_IF(nRet != 0, L"ExternalAuth", HRESULT_FROM_TOKEN_ERROR(nRet));
+  MR_FAIL_IF(nRet != 0, L"ExternalAuth", ResultOfLostState(HRESULT_FROM_TOKEN_ERROR(nRet)));
   nRet = SetSessionKey(pDevCtx);
-  MR_FAIL_IF(nRet != 0, L"SetSessionKey", HRESULT_FROM_TOKEN_ERROR(nRet));
+  MR_FAIL_IF(nRet != 0, L"SetSessionKey", ResultOfLostState(HRESULT_FROM_TOKEN_ERROR(nRet)));
 
   HASH_HANDLE* pHashCtx = nullptr;
   if (pAlgorithm->bOnToken) {

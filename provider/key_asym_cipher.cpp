@@ -19,6 +19,7 @@
 #include "foundation/trace/trace.h"
 #include "provider/container.h"
 #include "provider/key_handle.h"
+#include "provider/operation_sequence.h"
 #include "tokenapi/crypto/rsa/pkcs1_block.h"
 
 #undef MR_TRACE_SOURCE
@@ -93,7 +94,8 @@ HRESULT KeyHandle::AsymDecrypt(const BYTE* pbyEncryptedData, DWORD dwEncryptedDa
                                BYTE** ppbyPlainData, DWORD* pdwPlainDataSize) {
   MR_TRACE("KeyHandle::AsymDecrypt");
   // Declared first, so that it runs on every way out, the argument checks'
-  // included.
+  // included, still under the sequence lock the PIN verification took.
+  OperationSequence sequence;
   const ResetTokenOnExit resetToken(m_pContainer);
 
   MR_FAIL_IF(!pbyEncryptedData, L"Check pbyEncryptedData", E_INVALIDARG);
@@ -107,10 +109,26 @@ HRESULT KeyHandle::AsymDecrypt(const BYTE* pbyEncryptedData, DWORD dwEncryptedDa
   HRESULT hResult = g_pDeviceHandle->CheckContainerExist(m_pContainer->m_szDeviceName,
                                                          m_pContainer->m_szContainerName);
   MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", HRESULT_FROM_TOKEN_ERROR(hResult));
-  hResult = CheckUserPIN(0, 0);
+  OwnedBytes plain;
+  hResult = RunWithOneRerun(*m_pContainer, &sequence, [&] {
+    plain.Reset();
+    return DecryptInSequence(pbyEncryptedData, dwEncryptedDataSize, &sequence, &plain);
+  });
+  if (hResult != S_OK) {
+    return hResult;
+  }
+  plain.HandOut(ppbyPlainData, pdwPlainDataSize);
+  MR_LOG_STEP(L"g_pDeviceHandle->DecryptByDevice");
+  return S_OK;
+}
+
+HRESULT KeyHandle::DecryptInSequence(const BYTE* pbyEncryptedData, DWORD dwEncryptedDataSize,
+                                     OperationSequence* pSequence, OwnedBytes* pPlain) {
+  MR_TRACE("KeyHandle::DecryptInSequence");
+  HRESULT hResult = CheckUserPIN(0, 0, pSequence);
   MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", hResult);
 
-  OwnedBytes plain;
+  OwnedBytes& plain = *pPlain;
   if (m_uAlgID != CALG_SM2_KEYX) {
     // RSA: the token gives the whole block, still padded.
     OwnedBytes padded;
@@ -134,14 +152,15 @@ HRESULT KeyHandle::AsymDecrypt(const BYTE* pbyEncryptedData, DWORD dwEncryptedDa
     std::memcpy(ciphertext.get() + 1, pbyEncryptedData, dwEncryptedDataSize);
     hResult =
         DecryptOnToken(*m_pContainer, m_dwKeySpec, ciphertext.get(), ciphertext.size(), &plain);
-    if (FAILED(hResult)) {
+    // A lost token state is no sign of the other order.
+    if (FAILED(hResult) && !IsLostTokenState(hResult)) {
       // Too short to hold x, y and C3: there is no other order to try, and
       // the rebuild below would read past the input.
       MR_FAIL_IF(dwEncryptedDataSize < kSm2FixedBytes, L"g_pDeviceHandle->DecryptByDevice",
                  hResult);
       ::merro::trace::LogStep(mrTraceScope_.Name(),
                               L"g_pDeviceHandle->DecryptByDevice(x, y, C2, C3)", hResult);
-      hResult = CheckUserPIN(0, 0);
+      hResult = CheckUserPIN(0, 0, pSequence);
       MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", hResult);
       // Read as x, y, C3, C2 and put in the token's order x, y, C2, C3.
       const DWORD dwC2Bytes = dwEncryptedDataSize - kSm2FixedBytes;
@@ -154,11 +173,9 @@ HRESULT KeyHandle::AsymDecrypt(const BYTE* pbyEncryptedData, DWORD dwEncryptedDa
                   kSm2DigestBytes);
       hResult =
           DecryptOnToken(*m_pContainer, m_dwKeySpec, ciphertext.get(), ciphertext.size(), &plain);
-      MR_FAIL_IF(FAILED(hResult), L"g_pDeviceHandle->DecryptByDevice", hResult);
     }
+    MR_FAIL_IF(FAILED(hResult), L"g_pDeviceHandle->DecryptByDevice", hResult);
   }
-  plain.HandOut(ppbyPlainData, pdwPlainDataSize);
-  MR_LOG_STEP(L"g_pDeviceHandle->DecryptByDevice");
   return S_OK;
 }
 

@@ -16,6 +16,7 @@
 #include "provider/cert_store.h"
 #include "provider/container.h"
 #include "provider/key_handle.h"
+#include "provider/operation_sequence.h"
 #include "provider/manager_events.h"
 
 #undef MR_TRACE_SOURCE
@@ -121,7 +122,10 @@ HRESULT KeyHandle::UpdateCertDeleteOtherContainer(const char* pszDeviceName,
     char szName[MR_CTNR_NAME_MAX + 1] = {};
     std::memcpy(szName, pstRecord->szContainerName, MR_CTNR_NAME_MAX);
 
-    hResult = CheckUserPIN(FALSE, FALSE);
+    // The verified PIN serves the commands below only under the token's
+    // sequence lock, held until this scope ends.
+    OperationSequence sequence;
+    hResult = CheckUserPIN(FALSE, FALSE, &sequence);
     hResult = HRESULT_FROM_TOKEN_ERROR(hResult);
     MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", hResult);
 

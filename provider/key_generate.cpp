@@ -10,6 +10,7 @@
 #include "foundation/trace/trace.h"
 #include "provider/container.h"
 #include "provider/key_handle.h"
+#include "provider/operation_sequence.h"
 #include "tokenapi/crypto/rsa/rsa_key.h"
 
 #undef MR_TRACE_SOURCE
@@ -34,7 +35,10 @@ HRESULT KeyHandle::GenerateKey() {
   HRESULT hResult = g_pDeviceHandle->CheckContainerExist(m_pContainer->m_szDeviceName,
                                                          m_pContainer->m_szContainerName);
   MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", NTE_BAD_KEY);
-  hResult = CheckUserPIN(FALSE, FALSE);
+  // The verified PIN serves the commands below only under the token's
+  // sequence lock, held until this scope ends.
+  OperationSequence sequence;
+  hResult = CheckUserPIN(FALSE, FALSE, &sequence);
   MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", HRESULT_FROM_TOKEN_ERROR(hResult));
 
   if (m_dwKeyType == Container::KEYSETALGORITHM_RSA) {

@@ -20,10 +20,15 @@
 struct RSA_KEY;
 struct SYMKEY_HANDLE;
 
+namespace merro {
+class OwnedBytes;
+}
+
 namespace merro::provider {
 
 class Container;
 class HashHandle;
+struct OperationSequence;
 
 // The key-type values of m_dwKeyType: the container's key-set algorithms
 // (Container::KEYSETALGORITHM_RSA / _SM2) and, unnamed there, a session key.
@@ -49,7 +54,12 @@ class KeyHandle {
   // Makes sure the user PIN of this key's token is verified, asking (and
   // keeping) it as needed. When the container allows no user interface,
   // 0x80090022 where the PIN dialog would show, before any PIN is sent.
-  HRESULT CheckUserPIN(BOOL bForce, BOOL bRetry);
+  // With pSequence, the verification runs under the token's sequence lock,
+  // taken after the PIN dialog and left held for the operation that
+  // follows, and the verified PIN is kept there for a rerun (which shows no
+  // dialog). A lost session or security state is returned as the token
+  // gave it, never taken for a wrong PIN.
+  HRESULT CheckUserPIN(BOOL bForce, BOOL bRetry, OperationSequence* pSequence = nullptr);
   // For the manager: asks a PIN of the given type and verifies it; with a
   // non-null ppszPIN the verified PIN is handed out.
   static HRESULT CheckPINCode(const char* pszDevName, DWORD dwPINType, BOOL bForce, BOOL bRetry,
@@ -102,6 +112,9 @@ class KeyHandle {
                       DWORD* pdwEncryptedDataSize);
   HRESULT AsymDecrypt(const BYTE* pbyEncryptedData, DWORD dwEncryptedDataSize,
                       BYTE** ppbyPlainData, DWORD* pdwPlainDataSize);
+  // One run of AsymDecrypt's PIN check and decryption in pSequence.
+  HRESULT DecryptInSequence(const BYTE* pbyEncryptedData, DWORD dwEncryptedDataSize,
+                            OperationSequence* pSequence, merro::OwnedBytes* pPlain);
 
   // ---- private-key import ----
   HRESULT ImportPrivateKey(const BYTE* pbyPrivateKey, DWORD dwLength, DWORD dwModuluBitLen);

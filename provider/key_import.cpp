@@ -21,6 +21,7 @@
 #include "foundation/trace/trace.h"
 #include "provider/container.h"
 #include "provider/key_handle.h"
+#include "provider/operation_sequence.h"
 #include "tokenapi/commands/key_commands.h"
 
 #undef MR_TRACE_SOURCE
@@ -198,7 +199,10 @@ HRESULT KeyHandle::ImportSM2PrivateKey(const BYTE* pbySM2PrivateKey, DWORD dwLen
   MR_FAIL_IF(dwLength > kSm2MaterialMax, L"Check stPrivateKey dwEncryptedPrivateKeyLen",
              E_INVALIDARG);
 
-  HRESULT hResult = CheckUserPIN(FALSE, FALSE);
+  // The verified PIN serves the commands below only under the token's
+  // sequence lock, held until this scope ends.
+  OperationSequence sequence;
+  HRESULT hResult = CheckUserPIN(FALSE, FALSE, &sequence);
   MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", hResult);
 
   BYTE abyKey[1 + kSm2MaterialMax] = {};
@@ -235,7 +239,10 @@ HRESULT KeyHandle::ImportRSAEncryPrivateKey(const BYTE* pbyEncryPrivateKey, DWOR
   MR_FAIL_IF(asymKey.dwSize != MR_WRAPPED_RSA_KEYPAIR_LEN, L"Check the encrypted private key length",
              E_INVALIDARG);
 
-  hResult = CheckUserPIN(FALSE, FALSE);
+  // The verified PIN serves the commands below only under the token's
+  // sequence lock, held until this scope ends.
+  OperationSequence sequence;
+  hResult = CheckUserPIN(FALSE, FALSE, &sequence);
   MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", hResult);
 
   hResult = g_pDeviceHandle->ImportEncryptedPrivateKey(
@@ -271,7 +278,10 @@ HRESULT KeyHandle::ImportRSA1024PrivateKey(const BYTE* pbyRSA1024PrivateKey, DWO
       pbyRSA1024PrivateKey + kRsaPubKeyLen, dwLength - kRsaPubKeyLen, &stRSAKey);
   MR_FAIL_IF(FAILED(hResult), L"ConstructRSAPrivateKeyFromPrivateKeyBlob", hResult);
 
-  hResult = CheckUserPIN(FALSE, FALSE);
+  // The verified PIN serves the commands below only under the token's
+  // sequence lock, held until this scope ends.
+  OperationSequence sequence;
+  hResult = CheckUserPIN(FALSE, FALSE, &sequence);
   MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", hResult);
 
   hResult = g_pDeviceHandle->ImportRSA1024PrivateKey(

@@ -16,6 +16,7 @@
 #include "foundation/trace/trace.h"
 #include "provider/container.h"
 #include "provider/key_handle.h"
+#include "provider/operation_sequence.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "KeyHandle"
@@ -144,7 +145,7 @@ HRESULT KeyHandle::GetUserPIN(DWORD dwMode, int nLeftTimes, char** ppszPIN, HWND
   return S_OK;
 }
 
-HRESULT KeyHandle::CheckUserPIN(BOOL bForce, BOOL bRetry) {
+HRESULT KeyHandle::CheckUserPIN(BOOL bForce, BOOL bRetry, OperationSequence* pSequence) {
   MR_TRACE("KeyHandle::CheckUserPIN");
   MR_FAIL_IF(g_pDeviceHandle == NULL, L"Check g_pDeviceHandle", E_FAIL);
   MR_FAIL_IF(m_pContainer == NULL, L"Check m_pContainer", E_FAIL);
@@ -154,9 +155,15 @@ HRESULT KeyHandle::CheckUserPIN(BOOL bForce, BOOL bRetry) {
   const ui::SilentScope silent(m_pContainer->IsAllowUI());
   const char* pszDevName = m_pContainer->m_szDeviceName;
   device::DeviceHandle& device = *g_pDeviceHandle;
+  // The PIN state read under the sequence lock stays true for the operation.
+  const auto takeSequence = [&]() -> HRESULT {
+    return pSequence != nullptr ? pSequence->lock.Take(pszDevName) : S_OK;
+  };
 
+  HRESULT hResult = takeSequence();
+  MR_FAIL_IF(hResult != S_OK, L"Take the token's sequence lock", hResult);
   PinState state;
-  HRESULT hResult = ReadPinState(pszDevName, kUserPIN, true, &state, mrTraceScope_.Name());
+  hResult = ReadPinState(pszDevName, kUserPIN, true, &state, mrTraceScope_.Name());
   if (hResult != S_OK) {
     return hResult;
   }
@@ -176,6 +183,12 @@ HRESULT KeyHandle::CheckUserPIN(BOOL bForce, BOOL bRetry) {
     const int nLeftTimes = static_cast<int>(state.dwLeftTimes);
     bool bFromKeep = false;
     pin.Clear();
+    if (pSequence != nullptr && !pSequence->pin.empty()) {
+      // A rerun: the PIN this operation verified before.
+      pin.Assign(pSequence->pin.data(), pSequence->pin.size());
+      bFromKeep = true;
+      bMayUseKept = false;
+    }
     if (bMayUseKept) {
       bMayUseKept = false;
       BYTE* pbyKept = nullptr;
@@ -187,9 +200,17 @@ HRESULT KeyHandle::CheckUserPIN(BOOL bForce, BOOL bRetry) {
       }
     }
     if (!bFromKeep) {
+      MR_FAIL_IF(pSequence != nullptr && pSequence->bRerun, L"No PIN in hand for the rerun",
+                 kTokenSecurityStateLost);
+      // No other process waits for the token while the user types.
+      if (pSequence != nullptr) {
+        pSequence->lock.Release();
+      }
       // The window the caller handed over (PP_CLIENT_HWND) owns the dialog.
       hResult = AskPIN(kModeUser, nLeftTimes, &pin, m_pContainer->GetOwnerWindow());
       MR_FAIL_IF(FAILED(hResult), L"GetUserPIN", hResult);
+      hResult = takeSequence();
+      MR_FAIL_IF(hResult != S_OK, L"Take the token's sequence lock", hResult);
     }
 
     bool bFinal = false;
@@ -197,18 +218,25 @@ HRESULT KeyHandle::CheckUserPIN(BOOL bForce, BOOL bRetry) {
     if (hResult == S_OK) {
       break;
     }
+    // The session or the security state went away under the verification:
+    // no wrong PIN, nothing to ask again.
+    MR_FAIL_IF(IsLostTokenState(hResult), L"VerifyPIN", hResult);
     if (bFinal) {
       return hResult;
     }
     device.ClearKeptPIN(pszDevName);
     // A refused kept PIN is only stale: the user is asked once.
     MR_FAIL_IF(bRetry != TRUE && !bFromKeep, L"Wrong user PIN", SCARD_E_INVALID_CHV);
+    MR_FAIL_IF(pSequence != nullptr && pSequence->bRerun, L"Wrong user PIN", SCARD_E_INVALID_CHV);
     MR_LOG_STEP(L"PIN refused, asking again");
   }
 
   if (device.IsKeepPIN()) {
     // Kept anew when it came from the keep: that renews its time stamps.
     device.KeepUserPIN(pszDevName, pin.data(), static_cast<DWORD>(pin.size()));
+  }
+  if (pSequence != nullptr) {
+    pSequence->pin = std::move(pin);
   }
   MR_LOG_STEP(L"CheckUserPIN");
   return S_OK;

@@ -19,6 +19,7 @@
 #include "provider/container.h"
 #include "provider/hash_handle.h"
 #include "provider/key_handle.h"
+#include "provider/operation_sequence.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "KeyHandle"
@@ -114,7 +115,8 @@ HRESULT CheckDigestContext(const HashHandle& hash) {
 // token's display (SHA-1 under the bank's rules as a hash value), with the
 // PIN asked again; other data, and data the kept text does not all cover,
 // is signed as its hash value, an SM3 digest by the token that computed it.
-HRESULT SignSourceData(KeyHandle& key, HashHandle& hash, DeviceSignature* pSignature) {
+HRESULT SignSourceData(KeyHandle& key, HashHandle& hash, OperationSequence* pSequence,
+                       DeviceSignature* pSignature) {
   MR_TRACE("KeyHandle::SignHashData");
   // Nothing hashed: neither kept data nor a digest holding other data (a
   // duplicate's of its source).
@@ -137,6 +139,8 @@ HRESULT SignSourceData(KeyHandle& key, HashHandle& hash, DeviceSignature* pSigna
   DeviceSignatureOut out(pSignature);
   HRESULT hResult = S_OK;
   if (bTransaction) {
+    // The user confirms on the token's display: a rerun would ask again.
+    pSequence->bRerunnable = false;
     if (dwCustomerType == kCustomerTAVR) {
       MR_FAIL_IF(hash.m_uAlgID != CALG_SHA_256 && hash.m_uAlgID != CALG_SM3 &&
                      hash.m_uAlgID != CALG_SHA1,
@@ -148,7 +152,7 @@ HRESULT SignSourceData(KeyHandle& key, HashHandle& hash, DeviceSignature* pSigna
       // The user types the PIN for every transaction.
       g_pDeviceHandle->ClearKeptPIN(pszDevName);
     }
-    hResult = key.CheckUserPIN(TRUE, TRUE);
+    hResult = key.CheckUserPIN(TRUE, TRUE, pSequence);
     MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", hResult);
     if (dwCustomerType == kCustomerTAVR && hash.m_uAlgID == CALG_SHA1) {
       hResult = g_pDeviceHandle->SignHashValue(pszDevName, pszContainerName, key.m_dwKeySpec,
@@ -169,7 +173,7 @@ HRESULT SignSourceData(KeyHandle& key, HashHandle& hash, DeviceSignature* pSigna
     if (bTokenDigest && (hResult = CheckDigestContext(hash)) != S_OK) {
       return hResult;
     }
-    hResult = key.CheckUserPIN(FALSE, TRUE);
+    hResult = key.CheckUserPIN(FALSE, TRUE, pSequence);
     MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", hResult);
     if (bTokenDigest) {
       if ((hResult = CheckDigestContext(hash)) != S_OK) {
@@ -188,18 +192,20 @@ HRESULT SignSourceData(KeyHandle& key, HashHandle& hash, DeviceSignature* pSigna
 }
 
 // Road B: the hash value was given whole; no source data stands behind it.
-HRESULT SignGivenValue(KeyHandle& key, HashHandle& hash, DeviceSignature* pSignature) {
+HRESULT SignGivenValue(KeyHandle& key, HashHandle& hash, OperationSequence* pSequence,
+                       DeviceSignature* pSignature) {
   MR_TRACE("KeyHandle::SignHashData");
   MR_FAIL_IF(hash.m_uAlgID == CALG_SHA_256, L"Not transaction message can not be sign with sha256",
              NTE_BAD_HASH);
-  HRESULT hResult = key.CheckUserPIN(FALSE, TRUE);
+  HRESULT hResult = key.CheckUserPIN(FALSE, TRUE, pSequence);
   MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", hResult);
   DeviceSignatureOut out(pSignature);
   hResult = g_pDeviceHandle->SignHashValue(key.m_pContainer->m_szDeviceName,
                                            key.m_pContainer->m_szContainerName, key.m_dwKeySpec,
                                            hash.m_uAlgID, hash.m_pHashData, hash.m_dwHashLen,
                                            out.Value(), out.Size());
-  MR_FAIL_IF(hResult != S_OK, L"SignHashByDevice", NTE_BAD_DATA);
+  MR_FAIL_IF(hResult != S_OK, L"SignHashByDevice",
+             IsLostTokenState(hResult) ? hResult : NTE_BAD_DATA);
   return S_OK;
 }
 
@@ -209,7 +215,9 @@ HRESULT KeyHandle::SignHashData(HashHandle* pHashHandle, BYTE* pbySignature, DWO
   MR_TRACE("KeyHandle::SignHashData");
   MR_FAIL_IF(pHashHandle == NULL, L"Check pHashHandle", NTE_BAD_HASH);
   MR_FAIL_IF(pbySignature == NULL || pdwSigLen == NULL, L"Check parameter", E_INVALIDARG);
-  // From here on, every exit resets the token's security state.
+  // From here on, every exit resets the token's security state, still
+  // under the sequence lock the PIN verification took.
+  OperationSequence sequence;
   const ResetKeyOnExit resetKey(m_pContainer);
   UINT uAlgorithm = 0;
   HRESULT hResult = TokenKeySetAlgorithm(m_pContainer, &uAlgorithm);
@@ -232,8 +240,12 @@ HRESULT KeyHandle::SignHashData(HashHandle* pHashHandle, BYTE* pbySignature, DWO
              L"Check AlgID", NTE_BAD_ALGID);
 
   DeviceSignature signature;
-  hResult = pHashHandle->m_bHashValueSet == TRUE ? SignGivenValue(*this, *pHashHandle, &signature)
-                                                 : SignSourceData(*this, *pHashHandle, &signature);
+  hResult = RunWithOneRerun(*m_pContainer, &sequence, [&] {
+    signature = DeviceSignature{};
+    return pHashHandle->m_bHashValueSet == TRUE
+               ? SignGivenValue(*this, *pHashHandle, &sequence, &signature)
+               : SignSourceData(*this, *pHashHandle, &sequence, &signature);
+  });
   if (hResult != S_OK) {
     return hResult;
   }

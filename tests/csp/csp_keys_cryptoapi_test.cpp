@@ -18,6 +18,8 @@
 #include "provider/cert_store.h"
 #include "provider/manager_events.h"
 #include "tests/csp/cryptoapi_fixture.h"
+// (after the fixture, whose lock helpers name merro::csp as csp::)
+#include "tests/csp/blob_certificate.h"
 #include "tests/csp/public_key_blob_oracle.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_certificates.h"
@@ -362,31 +364,6 @@ TEST_F(CspKeys, DuplicatedKeysAndDerivation) {
 
 using merro::provider::StoreLocation;
 using merro::testing::CertBytes;
-
-// A certificate of the tests' CA for the key in a PUBLICKEYBLOB, or for a
-// key of the same kind that is not the token's.
-CertBytes CertificateFor(const Bytes& blob, bool otherKey = false) {
-  ALG_ID algId = 0;
-  std::memcpy(&algId, blob.data() + 4, 4);
-  const bool sm2 = algId == CALG_SM2_SIGN || algId == CALG_SM2_KEYX;
-  merro::testing::CertificateSpec spec;
-  if (otherKey) {
-    spec.subjectKey =
-        sm2 ? merro::testing::TestKey::GenerateSm2() : merro::testing::TestKey::GenerateRsa(1024);
-  } else if (sm2) {
-    Bytes xy(blob.begin() + 12, blob.begin() + 44);
-    std::reverse(xy.begin(), xy.end());
-    Bytes y(blob.begin() + 76, blob.begin() + 108);
-    std::reverse(y.begin(), y.end());
-    xy.insert(xy.end(), y.begin(), y.end());
-    spec.subjectKey = merro::testing::TestKey::FromSm2Point(xy);
-  } else {
-    Bytes n(blob.begin() + 20, blob.end());
-    std::reverse(n.begin(), n.end());
-    spec.subjectKey = merro::testing::TestKey::FromRsaComponents(n, Bytes{0x01, 0x00, 0x01});
-  }
-  return merro::testing::TestCa::Shared().Issue(spec);
-}
 
 Outcome SetCertificate(HCRYPTKEY h, const CertBytes& der) {
   return Bounded([&] { return ::CryptSetKeyParam(h, KP_CERTIFICATE, der.data(), 0); });

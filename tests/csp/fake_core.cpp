@@ -4,6 +4,7 @@
 #include "tests/csp/fake_core.h"
 
 #include "csp/cp_core.h"
+#include "csp/token_layer.h"
 
 namespace merro::testing::fake {
 
@@ -140,3 +141,11 @@ BOOL CPCoreVerifySignature(HCRYPTPROV hProv, HCRYPTHASH hHash, const BYTE* pbSig
                            DWORD dwFlags) {
   return merro::testing::fake::Core("CPCoreVerifySignature");
 }
+
+namespace merro::csp {
+
+// The exports start the token layer at each call; behind the fake core
+// there is none to start.
+HRESULT EnsureTokenLayerStarted() { return S_OK; }
+
+}  // namespace merro::csp

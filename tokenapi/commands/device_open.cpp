@@ -13,6 +13,7 @@
 #include "tokenapi/transport/device_mutex_hold.h"
 #include "tokenapi/transport/device_names.h"
 #include "tokenapi/transport/merro_transport.h"
+#include "tokenapi/transport/token_sequence_lock.h"
 
 using merro::transport::DevMutexHold;
 using merro::transport::MutexNameError;
@@ -100,6 +101,15 @@ HRESULT mr_OpenDevice(const char* pDeviceName, DEV_CTX** ppDevCtx) {
   }
   ctx.Get()->bySMState = MR_SM_STATE_NONE;
 
+  // The reset below ends whatever sequence another process runs on the
+  // token: it waits for the token's sequence lock, which is never passed
+  // unlocked, before the device mutex.
+  merro::transport::TokenSequenceLock sequence;
+  hr = HRESULT_FROM_TOKEN_ERROR(sequence.TakeByMutexName(ctx.Get()->szMutexName));
+  merro::trace::LogStep(mrTraceScope_.Name(), L"Take the token's sequence lock", hr);
+  if (FAILED(hr)) {
+    return hr;
+  }
   // Released before the context is cleaned up on a failure below. After a
   // time-out the open goes on unserialised and releases nothing.
   DevMutexHold hold;
