@@ -285,10 +285,11 @@ BOOL CPCoreGetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, BYTE* pb
   if (!call.Check(bServed, L"GetKeyParameter", NTE_BAD_TYPE)) {
     return call.Finish();
   }
-  // A short buffer is told as such, with the length left as it was; any
-  // other failure (the token's included) is the provider's.
+  // A short buffer gets ERROR_MORE_DATA with the needed length, which is
+  // what callers retry on; any other failure (the token's included) is the
+  // provider's.
   call.Check(hResult == S_OK, L"GetKeyParameter",
-             hResult == NTE_BUFFER_TOO_SMALL ? NTE_BUFFER_TOO_SMALL : NTE_FAIL);
+             hResult == HRESULT_FROM_WIN32(ERROR_MORE_DATA) ? ERROR_MORE_DATA : NTE_FAIL);
   return call.Finish();
 }
 

@@ -237,12 +237,21 @@ TEST_F(CoreKeys, SessionKeysAnswerTheirParameters) {
   EXPECT_TRUE(CPCoreGetKeyParam(m_hProv, hRc4, KP_IV, nullptr, &length, 0));
   EXPECT_EQ(length, 0u);
 
-  // A short buffer is told as such and keeps its length.
-  length = 3;
-  Result r = Call([&] { return CPCoreGetKeyParam(m_hProv, h3des, KP_ALGID, buffer, &length, 0); });
-  EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.error, Code(NTE_BUFFER_TOO_SMALL));
-  EXPECT_EQ(length, 3u);
+  // A short buffer gets ERROR_MORE_DATA and the needed length, for the
+  // DWORD readers and the IV alike.
+  struct Short {
+    DWORD param;
+    DWORD given;
+    DWORD needed;
+  } const shorts[] = {{KP_ALGID, 3, 4}, {KP_KEYLEN, 0, 4}, {KP_IV, 7, 8}};
+  Result r{};
+  for (const Short& s : shorts) {
+    length = s.given;
+    r = Call([&] { return CPCoreGetKeyParam(m_hProv, h3des, s.param, buffer, &length, 0); });
+    EXPECT_FALSE(r.ok) << s.param;
+    EXPECT_EQ(r.error, DWORD{ERROR_MORE_DATA}) << s.param;
+    EXPECT_EQ(length, s.needed) << s.param;
+  }
 
   for (const DWORD param : {DWORD{KP_CERTIFICATE}, DWORD{KP_SALT}, DWORD{KP_MODE}}) {
     length = sizeof buffer;

@@ -508,6 +508,45 @@ TEST_F(CspKeyCertificates, TheKeysCertificateReadsBackAndIsEntered) {
   EXPECT_EQ(entries[0].info.dwKeySpec, DWORD{AT_SIGNATURE});
 }
 
+// Every key parameter answers a short buffer the way callers retry on:
+// ERROR_MORE_DATA with the needed length, the buffer untouched; the full
+// buffer then reads the value.
+TEST_F(CspKeyCertificates, AShortBufferIsToldTheNeededLength) {
+  Provider p;
+  Key key;
+  Bytes blob;
+  ASSERT_NO_FATAL_FAILURE(MakeKey(&p, "short", AT_SIGNATURE, 1024u << 16, &key, &blob));
+  const CertBytes own = CertificateFor(blob);
+  ASSERT_FALSE(own.empty());
+  ASSERT_TRUE(SetCertificate(key.h, own).result);
+
+  struct Case {
+    DWORD param;
+    Bytes value;
+  } const cases[] = {
+      {KP_ALGID, {0x00, 0x24, 0x00, 0x00}},
+      {KP_KEYLEN, {0x00, 0x04, 0x00, 0x00}},
+      {KP_PERMISSIONS, {CRYPT_DECRYPT, 0x00, 0x00, 0x00}},
+      {KP_BLOCKLEN, {0x00, 0x04, 0x00, 0x00}},
+      {KP_CERTIFICATE, Bytes(own.begin(), own.end())},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.param);
+    const DWORD needed = static_cast<DWORD>(c.value.size());
+    Bytes buffer(needed, 0xCC);
+    DWORD length = needed - 1;
+    Outcome o =
+        Bounded([&] { return ::CryptGetKeyParam(key.h, c.param, buffer.data(), &length, 0); });
+    EXPECT_FALSE(o.result);
+    EXPECT_EQ(o.error, DWORD{ERROR_MORE_DATA});
+    EXPECT_EQ(length, needed);
+    EXPECT_EQ(buffer, Bytes(needed, 0xCC));
+    o = Bounded([&] { return ::CryptGetKeyParam(key.h, c.param, buffer.data(), &length, 0); });
+    EXPECT_TRUE(o.result) << std::hex << o.error;
+    EXPECT_EQ(buffer, c.value);
+  }
+}
+
 // The certificate that completes an RSA container (its exchange pair and
 // certificate, nothing else) deletes the other RSA containers of the token;
 // SM2 containers stay. Each container is completed in turn, so that no

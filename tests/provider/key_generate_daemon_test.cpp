@@ -141,8 +141,9 @@ TEST_F(KeyGeneration, CertificateOfAKey) {
   EXPECT_EQ(length, der.size());
   Bytes buffer(der.size() + 8, 0xCC);
   length = static_cast<DWORD>(der.size() - 1);
-  EXPECT_EQ(key->ExportCertificate(buffer.data(), &length), NTE_BUFFER_TOO_SMALL);
-  EXPECT_EQ(length, der.size() - 1);
+  EXPECT_EQ(key->ExportCertificate(buffer.data(), &length), HRESULT_FROM_WIN32(ERROR_MORE_DATA));
+  EXPECT_EQ(length, der.size());
+  EXPECT_EQ(buffer, Bytes(der.size() + 8, 0xCC));
   length = static_cast<DWORD>(buffer.size());
   EXPECT_EQ(key->ExportCertificate(buffer.data(), &length), S_OK);
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + length), Bytes(der.begin(), der.end()));
