@@ -59,9 +59,11 @@ DWORD RequestedKeyBits(DWORD dwFlags) {
   return 0;
 }
 
-// KP_ALGID: a container key changes its kind within the container; a
-// session-key algorithm makes the object that session key (what that
-// answers is not reported).
+// KP_ALGID: a container key may move between the signature and exchange
+// kinds of its own family (the pair on the token stays what it is); a
+// session key takes only its own algorithm, which changes nothing (its key
+// bytes and a running cipher stay). Any other change would make a key of
+// the wrong family or a session key of zeros: refused, the key unchanged.
 bool SetAlgID(KeyHandle* pKey, ALG_ID uAlgID) {
   struct ContainerKind {
     ALG_ID uAlgID;
@@ -74,24 +76,20 @@ bool SetAlgID(KeyHandle* pKey, ALG_ID uAlgID) {
       {CALG_RSA_SIGN, AT_SIGNATURE, Container::KEYSETALGORITHM_RSA},
       {CALG_SM2_SIGN, AT_SIGNATURE, Container::KEYSETALGORITHM_SM2},
   };
+  if (pKey->m_dwKeyType == merro::provider::KEY_TYPE_SESSION) {
+    return uAlgID == pKey->m_uAlgID;
+  }
+  if (!IsContainerKey(*pKey)) {
+    return false;
+  }
   for (const ContainerKind& kind : kContainerKinds) {
-    if (kind.uAlgID == uAlgID) {
+    if (kind.uAlgID == uAlgID && kind.dwKeyType == pKey->m_dwKeyType) {
       pKey->m_uAlgID = kind.uAlgID;
       pKey->m_dwKeySpec = kind.dwKeySpec;
-      pKey->m_dwKeyType = kind.dwKeyType;
       return true;
     }
   }
-  switch (uAlgID) {
-    case CALG_DES:
-    case CALG_3DES:
-    case CALG_3DES_112:
-    case CALG_RC4:
-      pKey->InitKeyHandle(uAlgID, 0);
-      return true;
-    default:
-      return false;
-  }
+  return false;
 }
 
 // The parameters every key object holds in its members; *pbServed tells
@@ -246,7 +244,7 @@ BOOL CPCoreSetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, const BY
       break;
     }
     case KP_ALGID:
-      call.Check(SetAlgID(pKey, ReadDword(pbData)), L"Just support ASYM now",
+      call.Check(SetAlgID(pKey, ReadDword(pbData)), L"Check the key can have the algorithm",
                  kUnsupportedKeyAlgorithm);
       break;
     case KP_CERTIFICATE:
