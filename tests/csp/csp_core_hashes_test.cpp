@@ -13,9 +13,11 @@
 #include <vector>
 
 #include "csp/core_trace.h"
+#include "csp/deferred_release.h"
 #include "csp/cp_core.h"
 #include "csp/registries.h"
 #include "device/device_handle.h"
+#include "device/ui/user_interface.h"
 #include "foundation/alg_ids.h"
 #include "tests/csp/private_key_commands.h"
 #include "tests/provider/signing_bench.h"
@@ -600,6 +602,117 @@ TEST_F(CoreHashes, CleanUpKeepsTheCallersError) {
     ::SetLastError(Code(NTE_BAD_HASH));
     const BOOL ok = c.call();
     EXPECT_EQ((Result{ok, ::GetLastError()}), c.expected) << c.what;
+  }
+}
+
+// The UI with a host program's window procedure in front of it: the first
+// prompt of one kind ("pin" or "confirm") runs the hook on the calling
+// thread, as a timer of the host does inside the dialog's modal loop, and
+// the scripted UI then answers. Installed for the object's lifetime.
+class HostWindowInDialog : public ui::UserInterface {
+ public:
+  HostWindowInDialog(std::string kind, std::function<void()> hook)
+      : m_kind(std::move(kind)), m_hook(std::move(hook)) {}
+
+  // Installs a hooked interface in front of the current one; the returned
+  // guard puts the current one back.
+  struct Installed {
+    std::unique_ptr<ui::UserInterface> previous;
+    ~Installed() { ui::UserInterface::Install(std::move(previous)); }
+  };
+  static std::unique_ptr<Installed> Install(std::string kind, std::function<void()> hook) {
+    auto hooked = std::make_unique<HostWindowInDialog>(std::move(kind), std::move(hook));
+    HostWindowInDialog* self = hooked.get();
+    auto installed = std::make_unique<Installed>();
+    installed->previous = ui::UserInterface::Install(std::move(hooked));
+    self->m_answers = installed->previous.get();
+    return installed;
+  }
+
+  HRESULT AskPin(const ui::PinRequest& request, SecretBytes* pPin) override {
+    RunOnce("pin");
+    return m_answers->AskPin(request, pPin);
+  }
+  HRESULT SelectToken(HWND owner, const std::vector<device::DeviceItem>& devices,
+                      int* pRow) override {
+    return m_answers->SelectToken(owner, devices, pRow);
+  }
+  int ShowMessage(HWND owner, UINT textId, UINT captionId, UINT type) override {
+    return m_answers->ShowMessage(owner, textId, captionId, type);
+  }
+  HRESULT RunConfirmed(const ui::ConfirmRequest& request, const ui::TokenCall& call) override {
+    RunOnce("confirm");
+    return m_answers->RunConfirmed(request, call);
+  }
+
+ private:
+  void RunOnce(const char* kind) {
+    if (m_kind == kind && m_hook) {
+      std::function<void()> hook = std::move(m_hook);
+      m_hook = nullptr;
+      hook();
+    }
+  }
+  std::string m_kind;
+  std::function<void()> m_hook;
+  ui::UserInterface* m_answers = nullptr;
+};
+
+// A host's window procedure that runs inside the PIN prompt or the
+// transaction confirmation of a signature destroys the hash being signed
+// and releases the provider handle: both handles are unknown at once and
+// both calls succeed, while the objects live on until the signature is
+// made. The signature is the outer call's own result, over the data.
+TEST_F(CoreHashes, HandlesReleasedInsideTheSignaturesDialogsLiveUntilItEnds) {
+  const Bytes other = ToBytes("signed while the host cleans up");
+  const Bytes message = ToBytes(kTavrMessage);
+  struct Case {
+    const char* dialog;
+    ALG_ID alg;
+    const Bytes* data;
+  } const cases[] = {
+      {"pin", CALG_SHA1, &other},
+      {"confirm", CALG_SHA_256, &message},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dialog);
+    std::unique_ptr<Container> own =
+        Container::CreateRegisteredContainer(m_pRsa->m_szContainerName, TRUE, FALSE);
+    ASSERT_TRUE(own);
+    const HCRYPTPROV hProv = merro::csp::AddProvHandle(std::move(own));
+    const HCRYPTHASH h = HashOver(hProv, c.alg, *c.data);
+    const HCRYPTKEY hKey = RegisterKey(hProv, CALG_RSA_SIGN, 2048);
+
+    std::vector<Result> nested;
+    bool handlesGone = false;
+    const auto installed = HostWindowInDialog::Install(c.dialog, [&] {
+      nested.push_back(Call([&] { return CPCoreDestroyHash(hProv, h); }));
+      nested.push_back(Call([&] { return CPCoreReleaseContext(hProv, 0); }));
+      handlesGone = !merro::csp::IsKnownHashHandle(h) && !merro::csp::IsKnownKeyHandle(hKey) &&
+                    !merro::csp::IsKnownProvHandle(hProv);
+    });
+    g_pDeviceHandle->ClearKeptPIN(m_dev.c_str());
+    DeviceBench::Control("button 0 ok after 3");
+    m_ui->Push("pin 47193628");
+    Bytes signature(256, 0xAB);
+    DWORD length = static_cast<DWORD>(signature.size());
+    const Result outer = Call([&] {
+      return CPCoreSignHash(hProv, h, AT_SIGNATURE, nullptr, 0, signature.data(), &length);
+    });
+    DeviceBench::Control("button 0 clear");
+
+    ASSERT_EQ(nested.size(), 2u);
+    EXPECT_TRUE(nested[0].ok) << nested[0];
+    EXPECT_TRUE(nested[1].ok) << nested[1];
+    EXPECT_TRUE(handlesGone);
+    EXPECT_EQ(merro::csp::QueuedObjectCount(), 0u);
+    ASSERT_EQ(outer, kOk);
+    ASSERT_EQ(length, 256u);
+    const PkeyPtr key = RsaPublicKey(m_rsaSign.rsaModulus, m_rsaSign.rsaExponent);
+    EXPECT_TRUE(RsaVerifyDigest(key.get(), EvpMdOf(c.alg), Digest(EvpMdOf(c.alg), *c.data),
+                                Reversed(signature)));
+    // The handles stay unknown afterwards.
+    EXPECT_EQ(Call([&] { return CPCoreDestroyHash(hProv, h); }).ok, FALSE);
   }
 }
 
