@@ -12,7 +12,10 @@
 #include "provider/container.h"
 #include "provider/key_handle.h"
 
+using merro::csp::CoreArguments;
 using merro::csp::CoreCall;
+using merro::csp::LengthAt;
+using merro::csp::TraceCoreArguments;
 using merro::provider::Container;
 using merro::provider::KeyHandle;
 
@@ -143,6 +146,7 @@ KeyHandle* LookUpParamKey(CoreCall& call, HCRYPTPROV hProv, HCRYPTKEY hKey,
 // generated: the key object refuses them.
 BOOL CPCoreGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* phKey) {
   CoreCall call("CPCoreGenKey");
+  TraceCoreArguments(CoreArguments::kGenKey, {Algid, dwFlags});
   if (!call.Check(hProv != 0, L"check parameter", ERROR_INVALID_HANDLE) ||
       !call.Check(phKey != nullptr, L"check parameter", ERROR_INVALID_PARAMETER)) {
     return call.Finish();
@@ -195,12 +199,14 @@ BOOL CPCoreGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* phKe
 BOOL CPCoreDeriveKey(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTHASH hBaseData, DWORD dwFlags,
                      HCRYPTKEY* phKey) {
   CoreCall call("CPCoreDeriveKey");
+  TraceCoreArguments(CoreArguments::kDeriveKey, {Algid, dwFlags});
   call.Check(false, L"Not support DeriveKey", NTE_NOT_SUPPORTED);
   return call.Finish();
 }
 
 BOOL CPCoreDestroyKey(HCRYPTPROV hProv, HCRYPTKEY hKey) {
   CoreCall call("CPCoreDestroyKey");
+  TraceCoreArguments(CoreArguments::kDestroyKey, {});
   // A null handle is never registered, so the look-up refuses it.
   if (LookUpOwned(call, merro::csp::g_vtrProvHandleSet, merro::csp::g_vtrKeyHandleSet, hProv, hKey,
                   {L"Check validity of provider handle", ERROR_INVALID_PARAMETER,
@@ -214,6 +220,7 @@ BOOL CPCoreDestroyKey(HCRYPTPROV hProv, HCRYPTKEY hKey) {
 BOOL CPCoreSetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, const BYTE* pbData,
                        DWORD dwFlags) {
   CoreCall call("CPCoreSetKeyParam");
+  TraceCoreArguments(CoreArguments::kSetKeyParam, {dwParam, dwFlags});
   if (!call.Check(hProv != 0, L"check parameter", ERROR_INVALID_PARAMETER) ||
       !call.Check(hKey != 0, L"check parameter2", ERROR_INVALID_PARAMETER) ||
       !call.Check(pbData != nullptr, L"SetKeyParameter", ERROR_INVALID_PARAMETER)) {
@@ -265,6 +272,7 @@ BOOL CPCoreSetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, const BY
 BOOL CPCoreGetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData,
                        DWORD* pdwDataLen, DWORD dwFlags) {
   CoreCall call("CPCoreGetKeyParam");
+  TraceCoreArguments(CoreArguments::kGetKeyParam, {dwParam, LengthAt(pdwDataLen), dwFlags});
   if (!call.Check(hProv != 0, L"check parameter1", ERROR_INVALID_PARAMETER) ||
       !call.Check(hKey != 0, L"check parameter2", ERROR_INVALID_PARAMETER) ||
       !call.Check(pdwDataLen != nullptr, L"check parameter3", ERROR_INVALID_PARAMETER)) {
@@ -295,6 +303,7 @@ BOOL CPCoreGetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, BYTE* pb
 // gives a handle of its own.
 BOOL CPCoreGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey) {
   CoreCall call("CPCoreGetUserKey");
+  TraceCoreArguments(CoreArguments::kGetUserKey, {dwKeySpec});
   if (!call.Check(hProv != 0 && phUserKey != nullptr, L"Check parameters",
                   ERROR_INVALID_PARAMETER) ||
       !call.Check(dwKeySpec == AT_SIGNATURE || dwKeySpec == AT_KEYEXCHANGE, L"Check parameters",
@@ -332,6 +341,7 @@ BOOL CPCoreGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey) {
 BOOL CPCoreDuplicateKey(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD* pdwReserved, DWORD dwFlags,
                         HCRYPTKEY* phKey) {
   CoreCall call("CPCoreDuplicateKey");
+  TraceCoreArguments(CoreArguments::kDuplicateKey, {dwFlags});
   if (!call.Check(hProv != 0, L"check parameter1", ERROR_INVALID_HANDLE) ||
       !call.Check(hKey != 0, L"check parameter2", ERROR_INVALID_HANDLE) ||
       !call.Check(phKey != nullptr, L"check parameter3", ERROR_INVALID_HANDLE)) {
