@@ -252,6 +252,8 @@ HRESULT Container::CheckNewKeyPair(DWORD dwKeySpec, DWORD dwKeyAlg, DWORD dwKeyB
   MR_FAIL_IF(m_bEphemeral == TRUE, L"Check is Ephemeral", NTE_BAD_PROV_TYPE);
   HRESULT hResult = g_pDeviceHandle->CheckContainerExist(m_szDeviceName, m_szContainerName);
   MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", SCARD_E_NO_KEY_CONTAINER);
+  hResult = g_pDeviceHandle->CheckContainerTakesNewKey(m_szDeviceName, m_szContainerName);
+  MR_FAIL_IF(hResult != S_OK, L"CheckContainerTakesNewKey", hResult);
 
   // The token's record has one algorithm for both slots: a pair of the other
   // family would overwrite it and lose the keys the container holds.

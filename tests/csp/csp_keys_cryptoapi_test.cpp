@@ -582,6 +582,27 @@ TEST_F(CspKeyCertificates, CompletingAnRsaContainerDeletesTheOtherRsaContainers)
   EXPECT_EQ(names, (std::vector<std::string>{"complete-a", "sm2-c"}));
 }
 
+// A container complete with its exchange pair and certificate takes no
+// further pair: refused before the PIN is verified or anything else is
+// sent, and its key stays.
+TEST_F(CspKeyCertificates, ACompleteContainerRefusesAnotherPairBeforeThePin) {
+  Provider p;
+  Key key;
+  Bytes blob;
+  ASSERT_NO_FATAL_FAILURE(MakeKey(&p, "complete", AT_KEYEXCHANGE, 1024u << 16, &key, &blob));
+  ASSERT_TRUE(SetCertificate(key.h, CertificateFor(blob)).result);
+  DeviceBench::CommandLog(0, /*clear=*/true);
+  for (const ALG_ID algId : {ALG_ID{AT_SIGNATURE}, ALG_ID{AT_KEYEXCHANGE}}) {
+    Key refused;
+    const Outcome o = GenKey(p.h, algId, 1024u << 16, &refused);
+    EXPECT_FALSE(o.result) << algId;
+    EXPECT_EQ(o.error, Code(NTE_BAD_KEY_STATE)) << algId;
+    EXPECT_EQ(refused.h, 0u) << algId;
+  }
+  EXPECT_EQ(DeviceBench::CommandLog(0, /*clear=*/true), std::vector<BYTE>{});
+  EXPECT_EQ(ExportKey(key.h, PUBLICKEYBLOB, 512).blob, blob);
+}
+
 // An SM2 certificate goes to the token always, and into "MY" only while the
 // marker file says the browser takes SM2 certificates.
 TEST_F(CspKeyCertificates, Sm2CertificatesAreEnteredOnlyWithTheMarker) {
