@@ -10,8 +10,11 @@
 #include "csp/registries.h"
 #include "provider/key_handle.h"
 
+using merro::csp::CoreArguments;
 using merro::csp::CoreCall;
 using merro::csp::CoreNotBuiltYet;
+using merro::csp::LengthAt;
+using merro::csp::TraceCoreArguments;
 using merro::provider::KeyHandle;
 
 namespace {
@@ -43,6 +46,7 @@ bool CheckBlobType(CoreCall& call, DWORD dwBlobType) {
 BOOL CPCoreExportKey(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTKEY hPubKey, DWORD dwBlobType,
                      DWORD dwFlags, BYTE* pbData, DWORD* pdwDataLen) {
   CoreCall call("CPCoreExportKey");
+  TraceCoreArguments(CoreArguments::kExportKey, {dwBlobType, dwFlags, LengthAt(pdwDataLen)});
   if (!call.Check(hProv != 0 && hKey != 0 && pdwDataLen != nullptr, L"Check parameters",
                   ERROR_INVALID_PARAMETER)) {
     return call.Finish();

@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "csp/core_trace.h"
+#include "csp/deferred_release.h"
 
 namespace merro::csp {
 
@@ -50,6 +51,9 @@ class CoreCall {
   BOOL FinishKeepingCallerError() const;
 
  private:
+  // First in, last out: objects released during the call stay alive until
+  // the outermost call has finished with them.
+  RunningCoreCall m_running;
   const char* m_function;
   // The caller's last error when the call began.
   DWORD m_dwCallerError;

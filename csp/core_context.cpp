@@ -9,7 +9,10 @@
 #include "csp/signature_pin.h"
 #include "provider/container.h"
 
+using merro::csp::CoreArguments;
 using merro::csp::CoreCall;
+using merro::csp::LengthAt;
+using merro::csp::TraceCoreArguments;
 using merro::provider::Container;
 
 namespace {
@@ -27,6 +30,8 @@ constexpr DWORD kThirdFlagOffBit = 0x1000;
 BOOL CPCoreAcquireContext(HCRYPTPROV* phProv, LPCSTR szContainer, DWORD dwFlags,
                           PVTableProvStruc pVTable) {
   CoreCall call("CPCoreAcquireContext");
+  TraceCoreArguments(CoreArguments::kAcquireContext,
+                     {szContainer != nullptr ? szContainer : "NULL", dwFlags});
   const BOOL bAllowUI = (dwFlags & CRYPT_SILENT) == 0;
   const BOOL bMachineKeySet = (dwFlags & CRYPT_MACHINE_KEYSET) != 0;
   const BOOL bThirdFlag = (dwFlags & kThirdFlagOffBit) == 0;
@@ -78,6 +83,7 @@ BOOL CPCoreAcquireContext(HCRYPTPROV* phProv, LPCSTR szContainer, DWORD dwFlags,
 
 BOOL CPCoreReleaseContext(HCRYPTPROV hProv, DWORD dwFlags) {
   CoreCall call("CPCoreReleaseContext", /*traced=*/false);
+  TraceCoreArguments(CoreArguments::kReleaseContext, {dwFlags});
   if (call.Check(hProv != 0, L"Check parameters", ERROR_INVALID_PARAMETER) &&
       call.Check(merro::csp::IsKnownProvHandle(hProv), L"Check if it's valid container",
                  ERROR_INVALID_PARAMETER)) {
@@ -90,6 +96,7 @@ BOOL CPCoreReleaseContext(HCRYPTPROV hProv, DWORD dwFlags) {
 // signatures of this handle.
 BOOL CPCoreSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE* pbData, DWORD dwFlags) {
   CoreCall call("CPCoreSetProvParam");
+  TraceCoreArguments(CoreArguments::kSetProvParam, {dwParam, dwFlags});
   if (!call.Check(hProv != 0 && pbData != nullptr, L"Check parameter", ERROR_INVALID_PARAMETER) ||
       !call.Check(merro::csp::IsKnownProvHandle(hProv), L"Check validity of provider handle",
                   ERROR_INVALID_PARAMETER)) {
@@ -117,6 +124,7 @@ BOOL CPCoreSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE* pbData, DWO
 BOOL CPCoreGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
                         DWORD dwFlags) {
   CoreCall call("CPCoreGetProvParam");
+  TraceCoreArguments(CoreArguments::kGetProvParam, {dwParam, LengthAt(pdwDataLen), dwFlags});
   if (!call.Check(hProv != 0 && pdwDataLen != nullptr, L"Check parameter",
                   ERROR_INVALID_PARAMETER) ||
       !call.Check(merro::csp::IsKnownProvHandle(hProv), L"Check validity of provider handle",

@@ -38,10 +38,13 @@
 #include "provider/key_handle.h"
 
 using merro::OwnedBytes;
+using merro::csp::CoreArguments;
 using merro::csp::CoreCall;
 using merro::csp::g_vtrHashHandleSet;
 using merro::csp::g_vtrKeyHandleSet;
 using merro::csp::g_vtrProvHandleSet;
+using merro::csp::LengthAt;
+using merro::csp::TraceCoreArguments;
 using merro::provider::Container;
 using merro::provider::KeyHandle;
 
@@ -336,6 +339,8 @@ void Decrypt(CoreCall& call, HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash,
 BOOL CPCoreEncrypt(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL fFinal, DWORD dwFlags,
                    BYTE* pbData, DWORD* pdwDataLen, DWORD dwBufLen) {
   CoreCall call("CPCoreEncrypt");
+  TraceCoreArguments(CoreArguments::kEncrypt,
+                     {static_cast<DWORD>(fFinal), dwFlags, LengthAt(pdwDataLen), dwBufLen});
   Encrypt(call, hProv, hKey, hHash, fFinal, pbData, pdwDataLen, dwBufLen);
   return call.Finish();
 }
@@ -343,6 +348,8 @@ BOOL CPCoreEncrypt(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL fFin
 BOOL CPCoreDecrypt(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL fFinal, DWORD dwFlags,
                    BYTE* pbData, DWORD* pdwDataLen) {
   CoreCall call("CPCoreDecrypt");
+  TraceCoreArguments(CoreArguments::kDecrypt,
+                     {static_cast<DWORD>(fFinal), dwFlags, LengthAt(pdwDataLen)});
   Decrypt(call, hProv, hKey, hHash, fFinal, pbData, pdwDataLen);
   return call.Finish();
 }
@@ -351,6 +358,7 @@ BOOL CPCoreDecrypt(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL fFin
 // provider handle's container (a verification context names none).
 BOOL CPCoreGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer) {
   CoreCall call("CPCoreGenRandom");
+  TraceCoreArguments(CoreArguments::kGenRandom, {dwLen});
   if (call.Check(hProv != 0, L"Check parameter hProv", ERROR_INVALID_PARAMETER) &&
       call.Check(pbBuffer != nullptr, L"Check parameter pbBuffer", ERROR_INVALID_PARAMETER) &&
       call.Check(dwLen != 0, L"Check parameter cbLen", ERROR_INVALID_PARAMETER) &&

@@ -14,10 +14,13 @@
 #include "provider/hash_handle.h"
 #include "provider/key_handle.h"
 
+using merro::csp::CoreArguments;
 using merro::csp::CoreCall;
 using merro::csp::g_vtrHashHandleSet;
 using merro::csp::g_vtrKeyHandleSet;
 using merro::csp::g_vtrProvHandleSet;
+using merro::csp::LengthAt;
+using merro::csp::TraceCoreArguments;
 using merro::provider::Container;
 using merro::provider::HashHandle;
 using merro::provider::KeyHandle;
@@ -179,6 +182,7 @@ void SignWithTemporaryKey(CoreCall& call, HCRYPTPROV hProv, HCRYPTHASH hHash, DW
 BOOL CPCoreCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
                       HCRYPTHASH* phHash) {
   CoreCall call("CPCoreCreateHash");
+  TraceCoreArguments(CoreArguments::kCreateHash, {Algid, dwFlags});
   if (!call.Check(hProv != 0, L"Check parameter hProv", ERROR_INVALID_PARAMETER) ||
       !call.Check(phHash != nullptr, L"Check parameter phHash", ERROR_INVALID_PARAMETER) ||
       !call.Check(merro::csp::IsKnownProvHandle(hProv), L"Check hProv IsKnown",
@@ -196,6 +200,7 @@ BOOL CPCoreCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFl
 BOOL CPCoreHashData(HCRYPTPROV hProv, HCRYPTHASH hHash, const BYTE* pbData, DWORD dwDataLen,
                     DWORD dwFlags) {
   CoreCall call("CPCoreHashData");
+  TraceCoreArguments(CoreArguments::kHashData, {dwDataLen, dwFlags});
   HashHandle* pHash = CheckedHash(call, hProv, hHash,
                                   {{dwDataLen != 0, L"Check parameter cbDataLen"},
                                    {pbData != nullptr, L"Check parameter pbData"}});
@@ -209,6 +214,7 @@ BOOL CPCoreHashData(HCRYPTPROV hProv, HCRYPTHASH hHash, const BYTE* pbData, DWOR
 // Hashes the bytes of a triple-DES session key.
 BOOL CPCoreHashSessionKey(HCRYPTPROV hProv, HCRYPTHASH hHash, HCRYPTKEY hKey, DWORD dwFlags) {
   CoreCall call("CPCoreHashSessionKey");
+  TraceCoreArguments(CoreArguments::kHashSessionKey, {dwFlags});
   HashHandle* pHash = nullptr;
   KeyHandle* pKey = nullptr;
   if (!ArgumentsGiven(call, hProv, hHash, {{hKey != 0, L"Check parameter hKey"}}) ||
@@ -234,6 +240,7 @@ BOOL CPCoreHashSessionKey(HCRYPTPROV hProv, HCRYPTHASH hHash, HCRYPTKEY hKey, DW
 BOOL CPCoreGetHashParam(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwParam, BYTE* pbData,
                         DWORD* pdwDataLen, DWORD dwFlags) {
   CoreCall call("CPCoreGetHashParam");
+  TraceCoreArguments(CoreArguments::kGetHashParam, {dwParam, LengthAt(pdwDataLen), dwFlags});
   HashHandle* pHash =
       CheckedHash(call, hProv, hHash, {{pdwDataLen != nullptr, L"Check parameter pdwDataLen"}});
   if (pHash == nullptr ||
@@ -267,6 +274,7 @@ BOOL CPCoreGetHashParam(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwParam, BYTE*
 BOOL CPCoreSetHashParam(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwParam, const BYTE* pbData,
                         DWORD dwFlags) {
   CoreCall call("CPCoreSetHashParam");
+  TraceCoreArguments(CoreArguments::kSetHashParam, {dwParam, dwFlags});
   HashHandle* pHash =
       CheckedHash(call, hProv, hHash, {{pbData != nullptr, L"Check parameter pbData"}});
   if (pHash != nullptr && call.Check(dwParam == HP_HASHVAL, L"Not support", ERROR_NOT_SUPPORTED) &&
@@ -282,6 +290,7 @@ BOOL CPCoreSetHashParam(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwParam, const
 BOOL CPCoreDuplicateHash(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD* pdwReserved, DWORD dwFlags,
                          HCRYPTHASH* phHash) {
   CoreCall call("CPCoreDuplicateHash");
+  TraceCoreArguments(CoreArguments::kDuplicateHash, {dwFlags});
   HashHandle* pSource =
       CheckedHash(call, hProv, hHash, {{phHash != nullptr, L"Check parameter phHash"}});
   if (pSource == nullptr) {
@@ -299,6 +308,7 @@ BOOL CPCoreDuplicateHash(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD* pdwReserved,
 
 BOOL CPCoreDestroyHash(HCRYPTPROV hProv, HCRYPTHASH hHash) {
   CoreCall call("CPCoreDestroyHash");
+  TraceCoreArguments(CoreArguments::kDestroyHash, {});
   if (CheckedHash(call, hProv, hHash) != nullptr) {
     merro::csp::RemoveHashHandle(hHash);
   }
@@ -312,6 +322,7 @@ BOOL CPCoreDestroyHash(HCRYPTPROV hProv, HCRYPTHASH hHash) {
 BOOL CPCoreSignHash(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwKeySpec, LPCWSTR szDescription,
                     DWORD dwFlags, BYTE* pbSignature, DWORD* pdwSigLen) {
   CoreCall call("CPCoreSignHash");
+  TraceCoreArguments(CoreArguments::kSignHash, {dwKeySpec, dwFlags, LengthAt(pdwSigLen)});
   TemporaryKey key(hProv);
   DWORD dwSigLen = 0;
   if (call.Check(hProv != 0 && hHash != 0 && pdwSigLen != nullptr, L"Check parameters",
@@ -334,6 +345,7 @@ BOOL CPCoreVerifySignature(HCRYPTPROV hProv, HCRYPTHASH hHash, const BYTE* pbSig
                            DWORD dwSigLen, HCRYPTKEY hPubKey, LPCWSTR szDescription,
                            DWORD dwFlags) {
   CoreCall call("CPCoreVerifySignature");
+  TraceCoreArguments(CoreArguments::kVerifySignature, {dwSigLen, dwFlags});
   HashHandle* pHash = nullptr;
   KeyHandle* pKey = nullptr;
   if (!call.Check(hProv != 0 && hHash != 0 && hPubKey != 0 && pbSignature != nullptr &&

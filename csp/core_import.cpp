@@ -28,7 +28,9 @@
 
 using merro::OwnedBytes;
 using merro::SecretBytes;
+using merro::csp::CoreArguments;
 using merro::csp::CoreCall;
+using merro::csp::TraceCoreArguments;
 using merro::provider::Container;
 using merro::provider::KEY_TYPE_SESSION;
 using merro::provider::KeyHandle;
@@ -280,6 +282,7 @@ void ImportPrivateKeyBlob(CoreCall& call, HCRYPTPROV hProv, const BYTE* pbData, 
 BOOL CPCoreImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen, HCRYPTKEY hPubKey,
                      DWORD dwFlags, HCRYPTKEY* phKey) {
   CoreCall call("CPCoreImportKey");
+  TraceCoreArguments(CoreArguments::kImportKey, {dwDataLen, dwFlags});
   if (!call.Check(hProv != 0 && pbData != nullptr && dwDataLen != 0 && phKey != nullptr,
                   L"Check parameters", ERROR_INVALID_PARAMETER) ||
       !call.Check(merro::csp::IsKnownProvHandle(hProv), L"Check container handle", NTE_BAD_UID) ||

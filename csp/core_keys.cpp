@@ -12,7 +12,10 @@
 #include "provider/container.h"
 #include "provider/key_handle.h"
 
+using merro::csp::CoreArguments;
 using merro::csp::CoreCall;
+using merro::csp::LengthAt;
+using merro::csp::TraceCoreArguments;
 using merro::provider::Container;
 using merro::provider::KeyHandle;
 
@@ -59,9 +62,11 @@ DWORD RequestedKeyBits(DWORD dwFlags) {
   return 0;
 }
 
-// KP_ALGID: a container key changes its kind within the container; a
-// session-key algorithm makes the object that session key (what that
-// answers is not reported).
+// KP_ALGID: a container key may move between the signature and exchange
+// kinds of its own family (the pair on the token stays what it is); a
+// session key takes only its own algorithm, which changes nothing (its key
+// bytes and a running cipher stay). Any other change would make a key of
+// the wrong family or a session key of zeros: refused, the key unchanged.
 bool SetAlgID(KeyHandle* pKey, ALG_ID uAlgID) {
   struct ContainerKind {
     ALG_ID uAlgID;
@@ -74,24 +79,20 @@ bool SetAlgID(KeyHandle* pKey, ALG_ID uAlgID) {
       {CALG_RSA_SIGN, AT_SIGNATURE, Container::KEYSETALGORITHM_RSA},
       {CALG_SM2_SIGN, AT_SIGNATURE, Container::KEYSETALGORITHM_SM2},
   };
+  if (pKey->m_dwKeyType == merro::provider::KEY_TYPE_SESSION) {
+    return uAlgID == pKey->m_uAlgID;
+  }
+  if (!IsContainerKey(*pKey)) {
+    return false;
+  }
   for (const ContainerKind& kind : kContainerKinds) {
-    if (kind.uAlgID == uAlgID) {
+    if (kind.uAlgID == uAlgID && kind.dwKeyType == pKey->m_dwKeyType) {
       pKey->m_uAlgID = kind.uAlgID;
       pKey->m_dwKeySpec = kind.dwKeySpec;
-      pKey->m_dwKeyType = kind.dwKeyType;
       return true;
     }
   }
-  switch (uAlgID) {
-    case CALG_DES:
-    case CALG_3DES:
-    case CALG_3DES_112:
-    case CALG_RC4:
-      pKey->InitKeyHandle(uAlgID, 0);
-      return true;
-    default:
-      return false;
-  }
+  return false;
 }
 
 // The parameters every key object holds in its members; *pbServed tells
@@ -145,6 +146,7 @@ KeyHandle* LookUpParamKey(CoreCall& call, HCRYPTPROV hProv, HCRYPTKEY hKey,
 // generated: the key object refuses them.
 BOOL CPCoreGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* phKey) {
   CoreCall call("CPCoreGenKey");
+  TraceCoreArguments(CoreArguments::kGenKey, {Algid, dwFlags});
   if (!call.Check(hProv != 0, L"check parameter", ERROR_INVALID_HANDLE) ||
       !call.Check(phKey != nullptr, L"check parameter", ERROR_INVALID_PARAMETER)) {
     return call.Finish();
@@ -197,12 +199,14 @@ BOOL CPCoreGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* phKe
 BOOL CPCoreDeriveKey(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTHASH hBaseData, DWORD dwFlags,
                      HCRYPTKEY* phKey) {
   CoreCall call("CPCoreDeriveKey");
+  TraceCoreArguments(CoreArguments::kDeriveKey, {Algid, dwFlags});
   call.Check(false, L"Not support DeriveKey", NTE_NOT_SUPPORTED);
   return call.Finish();
 }
 
 BOOL CPCoreDestroyKey(HCRYPTPROV hProv, HCRYPTKEY hKey) {
   CoreCall call("CPCoreDestroyKey");
+  TraceCoreArguments(CoreArguments::kDestroyKey, {});
   // A null handle is never registered, so the look-up refuses it.
   if (LookUpOwned(call, merro::csp::g_vtrProvHandleSet, merro::csp::g_vtrKeyHandleSet, hProv, hKey,
                   {L"Check validity of provider handle", ERROR_INVALID_PARAMETER,
@@ -216,6 +220,7 @@ BOOL CPCoreDestroyKey(HCRYPTPROV hProv, HCRYPTKEY hKey) {
 BOOL CPCoreSetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, const BYTE* pbData,
                        DWORD dwFlags) {
   CoreCall call("CPCoreSetKeyParam");
+  TraceCoreArguments(CoreArguments::kSetKeyParam, {dwParam, dwFlags});
   if (!call.Check(hProv != 0, L"check parameter", ERROR_INVALID_PARAMETER) ||
       !call.Check(hKey != 0, L"check parameter2", ERROR_INVALID_PARAMETER) ||
       !call.Check(pbData != nullptr, L"SetKeyParameter", ERROR_INVALID_PARAMETER)) {
@@ -246,7 +251,7 @@ BOOL CPCoreSetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, const BY
       break;
     }
     case KP_ALGID:
-      call.Check(SetAlgID(pKey, ReadDword(pbData)), L"Just support ASYM now",
+      call.Check(SetAlgID(pKey, ReadDword(pbData)), L"Check the key can have the algorithm",
                  kUnsupportedKeyAlgorithm);
       break;
     case KP_CERTIFICATE:
@@ -267,6 +272,7 @@ BOOL CPCoreSetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, const BY
 BOOL CPCoreGetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData,
                        DWORD* pdwDataLen, DWORD dwFlags) {
   CoreCall call("CPCoreGetKeyParam");
+  TraceCoreArguments(CoreArguments::kGetKeyParam, {dwParam, LengthAt(pdwDataLen), dwFlags});
   if (!call.Check(hProv != 0, L"check parameter1", ERROR_INVALID_PARAMETER) ||
       !call.Check(hKey != 0, L"check parameter2", ERROR_INVALID_PARAMETER) ||
       !call.Check(pdwDataLen != nullptr, L"check parameter3", ERROR_INVALID_PARAMETER)) {
@@ -285,10 +291,11 @@ BOOL CPCoreGetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, BYTE* pb
   if (!call.Check(bServed, L"GetKeyParameter", NTE_BAD_TYPE)) {
     return call.Finish();
   }
-  // A short buffer is told as such, with the length left as it was; any
-  // other failure (the token's included) is the provider's.
+  // A short buffer gets ERROR_MORE_DATA with the needed length, which is
+  // what callers retry on; any other failure (the token's included) is the
+  // provider's.
   call.Check(hResult == S_OK, L"GetKeyParameter",
-             hResult == NTE_BUFFER_TOO_SMALL ? NTE_BUFFER_TOO_SMALL : NTE_FAIL);
+             hResult == HRESULT_FROM_WIN32(ERROR_MORE_DATA) ? ERROR_MORE_DATA : NTE_FAIL);
   return call.Finish();
 }
 
@@ -296,6 +303,7 @@ BOOL CPCoreGetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, BYTE* pb
 // gives a handle of its own.
 BOOL CPCoreGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey) {
   CoreCall call("CPCoreGetUserKey");
+  TraceCoreArguments(CoreArguments::kGetUserKey, {dwKeySpec});
   if (!call.Check(hProv != 0 && phUserKey != nullptr, L"Check parameters",
                   ERROR_INVALID_PARAMETER) ||
       !call.Check(dwKeySpec == AT_SIGNATURE || dwKeySpec == AT_KEYEXCHANGE, L"Check parameters",
@@ -333,6 +341,7 @@ BOOL CPCoreGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey) {
 BOOL CPCoreDuplicateKey(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD* pdwReserved, DWORD dwFlags,
                         HCRYPTKEY* phKey) {
   CoreCall call("CPCoreDuplicateKey");
+  TraceCoreArguments(CoreArguments::kDuplicateKey, {dwFlags});
   if (!call.Check(hProv != 0, L"check parameter1", ERROR_INVALID_HANDLE) ||
       !call.Check(hKey != 0, L"check parameter2", ERROR_INVALID_HANDLE) ||
       !call.Check(phKey != nullptr, L"check parameter3", ERROR_INVALID_HANDLE)) {

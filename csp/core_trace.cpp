@@ -78,4 +78,8 @@ void TraceCoreArguments(std::uint16_t number, DWORD flag,
   trace::TraceValues(kCoreArgumentMessageGuid, number, flag, values);
 }
 
+void TraceCoreArguments(CoreArguments message, std::initializer_list<trace::Value> values) {
+  TraceCoreArguments(static_cast<std::uint16_t>(message), TRACE_FLAG_INFO, values);
+}
+
 }  // namespace merro::csp

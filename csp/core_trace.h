@@ -41,4 +41,41 @@ void TraceCoreStepFailed(const char* function, const wchar_t* step, HRESULT code
 void TraceCoreArguments(std::uint16_t number, DWORD flag,
                         std::initializer_list<trace::Value> values);
 
+// The numbers of the core's argument messages: one per core function.
+enum class CoreArguments : std::uint16_t {
+  kAcquireContext = 1,
+  kCreateHash,
+  kDecrypt,
+  kDeriveKey,
+  kDestroyHash,
+  kDestroyKey,
+  kDuplicateHash,
+  kDuplicateKey,
+  kEncrypt,
+  kExportKey,
+  kGenKey,
+  kGenRandom,
+  kGetHashParam,
+  kGetKeyParam,
+  kGetProvParam,
+  kGetUserKey,
+  kHashData,
+  kHashSessionKey,
+  kImportKey,
+  kReleaseContext,
+  kSetHashParam,
+  kSetKeyParam,
+  kSetProvParam,
+  kSignHash,
+  kVerifySignature,
+};
+
+// A core function's arguments as its message, under TRACE_FLAG_INFO: flags,
+// lengths, parameter and blob-type numbers, key specifications, a container
+// name ("NULL" when absent). Never a PIN, key bytes or a buffer's content.
+void TraceCoreArguments(CoreArguments message, std::initializer_list<trace::Value> values);
+
+// A length the caller passes by pointer, 0 when there is none.
+inline DWORD LengthAt(const DWORD* pdwLength) { return pdwLength != nullptr ? *pdwLength : 0; }
+
 }  // namespace merro::csp

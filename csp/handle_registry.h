@@ -1,8 +1,10 @@
 // A registry of the objects behind one kind of CryptoAPI handle. A handle
 // is the object's address; every core function looks it up here before it
 // touches the object, so that a stale or foreign handle is refused instead
-// of used. A listed object is owned by the registry and destroyed only by
-// Remove; objects still listed when the library unloads are left alone.
+// of used. A listed object is owned by the registry and released only by
+// Remove (destroyed at once, or at the end of the running core call: see
+// csp/deferred_release.h); objects still listed when the library unloads
+// are left alone.
 //
 // The registry needs the object's class only where an object is added: the
 // destroyer (and, for keys and hashes, the reader of the object's provider
@@ -16,6 +18,8 @@
 #include <memory>
 #include <utility>
 #include <vector>
+
+#include "csp/deferred_release.h"
 
 namespace merro::csp {
 
@@ -36,7 +40,7 @@ class HandleRegistry {
     if (!object) {
       return 0;  // 0 is never a handle
     }
-    Entry entry{object.get(), [](T* p) { delete p; }, nullptr};
+    Entry entry{object.get(), [](void* p) { delete static_cast<T*>(p); }, nullptr};
     if constexpr (kTie == HandleTie::Provider) {
       entry.owner = [](const T* p) { return reinterpret_cast<ULONG_PTR>(p->m_pContainer); };
     }
@@ -61,7 +65,7 @@ class HandleRegistry {
     return it != m_entries.end() ? it->owner(it->object) : 0;
   }
 
-  // Destroys a known object and drops it, keeping the order of the rest; an
+  // Drops a known object, keeping the order of the rest, and releases it; an
   // unknown handle changes nothing.
   void Remove(ULONG_PTR handle) {
     const auto it = Find(handle);
@@ -70,10 +74,10 @@ class HandleRegistry {
     }
     const Entry entry = *it;
     m_entries.erase(it);  // first, so that the destructor sees a consistent list
-    entry.destroy(entry.object);
+    ReleaseObject(entry.object, entry.destroy);
   }
 
-  // Destroys every object that belongs to this provider handle.
+  // Drops and releases every object that belongs to this provider handle.
   void RemoveOwnedBy(ULONG_PTR hProv) {
     static_assert(kTie == HandleTie::Provider, "only keys and hashes belong to a provider");
     std::vector<Entry> owned;
@@ -86,7 +90,7 @@ class HandleRegistry {
                                    [hProv](const Entry& e) { return e.owner(e.object) == hProv; }),
                     m_entries.end());
     for (const Entry& e : owned) {
-      e.destroy(e.object);
+      ReleaseObject(e.object, e.destroy);
     }
   }
 
@@ -109,7 +113,7 @@ class HandleRegistry {
  private:
   struct Entry {
     T* object;
-    void (*destroy)(T*);
+    void (*destroy)(void*);
     ULONG_PTR (*owner)(const T*);
   };
 

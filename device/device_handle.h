@@ -221,6 +221,10 @@ class DeviceHandle {
                         BYTE** ppbyEncryptedData, DWORD* pdwEncryptedDataSize);
 
   // ---- key generation and private-key import ----
+  // Whether the container may take another key pair, from the list's copy
+  // of its record (nothing is sent): NTE_BAD_KEY_STATE when it is complete
+  // (its exchange pair alone, or both pairs), E_FAIL when it is not listed.
+  HRESULT CheckContainerTakesNewKey(const char* pszDevName, const char* pszContainerName);
   HRESULT GenKeyPair(const char* pszDevName, const char* pszContainerName, DWORD dwKeySpec,
                      DWORD dwKeySetAlg, DWORD dwKeyBitsLength);
   HRESULT ImportEncryptedPrivateKey(const char* pszDevName, const char* pszContainerName,

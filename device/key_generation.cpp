@@ -25,6 +25,16 @@ bool IsClosedToNewKeys(const CONTAINER_RECORD& stRecord) {
 
 }  // namespace
 
+HRESULT DeviceHandle::CheckContainerTakesNewKey(const char* pszDevName,
+                                                const char* pszContainerName) {
+  MR_TRACE("DeviceHandle::CheckContainerTakesNewKey");
+  ContainerItem* pItem = nullptr;
+  const HRESULT hResult = ResolveContainer(pszDevName, pszContainerName, &pItem, nullptr);
+  MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", E_FAIL);
+  MR_FAIL_IF(IsClosedToNewKeys(*pItem->pstContainer), L"Check container flag", NTE_BAD_KEY_STATE);
+  return S_OK;
+}
+
 HRESULT DeviceHandle::GenKeyPair(const char* pszDevName, const char* pszContainerName,
                                  DWORD dwKeySpec, DWORD dwKeySetAlg, DWORD dwKeyBitsLength) {
   MR_TRACE("DeviceHandle::GenKeyPair");
@@ -39,10 +49,10 @@ HRESULT DeviceHandle::GenKeyPair(const char* pszDevName, const char* pszContaine
   // The key-set algorithm is only told: the key size decides the key type.
   TraceDeviceValue(50, {dwKeySetAlg, dwKeyBitsLength});
 
-  ContainerItem* pItem = nullptr;
-  hResult = ResolveContainer(pszDevName, pszContainerName, &pItem, nullptr);
-  MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", E_FAIL);
-  MR_FAIL_IF(IsClosedToNewKeys(*pItem->pstContainer), L"Check container flag", NTE_BAD_KEY_STATE);
+  hResult = CheckContainerTakesNewKey(pszDevName, pszContainerName);
+  if (FAILED(hResult)) {
+    return hResult;
+  }
   // 4096 bits have no length code: the slot would be recorded as an SM2 key.
   MR_FAIL_IF(FindKeyLengthCodeForBits(dwKeyBitsLength) == nullptr, L"Check key length code",
              E_INVALIDARG);

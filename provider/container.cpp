@@ -243,8 +243,8 @@ HRESULT Container::SynToContainer() {
   return S_OK;
 }
 
-HRESULT Container::GenerateKeyPair(DWORD dwKeySpec, DWORD dwKeyAlg, DWORD dwKeyBits) {
-  MR_TRACE("Container::GenerateKeyPair");
+HRESULT Container::CheckNewKeyPair(DWORD dwKeySpec, DWORD dwKeyAlg, DWORD dwKeyBits) const {
+  MR_TRACE("Container::CheckNewKeyPair");
   MR_FAIL_IF(g_pDeviceHandle == NULL, L"Check g_pDeviceHandle", E_FAIL);
   MR_FAIL_IF((dwKeySpec != AT_SIGNATURE) && (dwKeySpec != AT_KEYEXCHANGE), L"Check dwKeySpec",
              E_INVALIDARG);
@@ -257,7 +257,33 @@ HRESULT Container::GenerateKeyPair(DWORD dwKeySpec, DWORD dwKeyAlg, DWORD dwKeyB
   MR_FAIL_IF(m_bEphemeral == TRUE, L"Check is Ephemeral", NTE_BAD_PROV_TYPE);
   HRESULT hResult = g_pDeviceHandle->CheckContainerExist(m_szDeviceName, m_szContainerName);
   MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", SCARD_E_NO_KEY_CONTAINER);
+  hResult = g_pDeviceHandle->CheckContainerTakesNewKey(m_szDeviceName, m_szContainerName);
+  MR_FAIL_IF(hResult != S_OK, L"CheckContainerTakesNewKey", hResult);
 
+  // The token's record has one algorithm for both slots: a pair of the other
+  // family would overwrite it and lose the keys the container holds.
+  BOOL bEmpty = FALSE;
+  hResult = g_pDeviceHandle->IsContainerEmpty(m_szDeviceName, m_szContainerName, &bEmpty);
+  MR_FAIL_IF(hResult != S_OK, L"IsContainerEmpty", NTE_BAD_KEY);
+  if (bEmpty) {
+    return S_OK;
+  }
+  DWORD dwHeldAlg = 0, dwSignBits = 0;
+  hResult = g_pDeviceHandle->GetContainerInfo(m_szDeviceName, m_szContainerName, &dwHeldAlg,
+                                              &dwSignBits, nullptr);
+  MR_FAIL_IF(hResult != S_OK, L"GetContainerInfo", NTE_BAD_KEY);
+  MR_FAIL_IF(dwHeldAlg != dwKeyAlg, L"Check the container's key-set algorithm", NTE_BAD_KEY);
+  MR_FAIL_IF(m_uKeySetAlgorithm != 0 && m_uKeySetAlgorithm != dwKeyAlg,
+             L"Check m_uKeySetAlgorithm", NTE_BAD_KEY);
+  return S_OK;
+}
+
+HRESULT Container::GenerateKeyPair(DWORD dwKeySpec, DWORD dwKeyAlg, DWORD dwKeyBits) {
+  MR_TRACE("Container::GenerateKeyPair");
+  HRESULT hResult = CheckNewKeyPair(dwKeySpec, dwKeyAlg, dwKeyBits);
+  if (hResult != S_OK) {
+    return hResult;
+  }
   hResult = g_pDeviceHandle->GenKeyPair(m_szDeviceName, m_szContainerName, dwKeySpec, dwKeyAlg,
                                         dwKeyBits);
   MR_FAIL_IF(hResult != S_OK, L"g_pDeviceHandle->GenerateKeyPair",

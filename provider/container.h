@@ -104,8 +104,14 @@ class Container {
   // ---- key pairs and PIN (container.cpp) ----
   // Reads the key-set algorithm and both key slots from the token's record.
   HRESULT SynToContainer();
-  // RSA 1024 or 2048 bits, SM2 256 bits; anything else 0x80070057 before
-  // any command is sent.
+  // Whether a new key pair of this kind may be made here, asking the token
+  // nothing: RSA 1024 or 2048 bits or SM2 256 bits (else 0x80070057), in a
+  // container on a token (else 0x80090014) that is not complete (else
+  // 0x8009000B) and is empty or holds keys of the same algorithm (else
+  // 0x80090003).
+  HRESULT CheckNewKeyPair(DWORD dwKeySpec, DWORD dwKeyAlg, DWORD dwKeyBits) const;
+  // Makes the pair after CheckNewKeyPair, so that a refused request leaves
+  // the token and the container's keys as they were.
   HRESULT GenerateKeyPair(DWORD dwKeySpec, DWORD dwKeyAlg, DWORD dwKeyBits);
   // CALG_RSA_SIGN / CALG_SM2_SIGN or CALG_RSA_KEYX / CALG_SM2_KEYX, and bits.
   HRESULT GetContainerInfo(DWORD dwKeySpec, ALG_ID* puAlgID, DWORD* pdwKeyBits);

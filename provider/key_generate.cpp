@@ -35,28 +35,30 @@ HRESULT KeyHandle::GenerateKey() {
   HRESULT hResult = g_pDeviceHandle->CheckContainerExist(m_pContainer->m_szDeviceName,
                                                          m_pContainer->m_szContainerName);
   MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", NTE_BAD_KEY);
+  // Every refusal comes before the PIN is verified or anything is written:
+  // a refused request leaves the token and its keys as they were.
+  DWORD dwKeyBits = 0;
+  if (m_dwKeyType == Container::KEYSETALGORITHM_RSA) {
+    dwKeyBits = m_dwModulusBits;
+  } else if (m_dwKeyType == Container::KEYSETALGORITHM_SM2) {
+    dwKeyBits = kSM2KeyBits;
+  } else {
+    MR_LOG_FAIL(L"GenerateKey(dwKeyType)", L"m_dwKeyType is no key pair", NTE_BAD_TYPE);
+    return NTE_BAD_TYPE;
+  }
+  hResult = m_pContainer->CheckNewKeyPair(m_dwKeySpec, m_dwKeyType, dwKeyBits);
+  MR_FAIL_IF(hResult != S_OK, L"m_pContainer->CheckNewKeyPair", hResult);
   // The verified PIN serves the commands below only under the token's
   // sequence lock, held until this scope ends.
   OperationSequence sequence;
   hResult = CheckUserPIN(FALSE, FALSE, &sequence);
   MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", HRESULT_FROM_TOKEN_ERROR(hResult));
 
-  if (m_dwKeyType == Container::KEYSETALGORITHM_RSA) {
-    hResult = m_pContainer->GenerateKeyPair(m_dwKeySpec, Container::KEYSETALGORITHM_RSA,
-                                            m_dwModulusBits);
-    MR_FAIL_IF(hResult != S_OK, L"m_pContainer->GenerateKeyPair RSA",
-               HRESULT_FROM_TOKEN_ERROR(hResult));
-  } else if (m_dwKeyType == Container::KEYSETALGORITHM_SM2) {
-    hResult = m_pContainer->GenerateKeyPair(m_dwKeySpec, Container::KEYSETALGORITHM_SM2,
-                                            kSM2KeyBits);
-    MR_FAIL_IF(hResult != S_OK, L"m_pContainer->GenerateKeyPair SM2",
-               HRESULT_FROM_TOKEN_ERROR(hResult));
-    // The key's length (KP_KEYLEN) is the curve's, whatever it held before.
-    m_dwModulusBits = kSM2KeyBits;
-  } else {
-    MR_LOG_FAIL(L"GenerateKey(dwKeyType)", L"m_dwKeyType is no key pair", NTE_BAD_TYPE);
-    return NTE_BAD_TYPE;
-  }
+  hResult = m_pContainer->GenerateKeyPair(m_dwKeySpec, m_dwKeyType, dwKeyBits);
+  MR_FAIL_IF(hResult != S_OK, L"m_pContainer->GenerateKeyPair", HRESULT_FROM_TOKEN_ERROR(hResult));
+  // The key's length (KP_KEYLEN) is the one made: the curve's for SM2,
+  // whatever it held before.
+  m_dwModulusBits = dwKeyBits;
 
   const BOOL bRetCode = m_pContainer->SetKeySetAlgorithm(m_dwKeyType);
   MR_FAIL_IF(!bRetCode, L"SetKeySetAlgorithm", NTE_BAD_KEY);

@@ -77,7 +77,7 @@ class KeyHandle {
 
   // ---- parameters, export, random data ----
   // Size-query convention: a null buffer gives the size; a short one gives
-  // 0x80090028 with the length unchanged.
+  // HRESULT_FROM_WIN32(ERROR_MORE_DATA) with the needed length.
   HRESULT ExportAlgID(DWORD* pbData, DWORD* pdwLength);
   HRESULT ExportBlockLength(DWORD* pbData, DWORD* pdwLength);
   HRESULT ExportKeyLength(DWORD* pbData, DWORD* pdwLength);

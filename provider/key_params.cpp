@@ -3,7 +3,8 @@
 //
 // Every parameter reader answers through CopyParam, the one place of the
 // size-query rule: no buffer gives the needed length; a short buffer gives
-// NTE_BUFFER_TOO_SMALL and leaves the length as it was.
+// ERROR_MORE_DATA (as an HRESULT) with the needed length, the buffer left
+// as it was.
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -38,9 +39,11 @@ HRESULT CopyParam(const void* pvValue, DWORD dwNeeded, void* pvData, DWORD* pdwL
     return S_OK;
   }
   if (*pdwLength < dwNeeded) {
+    // Callers retry with the length they are told.
+    *pdwLength = dwNeeded;
     merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, function, step, reason,
-                             NTE_BUFFER_TOO_SMALL);
-    return NTE_BUFFER_TOO_SMALL;
+                             HRESULT_FROM_WIN32(ERROR_MORE_DATA));
+    return HRESULT_FROM_WIN32(ERROR_MORE_DATA);
   }
   if (pvValue != nullptr) {
     std::memcpy(pvData, pvValue, dwNeeded);

@@ -23,6 +23,7 @@
 #include "provider/container.h"
 #include "provider/hash_handle.h"
 #include "provider/key_handle.h"
+#include "tests/csp/host_window_in_dialog.h"
 #include "tests/csp/session_cipher_oracle.h"
 #include "tests/provider/cipher_oracles.h"
 #include "tests/provider/support/provider_bench.h"
@@ -658,6 +659,39 @@ TEST_F(CoreCrypt, RsaDataCrossesLeastSignificantByteFirst) {
   const Outcome cramped = Encrypt(m_hExchange, plain, TRUE, 127);
   EXPECT_FALSE(cramped.ok);
   EXPECT_EQ(cramped.error, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+// A host's window procedure that runs inside the PIN prompt of a
+// decryption destroys the key and releases the provider handle: both calls
+// succeed and the handles are gone at once, while the key and its container
+// live on until the decryption has opened the ciphertext.
+TEST_F(CoreCrypt, AKeyReleasedInsideTheDecryptionsPinPromptLivesUntilItEnds) {
+  const HCRYPTPROV hProv = merro::csp::AddProvHandle(
+      Container::CreateRegisteredContainer(kContainerName, TRUE, FALSE));
+  ASSERT_NE(hProv, 0u);
+  const HCRYPTKEY hKey = AddKey(hProv, CALG_RSA_KEYX);
+  const Bytes plain = Pattern(20, 0x42);
+  Bytes buffer = SealForToken(plain);
+  DWORD length = static_cast<DWORD>(buffer.size());
+
+  BOOL destroyed = FALSE;
+  BOOL released = FALSE;
+  bool gone = false;
+  const auto installed = HostWindowInDialog::Install("pin", [&] {
+    destroyed = CPCoreDestroyKey(hProv, hKey);
+    released = CPCoreReleaseContext(hProv, 0);
+    gone = !merro::csp::IsKnownKeyHandle(hKey) && !merro::csp::IsKnownProvHandle(hProv);
+  });
+  QueuePin();
+  ::SetLastError(0xdeadbeef);
+  const BOOL ok = CPCoreDecrypt(hProv, hKey, 0, TRUE, 0, buffer.data(), &length);
+  EXPECT_EQ(::GetLastError(), 0u);
+  EXPECT_TRUE(destroyed);
+  EXPECT_TRUE(released);
+  EXPECT_TRUE(gone);
+  ASSERT_TRUE(ok);
+  buffer.resize(length);
+  EXPECT_EQ(buffer, plain);
 }
 
 // Random data comes from the host's generator: no command reaches the

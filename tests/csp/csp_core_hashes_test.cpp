@@ -13,10 +13,12 @@
 #include <vector>
 
 #include "csp/core_trace.h"
+#include "csp/deferred_release.h"
 #include "csp/cp_core.h"
 #include "csp/registries.h"
 #include "device/device_handle.h"
 #include "foundation/alg_ids.h"
+#include "tests/csp/host_window_in_dialog.h"
 #include "tests/csp/private_key_commands.h"
 #include "tests/provider/signing_bench.h"
 
@@ -600,6 +602,64 @@ TEST_F(CoreHashes, CleanUpKeepsTheCallersError) {
     ::SetLastError(Code(NTE_BAD_HASH));
     const BOOL ok = c.call();
     EXPECT_EQ((Result{ok, ::GetLastError()}), c.expected) << c.what;
+  }
+}
+
+// A host's window procedure that runs inside the PIN prompt or the
+// transaction confirmation of a signature destroys the hash being signed
+// and releases the provider handle: both handles are unknown at once and
+// both calls succeed, while the objects live on until the signature is
+// made. The signature is the outer call's own result, over the data.
+TEST_F(CoreHashes, HandlesReleasedInsideTheSignaturesDialogsLiveUntilItEnds) {
+  const Bytes other = ToBytes("signed while the host cleans up");
+  const Bytes message = ToBytes(kTavrMessage);
+  struct Case {
+    const char* dialog;
+    ALG_ID alg;
+    const Bytes* data;
+  } const cases[] = {
+      {"pin", CALG_SHA1, &other},
+      {"confirm", CALG_SHA_256, &message},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dialog);
+    std::unique_ptr<Container> own =
+        Container::CreateRegisteredContainer(m_pRsa->m_szContainerName, TRUE, FALSE);
+    ASSERT_TRUE(own);
+    const HCRYPTPROV hProv = merro::csp::AddProvHandle(std::move(own));
+    const HCRYPTHASH h = HashOver(hProv, c.alg, *c.data);
+    const HCRYPTKEY hKey = RegisterKey(hProv, CALG_RSA_SIGN, 2048);
+
+    std::vector<Result> nested;
+    bool handlesGone = false;
+    const auto installed = HostWindowInDialog::Install(c.dialog, [&] {
+      nested.push_back(Call([&] { return CPCoreDestroyHash(hProv, h); }));
+      nested.push_back(Call([&] { return CPCoreReleaseContext(hProv, 0); }));
+      handlesGone = !merro::csp::IsKnownHashHandle(h) && !merro::csp::IsKnownKeyHandle(hKey) &&
+                    !merro::csp::IsKnownProvHandle(hProv);
+    });
+    g_pDeviceHandle->ClearKeptPIN(m_dev.c_str());
+    DeviceBench::Control("button 0 ok after 3");
+    m_ui->Push("pin 47193628");
+    Bytes signature(256, 0xAB);
+    DWORD length = static_cast<DWORD>(signature.size());
+    const Result outer = Call([&] {
+      return CPCoreSignHash(hProv, h, AT_SIGNATURE, nullptr, 0, signature.data(), &length);
+    });
+    DeviceBench::Control("button 0 clear");
+
+    ASSERT_EQ(nested.size(), 2u);
+    EXPECT_TRUE(nested[0].ok) << nested[0];
+    EXPECT_TRUE(nested[1].ok) << nested[1];
+    EXPECT_TRUE(handlesGone);
+    EXPECT_EQ(merro::csp::QueuedObjectCount(), 0u);
+    ASSERT_EQ(outer, kOk);
+    ASSERT_EQ(length, 256u);
+    const PkeyPtr key = RsaPublicKey(m_rsaSign.rsaModulus, m_rsaSign.rsaExponent);
+    EXPECT_TRUE(RsaVerifyDigest(key.get(), EvpMdOf(c.alg), Digest(EvpMdOf(c.alg), *c.data),
+                                Reversed(signature)));
+    // The handles stay unknown afterwards.
+    EXPECT_EQ(Call([&] { return CPCoreDestroyHash(hProv, h); }).ok, FALSE);
   }
 }
 

@@ -237,12 +237,21 @@ TEST_F(CoreKeys, SessionKeysAnswerTheirParameters) {
   EXPECT_TRUE(CPCoreGetKeyParam(m_hProv, hRc4, KP_IV, nullptr, &length, 0));
   EXPECT_EQ(length, 0u);
 
-  // A short buffer is told as such and keeps its length.
-  length = 3;
-  Result r = Call([&] { return CPCoreGetKeyParam(m_hProv, h3des, KP_ALGID, buffer, &length, 0); });
-  EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.error, Code(NTE_BUFFER_TOO_SMALL));
-  EXPECT_EQ(length, 3u);
+  // A short buffer gets ERROR_MORE_DATA and the needed length, for the
+  // DWORD readers and the IV alike.
+  struct Short {
+    DWORD param;
+    DWORD given;
+    DWORD needed;
+  } const shorts[] = {{KP_ALGID, 3, 4}, {KP_KEYLEN, 0, 4}, {KP_IV, 7, 8}};
+  Result r{};
+  for (const Short& s : shorts) {
+    length = s.given;
+    r = Call([&] { return CPCoreGetKeyParam(m_hProv, h3des, s.param, buffer, &length, 0); });
+    EXPECT_FALSE(r.ok) << s.param;
+    EXPECT_EQ(r.error, DWORD{ERROR_MORE_DATA}) << s.param;
+    EXPECT_EQ(length, s.needed) << s.param;
+  }
 
   for (const DWORD param : {DWORD{KP_CERTIFICATE}, DWORD{KP_SALT}, DWORD{KP_MODE}}) {
     length = sizeof buffer;
@@ -345,15 +354,20 @@ TEST_F(CoreKeys, SetKeyParamChecksAndEffects) {
   ASSERT_TRUE(SetDword(hKey, KP_MODE, CRYPT_MODE_ECB).ok);
   EXPECT_EQ(Key(hKey)->m_dwMode, DWORD{CRYPT_MODE_ECB});
 
-  // KP_ALGID moves a container key within its container, or makes it a
-  // session key.
-  ASSERT_TRUE(SetDword(hKey, KP_ALGID, CALG_SM2_KEYX).ok);
-  EXPECT_EQ(Key(hKey)->m_uAlgID, ALG_ID{CALG_SM2_KEYX});
+  // KP_ALGID moves a container key between the kinds of its own family;
+  // another family or a session algorithm is refused and changes nothing.
+  ASSERT_TRUE(SetDword(hKey, KP_ALGID, CALG_RSA_KEYX).ok);
+  EXPECT_EQ(Key(hKey)->m_uAlgID, ALG_ID{CALG_RSA_KEYX});
   EXPECT_EQ(Key(hKey)->m_dwKeySpec, DWORD{AT_KEYEXCHANGE});
-  EXPECT_EQ(Key(hKey)->m_dwKeyType, DWORD{Container::KEYSETALGORITHM_SM2});
-  ASSERT_TRUE(SetDword(hKey, KP_ALGID, CALG_DES).ok);
-  EXPECT_EQ(Key(hKey)->m_dwKeyType, merro::provider::KEY_TYPE_SESSION);
-  EXPECT_EQ(Key(hKey)->m_stSymKey.cbData, 8u);
+  for (const ALG_ID refused : {ALG_ID{CALG_SM2_KEYX}, ALG_ID{CALG_SM2_SIGN}, ALG_ID{CALG_DES}}) {
+    const Result r = SetDword(hKey, KP_ALGID, refused);
+    EXPECT_FALSE(r.ok) << refused;
+    EXPECT_EQ(r.error, 0x803400BBu) << refused;
+    EXPECT_EQ(Key(hKey)->m_uAlgID, ALG_ID{CALG_RSA_KEYX}) << refused;
+    EXPECT_EQ(Key(hKey)->m_dwKeySpec, DWORD{AT_KEYEXCHANGE}) << refused;
+    EXPECT_EQ(Key(hKey)->m_dwKeyType, DWORD{Container::KEYSETALGORITHM_RSA}) << refused;
+    EXPECT_EQ(Key(hKey)->m_stSymKey.pbData, nullptr) << refused;
+  }
 
   // A PIN is read only up to its bound; an RC4 key takes no IV.
   const Bytes unterminated(300, '7');
@@ -398,16 +412,16 @@ TEST_F(CoreKeys, DuplicateKeyCopiesSessionKeyBytesAndIV) {
   EXPECT_EQ(pCopy->m_uAlgID, ALG_ID{CALG_3DES});
   EXPECT_EQ(pCopy->m_pContainer, Of(m_hProv));
 
-  // A key whose kind KP_ALGID changed after its IV was made: the copy gets
-  // an IV buffer of the source's size, where its own kind has none.
-  const HCRYPTKEY hChanged = SessionKey(CALG_DES);
-  ASSERT_TRUE(CPCoreSetKeyParam(m_hProv, hChanged, KP_IV, iv.data(), 0));
-  ASSERT_TRUE(SetDword(hChanged, KP_ALGID, CALG_RSA_KEYX).ok);
-  r = Call([&] { return CPCoreDuplicateKey(m_hProv, hChanged, nullptr, 0, &hCopy); });
+  // KP_ALGID cannot turn a session key into another kind, so a copy has
+  // the source's kind and IV.
+  const HCRYPTKEY hDes = SessionKey(CALG_DES);
+  ASSERT_TRUE(CPCoreSetKeyParam(m_hProv, hDes, KP_IV, iv.data(), 0));
+  EXPECT_FALSE(SetDword(hDes, KP_ALGID, CALG_RSA_KEYX).ok);
+  r = Call([&] { return CPCoreDuplicateKey(m_hProv, hDes, nullptr, 0, &hCopy); });
   ASSERT_TRUE(r.ok) << std::hex << r.error;
+  EXPECT_EQ(Key(hCopy)->m_uAlgID, ALG_ID{CALG_DES});
   EXPECT_EQ(Key(hCopy)->m_dwIVBits, 64u);
   EXPECT_EQ(Bytes(Key(hCopy)->m_pbyIV, Key(hCopy)->m_pbyIV + 8), iv);
-  EXPECT_EQ(Key(hCopy)->m_dwKeySpec, DWORD{AT_KEYEXCHANGE});
 }
 
 TEST_F(CoreKeys, DuplicateKeyRefusesInItsOrder) {

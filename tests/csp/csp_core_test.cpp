@@ -12,6 +12,7 @@
 #include "csp/core_call.h"
 #include "csp/core_trace.h"
 #include "csp/cp_core.h"
+#include "csp/deferred_release.h"
 #include "csp/flag_file.h"
 #include "csp/handle_checks.h"
 #include "csp/registries.h"
@@ -218,6 +219,43 @@ TEST_F(Registries, ReleasingAProviderDestroysItsKeysAndHashesOnly) {
   EXPECT_EQ(keys.OwnerOf(k2), p2);
   merro::csp::RemoveProviderWithItsObjects(providers, keys, hashes, p2);
   EXPECT_EQ(log.size(), 8u);
+}
+
+// A handle released while a core call runs (by a host's window procedure
+// inside the call's dialog) is unknown at once, but its object lives until
+// the outermost call ends. Then the objects go in the order they were
+// released, and the thread keeps the last error the call left; with no
+// call running an object goes at once.
+TEST_F(Registries, ObjectsReleasedDuringACoreCallLiveUntilTheOutermostEnds) {
+  // Its destructor leaves a last error of its own.
+  struct NoisyObject : TestObject {
+    using TestObject::TestObject;
+    ~NoisyObject() override { ::SetLastError(ERROR_GEN_FAILURE); }
+  };
+  const ULONG_PTR p = AddProvider("p");
+  const ULONG_PTR k = AddKey("k", p);
+  const ULONG_PTR h =
+      hashes.Add(std::make_unique<NoisyObject>(&log, "h", reinterpret_cast<TestProvider*>(p)));
+  {
+    CoreCall outer("Outer", false);
+    {
+      CoreCall nested("Nested", false);
+      hashes.Remove(h);
+      merro::csp::RemoveProviderWithItsObjects(providers, keys, hashes, p);
+      EXPECT_FALSE(providers.IsKnown(p));
+      EXPECT_FALSE(keys.IsKnown(k));
+      EXPECT_FALSE(hashes.IsKnown(h));
+    }
+    EXPECT_TRUE(log.empty()) << "the outer call still runs";
+    EXPECT_EQ(merro::csp::QueuedObjectCount(), 3u);
+    ::SetLastError(ERROR_MORE_DATA);
+  }
+  EXPECT_EQ(::GetLastError(), DWORD{ERROR_MORE_DATA});
+  EXPECT_EQ(log, (std::vector<std::string>{"~h", "~k", "~p"}));
+  EXPECT_EQ(merro::csp::QueuedObjectCount(), 0u);
+
+  providers.Remove(AddProvider("q"));
+  EXPECT_EQ(log.back(), "~q");
 }
 
 TEST_F(Registries, OpenNamesCompareAsciiLettersWithoutCase) {

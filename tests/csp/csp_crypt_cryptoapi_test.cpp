@@ -270,6 +270,83 @@ TEST_F(CspCrypt, SessionKeysFromSimpleBlobsCipherAsOpenSsl) {
   EXPECT_EQ(Bytes(refused.data.begin(), refused.data.begin() + plain.size()), plain);
 }
 
+// KP_ALGID keeps what does no harm: a container key moves between the
+// signature and exchange kinds of its own family, a session key takes its
+// own algorithm (in the middle of a message too). Any other algorithm is
+// refused and the key stays what it was: the session key still encrypts as
+// OpenSSL does under its own bytes, never under zeros, and the exchange key
+// still opens OpenSSL's ciphertext.
+TEST_F(CspCrypt, KeyAlgorithmChangesThatWouldHarmTheKeyAreRefused) {
+  const Bytes exchange = NewContainerWithExchangeKey("algid", AT_KEYEXCHANGE, 1024u << 16);
+  ASSERT_EQ(exchange.size(), 148u);
+  Key user;
+  ASSERT_TRUE(::CryptGetUserKey(m_provider.h, AT_KEYEXCHANGE, &user.h));
+  const Bytes keyBytes = Pattern(24, 0x77);
+  Key session;
+  ASSERT_NO_FATAL_FAILURE(ImportSession(exchange, CALG_3DES, keyBytes, &session));
+
+  const auto setAlg = [](HCRYPTKEY h, ALG_ID alg) {
+    return Bounded([&] {
+      return ::CryptSetKeyParam(h, KP_ALGID, reinterpret_cast<const BYTE*>(&alg), 0);
+    });
+  };
+  const auto algOf = [](HCRYPTKEY h) {
+    ALG_ID alg = 0;
+    DWORD length = sizeof alg;
+    EXPECT_TRUE(::CryptGetKeyParam(h, KP_ALGID, reinterpret_cast<BYTE*>(&alg), &length, 0));
+    return alg;
+  };
+  struct Row {
+    const char* what;
+    HCRYPTKEY h;
+    ALG_ID alg;
+    ALG_ID held;
+  } const rows[] = {
+      {"exchange key to DES", user.h, CALG_DES, CALG_RSA_KEYX},
+      {"exchange key to 3DES", user.h, CALG_3DES, CALG_RSA_KEYX},
+      {"exchange key to RC4", user.h, CALG_RC4, CALG_RSA_KEYX},
+      {"exchange key to SM2 exchange", user.h, CALG_SM2_KEYX, CALG_RSA_KEYX},
+      {"exchange key to SM2 signature", user.h, CALG_SM2_SIGN, CALG_RSA_KEYX},
+      {"3DES key to DES", session.h, CALG_DES, CALG_3DES},
+      {"3DES key to two-key 3DES", session.h, CALG_3DES_112, CALG_3DES},
+      {"3DES key to RC4", session.h, CALG_RC4, CALG_3DES},
+      {"3DES key to RSA exchange", session.h, CALG_RSA_KEYX, CALG_3DES},
+      {"3DES key to SM2 signature", session.h, CALG_SM2_SIGN, CALG_3DES},
+  };
+  for (const Row& r : rows) {
+    const Outcome o = setAlg(r.h, r.alg);
+    EXPECT_FALSE(o.result) << r.what;
+    EXPECT_EQ(o.error, 0x803400BBu) << r.what;
+    EXPECT_EQ(algOf(r.h), r.held) << r.what;
+  }
+
+  // What stays possible.
+  EXPECT_TRUE(setAlg(user.h, CALG_RSA_SIGN).result);
+  EXPECT_EQ(algOf(user.h), ALG_ID{CALG_RSA_SIGN});
+  EXPECT_TRUE(setAlg(user.h, CALG_RSA_KEYX).result);
+  EXPECT_EQ(algOf(user.h), ALG_ID{CALG_RSA_KEYX});
+
+  const Bytes plain = Pattern(45, 0x30);
+  const Bytes expected = merro::testing::OpenSslSessionEncrypt(SessionCipher::kTripleDes,
+                                                               keyBytes, plain);
+  ASSERT_FALSE(expected.empty());
+  const Bytes head(plain.begin(), plain.begin() + 16);
+  const Bytes tail(plain.begin() + 16, plain.end());
+  const Crypted first = Encrypt(session.h, head, FALSE, 32);
+  ASSERT_TRUE(first.outcome.result) << std::hex << first.outcome.error;
+  EXPECT_TRUE(setAlg(session.h, CALG_3DES).result);
+  const Crypted last = Encrypt(session.h, tail, TRUE, 64);
+  ASSERT_TRUE(last.outcome.result) << std::hex << last.outcome.error;
+  Bytes joined = first.data;
+  joined.insert(joined.end(), last.data.begin(), last.data.end());
+  EXPECT_EQ(joined, expected);
+  EXPECT_EQ(Encrypt(session.h, plain, TRUE, 64).data, expected);
+
+  const Crypted opened = Decrypt(user.h, SealFor(exchange, plain), TRUE);
+  ASSERT_TRUE(opened.outcome.result) << std::hex << opened.outcome.error;
+  EXPECT_EQ(opened.data, plain);
+}
+
 // The room an encryption needs counts its padding block, and a short
 // buffer is refused before anything is ciphered: the same call with room
 // then gives OpenSSL's ciphertext. A size query answers the length and

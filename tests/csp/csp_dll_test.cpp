@@ -171,6 +171,43 @@ TEST(CspDll, CryptAcquireContextReachesTheProviderAndKeepsItsAnswer) {
   EXPECT_NE(text.find("[E20E5F95 #13]"), std::string::npos) << "detach event: " << text;
 }
 
+// The core sends a message of its own for each call with the call's plain
+// arguments: a container name as text ("NULL" for none) and the flags of an
+// acquire; the parameter number, the caller's length and the flags of a
+// parameter read, even one refused for its handles. A PIN handed to the
+// library never shows.
+TEST(CspDll, TheCoreTracesItsArgumentsButNoSecret) {
+  DllTrace trace;
+  EXPECT_FALSE(Acquire(L"no such container", 0).result);
+  Acquire(nullptr, CRYPT_VERIFYCONTEXT);
+
+  HMODULE dll = ::LoadLibraryW(DllPath().c_str());
+  ASSERT_NE(dll, nullptr) << ::GetLastError();
+  using GetKeyParamFn = BOOL(WINAPI*)(HCRYPTPROV, HCRYPTKEY, DWORD, BYTE*, DWORD*, DWORD);
+  using SetProvParamFn = BOOL(WINAPI*)(HCRYPTPROV, DWORD, const BYTE*, DWORD);
+  const auto getKeyParam =
+      reinterpret_cast<GetKeyParamFn>(::GetProcAddress(dll, "CPGetKeyParam"));
+  const auto setProvParam =
+      reinterpret_cast<SetProvParamFn>(::GetProcAddress(dll, "CPSetProvParam"));
+  ASSERT_NE(getKeyParam, nullptr);
+  ASSERT_NE(setProvParam, nullptr);
+  BYTE buffer[16] = {};
+  DWORD length = 7;
+  EXPECT_FALSE(getKeyParam(0x1234, 0x5678, KP_CERTIFICATE, buffer, &length, 0));
+  const char pin[] = "13572468";
+  EXPECT_FALSE(setProvParam(0x1234, PP_SIGNATURE_PIN, reinterpret_cast<const BYTE*>(pin), 0));
+  ::FreeLibrary(dll);
+
+  const std::string text = trace.Text();
+  for (const char* line : {"[0A1BD11B #1] no such container 0x00000000\n",
+                           "[0A1BD11B #1] NULL 0xF0000000\n",
+                           "[0A1BD11B #14] 0x0000001A 0x00000007 0x00000000\n",
+                           "[0A1BD11B #23] "}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+  }
+  EXPECT_EQ(text.find(pin), std::string::npos) << text;
+}
+
 // The token layer starts at the provider's first call, never while the
 // library loads: a start that fails leaves the library loaded and fails that
 // call as a library that could not load did; the next call starts it again.

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/alg_ids.h"
@@ -274,6 +275,63 @@ TEST_F(CspSigning, KeysSignAndVerify) {
       }
     }
     EXPECT_FALSE(SentPinVerification(DeviceBench::CommandLog(0, true)));
+  }
+}
+
+// A key pair of the other algorithm family is refused before the token is
+// asked anything: the token's record has one algorithm for both slots, so
+// making that pair would destroy the keys the container holds. The call
+// fails with NTE_BAD_KEY, and the container's key is still its own and
+// signs.
+TEST_F(CspSigning, AKeyOfTheOtherFamilyIsRefusedAndTheHeldKeyStays) {
+  struct Case {
+    const KeyKind* held;
+    ALG_ID heldAlg;
+    std::vector<std::pair<ALG_ID, DWORD>> refused;  // ALG_ID, flags
+  } const cases[] = {
+      {&kRsa1024, CALG_RSA_SIGN, {{CALG_SM2_SIGN, 256u << 16}, {CALG_SM2_KEYX, 0}}},
+      {&kSm2,
+       CALG_SM2_SIGN,
+       {{AT_SIGNATURE, 0}, {AT_KEYEXCHANGE, 1024u << 16}, {CALG_RSA_SIGN, 2048u << 16}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.held->what);
+    auto container = std::make_unique<SigningContainer>();
+    MakeContainer(*c.held, container.get());
+    ASSERT_FALSE(HasFatalFailure());
+    const HCRYPTPROV h = container->provider.h;
+    DeviceBench::CommandLog(0, true);
+    for (const auto& [algId, flags] : c.refused) {
+      Key key;
+      const Outcome o = CallWithin(std::chrono::seconds(90), [&] {
+        ::SetLastError(0xdeadbeef);
+        return ::CryptGenKey(h, algId, flags, &key.h);
+      });
+      EXPECT_FALSE(o.result) << std::hex << algId;
+      EXPECT_EQ(o.error, Code(NTE_BAD_KEY)) << std::hex << algId;
+      EXPECT_EQ(key.h, 0u) << std::hex << algId;
+    }
+    // Not a command: no generation, no record write, not even the PIN.
+    EXPECT_EQ(DeviceBench::CommandLog(0, true), std::vector<BYTE>{});
+
+    Key user;
+    ASSERT_TRUE(::CryptGetUserKey(h, AT_SIGNATURE, &user.h)) << std::hex << ::GetLastError();
+    DWORD algId = 0;
+    DWORD length = sizeof algId;
+    ASSERT_TRUE(::CryptGetKeyParam(user.h, KP_ALGID, reinterpret_cast<BYTE*>(&algId), &length, 0));
+    EXPECT_EQ(algId, c.heldAlg);
+    DWORD bits = 0;
+    length = sizeof bits;
+    ASSERT_TRUE(::CryptGetKeyParam(user.h, KP_KEYLEN, reinterpret_cast<BYTE*>(&bits), &length, 0));
+    EXPECT_EQ(bits, c.held->keyBits);
+
+    Hash hash;
+    HashOver(h, c.held->hashAlg, kOtherData, &hash);
+    Bytes signature(c.held->sigLen);
+    length = c.held->sigLen;
+    const Outcome o = Sign(hash.h, signature.data(), &length);
+    ASSERT_TRUE(o.result) << std::hex << o.error;
+    EXPECT_TRUE(Verifies(*container, c.held->hashAlg, kOtherData, signature));
   }
 }
 

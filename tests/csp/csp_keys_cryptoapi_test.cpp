@@ -485,6 +485,45 @@ TEST_F(CspKeyCertificates, TheKeysCertificateReadsBackAndIsEntered) {
   EXPECT_EQ(entries[0].info.dwKeySpec, DWORD{AT_SIGNATURE});
 }
 
+// Every key parameter answers a short buffer the way callers retry on:
+// ERROR_MORE_DATA with the needed length, the buffer untouched; the full
+// buffer then reads the value.
+TEST_F(CspKeyCertificates, AShortBufferIsToldTheNeededLength) {
+  Provider p;
+  Key key;
+  Bytes blob;
+  ASSERT_NO_FATAL_FAILURE(MakeKey(&p, "short", AT_SIGNATURE, 1024u << 16, &key, &blob));
+  const CertBytes own = CertificateFor(blob);
+  ASSERT_FALSE(own.empty());
+  ASSERT_TRUE(SetCertificate(key.h, own).result);
+
+  struct Case {
+    DWORD param;
+    Bytes value;
+  } const cases[] = {
+      {KP_ALGID, {0x00, 0x24, 0x00, 0x00}},
+      {KP_KEYLEN, {0x00, 0x04, 0x00, 0x00}},
+      {KP_PERMISSIONS, {CRYPT_DECRYPT, 0x00, 0x00, 0x00}},
+      {KP_BLOCKLEN, {0x00, 0x04, 0x00, 0x00}},
+      {KP_CERTIFICATE, Bytes(own.begin(), own.end())},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.param);
+    const DWORD needed = static_cast<DWORD>(c.value.size());
+    Bytes buffer(needed, 0xCC);
+    DWORD length = needed - 1;
+    Outcome o =
+        Bounded([&] { return ::CryptGetKeyParam(key.h, c.param, buffer.data(), &length, 0); });
+    EXPECT_FALSE(o.result);
+    EXPECT_EQ(o.error, DWORD{ERROR_MORE_DATA});
+    EXPECT_EQ(length, needed);
+    EXPECT_EQ(buffer, Bytes(needed, 0xCC));
+    o = Bounded([&] { return ::CryptGetKeyParam(key.h, c.param, buffer.data(), &length, 0); });
+    EXPECT_TRUE(o.result) << std::hex << o.error;
+    EXPECT_EQ(buffer, c.value);
+  }
+}
+
 // The certificate that completes an RSA container (its exchange pair and
 // certificate, nothing else) deletes the other RSA containers of the token;
 // SM2 containers stay. Each container is completed in turn, so that no
@@ -518,6 +557,27 @@ TEST_F(CspKeyCertificates, CompletingAnRsaContainerDeletesTheOtherRsaContainers)
   names = EnumContainers(keeper.h);
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"complete-a", "sm2-c"}));
+}
+
+// A container complete with its exchange pair and certificate takes no
+// further pair: refused before the PIN is verified or anything else is
+// sent, and its key stays.
+TEST_F(CspKeyCertificates, ACompleteContainerRefusesAnotherPairBeforeThePin) {
+  Provider p;
+  Key key;
+  Bytes blob;
+  ASSERT_NO_FATAL_FAILURE(MakeKey(&p, "complete", AT_KEYEXCHANGE, 1024u << 16, &key, &blob));
+  ASSERT_TRUE(SetCertificate(key.h, CertificateFor(blob)).result);
+  DeviceBench::CommandLog(0, /*clear=*/true);
+  for (const ALG_ID algId : {ALG_ID{AT_SIGNATURE}, ALG_ID{AT_KEYEXCHANGE}}) {
+    Key refused;
+    const Outcome o = GenKey(p.h, algId, 1024u << 16, &refused);
+    EXPECT_FALSE(o.result) << algId;
+    EXPECT_EQ(o.error, Code(NTE_BAD_KEY_STATE)) << algId;
+    EXPECT_EQ(refused.h, 0u) << algId;
+  }
+  EXPECT_EQ(DeviceBench::CommandLog(0, /*clear=*/true), std::vector<BYTE>{});
+  EXPECT_EQ(ExportKey(key.h, PUBLICKEYBLOB, 512).blob, blob);
 }
 
 // An SM2 certificate goes to the token always, and into "MY" only while the

@@ -16,6 +16,7 @@
 
 #include "resources/device/device_resource_ids.h"
 #include "tests/csp/cryptoapi_fixture.h"
+#include "tests/csp/real_dialog_fixture.h"
 #include "tests/support/ui/robot_thread.h"
 
 namespace {
@@ -29,25 +30,7 @@ using namespace merro::testing::csp;
 
 constexpr DWORD kDialogWaitMs = 60000;  // the library's first load under a cold Wine
 
-// A factory-fresh token and no scripted UI: the library shows its own
-// dialogs.
-class CspPinDialog : public ::testing::Test {
- protected:
-  void SetUp() override {
-    // The display driver is loaded here, on this thread, before the robot
-    // and the acquiring thread start: under Wine the robot's first window
-    // call would load it while the other thread holds the loader lock in
-    // the library's load, and each would wait for the other.
-    const HWND probe = ::CreateWindowW(L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr,
-                                       nullptr, nullptr);
-    ASSERT_NE(probe, nullptr);
-    ::DestroyWindow(probe);
-    _putenv_s("MERRO_UI_SCRIPT", "");
-    DeviceBench::Insert(0);
-    ASSERT_TRUE(DeviceBench::Prepare(0));
-  }
-  void TearDown() override { DeviceBench::Insert(0); }
-};
+class CspPinDialog : public CspRealDialogs {};
 
 TEST_F(CspPinDialog, NewKeySetTakesThePinTypedIntoTheDialog) {
   struct Case {

@@ -115,6 +115,12 @@ TEST_F(KeyGeneration, RefusalsSendNothing) {
     }
     Commands(0);
     EXPECT_EQ(Generate(0, r.name, r.keySpec, r.bits), r.result);
+    // The question the provider asks before the PIN gives the same answer
+    // for the container.
+    const HRESULT takes = r.result == NTE_BAD_KEY_STATE ? NTE_BAD_KEY_STATE
+                          : listed                      ? S_OK
+                                                        : E_FAIL;
+    EXPECT_EQ(m_handle.CheckContainerTakesNewKey(m_dev[0].c_str(), r.name), takes);
     EXPECT_TRUE(Commands(0).empty());
     if (listed) {
       const CONTAINER_RECORD after = ListedRecord(0, r.name);

@@ -201,8 +201,8 @@ TEST(KeyHandleState, ParameterReadersFollowTheSizeQueryRule) {
 
     Bytes buffer(needed + 4, 0xCC);
     length = needed - 1;
-    EXPECT_EQ(kReaders[r].read(key, buffer.data(), &length), NTE_BUFFER_TOO_SMALL);
-    EXPECT_EQ(length, needed - 1) << "the length stays as it was";
+    EXPECT_EQ(kReaders[r].read(key, buffer.data(), &length), HRESULT_FROM_WIN32(ERROR_MORE_DATA));
+    EXPECT_EQ(length, needed) << "the needed length is told";
     EXPECT_EQ(buffer, Bytes(needed + 4, 0xCC));
 
     length = needed + 4;
