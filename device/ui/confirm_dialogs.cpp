@@ -4,11 +4,23 @@
 
 #include "device/ui/gdiplus_session.h"
 #include "foundation/trace/trace.h"
+#include "foundation/win/this_module.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "TransactionConfirmDlg"
 
 namespace merro::ui {
+namespace {
+
+// The confirmation text draws its heading centred, in the thread's language.
+void AttachConfirmText(HWND dialog, CConfirmText* pText) {
+  pText->SetHeading(merro::win::LoadThisModuleString(IDS_CONFIRM_HEADING));
+  if (pText->Window() == nullptr) {
+    pText->SubclassWindow(::GetDlgItem(dialog, IDC_CONFIRM_TEXT));
+  }
+}
+
+}  // namespace
 
 CTransactionConfirmDlg::CTransactionConfirmDlg() : m_hSignResult(E_FAIL), m_wszOperationTips{} {}
 
@@ -67,6 +79,7 @@ BOOL CTransactionConfirmDlg::OnInitDialog() {
     // A picture that does not load leaves the control without an image.
     m_picture.LoadImageFromResource(IDR_TOKEN_PNG);
   }
+  AttachConfirmText(Window(), &m_text);
   ::SetDlgItemTextW(Window(), IDC_CONFIRM_TEXT, m_wszOperationTips);
   m_stTransactionContext.pDialog = this;
   StartWorker();
@@ -100,6 +113,7 @@ BOOL COperationConfirmDlg::OnInitDialog() {
   MR_TRACE("COperationConfirmDlg::OnInitDialog");
   auto* pContext = reinterpret_cast<OperationConfirmContext*>(InitParam());
   pContext->hDialog = Window();
+  AttachConfirmText(Window(), &m_text);
   if (pContext->pwszTips != nullptr) {
     ::SetDlgItemTextW(Window(), IDC_CONFIRM_TEXT, pContext->pwszTips);
   }

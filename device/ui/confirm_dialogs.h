@@ -16,6 +16,7 @@
 
 #include "device/ui/confirm_contexts.h"
 #include "device/ui/confirm_dialog.h"
+#include "device/ui/confirm_text.h"
 #include "device/ui/image_static.h"
 #include "resources/device/device_resource_ids.h"
 
@@ -54,6 +55,7 @@ class CTransactionConfirmDlg : public ConfirmDialog {
 
  private:
   bool m_bGdiplusStarted = false;
+  CConfirmText m_text;
 };
 
 class COperationConfirmDlg : public ConfirmDialog {
@@ -72,6 +74,7 @@ class COperationConfirmDlg : public ConfirmDialog {
 
  private:
   OperationConfirmContext* m_pContext = nullptr;
+  CConfirmText m_text;
 };
 
 }  // namespace merro::ui

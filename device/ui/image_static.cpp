@@ -1,5 +1,6 @@
 #include "device/ui/image_static.h"
 
+#include "device/ui/static_background.h"
 #include "foundation/trace/trace.h"
 #include "foundation/win/image_load.h"
 #include "foundation/win/this_module.h"
@@ -30,7 +31,7 @@ void CImageStatic::ClearImage() { m_pImage.reset(); }
 LRESULT CImageStatic::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_ERASEBKGND:
-      return 1;  // the picture covers its corner; no flicker
+      return 1;  // the paint fills the whole control: no flicker
     case WM_PAINT:
       Paint();
       return 0;
@@ -42,13 +43,18 @@ LRESULT CImageStatic::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 void CImageStatic::Paint() {
   PAINTSTRUCT ps;
   HDC hdc = ::BeginPaint(Window(), &ps);
-  // Without an image (a picture that did not load) there is nothing to draw.
-  if (hdc != nullptr && m_pImage) {
-    Gdiplus::Graphics graphics(hdc);
-    const INT width = static_cast<INT>(m_pImage->GetWidth());
-    const INT height = static_cast<INT>(m_pImage->GetHeight());
-    graphics.DrawImage(m_pImage.get(), Gdiplus::Rect(0, 0, width, height), 0, 0, width, height,
-                       Gdiplus::UnitPixel, nullptr);
+  if (hdc != nullptr) {
+    // The control around the picture and the picture's transparent parts
+    // show the dialog's background.
+    FillStaticBackground(Window(), hdc);
+    // Without an image (a picture that did not load) only the background shows.
+    if (m_pImage) {
+      Gdiplus::Graphics graphics(hdc);
+      const INT width = static_cast<INT>(m_pImage->GetWidth());
+      const INT height = static_cast<INT>(m_pImage->GetHeight());
+      graphics.DrawImage(m_pImage.get(), Gdiplus::Rect(0, 0, width, height), 0, 0, width, height,
+                         Gdiplus::UnitPixel, nullptr);
+    }
   }
   ::EndPaint(Window(), &ps);
 }

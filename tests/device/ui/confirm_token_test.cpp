@@ -19,6 +19,7 @@
 #include "foundation/win/this_module.h"
 #include "tests/device/support/device_bench.h"
 #include "tests/support/ui/robot_thread.h"
+#include "tests/support/ui/tries_texts.h"
 #include "tests/support/ui/ui_test.h"
 #include "tests/tokenapi/keyobjects/signing_oracle.h"
 #include "tokenapi/api/token_api.h"
@@ -41,8 +42,7 @@ std::wstring ModuleString(UINT id) {
 
 // The text CheckPIN gives the operation dialog with three tries left.
 std::wstring ThreeTriesTips() {
-  return ModuleString(IDS_REMAINING_TIMES).substr(0, 15) + L" 3, " + ModuleString(IDS_TAKE_CAUTION) +
-         L".\n" + ModuleString(IDS_OPERATION_CONFIRM);
+  return merro::test::OperationTriesLine(3) + L"\n" + ModuleString(IDS_OPERATION_CONFIRM);
 }
 
 // Counts the token closes, from any thread.
