@@ -86,7 +86,32 @@ BOOL CTransactionConfirmDlg::OnInitDialog() {
   if (m_picture.Window() == nullptr) {
     m_picture.SubclassWindow(::GetDlgItem(Window(), IDC_TOKEN_PICTURE));
   }
+  FitToPicture();
   return FALSE;  // the focus stays where it was
+}
+
+// The template's picture control is sized in dialog units: where the dialog
+// font is taller (a Chinese system's stand-in for the template's font), it
+// has room to spare under the picture. The control and the dialog lose that
+// room, so the dialog ends under the picture in every language.
+void CTransactionConfirmDlg::FitToPicture() {
+  HWND picture = ::GetDlgItem(Window(), IDC_TOKEN_PICTURE);
+  const LONG imageHeight = m_picture.ImageSize().cy;
+  RECT control = {};
+  if (picture == nullptr || imageHeight <= 0 || !::GetWindowRect(picture, &control)) {
+    return;
+  }
+  const LONG spare = (control.bottom - control.top) - imageHeight;
+  RECT dialog = {};
+  if (spare <= 0 || !::GetWindowRect(Window(), &dialog)) {
+    return;
+  }
+  constexpr UINT kFlags = SWP_NOZORDER | SWP_NOACTIVATE;
+  ::SetWindowPos(picture, nullptr, 0, 0, control.right - control.left, imageHeight,
+                 kFlags | SWP_NOMOVE);
+  // Still centred where the dialog manager centred it.
+  ::SetWindowPos(Window(), nullptr, dialog.left, dialog.top + spare / 2,
+                 dialog.right - dialog.left, dialog.bottom - dialog.top - spare, kFlags);
 }
 
 bool CTransactionConfirmDlg::OnMessage(UINT message, WPARAM, LPARAM, INT_PTR* pResult) {

@@ -54,6 +54,8 @@ class CTransactionConfirmDlg : public ConfirmDialog {
   TokenCall OwnCall() override { return TransactionCall(m_stTransactionContext); }
 
  private:
+  void FitToPicture();
+
   bool m_bGdiplusStarted = false;
   CConfirmText m_text;
 };

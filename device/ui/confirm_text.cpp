@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "device/ui/buffered_paint.h"
 #include "device/ui/static_background.h"
 
 namespace merro::ui {
@@ -51,7 +52,9 @@ LRESULT CConfirmText::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
-void CConfirmText::Paint(HDC hdc) {
+void CConfirmText::Paint(HDC target) {
+  const BufferedPaint buffer(Window(), target);
+  HDC hdc = buffer.Dc();
   FillStaticBackground(Window(), hdc);
   const auto font = reinterpret_cast<HFONT>(::SendMessageW(Window(), WM_GETFONT, 0, 0));
   const HGDIOBJ oldFont = font != nullptr ? ::SelectObject(hdc, font) : nullptr;

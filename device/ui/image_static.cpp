@@ -1,5 +1,6 @@
 #include "device/ui/image_static.h"
 
+#include "device/ui/buffered_paint.h"
 #include "device/ui/static_background.h"
 #include "foundation/trace/trace.h"
 #include "foundation/win/image_load.h"
@@ -28,6 +29,13 @@ HRESULT CImageStatic::LoadImageFromResource(UINT nResourceId) {
 
 void CImageStatic::ClearImage() { m_pImage.reset(); }
 
+SIZE CImageStatic::ImageSize() const {
+  if (!m_pImage) {
+    return {0, 0};
+  }
+  return {static_cast<LONG>(m_pImage->GetWidth()), static_cast<LONG>(m_pImage->GetHeight())};
+}
+
 LRESULT CImageStatic::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_ERASEBKGND:
@@ -44,12 +52,13 @@ void CImageStatic::Paint() {
   PAINTSTRUCT ps;
   HDC hdc = ::BeginPaint(Window(), &ps);
   if (hdc != nullptr) {
+    const BufferedPaint buffer(Window(), hdc);
     // The control around the picture and the picture's transparent parts
     // show the dialog's background.
-    FillStaticBackground(Window(), hdc);
+    FillStaticBackground(Window(), buffer.Dc());
     // Without an image (a picture that did not load) only the background shows.
     if (m_pImage) {
-      Gdiplus::Graphics graphics(hdc);
+      Gdiplus::Graphics graphics(buffer.Dc());
       const INT width = static_cast<INT>(m_pImage->GetWidth());
       const INT height = static_cast<INT>(m_pImage->GetHeight());
       graphics.DrawImage(m_pImage.get(), Gdiplus::Rect(0, 0, width, height), 0, 0, width, height,

@@ -29,6 +29,8 @@ class CImageStatic : public SubclassedWindow {
   // Deletes the image; before GDI+ shuts down.
   void ClearImage();
   bool HasImage() const { return m_pImage != nullptr; }
+  // The image's size in pixels; 0 x 0 without an image.
+  SIZE ImageSize() const;
 
  protected:
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;

@@ -211,7 +211,7 @@ TEST(ImageStatic, PaintsItsImageOverTheBackgroundOrTheBackgroundAlone) {
     // picture (180 px wide) inside the control.
     for (const POINT p : {POINT{0, 0}, POINT{90, 140}, POINT{90, 100}, POINT{170, 270},
                           POINT{190, 150}}) {
-      Gdiplus::Color pixel;
+      Gdiplus::Color pixel(0, 0, 0, 0);  // right of the picture: nothing drawn
       if (p.x < static_cast<LONG>(png->GetWidth())) {
         ASSERT_EQ(bitmap->GetPixel(p.x, p.y, &pixel), Gdiplus::Ok);
       }
