@@ -1,8 +1,10 @@
 // The pixels on the outer edges of a picture (row 0, the last row, column 0
 // and the last column), for tests that a picture stands on its background
-// with no frame of its own. GDI+ must be started.
+// with no frame of its own; and a count of one colour in the whole picture,
+// for outlines a renderer added. GDI+ must be started.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "foundation/win/image_load.h"
@@ -27,6 +29,17 @@ inline std::vector<Gdiplus::ARGB> EdgePixels(Gdiplus::Bitmap& bitmap) {
     add(w - 1, y);
   }
   return pixels;
+}
+
+inline size_t CountPixels(Gdiplus::Bitmap& bitmap, Gdiplus::ARGB value) {
+  size_t count = 0;
+  for (INT y = 0; y < static_cast<INT>(bitmap.GetHeight()); ++y) {
+    for (INT x = 0; x < static_cast<INT>(bitmap.GetWidth()); ++x) {
+      Gdiplus::Color c;
+      count += bitmap.GetPixel(x, y, &c) == Gdiplus::Ok && c.GetValue() == value;
+    }
+  }
+  return count;
 }
 
 }  // namespace merro::test

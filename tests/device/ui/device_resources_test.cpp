@@ -202,9 +202,12 @@ TEST(DeviceDialogs, TokenPictureDecodes) {
     // It stands on the dialog's grey: transparent all round its edges (no
     // frame, no white square of its own).
     ASSERT_EQ(image->GetType(), Gdiplus::ImageTypeBitmap);
-    for (const Gdiplus::ARGB pixel : merro::test::EdgePixels(*static_cast<Gdiplus::Bitmap*>(image))) {
+    auto* bitmap = static_cast<Gdiplus::Bitmap*>(image);
+    for (const Gdiplus::ARGB pixel : merro::test::EdgePixels(*bitmap)) {
       ASSERT_EQ(pixel >> 24, 0u) << std::hex << "edge pixel " << pixel;
     }
+    // No black outlines (the renderer's, around shapes that name no stroke).
+    EXPECT_EQ(merro::test::CountPixels(*bitmap, 0xFF000000u), 0u);
   }
   Gdiplus::GdiplusShutdown(token);
 }
