@@ -17,6 +17,9 @@ namespace {
 
 constexpr int kImageSize = 24;
 constexpr int kImageGrowth = 8;
+// The background colour of the tree bitmaps: the image list masks it out,
+// so the tree's own background shows around each picture.
+constexpr COLORREF kImageMaskColour = RGB(0xFF, 0x00, 0xFF);
 
 HTREEITEM InsertItem(HWND hTree, TVINSERTSTRUCTW* pInsert) {
   return reinterpret_cast<HTREEITEM>(
@@ -46,7 +49,8 @@ std::wstring RootText(size_t tokenCount) {
 
 HIMAGELIST CreateTreeImageList() {
   MR_TRACE("CreateTreeImageList");
-  HIMAGELIST hList = ::ImageList_Create(kImageSize, kImageSize, ILC_COLOR32, 0, kImageGrowth);
+  HIMAGELIST hList =
+      ::ImageList_Create(kImageSize, kImageSize, ILC_COLOR24 | ILC_MASK, 0, kImageGrowth);
   if (hList == nullptr) {
     MR_LOG_FAIL(L"ImageList_Create", L"hImageList == NULL", E_OUTOFMEMORY);
     return nullptr;
@@ -55,7 +59,7 @@ HIMAGELIST CreateTreeImageList() {
     HBITMAP hBitmap = static_cast<HBITMAP>(::LoadImageW(
         merro::win::ThisModule(), MAKEINTRESOURCEW(id), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
     // A missing picture would shift the images after it: the list is no use.
-    if (hBitmap == nullptr || ::ImageList_Add(hList, hBitmap, nullptr) < 0) {
+    if (hBitmap == nullptr || ::ImageList_AddMasked(hList, hBitmap, kImageMaskColour) < 0) {
       MR_LOG_FAIL(L"LoadImageW", L"hBitmap == NULL", merro::LastErrorResult());
       if (hBitmap != nullptr) {
         ::DeleteObject(hBitmap);

@@ -32,8 +32,9 @@ constexpr int kConfirmTriesMax = 3;
 const BYTE* Bytes(const char* psz) { return reinterpret_cast<const BYTE*>(psz); }
 
 // "Remaining times 3, please take caution." and the confirmation request on
-// the next lines, in the thread's language. The first string is read into
-// 16 characters, so its English text gives "Remaining times".
+// the next lines, in the thread's language and with its punctuation. The
+// first string is read into 16 characters, so its English text gives
+// "Remaining times".
 std::wstring PinConfirmTips(int nLeftTimes) {
   const HMODULE module = merro::win::ThisModule();
   wchar_t wszRemaining[16] = {};
@@ -43,7 +44,9 @@ std::wstring PinConfirmTips(int nLeftTimes) {
   ::LoadStringW(module, IDS_TAKE_CAUTION, wszCaution, static_cast<int>(std::size(wszCaution)));
   ::LoadStringW(module, IDS_OPERATION_CONFIRM, wszConfirm, static_cast<int>(std::size(wszConfirm)));
   wchar_t wszTips[512] = {};
-  std::swprintf(wszTips, std::size(wszTips), L"%ls %d, %ls.\n%ls", wszRemaining, nLeftTimes,
+  const std::wstring format =
+      merro::win::LoadThisModuleString(IDS_OPERATION_TIPS_FORMAT, L"%ls %d, %ls.\n%ls");
+  std::swprintf(wszTips, std::size(wszTips), format.c_str(), wszRemaining, nLeftTimes,
                 wszCaution, wszConfirm);
   return wszTips;
 }

@@ -4,11 +4,23 @@
 
 #include "device/ui/gdiplus_session.h"
 #include "foundation/trace/trace.h"
+#include "foundation/win/this_module.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "TransactionConfirmDlg"
 
 namespace merro::ui {
+namespace {
+
+// The confirmation text draws its heading centred, in the thread's language.
+void AttachConfirmText(HWND dialog, CConfirmText* pText) {
+  pText->SetHeading(merro::win::LoadThisModuleString(IDS_CONFIRM_HEADING));
+  if (pText->Window() == nullptr) {
+    pText->SubclassWindow(::GetDlgItem(dialog, IDC_CONFIRM_TEXT));
+  }
+}
+
+}  // namespace
 
 CTransactionConfirmDlg::CTransactionConfirmDlg() : m_hSignResult(E_FAIL), m_wszOperationTips{} {}
 
@@ -67,13 +79,39 @@ BOOL CTransactionConfirmDlg::OnInitDialog() {
     // A picture that does not load leaves the control without an image.
     m_picture.LoadImageFromResource(IDR_TOKEN_PNG);
   }
+  AttachConfirmText(Window(), &m_text);
   ::SetDlgItemTextW(Window(), IDC_CONFIRM_TEXT, m_wszOperationTips);
   m_stTransactionContext.pDialog = this;
   StartWorker();
   if (m_picture.Window() == nullptr) {
     m_picture.SubclassWindow(::GetDlgItem(Window(), IDC_TOKEN_PICTURE));
   }
+  FitToPicture();
   return FALSE;  // the focus stays where it was
+}
+
+// The template's picture control is sized in dialog units: where the dialog
+// font is taller (a Chinese system's stand-in for the template's font), it
+// has room to spare under the picture. The control and the dialog lose that
+// room, so the dialog ends under the picture in every language.
+void CTransactionConfirmDlg::FitToPicture() {
+  HWND picture = ::GetDlgItem(Window(), IDC_TOKEN_PICTURE);
+  const LONG imageHeight = m_picture.ImageSize().cy;
+  RECT control = {};
+  if (picture == nullptr || imageHeight <= 0 || !::GetWindowRect(picture, &control)) {
+    return;
+  }
+  const LONG spare = (control.bottom - control.top) - imageHeight;
+  RECT dialog = {};
+  if (spare <= 0 || !::GetWindowRect(Window(), &dialog)) {
+    return;
+  }
+  constexpr UINT kFlags = SWP_NOZORDER | SWP_NOACTIVATE;
+  ::SetWindowPos(picture, nullptr, 0, 0, control.right - control.left, imageHeight,
+                 kFlags | SWP_NOMOVE);
+  // Still centred where the dialog manager centred it.
+  ::SetWindowPos(Window(), nullptr, dialog.left, dialog.top + spare / 2,
+                 dialog.right - dialog.left, dialog.bottom - dialog.top - spare, kFlags);
 }
 
 bool CTransactionConfirmDlg::OnMessage(UINT message, WPARAM, LPARAM, INT_PTR* pResult) {
@@ -100,6 +138,7 @@ BOOL COperationConfirmDlg::OnInitDialog() {
   MR_TRACE("COperationConfirmDlg::OnInitDialog");
   auto* pContext = reinterpret_cast<OperationConfirmContext*>(InitParam());
   pContext->hDialog = Window();
+  AttachConfirmText(Window(), &m_text);
   if (pContext->pwszTips != nullptr) {
     ::SetDlgItemTextW(Window(), IDC_CONFIRM_TEXT, pContext->pwszTips);
   }

@@ -16,6 +16,7 @@
 
 #include "device/ui/confirm_contexts.h"
 #include "device/ui/confirm_dialog.h"
+#include "device/ui/confirm_text.h"
 #include "device/ui/image_static.h"
 #include "resources/device/device_resource_ids.h"
 
@@ -53,7 +54,10 @@ class CTransactionConfirmDlg : public ConfirmDialog {
   TokenCall OwnCall() override { return TransactionCall(m_stTransactionContext); }
 
  private:
+  void FitToPicture();
+
   bool m_bGdiplusStarted = false;
+  CConfirmText m_text;
 };
 
 class COperationConfirmDlg : public ConfirmDialog {
@@ -72,6 +76,7 @@ class COperationConfirmDlg : public ConfirmDialog {
 
  private:
   OperationConfirmContext* m_pContext = nullptr;
+  CConfirmText m_text;
 };
 
 }  // namespace merro::ui

@@ -1,5 +1,6 @@
 // A static control that paints a GDI+ image, unscaled, at its top-left
-// corner: the token picture of the transaction dialog, the manager's logo.
+// corner over the parent's background: the token picture of the transaction
+// dialog, the manager's logo.
 // It is attached to an existing static control by subclassing. GDI+ must
 // run (GdiplusSession) from loading the image until it is cleared.
 #pragma once
@@ -23,11 +24,13 @@ class CImageStatic : public SubclassedWindow {
 
   // Clears the image, then loads PNG resource `nResourceId` of the module
   // that holds this code. On failure the control has no image (and paints
-  // nothing).
+  // only its background).
   HRESULT LoadImageFromResource(UINT nResourceId);
   // Deletes the image; before GDI+ shuts down.
   void ClearImage();
   bool HasImage() const { return m_pImage != nullptr; }
+  // The image's size in pixels; 0 x 0 without an image.
+  SIZE ImageSize() const;
 
  protected:
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;

@@ -69,7 +69,9 @@ BOOL CInputPINDlg::OnInitDialog() {
   wchar_t remaining[kTextCapacity] = {};
   ::LoadStringW(module, IDS_REMAINING_TIMES, remaining, kTextCapacity);
   wchar_t tries[kTextCapacity] = {};
-  std::swprintf(tries, kTextCapacity, L"%ls %d", remaining, m_nLeftTimes);
+  // The punctuation between text and number is the language's own.
+  const std::wstring format = merro::win::LoadThisModuleString(IDS_TRIES_FORMAT, L"%ls %d");
+  std::swprintf(tries, kTextCapacity, format.c_str(), remaining, m_nLeftTimes);
   ::SetDlgItemTextW(Window(), IDC_PIN_TRIES, tries);
   ::SetDlgItemTextW(Window(), IDC_PIN_PROMPT, prompt);
 

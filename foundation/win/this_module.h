@@ -23,4 +23,11 @@ inline std::wstring LoadThisModuleString(UINT id) {
   return n > 0 ? std::wstring(buffer, static_cast<size_t>(n)) : std::wstring();
 }
 
+// String `id`, or `fallback` when the table has none: for format strings,
+// so that a missing text still formats its arguments.
+inline std::wstring LoadThisModuleString(UINT id, const wchar_t* fallback) {
+  std::wstring text = LoadThisModuleString(id);
+  return text.empty() ? std::wstring(fallback) : text;
+}
+
 }  // namespace merro::win

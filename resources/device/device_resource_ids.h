@@ -21,6 +21,9 @@
 #define IDS_TAKE_CAUTION 216          // operation dialog text, after the tries
 #define IDS_DEFAULT_PIN_CAPTION 219   // caption of the never-changed PIN warning
 #define IDS_DEFAULT_PIN_WARNING 220   // the never-changed PIN warning
+#define IDS_TRIES_FORMAT 221          // PIN dialog: remaining-tries text, the tries
+#define IDS_OPERATION_TIPS_FORMAT 222 // operation dialog: 207, the tries, 216, 215
+#define IDS_CONFIRM_HEADING 223       // the heading line of 214 and 215, drawn centred
 
 // Pictures (type "PNG")
 #define IDR_TOKEN_PNG 229  // the token with its display and OK and C keys

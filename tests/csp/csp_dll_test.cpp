@@ -29,7 +29,7 @@
 #include "resources/device/device_resource_ids.h"
 #include "tests/csp/lock_test_support.h"
 #include "tests/support/child_process.h"
-#include "tests/support/module_resources.h"
+#include "tests/support/resource_reader.h"
 
 namespace {
 
@@ -128,10 +128,10 @@ TEST(CspDll, HoldsTheDeviceDialogsPictureAndStringsInEachLanguage) {
   const std::unique_ptr<std::remove_pointer_t<HMODULE>, decltype(&::FreeLibrary)> dll(
       ::LoadLibraryExW(DllPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), &::FreeLibrary);
   ASSERT_NE(dll, nullptr) << ::GetLastError();
-  using merro::testing::ResourceBytes;
-  constexpr LANGID kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-  constexpr LANGID kSimplified = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
-  constexpr LANGID kTraditional = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL);
+  using merro::test::ResourceBytes;
+  using merro::test::kEnglish;
+  constexpr LANGID kSimplified = merro::test::kSimplifiedChinese;
+  constexpr LANGID kTraditional = merro::test::kTraditionalChinese;
   for (const UINT id : {IDD_SELECT_KEY, IDD_OPERATION_CONFIRM, IDD_INPUT_PIN, IDD_TRANSACTION_CONFIRM}) {
     for (const LANGID lang : {kEnglish, kSimplified}) {
       EXPECT_FALSE(ResourceBytes(dll.get(), RT_DIALOG, id, lang).empty())
@@ -145,7 +145,7 @@ TEST(CspDll, HoldsTheDeviceDialogsPictureAndStringsInEachLanguage) {
                         IDS_TRANSACTION_TIPS, IDS_OPERATION_CONFIRM, IDS_TAKE_CAUTION,
                         IDS_DEFAULT_PIN_CAPTION, IDS_DEFAULT_PIN_WARNING}) {
     for (const LANGID lang : {kEnglish, kSimplified, kTraditional}) {
-      EXPECT_FALSE(merro::testing::StringIn(dll.get(), id, lang).empty())
+      EXPECT_FALSE(merro::test::StringIn(dll.get(), id, lang).empty())
           << "string " << id << " language " << std::hex << lang;
     }
   }

@@ -12,6 +12,7 @@
 #include "resources/device/device_resource_ids.h"
 #include "tests/certmanager/ui/manager_commands_fixture.h"
 #include "tests/device/support/device_bench.h"
+#include "tests/support/ui/tries_texts.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ TEST_F(ManagerCommands, WithFewTriesLeftTheChangeWaitsForTheTokensButton) {
   HWND confirm = m_robot.WaitForDialog(::GetCurrentProcessId(), IDC_CONFIRM_TEXT);
   ASSERT_NE(confirm, nullptr) << "the operation dialog";
   const std::wstring tips = m_robot.Text(confirm, IDC_CONFIRM_TEXT);
-  EXPECT_EQ(tips.rfind(ManagerString(IDS_REMAINING_TIMES).substr(0, 15) + L" 3, ", 0), 0u)
+  EXPECT_EQ(tips.rfind(merro::test::OperationTriesLine(3) + L"\n", 0), 0u)
       << merro::test::Utf8(tips);
   m_robot.Screenshot(confirm, L"certmanager_modify_pin_confirm");
   DeviceBench::Control("button 0 release cancel");

@@ -6,10 +6,14 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include "device/ui/confirm_dialogs.h"
+#include "device/ui/confirm_text.h"
 #include "device/ui/gdiplus_session.h"
 #include "device/ui/image_static.h"
 #include "device/ui/win32_user_interface.h"
@@ -173,15 +177,36 @@ TEST(TransactionConfirmDlg, TipsAndContextAreChecked) {
   EXPECT_EQ(dialog.m_stTransactionContext.pSignedDataSize, &outLen);
 }
 
+// Handles this thread's messages until `done` holds, for at most two
+// seconds. Wine copies what a window painted to the display while its
+// thread waits for messages: the screen shows a paint only after that.
+bool PumpUntil(const std::function<bool()>& done) {
+  for (int i = 0; i < 200 && !done(); ++i) {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      ::DispatchMessageW(&msg);
+    }
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  return done();
+}
+
 // The picture control over a plain static window: with the token picture
-// it paints the PNG's pixels unscaled at its corner; without an image it
-// paints nothing and still validates its window.
-TEST(ImageStatic, PaintsItsImageOrNothing) {
+// it paints the PNG unscaled at its corner over the button face (the colour
+// without a parent dialog), its transparent parts showing the face; without
+// an image it paints the face alone and still validates its window.
+TEST(ImageStatic, PaintsItsImageOverTheBackgroundOrTheBackgroundAlone) {
   const merro::ui::GdiplusSession gdiplus;
   ASSERT_TRUE(gdiplus.Started());
   HWND hWnd = ::CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 50, 50, 200,
                                 300, nullptr, nullptr, nullptr, nullptr);
   ASSERT_NE(hWnd, nullptr);
+  const COLORREF face = ::GetSysColor(COLOR_BTNFACE);
+  HDC screen = ::GetDC(nullptr);
+  auto shown = [&](POINT p) {
+    ::ClientToScreen(hWnd, &p);
+    return ::GetPixel(screen, p.x, p.y);
+  };
   {
     merro::ui::CImageStatic picture;
     ASSERT_TRUE(picture.SubclassWindow(hWnd));
@@ -189,26 +214,100 @@ TEST(ImageStatic, PaintsItsImageOrNothing) {
     ::InvalidateRect(hWnd, nullptr, TRUE);
     ::UpdateWindow(hWnd);
     EXPECT_FALSE(::GetUpdateRect(hWnd, nullptr, FALSE)) << "painted without an image";
+    EXPECT_TRUE(PumpUntil([&] { return shown({100, 150}) == face; }));
 
     ASSERT_EQ(picture.LoadImageFromResource(IDR_TOKEN_PNG), S_OK);
     ::InvalidateRect(hWnd, nullptr, TRUE);
     ::UpdateWindow(hWnd);
+    PumpUntil([&] { return shown({90, 140}) != face; });
     Gdiplus::Image* png = nullptr;
     ASSERT_EQ(LoadImageFromResource(merro::win::ThisModule(), IDR_TOKEN_PNG, L"PNG", &png), S_OK);
     auto* bitmap = static_cast<Gdiplus::Bitmap*>(png);
-    HDC screen = ::GetDC(nullptr);
-    for (const POINT p : {POINT{5, 5}, POINT{90, 140}, POINT{170, 270}}) {
-      Gdiplus::Color expected;
-      ASSERT_EQ(bitmap->GetPixel(p.x, p.y, &expected), Gdiplus::Ok);
-      POINT at = p;
-      ::ClientToScreen(hWnd, &at);
-      EXPECT_EQ(::GetPixel(screen, at.x, at.y), expected.ToCOLORREF()) << p.x << "," << p.y;
+    // A corner, the body, the display, beside the body, and right of the
+    // picture (180 px wide) inside the control.
+    for (const POINT p : {POINT{0, 0}, POINT{90, 140}, POINT{90, 100}, POINT{170, 270},
+                          POINT{190, 150}}) {
+      Gdiplus::Color pixel(0, 0, 0, 0);  // right of the picture: nothing drawn
+      if (p.x < static_cast<LONG>(png->GetWidth())) {
+        ASSERT_EQ(bitmap->GetPixel(p.x, p.y, &pixel), Gdiplus::Ok);
+      }
+      ASSERT_TRUE(pixel.GetAlpha() == 0 || pixel.GetAlpha() == 255) << p.x << "," << p.y;
+      EXPECT_EQ(shown(p), pixel.GetAlpha() == 0 ? face : pixel.ToCOLORREF()) << p.x << "," << p.y;
     }
-    ::ReleaseDC(nullptr, screen);
     delete png;
     EXPECT_EQ(picture.LoadImageFromResource(4242), static_cast<HRESULT>(0x80070716));
     EXPECT_FALSE(picture.HasImage()) << "a failed load leaves no image";
   }
+  ::ReleaseDC(nullptr, screen);
+  ::DestroyWindow(hWnd);
+}
+
+// The confirmation text over a plain static window: the line that is the
+// heading stands centred whatever blanks lead it, the other lines start at
+// the left edge.
+TEST(ConfirmText, CentresTheHeadingLineAndLeavesTheRestLeft) {
+  HWND hWnd = ::CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"", WS_POPUP | WS_VISIBLE | SS_LEFT, 50,
+                                50, 400, 80, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(hWnd, nullptr);
+  const COLORREF face = ::GetSysColor(COLOR_BTNFACE);
+  HDC screen = ::GetDC(nullptr);
+  TEXTMETRICW metrics = {};
+  {
+    HDC hdc = ::GetDC(hWnd);
+    ::GetTextMetricsW(hdc, &metrics);  // the system font: the control has no other
+    ::ReleaseDC(hWnd, hdc);
+  }
+  // The first and last columns with ink in a band of rows; -1 for none.
+  auto inkColumns = [&](int top, int bottom) {
+    int first = -1, last = -1;
+    for (int x = 0; x < 400; ++x) {
+      for (int y = top; y < bottom; ++y) {
+        POINT p = {x, y};
+        ::ClientToScreen(hWnd, &p);
+        if (::GetPixel(screen, p.x, p.y) != face) {
+          first = first < 0 ? x : first;
+          last = x;
+          break;
+        }
+      }
+    }
+    return std::pair<int, int>(first, last);
+  };
+  const struct {
+    const wchar_t* text;
+    bool centred;
+  } cases[] = {
+      {L"Heading\nThe request, on its own line.", true},
+      {L"          Heading\nThe request, on its own line.", true},
+      {L"Headings\nThe request, on its own line.", false},  // not the heading
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.centred << " " << c.text);
+    merro::ui::CConfirmText text;
+    text.SetHeading(L"Heading");
+    ASSERT_TRUE(text.SubclassWindow(hWnd));
+    ::SetWindowTextW(hWnd, c.text);
+    ::UpdateWindow(hWnd);
+    PumpUntil([&] { return inkColumns(metrics.tmHeight, 2 * metrics.tmHeight).first >= 0; });
+    const auto heading = inkColumns(0, metrics.tmHeight);
+    const auto request = inkColumns(metrics.tmHeight, 2 * metrics.tmHeight);
+    ASSERT_GE(heading.first, 0);
+    ASSERT_GE(request.first, 0);
+    EXPECT_LE(request.first, 2) << "the request starts at the left";
+    const int leftMargin = heading.first;
+    const int rightMargin = 399 - heading.second;
+    if (c.centred) {
+      EXPECT_LE(std::abs(leftMargin - rightMargin), 3) << leftMargin << " / " << rightMargin;
+    } else {
+      EXPECT_LE(leftMargin, 2);
+    }
+    // Blank again before the next case, so that it reads its own paint.
+    ::SetWindowTextW(hWnd, L"");
+    ::UpdateWindow(hWnd);
+    EXPECT_TRUE(PumpUntil([&] { return inkColumns(0, 2 * metrics.tmHeight).first < 0; }));
+    text.UnsubclassWindow();
+  }
+  ::ReleaseDC(nullptr, screen);
   ::DestroyWindow(hWnd);
 }
 

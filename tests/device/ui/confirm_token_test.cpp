@@ -19,6 +19,7 @@
 #include "foundation/win/this_module.h"
 #include "tests/device/support/device_bench.h"
 #include "tests/support/ui/robot_thread.h"
+#include "tests/support/ui/tries_texts.h"
 #include "tests/support/ui/ui_test.h"
 #include "tests/tokenapi/keyobjects/signing_oracle.h"
 #include "tokenapi/api/token_api.h"
@@ -41,8 +42,7 @@ std::wstring ModuleString(UINT id) {
 
 // The text CheckPIN gives the operation dialog with three tries left.
 std::wstring ThreeTriesTips() {
-  return ModuleString(IDS_REMAINING_TIMES).substr(0, 15) + L" 3, " + ModuleString(IDS_TAKE_CAUTION) +
-         L".\n" + ModuleString(IDS_OPERATION_CONFIRM);
+  return merro::test::OperationTriesLine(3) + L"\n" + ModuleString(IDS_OPERATION_CONFIRM);
 }
 
 // Counts the token closes, from any thread.
@@ -242,15 +242,29 @@ TEST_F(HeldButton, TheTransactionDialogShowsTheTokenAndSigns) {
     r.Screenshot(dlg, L"transaction_confirm");
     HWND picture = ::GetDlgItem(dlg, IDC_TOKEN_PICTURE);
     HDC screen = ::GetDC(nullptr);
+    // The picture's transparent parts show the dialog's colour.
+    const COLORREF face = ::GetSysColor(COLOR_BTNFACE);
     for (const POINT p : {POINT{10, 10}, POINT{90, 140}, POINT{150, 250}}) {
-      Gdiplus::Color expected;
-      static_cast<Gdiplus::Bitmap*>(png)->GetPixel(p.x, p.y, &expected);
+      Gdiplus::Color pixel;
+      static_cast<Gdiplus::Bitmap*>(png)->GetPixel(p.x, p.y, &pixel);
       POINT at = p;
       ::ClientToScreen(picture, &at);
-      r.Check(::GetPixel(screen, at.x, at.y) == expected.ToCOLORREF(),
+      r.Check(pixel.GetAlpha() == 0 || pixel.GetAlpha() == 255, "a pixel without half tones");
+      r.Check(::GetPixel(screen, at.x, at.y) == (pixel.GetAlpha() == 0 ? face : pixel.ToCOLORREF()),
               "picture pixel " + std::to_string(p.x) + "," + std::to_string(p.y));
     }
     ::ReleaseDC(nullptr, screen);
+    // The dialog ends under the picture, whatever the font made of the
+    // template's units: the control is the picture's height, and a few
+    // pixels of margin stay below it.
+    RECT control = {}, client = {};
+    ::GetWindowRect(picture, &control);
+    ::MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&control), 2);
+    ::GetClientRect(dlg, &client);
+    r.Check(control.bottom - control.top == static_cast<LONG>(png->GetHeight()),
+            "picture control " + std::to_string(control.bottom - control.top) + " px high");
+    r.Check(client.bottom - control.bottom >= 0 && client.bottom - control.bottom <= 6,
+            "margin under the picture " + std::to_string(client.bottom - control.bottom) + " px");
     ::GetWindowRect(dlg, &before);
     r.Drag(dlg, POINT{4, 120}, 60, 40);  // left of the picture
     ::GetWindowRect(dlg, &after);

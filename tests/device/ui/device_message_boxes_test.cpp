@@ -28,11 +28,11 @@ struct BoxTexts {
 BoxTexts DefaultPinTexts() {
   switch (merro::test::CurrentUiLanguage()) {
     case UiLanguage::SimplifiedChinese:
-      return {L"检测到默认PIN",
-              L"您的Key正在使用默认用户PIN，为了您的安全，请使用MerroManager修改用户PIN。"};
+      return {L"检测到默认PIN码",
+              L"您的Key正在使用默认用户PIN码，为了您的安全，请使用TAVR证书管理工具修改用户PIN码。"};
     case UiLanguage::TraditionalChinese:
-      return {L"偵測到預設PIN",
-              L"您的Key正在使用預設使用者PIN，為了您的安全，請使用MerroManager修改使用者PIN。"};
+      return {L"偵測到預設PIN碼",
+              L"您的Key正在使用預設使用者PIN碼，為了您的安全，請使用TAVR憑證管理工具修改使用者PIN碼。"};
     default:
       return {L"Default PIN detected",
               L"Your Key is using default user PIN, For your safety, please modify your User PIN "
@@ -43,9 +43,9 @@ BoxTexts DefaultPinTexts() {
 BoxTexts PinLockedTexts() {
   switch (merro::test::CurrentUiLanguage()) {
     case UiLanguage::SimplifiedChinese:
-      return {L"错误", L"UKey已锁定，请联系银行工作人员寻求帮助！"};
+      return {L"错误", L"Key已锁定，请联系银行工作人员寻求帮助！"};
     case UiLanguage::TraditionalChinese:
-      return {L"錯誤", L"UKey已鎖定，請聯絡銀行工作人員尋求協助！"};
+      return {L"錯誤", L"Key已鎖定，請聯絡銀行工作人員尋求協助！"};
     default:
       return {L"Error", L"UKey is locked,please contact bank assistant for help!"};
   }

@@ -12,21 +12,20 @@
 #include "foundation/win/image_load.h"
 #include "foundation/win/this_module.h"
 #include "resources/device/device_resource_ids.h"
-#include "tests/support/module_resources.h"
+#include "tests/support/picture_edges.h"
+#include "tests/support/resource_reader.h"
 
 namespace {
 
-constexpr LANGID kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-constexpr LANGID kSimplified = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);
-constexpr LANGID kTraditional = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL);
+using merro::test::Control;
+using merro::test::ResourceBytes;
+using merro::test::StringIn;
+using merro::test::Template;
+using merro::test::TemplateReader;
 
-std::vector<BYTE> ResourceBytes(LPCWSTR type, UINT id, LANGID lang) {
-  return merro::testing::ResourceBytes(merro::win::ThisModule(), type, id, lang);
-}
-
-std::wstring StringIn(UINT id, LANGID lang) {
-  return merro::testing::StringIn(merro::win::ThisModule(), id, lang);
-}
+constexpr LANGID kEnglish = merro::test::kEnglish;
+constexpr LANGID kSimplified = merro::test::kSimplifiedChinese;
+constexpr LANGID kTraditional = merro::test::kTraditionalChinese;
 
 struct StringCase {
   UINT id;
@@ -46,6 +45,9 @@ const StringCase kStrings[] = {
     {IDS_TRANSACTION_TIPS, nullptr},  // ten spaces and kConfirmText
     {IDS_OPERATION_CONFIRM, nullptr},
     {IDS_TAKE_CAUTION, L"please take caution"},
+    {IDS_TRIES_FORMAT, L"%ls %d"},
+    {IDS_OPERATION_TIPS_FORMAT, L"%ls %d, %ls.\n%ls"},
+    {IDS_CONFIRM_HEADING, L"Information Confirmation"},
 };
 
 TEST(DeviceStrings, EveryStringInEveryLanguage) {
@@ -60,117 +62,24 @@ TEST(DeviceStrings, EveryStringInEveryLanguage) {
       EXPECT_NE(text, english) << "language " << lang;
     }
   }
-  // The confirmation texts: ten spaces, the title, a line break, the request.
+  // The confirmation texts: the heading, a line break, the request. The
+  // dialog centres the line that is the heading string; the English text
+  // keeps its leading spaces, the Chinese ones have none.
   const struct {
     LANGID lang;
-    const wchar_t* title;
-  } kTitles[] = {{kSimplified, L"信息确认\n"}, {kTraditional, L"資訊確認\n"}};
-  for (const auto& t : kTitles) {
-    const std::wstring text = StringIn(IDS_TRANSACTION_TIPS, t.lang);
-    EXPECT_EQ(text.rfind(std::wstring(10, L' ') + t.title, 0), 0u) << t.lang;
-    EXPECT_EQ(text, StringIn(IDS_OPERATION_CONFIRM, t.lang));
+    const wchar_t* heading;
+    size_t spaces;
+  } kHeadings[] = {{kEnglish, L"Information Confirmation", 10},
+                   {kSimplified, L"信息确认", 0},
+                   {kTraditional, L"資訊確認", 0}};
+  for (const auto& h : kHeadings) {
+    SCOPED_TRACE(h.lang);
+    EXPECT_EQ(StringIn(IDS_CONFIRM_HEADING, h.lang), h.heading);
+    const std::wstring text = StringIn(IDS_TRANSACTION_TIPS, h.lang);
+    EXPECT_EQ(text.rfind(std::wstring(h.spaces, L' ') + h.heading + L"\n", 0), 0u);
+    EXPECT_EQ(text, StringIn(IDS_OPERATION_CONFIRM, h.lang));
   }
 }
-
-// ---- dialog templates -------------------------------------------------------
-
-struct Control {
-  WORD kind;  // class ordinal: 0x80 button, 0x81 edit, 0x82 static, 0x85 combo box
-  DWORD id;
-  short x, y, cx, cy;
-  DWORD style;
-  DWORD exStyle;
-  std::wstring text;
-};
-
-struct Template {
-  DWORD style = 0;
-  DWORD exStyle = 0;
-  short x = 0, y = 0, cx = 0, cy = 0;
-  std::wstring caption;
-  WORD pointSize = 0;
-  std::wstring font;
-  std::vector<Control> controls;
-};
-
-// Reads a DLGTEMPLATEEX; false when the bytes do not hold one.
-class TemplateReader {
- public:
-  explicit TemplateReader(const std::vector<BYTE>& bytes) : m_bytes(bytes) {}
-
-  bool Read(Template* t) {
-    WORD version = 0, signature = 0, count = 0;
-    DWORD helpId = 0;
-    if (!Get(&version) || !Get(&signature) || version != 1 || signature != 0xFFFF ||
-        !Get(&helpId) || !Get(&t->exStyle) || !Get(&t->style) || !Get(&count) || !Get(&t->x) ||
-        !Get(&t->y) || !Get(&t->cx) || !Get(&t->cy)) {
-      return false;
-    }
-    std::wstring menu, windowClass;
-    WORD ordinal = 0;
-    if (!SzOrOrd(&menu, &ordinal) || !SzOrOrd(&windowClass, &ordinal) || !Sz(&t->caption)) {
-      return false;
-    }
-    if (t->style & (DS_SETFONT | DS_SHELLFONT)) {
-      WORD weight = 0;
-      BYTE italic = 0, charset = 0;
-      if (!Get(&t->pointSize) || !Get(&weight) || !Get(&italic) || !Get(&charset) || !Sz(&t->font)) {
-        return false;
-      }
-    }
-    for (WORD i = 0; i < count; ++i) {
-      Control c = {};
-      WORD extra = 0;
-      m_at = (m_at + 3) & ~size_t{3};
-      std::wstring className;
-      if (!Get(&helpId) || !Get(&c.exStyle) || !Get(&c.style) || !Get(&c.x) || !Get(&c.y) ||
-          !Get(&c.cx) || !Get(&c.cy) || !Get(&c.id) || !SzOrOrd(&className, &c.kind) ||
-          !SzOrOrd(&c.text, &ordinal) || !Get(&extra)) {
-        return false;
-      }
-      m_at += extra;
-      t->controls.push_back(c);
-    }
-    return m_at <= m_bytes.size();
-  }
-
- private:
-  template <class T>
-  bool Get(T* value) {
-    if (m_at + sizeof(T) > m_bytes.size()) {
-      return false;
-    }
-    std::memcpy(value, m_bytes.data() + m_at, sizeof(T));
-    m_at += sizeof(T);
-    return true;
-  }
-  bool Sz(std::wstring* text) {
-    for (WCHAR c = 0; Get(&c) && c != 0;) {
-      text->push_back(c);
-      if (m_at >= m_bytes.size()) {
-        return false;
-      }
-    }
-    return m_at <= m_bytes.size();
-  }
-  bool SzOrOrd(std::wstring* text, WORD* ordinal) {
-    WORD first = 0;
-    if (!Get(&first)) {
-      return false;
-    }
-    if (first == 0xFFFF) {
-      return Get(ordinal);
-    }
-    if (first == 0) {
-      return true;
-    }
-    text->push_back(first);
-    return Sz(text);
-  }
-
-  const std::vector<BYTE>& m_bytes;
-  size_t m_at = 0;
-};
 
 constexpr WORD kButton = 0x80, kEdit = 0x81, kStatic = 0x82, kCombo = 0x85;
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
@@ -203,7 +112,7 @@ struct ExpectedDialog {
 };
 
 const Texts kNoText = {L"", L""};
-// Marks the confirmation text: fourteen spaces, then the language's text.
+// Marks the confirmation text: the language's default text (ConfirmText).
 const Texts kConfirm = {nullptr, nullptr};
 
 const std::vector<ExpectedDialog>& ExpectedDialogs() {
@@ -220,9 +129,12 @@ const std::vector<ExpectedDialog>& ExpectedDialogs() {
         {kStatic, IDC_PIN_TRIES, 7, 42, 147, 8, kLabel, kNoText},
         {kButton, IDC_PIN_OK, 47, 54, 50, 14, kChild | BS_DEFPUSHBUTTON | WS_TABSTOP, {L"OK", L"确定"}},
         {kButton, IDC_PIN_CANCEL, 104, 54, 50, 14, kChild | BS_PUSHBUTTON | WS_TABSTOP, {L"Cancel", L"取消"}}}},
-      {IDD_OPERATION_CONFIRM, 170, 44, kCaptionless, kNoText, {L"Microsoft Sans Serif", L"宋体"}, 12, 12,
+      // The confirmations have one font in both languages: one size on the screen.
+      {IDD_OPERATION_CONFIRM, 170, 44, kCaptionless, kNoText,
+       {L"Microsoft Sans Serif", L"Microsoft Sans Serif"}, 12, 12,
        {{kStatic, IDC_CONFIRM_TEXT, 7, 6, 157, 33, kLabel, kConfirm}}},
-      {IDD_TRANSACTION_CONFIRM, 144, 187, kCaptionless, kNoText, {L"Microsoft Sans Serif", L"宋体"}, 12, 12,
+      {IDD_TRANSACTION_CONFIRM, 144, 187, kCaptionless, kNoText,
+       {L"Microsoft Sans Serif", L"Microsoft Sans Serif"}, 12, 12,
        {{kStatic, IDC_CONFIRM_TEXT, 7, 8, 125, 29, kLabel, kConfirm},
         {kStatic, IDC_TOKEN_PICTURE, 32, 43, 108, 143, kLabel, kNoText}}},
   };
@@ -230,9 +142,9 @@ const std::vector<ExpectedDialog>& ExpectedDialogs() {
 }
 
 std::wstring ConfirmText(bool english) {
-  return kFourteen + (english ? kConfirmText
-                              : std::wstring(L"信息确认\n请核对Key屏幕显示的信息，确认请按Key上的\"OK\"键，"
-                                             L"取消请按\"C\"键。"));
+  return english ? kFourteen + kConfirmText
+                 : std::wstring(L"信息确认\n请核对Key屏幕显示的信息，确认请按Key上的“OK”键，"
+                                L"取消请按“C”键。");
 }
 
 TEST(DeviceDialogs, TemplatesHoldExactlyTheirControls) {
@@ -287,6 +199,15 @@ TEST(DeviceDialogs, TokenPictureDecodes) {
     EXPECT_LE(image->GetWidth(), 200u);
     EXPECT_GE(image->GetHeight(), 260u);
     EXPECT_LE(image->GetHeight(), 300u);
+    // It stands on the dialog's grey: transparent all round its edges (no
+    // frame, no white square of its own).
+    ASSERT_EQ(image->GetType(), Gdiplus::ImageTypeBitmap);
+    auto* bitmap = static_cast<Gdiplus::Bitmap*>(image);
+    for (const Gdiplus::ARGB pixel : merro::test::EdgePixels(*bitmap)) {
+      ASSERT_EQ(pixel >> 24, 0u) << std::hex << "edge pixel " << pixel;
+    }
+    // No black outlines (the renderer's, around shapes that name no stroke).
+    EXPECT_EQ(merro::test::CountPixels(*bitmap, 0xFF000000u), 0u);
   }
   Gdiplus::GdiplusShutdown(token);
 }

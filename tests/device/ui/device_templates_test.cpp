@@ -10,6 +10,7 @@
 
 #include "device/ui/dialog_base.h"
 #include "resources/device/device_resource_ids.h"
+#include "tests/support/resource_reader.h"
 #include "tests/support/ui/robot_thread.h"
 #include "tests/support/ui/ui_test.h"
 
@@ -30,11 +31,10 @@ class TemplateViewer : public merro::ui::DialogBase {
 };
 
 std::wstring ExpectedConfirmText() {
-  const std::wstring fourteen(14, L' ');
   if (merro::test::CurrentUiLanguage() == UiLanguage::SimplifiedChinese) {
-    return fourteen + L"信息确认\n请核对Key屏幕显示的信息，确认请按Key上的\"OK\"键，取消请按\"C\"键。";
+    return L"信息确认\n请核对Key屏幕显示的信息，确认请按Key上的“OK”键，取消请按“C”键。";
   }
-  return fourteen +
+  return std::wstring(14, L' ') +
          L"Information Confirmation\nPress \"OK\" to confirm the current transaction, or press "
          L"\"C\" to cancel.";
 }
@@ -83,6 +83,40 @@ TEST(DeviceTemplates, LaidOutInTheRunsLanguage) {
       EXPECT_LE(picture.cy, 380);
       std::printf("picture control: %ld x %ld px\n", picture.cx, picture.cy);
     }
+  }
+}
+
+// The window a dialog template of this module in `lang` makes, hidden: its
+// size in pixels; empty when it cannot be made.
+SIZE TemplateWindowSize(WORD id, LANGID lang) {
+  const std::vector<BYTE> bytes = merro::test::ResourceBytes(RT_DIALOG, id, lang);
+  if (bytes.empty()) {
+    return {};
+  }
+  HWND dlg = ::CreateDialogIndirectParamW(
+      merro::win::ThisModule(), reinterpret_cast<LPCDLGTEMPLATEW>(bytes.data()), nullptr,
+      [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+  if (dlg == nullptr) {
+    return {};
+  }
+  RECT r = {};
+  ::GetWindowRect(dlg, &r);
+  ::DestroyWindow(dlg);
+  return {r.right - r.left, r.bottom - r.top};
+}
+
+// The confirmations stand the same size on the screen in English and in
+// simplified Chinese: one font makes the dialog units the same.
+TEST(DeviceTemplates, ConfirmationsHaveOneSizeInBothLanguages) {
+  for (WORD id : {IDD_OPERATION_CONFIRM, IDD_TRANSACTION_CONFIRM}) {
+    SCOPED_TRACE(id);
+    const SIZE english = TemplateWindowSize(id, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    const SIZE chinese =
+        TemplateWindowSize(id, MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED));
+    EXPECT_GT(english.cx, 0);
+    EXPECT_GT(english.cy, 0);
+    EXPECT_EQ(chinese.cx, english.cx);
+    EXPECT_EQ(chinese.cy, english.cy);
   }
 }
 

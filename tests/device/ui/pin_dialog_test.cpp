@@ -17,6 +17,7 @@
 #include "tests/device/ui/hook_counter.h"
 #include "tests/support/ui/robot_program.h"
 #include "tests/support/ui/robot_thread.h"
+#include "tests/support/ui/tries_texts.h"
 
 namespace {
 
@@ -226,7 +227,7 @@ TEST_F(PinDialog, ModesAndTriesLine) {
       const std::wstring prompt = LoadText(c.prompt);
       r.Check(!prompt.empty() && r.Text(dlg, IDC_PIN_PROMPT) == prompt,
               "prompt " + Utf8(r.Text(dlg, IDC_PIN_PROMPT)));
-      r.Check(r.Text(dlg, IDC_PIN_TRIES) == LoadText(IDS_REMAINING_TIMES) + L" 3",
+      r.Check(r.Text(dlg, IDC_PIN_TRIES) == merro::test::PinDialogTriesLine(3),
               "tries line " + Utf8(r.Text(dlg, IDC_PIN_TRIES)));
       r.Check((r.Text(dlg) == adminTitle) == (c.mode == 1), "title " + Utf8(r.Text(dlg)));
       r.Check(!r.IsEnabled(dlg, IDC_PIN_OK), "OK disabled at first");
