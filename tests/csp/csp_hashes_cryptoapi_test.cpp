@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -488,6 +489,36 @@ TEST_F(CspSigning, Crypt32SignsMessagesWithTheTokensKey) {
   o = signMessage(szOID_NIST_sha256, &signedData);
   EXPECT_FALSE(o.result);
   EXPECT_EQ(o.error, Code(NTE_BAD_HASH));
+}
+
+// A signature reads nothing the provider already knows: no chip serial
+// number (each token context keeps it), and no public key of the container
+// to learn that the key pair is there (its record says so).
+TEST_F(CspSigning, SignatureReadsNothingAlreadyKnown) {
+  constexpr BYTE kChipSerial = 0x93, kPublicKey = 0x53;
+  for (const KeyKind& kind : {kRsa1024, kRsa2048, kSm2}) {
+    SCOPED_TRACE(kind.what);
+    auto c = std::make_unique<SigningContainer>();
+    MakeContainer(kind, c.get());
+    ASSERT_FALSE(HasFatalFailure());
+    Hash hash;
+    HashOver(c->provider.h, kind.hashAlg, kOtherData, &hash);
+    DeviceBench::CommandLog(0, true);
+    Bytes signature(kind.sigLen);
+    DWORD length = kind.sigLen;
+    const Outcome o = Sign(hash.h, signature.data(), &length);
+    ASSERT_TRUE(o.result) << std::hex << o.error;
+    EXPECT_TRUE(Verifies(*c, kind.hashAlg, kOtherData, signature));
+    const std::vector<BYTE> log = DeviceBench::CommandLog(0, true);
+    std::string sent;
+    for (BYTE ins : log) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%02X ", ins);
+      sent += hex;
+    }
+    EXPECT_EQ(std::count(log.begin(), log.end(), kChipSerial), 0) << sent;
+    EXPECT_EQ(std::count(log.begin(), log.end(), kPublicKey), 0) << sent;
+  }
 }
 
 // The token pulled out between CryptCreateHash and CryptSignHash: the
