@@ -75,7 +75,8 @@ bool CryptoApiWork::SetUp(std::string* pError) {
   }
   m_ciphertext.resize(length);
   // CryptEncrypt gives an SM2 ciphertext in the token's form (0x04, x, y,
-  // C2, C3); CryptDecrypt takes it without the 0x04.
+  // C2, C3); CryptDecrypt tries the form without the 0x04 first, as other
+  // programs hand it over, and that is the decryption measured.
   if (m_kind.exchangeAlg == CALG_SM2_KEYX && !m_ciphertext.empty() && m_ciphertext[0] == 0x04) {
     m_ciphertext.erase(m_ciphertext.begin());
   }
