@@ -101,23 +101,22 @@ bool CryptoApiWork::Sign(StepMeter& meter, PathRows* pRows, std::string* pError)
   } guard{&hHash};
   std::vector<BYTE> signature(m_kind.signatureLen);
   DWORD length = static_cast<DWORD>(signature.size());
-  const bool worked =
-      meter.Measure("CryptHashData", &pRows->hashData, pError,
-                    [&] { return ::CryptHashData(hHash, m_data.data(), kSignedDataLen, 0) != FALSE; }) &&
-      meter.Measure("CryptSignHash", &pRows->signHash, pError, [&] {
-        return ::CryptSignHashW(hHash, AT_SIGNATURE, nullptr, 0, signature.data(), &length) != FALSE;
-      }) &&
-      meter.Measure("CryptDestroyHash", &pRows->destroyHash, pError, [&] {
-        const BOOL ok = ::CryptDestroyHash(hHash);
-        hHash = 0;
-        return ok != FALSE;
-      });
+  const bool worked = meter.Measure("CryptHashData", &pRows->hashData, pError, [&] {
+    return ::CryptHashData(hHash, m_data.data(), kSignedDataLen, 0) != FALSE;
+  }) && meter.Measure("CryptSignHash", &pRows->signHash, pError, [&] {
+    return ::CryptSignHashW(hHash, AT_SIGNATURE, nullptr, 0, signature.data(), &length) != FALSE;
+  }) && meter.Measure("CryptDestroyHash", &pRows->destroyHash, pError, [&] {
+    const BOOL ok = ::CryptDestroyHash(hHash);
+    hHash = 0;
+    return ok != FALSE;
+  });
   if (!worked) {
     return false;
   }
   signature.resize(length);
   m_signature = signature;
-  AddSum(&pRows->signature, {&pRows->createHash, &pRows->hashData, &pRows->signHash, &pRows->destroyHash});
+  AddSum(&pRows->signature,
+         {&pRows->createHash, &pRows->hashData, &pRows->signHash, &pRows->destroyHash});
   return true;
 }
 

@@ -14,7 +14,8 @@ namespace merro::bench {
 
 class CryptoApiWork final : public PathWork {
  public:
-  CryptoApiWork(const KeyKind& kind, std::string container) : m_kind(kind), m_name(std::move(container)) {}
+  CryptoApiWork(const KeyKind& kind, std::string container)
+      : m_kind(kind), m_name(std::move(container)) {}
 
   // Creates the container, generates both keys and encrypts the secret
   // that the decryptions recover.
@@ -33,7 +34,7 @@ class CryptoApiWork final : public PathWork {
   merro::demo::CryptKey m_signKey;      // the signature key's public half, for verification
   merro::demo::CryptKey m_exchangeKey;  // the exchange key, for decryption
   std::vector<BYTE> m_data;
-  std::vector<BYTE> m_signature;        // the latest signature
+  std::vector<BYTE> m_signature;  // the latest signature
   std::vector<BYTE> m_ciphertext;
 };
 

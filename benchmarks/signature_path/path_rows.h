@@ -15,13 +15,13 @@
 namespace merro::bench {
 
 struct KeyKind {
-  const char* name;     // as the table shows it
-  ALG_ID signAlg;       // CryptGenKey's algorithm for the signature key
-  ALG_ID exchangeAlg;   // and for the exchange key
-  DWORD genFlags;       // the key length in the upper 16 bits
-  ALG_ID hashAlg;       // the hash the signature is made over
-  BYTE tokenKeyType;    // the token's key type (MR_ALG_*)
-  BYTE tokenHashType;   // the token API's hash type for the same hash
+  const char* name;    // as the table shows it
+  ALG_ID signAlg;      // CryptGenKey's algorithm for the signature key
+  ALG_ID exchangeAlg;  // and for the exchange key
+  DWORD genFlags;      // the key length in the upper 16 bits
+  ALG_ID hashAlg;      // the hash the signature is made over
+  BYTE tokenKeyType;   // the token's key type (MR_ALG_*)
+  BYTE tokenHashType;  // the token API's hash type for the same hash
   DWORD signatureLen;
 };
 

@@ -41,8 +41,10 @@ using merro::testing::DeviceBench;
 constexpr size_t kToken = 0;
 
 const KeyKind kKinds[] = {
-    {"RSA-1024", AT_SIGNATURE, AT_KEYEXCHANGE, 1024u << 16, CALG_SHA1, MR_ALG_RSA1024, MR_ALG_SHA1, 128},
-    {"RSA-2048", AT_SIGNATURE, AT_KEYEXCHANGE, 2048u << 16, CALG_SHA1, MR_ALG_RSA2048, MR_ALG_SHA1, 256},
+    {"RSA-1024", AT_SIGNATURE, AT_KEYEXCHANGE, 1024u << 16, CALG_SHA1, MR_ALG_RSA1024, MR_ALG_SHA1,
+     128},
+    {"RSA-2048", AT_SIGNATURE, AT_KEYEXCHANGE, 2048u << 16, CALG_SHA1, MR_ALG_RSA2048, MR_ALG_SHA1,
+     256},
     {"SM2", CALG_SM2_SIGN, CALG_SM2_KEYX, 0, CALG_SM3, MR_ALG_SM2, MR_ALG_SM3, 64},
 };
 
@@ -113,8 +115,9 @@ void PrintRow(const char* kind, const char* step, const StepSamples& s, const St
 void PrintTable(const std::vector<Subject>& subjects, int runs) {
   std::printf("\n%d runs; times in milliseconds; floor: the same work through the token API\n\n",
               runs);
-  std::printf("| key      | step                     | cmd |  median |     p95 | "
-              "floor cmd | floor median | floor p95 | time / floor |\n");
+  std::printf(
+      "| key      | step                     | cmd |  median |     p95 | "
+      "floor cmd | floor median | floor p95 | time / floor |\n");
   std::printf("|---|---|--:|--:|--:|--:|--:|--:|--:|\n");
   for (const Subject& s : subjects) {
     const PathRows& r = s.rows;
@@ -152,7 +155,8 @@ int main(int argc, char** argv) {
   std::vector<Subject> subjects;
   std::string error;
   for (size_t i = 0; i < std::size(kKinds); ++i) {
-    Subject s{&kKinds[i], std::make_unique<CryptoApiWork>(kKinds[i], names[i]),
+    Subject s{&kKinds[i],
+              std::make_unique<CryptoApiWork>(kKinds[i], names[i]),
               std::make_unique<TokenApiWork>(kKinds[i], names[i], device, DeviceBench::kFactoryPin),
               {}};
     if (!s.cryptoApi->SetUp(&error) || !s.tokenApi->SetUp(&error)) {
@@ -186,7 +190,8 @@ int main(int argc, char** argv) {
   for (const Subject& s : subjects) {
     const auto ceiling = options.ceilings.find(s.kind->name);
     if (ceiling != options.ceilings.end() && s.rows.signature.Commands() > ceiling->second) {
-      std::fprintf(stderr, "merro-sigpath-bench: one %s signature sent %zu commands, more than %zu\n",
+      std::fprintf(stderr,
+                   "merro-sigpath-bench: one %s signature sent %zu commands, more than %zu\n",
                    s.kind->name, s.rows.signature.Commands(), ceiling->second);
       status = 2;
     }

@@ -18,7 +18,9 @@ class TokenApiWork final : public PathWork {
  public:
   TokenApiWork(const KeyKind& kind, std::string container, std::string deviceName,
                std::string userPin)
-      : m_kind(kind), m_name(std::move(container)), m_device(std::move(deviceName)),
+      : m_kind(kind),
+        m_name(std::move(container)),
+        m_device(std::move(deviceName)),
         m_pin(std::move(userPin)) {}
 
   // Opens the token, marks the container (made through CryptoAPI) available,

@@ -561,7 +561,8 @@ TEST_F(CspSigning, TokenPulledBeforeTheSignature) {
 // gone and a new container signs with the new token's key.
 TEST_F(CspSigning, ReplacedTokenSignsWithItsOwnKeys) {
   const std::string factory = DeviceBench::kFactoryPin;
-  const std::string provision = "provision 0 user " + factory + " admin " + factory + " unlock " + factory;
+  const std::string provision =
+      "provision 0 user " + factory + " admin " + factory + " unlock " + factory;
   for (const KeyKind& kind : {kRsa2048, kSm2}) {
     SCOPED_TRACE(kind.what);
     auto c = std::make_unique<SigningContainer>();

@@ -71,7 +71,8 @@ HRESULT DeriveExternKey(const TraceHelper& scope, DEV_CTX* pDevCtx, const BYTE* 
 
 namespace {
 
-static_assert(MR_FACTS_CHIP_SN_LEN == MR_CHIP_SN_LEN, "the context keeps a whole chip serial number");
+static_assert(MR_FACTS_CHIP_SN_LEN == MR_CHIP_SN_LEN,
+              "the context keeps a whole chip serial number");
 static_assert(MR_FACTS_TEMP_PUBKEY_LEN == MR_SM2_PUBKEY_LEN, "the context keeps a whole SM2 point");
 
 // Reads the chip serial number into the context's facts.
@@ -166,8 +167,9 @@ HRESULT SessionKeyUnder(const TraceHelper& scope, DEV_CTX* pDevCtx) {
   }
   BYTE wrapped[MR_WRAPPED_TRANSPORT_KEY_LEN] = {};
   DWORD wrappedLen = sizeof wrapped;
-  hr = HRESULT_FROM_TOKEN_ERROR(merro::crypto::SM2_Encrypt(
-      pDevCtx->stFacts.byTempPubKey, transportKey.bytes, MR_TRANSPORT_KEY_LEN, wrapped, &wrappedLen));
+  hr = HRESULT_FROM_TOKEN_ERROR(merro::crypto::SM2_Encrypt(pDevCtx->stFacts.byTempPubKey,
+                                                            transportKey.bytes, MR_TRANSPORT_KEY_LEN,
+                                                            wrapped, &wrappedLen));
   merro::trace::LogStep(scope.Name(), L"SM2_Encrypt", hr);
   if (FAILED(hr)) {
     return hr;

@@ -257,9 +257,10 @@ void SessionKey(Run r) {
   } else {
     // The session as it was (what the context keeps of its token may have
     // been read meanwhile: a cache, not session state).
-    Require(r.ctx->bySMState == before.bySMState && r.ctx->dwSessionKeyLen == before.dwSessionKeyLen &&
-            std::memcmp(r.ctx->bySessionKey, before.bySessionKey, sizeof before.bySessionKey) == 0 &&
-            r.ctx->hDevice == before.hDevice && r.ctx->hMutex == before.hMutex &&
+    Require(r.ctx->bySMState == before.bySMState &&
+            r.ctx->dwSessionKeyLen == before.dwSessionKeyLen &&
+            std::memcmp(r.ctx->bySessionKey, before.bySessionKey, sizeof before.bySessionKey) == 0);
+    Require(r.ctx->hDevice == before.hDevice && r.ctx->hMutex == before.hMutex &&
             std::memcmp(r.ctx->szMutexName, before.szMutexName, sizeof before.szMutexName) == 0);
   }
 }

@@ -172,7 +172,8 @@ Bytes LoggedIns(const SessionEnv& env) {
 }
 
 constexpr BYTE kInsChallenge = 0x84, kInsExternalAuth = 0x82, kInsSessionKey = 0x91;
-constexpr BYTE kInsDevInfo = 0x12, kInsChipSn = 0x93, kInsSelect = 0xA4, kInsExportKey = 0x53, kInsVerify = 0x20;
+constexpr BYTE kInsDevInfo = 0x12, kInsChipSn = 0x93, kInsSelect = 0xA4, kInsExportKey = 0x53;
+constexpr BYTE kInsVerify = 0x20;
 
 void TokenFactsPerContext(const SessionEnv& env) {
   env.control("provision " + env.tokenIndex);
