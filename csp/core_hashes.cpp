@@ -9,6 +9,7 @@
 #include "csp/cp_core.h"
 #include "csp/handle_checks.h"
 #include "csp/registries.h"
+#include "csp/user_key.h"
 #include "foundation/alg_ids.h"
 #include "provider/container.h"
 #include "provider/hash_handle.h"
@@ -154,8 +155,9 @@ void SignWithTemporaryKey(CoreCall& call, HCRYPTPROV hProv, HCRYPTHASH hHash, DW
   HashHandle* pHash = LookUpOwned(call, g_vtrProvHandleSet, g_vtrHashHandleSet, hProv, hHash,
                                   kSignatureHashChecks);
   if (pHash == nullptr ||
-      !call.Check(CPCoreGetUserKey(hProv, dwKeySpec, key.Out()) != FALSE, L"CPCoreGetUserKey",
-                  NTE_NO_KEY)) {
+      !call.Check(merro::csp::NewUserKey("CPCoreGetUserKey", hProv, dwKeySpec,
+                                         merro::csp::KeyPresence::FromRecord, key.Out()) != FALSE,
+                  L"CPCoreGetUserKey", NTE_NO_KEY)) {
     return;
   }
   if (!call.Check(g_vtrKeyHandleSet.IsKnown(key.Get()), L"Check if it's valid key.", NTE_BAD_UID) ||

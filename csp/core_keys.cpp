@@ -9,6 +9,7 @@
 #include "csp/handle_checks.h"
 #include "csp/registries.h"
 #include "csp/signature_pin.h"
+#include "csp/user_key.h"
 #include "provider/container.h"
 #include "provider/key_handle.h"
 
@@ -300,40 +301,11 @@ BOOL CPCoreGetKeyParam(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD dwParam, BYTE* pb
 }
 
 // A new key object for one of the container's two key pairs; each call
-// gives a handle of its own.
+// gives a handle of its own, after the token has shown the key pair is there.
 BOOL CPCoreGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey) {
-  CoreCall call("CPCoreGetUserKey");
   TraceCoreArguments(CoreArguments::kGetUserKey, {dwKeySpec});
-  if (!call.Check(hProv != 0 && phUserKey != nullptr, L"Check parameters",
-                  ERROR_INVALID_PARAMETER) ||
-      !call.Check(dwKeySpec == AT_SIGNATURE || dwKeySpec == AT_KEYEXCHANGE, L"Check parameters",
-                  NTE_NO_KEY) ||
-      !call.Check(merro::csp::IsKnownProvHandle(hProv), L"Check if it's valid container",
-                  NTE_BAD_UID)) {
-    return call.Finish();
-  }
-  Container* pContainer = merro::csp::g_vtrProvHandleSet.Lookup(hProv);
-  std::unique_ptr<KeyHandle> spKey(new (std::nothrow) KeyHandle());
-  if (!call.Check(spKey != nullptr, L"new KeyHandle()", NTE_NO_MEMORY)) {
-    return call.Finish();
-  }
-  ALG_ID uAlgID = 0;
-  DWORD dwKeyBits = 0;
-  if (!call.CheckResult(pContainer->GetContainerInfo(dwKeySpec, &uAlgID, &dwKeyBits),
-                        L"GetContainerInfo")) {
-    return call.Finish();
-  }
-  spKey->m_pContainer = pContainer;
-  spKey->m_uAlgID = uAlgID;
-  spKey->m_dwPermissions = CRYPT_DECRYPT;
-  spKey->m_dwKeySpec = dwKeySpec;
-  // The container reports its key-set algorithm through the key's ALG_ID.
-  spKey->m_dwKeyType = (uAlgID == CALG_SM2_SIGN || uAlgID == CALG_SM2_KEYX)
-                           ? Container::KEYSETALGORITHM_SM2
-                           : Container::KEYSETALGORITHM_RSA;
-  spKey->m_dwModulusBits = dwKeyBits;
-  *phUserKey = merro::csp::AddKeyHandle(std::move(spKey));
-  return call.Finish();
+  return merro::csp::NewUserKey("CPCoreGetUserKey", hProv, dwKeySpec,
+                                merro::csp::KeyPresence::AskToken, phUserKey);
 }
 
 // An independent copy of a key object: a container key refers to the same

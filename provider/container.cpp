@@ -297,6 +297,16 @@ HRESULT Container::GenerateKeyPair(DWORD dwKeySpec, DWORD dwKeyAlg, DWORD dwKeyB
 
 HRESULT Container::GetContainerInfo(DWORD dwKeySpec, ALG_ID* puAlgID, DWORD* pdwKeyBits) {
   MR_TRACE("Container::GetContainerInfo");
+  return KeyInfo(dwKeySpec, true, puAlgID, pdwKeyBits);
+}
+
+HRESULT Container::GetRecordedKeyInfo(DWORD dwKeySpec, ALG_ID* puAlgID, DWORD* pdwKeyBits) {
+  MR_TRACE("Container::GetRecordedKeyInfo");
+  return KeyInfo(dwKeySpec, false, puAlgID, pdwKeyBits);
+}
+
+HRESULT Container::KeyInfo(DWORD dwKeySpec, bool bAskToken, ALG_ID* puAlgID, DWORD* pdwKeyBits) {
+  MR_TRACE("Container::KeyInfo");
   MR_FAIL_IF(g_pDeviceHandle == NULL, L"Check g_pDeviceHandle", E_FAIL);
   MR_FAIL_IF((dwKeySpec != AT_SIGNATURE) && (dwKeySpec != AT_KEYEXCHANGE), L"Check dwKeySpec",
              E_INVALIDARG);
@@ -306,13 +316,22 @@ HRESULT Container::GetContainerInfo(DWORD dwKeySpec, ALG_ID* puAlgID, DWORD* pdw
   MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", SCARD_E_NO_KEY_CONTAINER);
 
   // Whether the container holds a key of that specification at all.
-  BYTE* pbyXorN = nullptr;
-  BYTE* pbyYorE = nullptr;
-  DWORD dwXorNSize = 0, dwYorESize = 0;
-  hResult = g_pDeviceHandle->ExportPubKey(m_szDeviceName, m_szContainerName, dwKeySpec, &pbyXorN,
-                                          &dwXorNSize, &pbyYorE, &dwYorESize);
-  DeviceBytes spXorN(pbyXorN), spYorE(pbyYorE);
-  MR_FAIL_IF(hResult != S_OK, L"ExportPubKey", HRESULT_FROM_TOKEN_ERROR(hResult));
+  if (bAskToken) {
+    BYTE* pbyXorN = nullptr;
+    BYTE* pbyYorE = nullptr;
+    DWORD dwXorNSize = 0, dwYorESize = 0;
+    hResult = g_pDeviceHandle->ExportPubKey(m_szDeviceName, m_szContainerName, dwKeySpec, &pbyXorN,
+                                            &dwXorNSize, &pbyYorE, &dwYorESize);
+    DeviceBytes spXorN(pbyXorN), spYorE(pbyYorE);
+    MR_FAIL_IF(hResult != S_OK, L"ExportPubKey", HRESULT_FROM_TOKEN_ERROR(hResult));
+  } else {
+    // The record's length code of the slot: 0 bits when it names no key.
+    DWORD dwSlotBits = 0;
+    hResult = g_pDeviceHandle->GetKeyLength(m_szDeviceName, m_szContainerName, dwKeySpec,
+                                            &dwSlotBits);
+    MR_FAIL_IF(hResult != S_OK, L"GetKeyLength", HRESULT_FROM_TOKEN_ERROR(hResult));
+    MR_FAIL_IF(dwSlotBits == 0, L"Check the record holds the key", NTE_NO_KEY);
+  }
 
   DWORD dwKeyAlg = 0, dwSignBits = 0, dwExchBits = 0;
   hResult = g_pDeviceHandle->GetContainerInfo(m_szDeviceName, m_szContainerName, &dwKeyAlg,

@@ -115,6 +115,12 @@ class Container {
   HRESULT GenerateKeyPair(DWORD dwKeySpec, DWORD dwKeyAlg, DWORD dwKeyBits);
   // CALG_RSA_SIGN / CALG_SM2_SIGN or CALG_RSA_KEYX / CALG_SM2_KEYX, and bits.
   HRESULT GetContainerInfo(DWORD dwKeySpec, ALG_ID* puAlgID, DWORD* pdwKeyBits);
+  // The same from the container's record in the device object's list, with
+  // no token command: NTE_NO_KEY when the record holds no key of dwKeySpec.
+  HRESULT GetRecordedKeyInfo(DWORD dwKeySpec, ALG_ID* puAlgID, DWORD* pdwKeyBits);
+  // Both: the token (bAskToken) or the record says whether the key is
+  // there; the algorithm and bits come from the record.
+  HRESULT KeyInfo(DWORD dwKeySpec, bool bAskToken, ALG_ID* puAlgID, DWORD* pdwKeyBits);
   HRESULT CheckPIN(const BYTE* pbyPIN, DWORD dwPINLength);
   HRESULT ChangePIN(const BYTE* pbyOldPIN, DWORD dwOldPINLength, const BYTE* pbyNewPIN,
                     DWORD dwNewPINLength);

@@ -6,8 +6,10 @@
 // the token after a user-PIN check: RSA gives the padded block, whose PKCS#1
 // type-2 padding is removed here; SM2 takes the ciphertext with 0x04 in
 // front, in the token's order x, y, C2, C3, and a ciphertext that fails in
-// that order is tried once more read as x, y, C3, C2. After any decryption
-// attempt, successful or not, the token's security state is reset.
+// that order is tried once more read as x, y, C3, C2, and last as it came
+// when it starts with the 0x04 of the token's form (what encryption gives).
+// After any decryption attempt, successful or not, the token's security
+// state is reset.
 #include <cstring>
 #include <new>
 
@@ -173,6 +175,21 @@ HRESULT KeyHandle::DecryptInSequence(const BYTE* pbyEncryptedData, DWORD dwEncry
                   kSm2DigestBytes);
       hResult =
           DecryptOnToken(*m_pContainer, m_dwKeySpec, ciphertext.get(), ciphertext.size(), &plain);
+      if (FAILED(hResult) && !IsLostTokenState(hResult) &&
+          pbyEncryptedData[0] == kSm2PointTag && dwEncryptedDataSize > 1 + kSm2FixedBytes) {
+        // The token's own form, 0x04 in front, as AsymEncrypt gives it: tried
+        // last, so that what the two orders open opens as before. A failure
+        // keeps the code of the attempts before it.
+        ::merro::trace::LogStep(mrTraceScope_.Name(),
+                                L"g_pDeviceHandle->DecryptByDevice(x, y, C3, C2)", hResult);
+        const HRESULT hPin = CheckUserPIN(0, 0, pSequence);
+        MR_FAIL_IF(hPin != S_OK, L"CheckUserPIN", hPin);
+        const HRESULT hAsGiven = DecryptOnToken(*m_pContainer, m_dwKeySpec, pbyEncryptedData,
+                                                dwEncryptedDataSize, &plain);
+        if (SUCCEEDED(hAsGiven) || IsLostTokenState(hAsGiven)) {
+          hResult = hAsGiven;
+        }
+      }
     }
     MR_FAIL_IF(FAILED(hResult), L"g_pDeviceHandle->DecryptByDevice", hResult);
   }

@@ -437,7 +437,9 @@ TEST_F(CspCrypt, RsaExchangeKeyEncryptsAndDecrypts) {
 }
 
 // OpenSSL's SM2 ciphertexts, without the leading 04, in both component
-// orders, open with the container's SM2 exchange key.
+// orders, open with the container's SM2 exchange key; so does the
+// provider's own, which CryptEncrypt gives in the token's form (04 first),
+// and a byte changed in it is refused.
 TEST_F(CspCrypt, Sm2CiphertextsFromOpenSslOpen) {
   const Bytes exchange = NewContainerWithExchangeKey("sm2 cipher", CALG_SM2_KEYX, 0);
   ASSERT_EQ(exchange.size(), 140u);
@@ -450,6 +452,17 @@ TEST_F(CspCrypt, Sm2CiphertextsFromOpenSslOpen) {
     ASSERT_TRUE(opened.outcome.result) << std::hex << opened.outcome.error;
     EXPECT_EQ(opened.data, plain);
   }
+
+  const Crypted sealed = Encrypt(user.h, plain, TRUE, 24 + 97);
+  ASSERT_TRUE(sealed.outcome.result) << std::hex << sealed.outcome.error;
+  ASSERT_EQ(sealed.data.size(), 24u + 97u);
+  EXPECT_EQ(sealed.data[0], 0x04);
+  const Crypted opened = Decrypt(user.h, sealed.data, TRUE);
+  ASSERT_TRUE(opened.outcome.result) << std::hex << opened.outcome.error;
+  EXPECT_EQ(opened.data, plain);
+  Bytes changed = sealed.data;
+  changed[1 + 64 + 3] ^= 0x01;  // in C2
+  EXPECT_FALSE(Decrypt(user.h, changed, TRUE).outcome.result);
 }
 
 // An OpenSSL RSA-1024 key in the plain form goes into the container's

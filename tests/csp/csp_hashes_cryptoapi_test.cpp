@@ -11,7 +11,9 @@
 
 #include "tests/csp/cryptoapi_fixture.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <utility>
@@ -573,6 +575,127 @@ TEST_F(CspSigning, Crypt32SignsMessagesWithTheTokensKey) {
   o = signMessage(szOID_NIST_sha256, &signedData);
   EXPECT_FALSE(o.result);
   EXPECT_EQ(o.error, Code(NTE_BAD_HASH));
+}
+
+// A signature reads nothing the provider already knows: no chip serial
+// number (each token context keeps it), and no public key of the container
+// to learn that the key pair is there (its record says so).
+TEST_F(CspSigning, SignatureReadsNothingAlreadyKnown) {
+  constexpr BYTE kChipSerial = 0x93, kPublicKey = 0x53;
+  for (const KeyKind& kind : {kRsa1024, kRsa2048, kSm2}) {
+    SCOPED_TRACE(kind.what);
+    auto c = std::make_unique<SigningContainer>();
+    MakeContainer(kind, c.get());
+    ASSERT_FALSE(HasFatalFailure());
+    Hash hash;
+    HashOver(c->provider.h, kind.hashAlg, kOtherData, &hash);
+    DeviceBench::CommandLog(0, true);
+    Bytes signature(kind.sigLen);
+    DWORD length = kind.sigLen;
+    const Outcome o = Sign(hash.h, signature.data(), &length);
+    ASSERT_TRUE(o.result) << std::hex << o.error;
+    EXPECT_TRUE(Verifies(*c, kind.hashAlg, kOtherData, signature));
+    const std::vector<BYTE> log = DeviceBench::CommandLog(0, true);
+    std::string sent;
+    for (BYTE ins : log) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%02X ", ins);
+      sent += hex;
+    }
+    EXPECT_EQ(std::count(log.begin(), log.end(), kChipSerial), 0) << sent;
+    EXPECT_EQ(std::count(log.begin(), log.end(), kPublicKey), 0) << sent;
+  }
+}
+
+// The token pulled out between CryptCreateHash and CryptSignHash: the
+// signature fails with an error, within its bound, and once the token is
+// back a new handle of the container signs again.
+TEST_F(CspSigning, TokenPulledBeforeTheSignature) {
+  for (const KeyKind& kind : {kRsa2048, kSm2}) {
+    SCOPED_TRACE(kind.what);
+    auto c = std::make_unique<SigningContainer>();
+    MakeContainer(kind, c.get());
+    ASSERT_FALSE(HasFatalFailure());
+    {
+      Hash hash;
+      HashOver(c->provider.h, kind.hashAlg, kOtherData, &hash);
+      DeviceBench::Pull(0);
+      Bytes signature(kind.sigLen);
+      DWORD length = kind.sigLen;
+      const Outcome o = Sign(hash.h, signature.data(), &length);
+      DeviceBench::Insert(0);
+      EXPECT_FALSE(o.result);
+      EXPECT_NE(o.error, 0u);
+      EXPECT_NE(o.error, 0xdeadbeefu);
+    }
+    Provider again;
+    ASSERT_TRUE(AcquireInto(&again, c->name.c_str(), 0).result);
+    Hash hash;
+    HashOver(again.h, kind.hashAlg, kOtherData, &hash);
+    Bytes signature(kind.sigLen);
+    DWORD length = kind.sigLen;
+    const Outcome o = Sign(hash.h, signature.data(), &length);
+    ASSERT_TRUE(o.result) << std::hex << o.error;
+    EXPECT_TRUE(Verifies(*c, kind.hashAlg, kOtherData, signature));
+  }
+}
+
+// A token is never signed with what an earlier one left behind: one whose
+// temporary key pair is made anew while its handles stay open signs under
+// the new key pair, and when it is pulled out and replaced under the same
+// device name by a token provisioned afresh, the old handle's container is
+// gone and a new container signs with the new token's key.
+TEST_F(CspSigning, ReplacedTokenSignsWithItsOwnKeys) {
+  const std::string factory = DeviceBench::kFactoryPin;
+  const std::string provision =
+      "provision 0 user " + factory + " admin " + factory + " unlock " + factory;
+  for (const KeyKind& kind : {kRsa2048, kSm2}) {
+    SCOPED_TRACE(kind.what);
+    auto c = std::make_unique<SigningContainer>();
+    MakeContainer(kind, c.get());
+    ASSERT_FALSE(HasFatalFailure());
+    // The first failing call's outcome, or the signature's.
+    const auto signWith = [&](HCRYPTPROV h, Bytes* pSignature) {
+      Hash hash;
+      Outcome o = Recorded([&] {
+        return ::CryptCreateHash(h, kind.hashAlg, 0, 0, &hash.h) &&
+               ::CryptHashData(hash.h, kOtherData.data(), static_cast<DWORD>(kOtherData.size()), 0);
+      });
+      if (!o.result) {
+        return o;
+      }
+      pSignature->assign(kind.sigLen, 0);
+      DWORD length = kind.sigLen;
+      return Sign(hash.h, pSignature->data(), &length);
+    };
+    Bytes signature;
+    ASSERT_TRUE(signWith(c->provider.h, &signature).result);
+
+    DeviceBench::Control(provision);
+    DeviceBench::CommandLog(0, true);
+    Outcome o = signWith(c->provider.h, &signature);
+    ASSERT_TRUE(o.result) << std::hex << o.error;
+    EXPECT_TRUE(Verifies(*c, kind.hashAlg, kOtherData, signature));
+    const std::vector<BYTE> log = DeviceBench::CommandLog(0, true);
+    EXPECT_NE(std::find(log.begin(), log.end(), BYTE{0x53}), log.end())
+        << "the new public key of the session was read";
+
+    // Another token under the same device name: provisioned afresh (a new
+    // temporary key pair) and emptied.
+    DeviceBench::Pull(0);
+    DeviceBench::Control(provision);
+    DeviceBench::Insert(0);
+    ASSERT_TRUE(DeviceBench::Prepare(0));
+    o = signWith(c->provider.h, &signature);
+    EXPECT_FALSE(o.result) << "signed through a container the token no longer holds";
+    EXPECT_NE(o.error, 0u);
+    auto replaced = std::make_unique<SigningContainer>();
+    MakeContainer(kind, replaced.get());
+    ASSERT_FALSE(HasFatalFailure());
+    o = signWith(replaced->provider.h, &signature);
+    ASSERT_TRUE(o.result) << std::hex << o.error;
+    EXPECT_TRUE(Verifies(*replaced, kind.hashAlg, kOtherData, signature));
+  }
 }
 
 }  // namespace

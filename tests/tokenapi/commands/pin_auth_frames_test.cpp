@@ -227,13 +227,15 @@ TEST_F(PinAuthFrames, AutoExternalAuthKeys) {
   derived.resize(16);
   EXPECT_EQ(Frames()[2], Cat(Header(0xB0, 0x82, 0, 0, 0x10, 0), Tdes(derived, challenge)));
 
-  // The same token always yields the same key; another chip another key.
+  // The same token always yields the same key; another chip another key
+  // (each in a context of its own, which reads the serial number).
   m_transport->Clear();
   for (const Bytes& sn : {chipSn, Pattern(8, 0xC4)}) {
+    DEV_CTX ctx = RecordingTransport::Context();
     m_transport->QueueReply(0x9000, sn);
     m_transport->QueueReply(0x9000, challenge);
     m_transport->QueueReply(0x9000);
-    ASSERT_EQ(mr_AutoExternalAuth(&m_ctx, MR_KEY_EXTERN), 0);
+    ASSERT_EQ(mr_AutoExternalAuth(&ctx, MR_KEY_EXTERN), 0);
   }
   EXPECT_EQ(Frames()[2], Cat(Header(0xB0, 0x82, 0, 0, 0x10, 0), Tdes(derived, challenge)));
   EXPECT_NE(Frames()[5], Frames()[2]);
@@ -251,6 +253,54 @@ TEST_F(PinAuthFrames, AutoExternalAuthKeys) {
   EXPECT_TRUE(Frames().empty());
 }
 
+// A context reads the chip serial number once. When the token refuses the
+// proof made from the kept one, the number is read again, and the proof is
+// sent again only when the token now gives another number (the same proof
+// would only cost a try).
+TEST_F(PinAuthFrames, KeptChipSerialReadAgainAfterARefusal) {
+  const Bytes kept = Pattern(8, 0xC3);
+  const Bytes challenge = Pattern(8, 0x44);
+  const Bytes cfgKey(MR_EXTERN_CFG_KEY, MR_EXTERN_CFG_KEY + MR_EXTERN_KEY_LEN);
+  const auto proof = [&](const Bytes& sn) {
+    Bytes key = Tdes(cfgKey, Md5(sn));
+    key.resize(16);
+    return Cat(Header(0xB0, 0x82, 0, 0, 0x10, 0), Tdes(key, challenge));
+  };
+  const struct {
+    const char* name;
+    Bytes serialNow;    // what the token gives when asked again
+    HRESULT result;
+    size_t frames;      // 84 82 93, then 84 82 when the proof is sent again
+  } cases[] = {
+      {"another chip under the same context", Pattern(8, 0xD7), S_OK, 5},
+      {"the same chip, refused for its own reasons", kept, static_cast<HRESULT>(0x800063C2), 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DEV_CTX ctx = RecordingTransport::Context();
+    m_transport->Clear();
+    m_transport->QueueReply(0x9000, kept);
+    m_transport->QueueReply(0x9000, challenge);
+    m_transport->QueueReply(0x9000);
+    ASSERT_EQ(mr_AutoExternalAuth(&ctx, MR_KEY_EXTERN), 0);
+
+    m_transport->Clear();
+    m_transport->QueueReply(0x9000, challenge);
+    m_transport->QueueReply(0x63C2);
+    m_transport->QueueReply(0x9000, c.serialNow);
+    m_transport->QueueReply(0x9000, challenge);
+    m_transport->QueueReply(0x9000);
+    EXPECT_EQ(mr_AutoExternalAuth(&ctx, MR_KEY_EXTERN), c.result);
+    ASSERT_EQ(Frames().size(), c.frames);
+    EXPECT_EQ(Frames()[0], Header(0xB0, 0x84, 0, 0, 0, 8)) << "no serial number read first";
+    EXPECT_EQ(Frames()[1], proof(kept));
+    EXPECT_EQ(Frames()[2], Header(0xB0, 0x93, 0, 0, 0, 8));
+    if (c.frames == 5) {
+      EXPECT_EQ(Frames()[4], proof(c.serialNow));
+    }
+  }
+}
+
 // Answers SET SESSION KEY as a token would: decrypts the transport key with
 // the temporary private key and returns `reply(transportKey)`.
 class SessionKeyToken : public RecordingTransport {
@@ -262,15 +312,34 @@ class SessionKeyToken : public RecordingTransport {
   std::function<Bytes(const Bytes&)> reply;
   Bytes transportKey;
 
+  // A new temporary key pair, as a token provisioned again gets.
+  void Rekey() { merro::crypto::SM2_generate_keypair(m_d, m_pub, m_pub + 32); }
+  // With answersKeyReads the token answers the select and the public-key
+  // read itself (instead of replies queued ahead); refusal, when not 0, is
+  // its answer to SET SESSION KEY. A transport key it cannot decrypt is
+  // refused with 6A80.
+  bool answersKeyReads = false;
+  WORD refusal = 0;
+
   HRESULT SendFrame(HANDLE h, const BYTE* pFrame, DWORD nFrameLen, DWORD nTimeoutSec) override {
     const HRESULT hr = RecordingTransport::SendFrame(h, pFrame, nFrameLen, nTimeoutSec);
-    if (hr == 0 && nFrameLen == 6 + 113 && pFrame[1] == 0x91) {
+    if (hr == 0 && answersKeyReads && nFrameLen >= 2 && pFrame[1] == 0xA4) {
+      QueueReply(0x9000, Bytes(16, 0));
+    } else if (hr == 0 && answersKeyReads && nFrameLen >= 2 && pFrame[1] == 0x53) {
+      QueueReply(0x9000, PublicKey());
+    } else if (hr == 0 && nFrameLen == 6 + 113 && pFrame[1] == 0x91) {
       BnPtr d(BN_bin2bn(m_d, 32, nullptr));
       transportKey.assign(16, 0);
       if (merro::crypto::SM2_decrypt(pFrame + 6, 113, d.get(), transportKey.data(), 16) != 1) {
         transportKey.clear();
       }
-      QueueReply(0x9000, reply(transportKey));
+      if (refusal != 0) {
+        QueueReply(refusal);
+      } else if (answersKeyReads && transportKey.empty()) {
+        QueueReply(0x6A80);
+      } else {
+        QueueReply(0x9000, reply(transportKey));
+      }
     }
     return hr;
   }
@@ -353,6 +422,8 @@ TEST_F(SessionKeyFrames, BadRepliesKeepTheEarlierKey) {
   ASSERT_EQ(Sm4Raw(earlier, BadPadding(0x00, 0x00)).size(), 32u);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    // A context that has not read the public key yet takes the queued reads.
+    m_ctx = RecordingTransport::Context();
     m_ctx.bySMState = MR_SM_STATE_SESSION_KEY;
     std::memcpy(m_ctx.bySessionKey, earlier.data(), 16);
     m_ctx.dwSessionKeyLen = 16;
@@ -370,6 +441,52 @@ TEST_F(SessionKeyFrames, BadRepliesKeepTheEarlierKey) {
   EXPECT_NE(mr_SetSessionKey(&fresh), 0);
   EXPECT_EQ(fresh.bySMState, MR_SM_STATE_NONE);
   EXPECT_EQ(fresh.dwSessionKeyLen, 0u);
+}
+
+// A context reads the token's temporary public key once. When the token
+// refuses the session key sent under the kept key, the key is read again,
+// and the session key asked for again only when the key changed.
+TEST_F(SessionKeyFrames, KeptPublicKeyReadAgainAfterARefusal) {
+  const Bytes sessionKey = Pattern(16, 0x61);
+  m_token->reply = [&](const Bytes& tk) { return Sm4(true, tk, sessionKey); };
+  m_token->answersKeyReads = true;
+  const struct {
+    const char* name;
+    bool rekeyed;    // the token's key pair was made anew
+    WORD refusal;    // the token refuses every session key with this
+    HRESULT result;
+    Bytes ins;
+  } cases[] = {
+      {"a key pair made anew", true, 0, S_OK, {0x91, 0xA4, 0x53, 0x91}},
+      {"the same key, refused for its own reasons", false, 0x6982,
+       static_cast<HRESULT>(0x80006982), {0x91, 0xA4, 0x53}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DEV_CTX ctx = RecordingTransport::Context();
+    ASSERT_EQ(mr_SetSessionKey(&ctx), 0);
+    m_token->Clear();
+    ASSERT_EQ(mr_SetSessionKey(&ctx), 0);
+    ASSERT_EQ(m_token->Frames().size(), 1u) << "the second session of a context reads no key";
+    EXPECT_EQ(m_token->Frames()[0][1], 0x91);
+
+    if (c.rekeyed) {
+      m_token->Rekey();
+    }
+    m_token->refusal = c.refusal;
+    m_token->Clear();
+    EXPECT_EQ(mr_SetSessionKey(&ctx), c.result);
+    m_token->refusal = 0;
+    Bytes ins;
+    for (const Bytes& frame : m_token->Frames()) {
+      ins.push_back(frame[1]);
+    }
+    EXPECT_EQ(ins, c.ins);
+    if (c.result == S_OK) {
+      ASSERT_EQ(m_token->transportKey.size(), 16u) << "sent under the token's new key";
+      EXPECT_EQ(Bytes(ctx.bySessionKey, ctx.bySessionKey + 16), sessionKey);
+    }
+  }
 }
 
 }  // namespace

@@ -51,6 +51,7 @@ class SessionDaemon : public ::testing::Test {
 TEST_F(SessionDaemon, PinLifecycle) { merro::testing::PinLifecycle(Env(0)); }
 TEST_F(SessionDaemon, ButtonAnswers) { merro::testing::ButtonAnswers(Env(0)); }
 TEST_F(SessionDaemon, ResetDropsSession) { merro::testing::ResetDropsSession(Env(0)); }
+TEST_F(SessionDaemon, TokenFactsPerContext) { merro::testing::TokenFactsPerContext(Env(0)); }
 TEST_F(SessionDaemon, ProofsAreSingleUse) { merro::testing::ProofsAreSingleUse(Env(0)); }
 TEST_F(SessionDaemon, AuthenticationGuardsAndTries) { merro::testing::AuthenticationGuardsAndTries(Env(0)); }
 TEST_F(SessionDaemon, UnprovisionedTokenRefusesOpen) {

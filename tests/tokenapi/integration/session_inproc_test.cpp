@@ -43,6 +43,7 @@ class SessionInProcess : public ::testing::Test {
 TEST_F(SessionInProcess, PinLifecycle) { merro::testing::PinLifecycle(Env(0)); }
 TEST_F(SessionInProcess, ButtonAnswers) { merro::testing::ButtonAnswers(Env(0)); }
 TEST_F(SessionInProcess, ResetDropsSession) { merro::testing::ResetDropsSession(Env(0)); }
+TEST_F(SessionInProcess, TokenFactsPerContext) { merro::testing::TokenFactsPerContext(Env(0)); }
 TEST_F(SessionInProcess, ProofsAreSingleUse) { merro::testing::ProofsAreSingleUse(Env(0)); }
 TEST_F(SessionInProcess, AuthenticationGuardsAndTries) { merro::testing::AuthenticationGuardsAndTries(Env(0)); }
 TEST_F(SessionInProcess, UnprovisionedTokenRefusesOpen) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "tests/tokenapi/support/mutex_probe.h"
@@ -159,6 +160,60 @@ void ResetDropsSession(const SessionEnv& env) {
   EXPECT_EQ(Status(ctx.get()), (PinStatus{6, 0x00, 0}));
   // The configuration key authenticates too.
   EXPECT_EQ(mr_AutoExternalAuth(ctx.get(), MR_KEY_EXTERN_CFG), 0);
+}
+
+// The INS bytes of the frames logged since the last clear.
+Bytes LoggedIns(const SessionEnv& env) {
+  Bytes ins;
+  for (const Bytes& frame : env.log->Frames()) {
+    ins.push_back(frame.size() > 1 ? frame[1] : 0);
+  }
+  return ins;
+}
+
+constexpr BYTE kInsChallenge = 0x84, kInsExternalAuth = 0x82, kInsSessionKey = 0x91;
+constexpr BYTE kInsDevInfo = 0x12, kInsChipSn = 0x93, kInsSelect = 0xA4, kInsExportKey = 0x53;
+constexpr BYTE kInsVerify = 0x20;
+
+void TokenFactsPerContext(const SessionEnv& env) {
+  env.control("provision " + env.tokenIndex);
+  OpenToken ctx = OpenSession(env);
+  ASSERT_TRUE(ctx);
+
+  // Later sessions of the context: challenge, proof, session key; no
+  // serial number, no key read.
+  env.log->ClearFrames();
+  ASSERT_EQ(mr_GetDevInfo(ctx.get(), 1, nullptr), 0);
+  ASSERT_EQ(mr_AutoExternalAuth(ctx.get(), MR_KEY_EXTERN), 0);
+  ASSERT_EQ(mr_SetSessionKey(ctx.get()), 0);
+  EXPECT_EQ(LoggedIns(env), (Bytes{kInsDevInfo, kInsChallenge, kInsExternalAuth, kInsSessionKey}));
+  EXPECT_EQ(Verify(ctx.get(), "905172"), 0);
+
+  // The token's temporary key pair is made anew while the context stays
+  // open: the kept public key is refused, read again, and the session is
+  // the new key's (the PIN travels under it).
+  env.control("provision " + env.tokenIndex);
+  ASSERT_EQ(mr_AutoExternalAuth(ctx.get(), MR_KEY_EXTERN), 0);
+  env.log->ClearFrames();
+  ASSERT_EQ(mr_SetSessionKey(ctx.get()), 0);
+  EXPECT_EQ(LoggedIns(env), (Bytes{kInsSessionKey, kInsSelect, kInsExportKey, kInsSessionKey}));
+  EXPECT_EQ(Verify(ctx.get(), "905172"), 0);
+
+  // Pulled out and put back: the old context is dead; a new one reads the
+  // serial number and the key again.
+  env.control("pull " + env.tokenIndex);
+  env.control("insert " + env.tokenIndex);
+  EXPECT_NE(mr_SetSessionKey(ctx.get()), 0);
+  ctx.reset();
+  env.log->ClearFrames();
+  OpenToken fresh = OpenSession(env);
+  ASSERT_TRUE(fresh);
+  const Bytes ins = LoggedIns(env);
+  for (BYTE read : {kInsChipSn, kInsSelect, kInsExportKey}) {
+    EXPECT_NE(std::find(ins.begin(), ins.end(), read), ins.end()) << std::hex << int(read);
+  }
+  EXPECT_EQ(Verify(fresh.get(), "905172"), 0);
+  EXPECT_EQ(LoggedIns(env).back(), kInsVerify);
 }
 
 // Sends a frame as it stands (no secure messaging) and returns the status

@@ -33,6 +33,10 @@ void ProofsAreSingleUse(const SessionEnv& env);
 // Before external authentication the token refuses PIN commands and the
 // session key; wrong cryptograms count the key's tries down to blocked.
 void AuthenticationGuardsAndTries(const SessionEnv& env);
+// A context reads its token's chip serial number and temporary public key
+// once; a token whose key pair was made anew under an open context, and a
+// token pulled out and put back, get sessions under their own key.
+void TokenFactsPerContext(const SessionEnv& env);
 // A token without keys refuses the open; nothing is handed out and the
 // device mutex is free afterwards.
 void UnprovisionedTokenRefusesOpen(const SessionEnv& env);

@@ -8,7 +8,7 @@
 namespace merro::testing {
 
 HRESULT OpenTestContext(const std::string& path, DEV_CTX* pCtx) {
-  std::memset(pCtx, 0, sizeof *pCtx);
+  *pCtx = DEV_CTX{};
   std::string name;
   if (merro::transport::DeviceMutexNameFromPath(path, &name) != merro::transport::MutexNameError::None) {
     return static_cast<HRESULT>(0x80070057);
