@@ -23,8 +23,10 @@ if(WIN32)
   target_link_options(merro_options INTERFACE -fstack-protector-strong
     -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat)
   if(MERRO_SHIPPING)
-    # What ships carries no symbol table and no debugging information.
+    # What ships carries no symbol table, no debugging information and no
+    # path of the build machine (trace records name sources from the root).
     target_link_options(merro_options INTERFACE -s)
+    target_compile_options(merro_options INTERFACE -fmacro-prefix-map=${CMAKE_SOURCE_DIR}/=)
   endif()
 endif()
 if(MERRO_WITH_SIMULATOR)
