@@ -14,6 +14,20 @@ if(WIN32)
   target_compile_definitions(merro_options INTERFACE
     UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
   target_link_options(merro_options INTERFACE -static -static-libgcc -static-libstdc++)
+  # Hardening that Windows expects of a module loaded into other programs:
+  # ASLR with high entropy, DEP, stack canaries and checked buffer calls
+  # (both from the static libssp). The test programs get the same, so they
+  # test what ships.
+  target_compile_options(merro_options INTERFACE -fstack-protector-strong)
+  target_compile_definitions(merro_options INTERFACE _FORTIFY_SOURCE=2)
+  target_link_options(merro_options INTERFACE -fstack-protector-strong
+    -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat)
+  if(MERRO_SHIPPING)
+    # What ships carries no symbol table, no debugging information and no
+    # path of the build machine (trace records name sources from the root).
+    target_link_options(merro_options INTERFACE -s)
+    target_compile_options(merro_options INTERFACE -fmacro-prefix-map=${CMAKE_SOURCE_DIR}/=)
+  endif()
 endif()
 if(MERRO_WITH_SIMULATOR)
   target_compile_definitions(merro_options INTERFACE MERRO_WITH_SIMULATOR=1)

@@ -4,12 +4,12 @@
 #include <mutex>
 
 #include "foundation/result.h"
+#include "foundation/trace/trace.h"
 
 #ifdef _WIN32
 #include "tokenapi/transport/win/scsi_transport.h"
 #endif
 #ifdef MERRO_WITH_SIMULATOR
-#include "foundation/trace/trace.h"
 #include "tokenapi/transport/sim/sim_transport.h"
 #endif
 

@@ -39,19 +39,86 @@ BOOL CALLBACK MatchWindow(HWND hWnd, LPARAM lParam) {
   return FALSE;
 }
 
-void AddTreeItems(HWND tree, HTREEITEM item, int depth, std::vector<WindowRobot::TreeItem>* pItems) {
+// Reads one item's text, image and data. The item travels through the
+// memory of the tree's process: the caller's own, or a block the reader
+// makes in the other process (TVM_GETITEMW carries a pointer, which the
+// system does not carry across processes).
+class TreeItemReader {
+ public:
+  explicit TreeItemReader(HWND tree) : m_tree(tree) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(tree, &pid);
+    if (pid != ::GetCurrentProcessId()) {
+      m_process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+      if (m_process != nullptr) {
+        m_remote = static_cast<Block*>(
+            ::VirtualAllocEx(m_process, nullptr, sizeof(Block), MEM_COMMIT, PAGE_READWRITE));
+      }
+    }
+  }
+  ~TreeItemReader() {
+    if (m_remote != nullptr) {
+      ::VirtualFreeEx(m_process, m_remote, 0, MEM_RELEASE);
+    }
+    if (m_process != nullptr) {
+      ::CloseHandle(m_process);
+    }
+  }
+  TreeItemReader(const TreeItemReader&) = delete;
+  TreeItemReader& operator=(const TreeItemReader&) = delete;
+
+  bool Read(HTREEITEM item, WindowRobot::TreeItem* pItem) {
+    Block local{};
+    Block* block = m_process == nullptr ? &local : m_remote;
+    if (block == nullptr) {
+      return false;
+    }
+    local.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_PARAM | TVIF_HANDLE;
+    local.item.hItem = item;
+    local.item.pszText = block->text;
+    local.item.cchTextMax = kTextChars;
+    if (block == m_remote &&
+        !::WriteProcessMemory(m_process, m_remote, &local, sizeof local.item, nullptr)) {
+      return false;
+    }
+    DWORD_PTR ok = 0;
+    if (!::SendMessageTimeoutW(m_tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&block->item),
+                               SMTO_ABORTIFHUNG, 5000, &ok) ||
+        ok == 0) {
+      return false;
+    }
+    if (block == m_remote && !::ReadProcessMemory(m_process, m_remote, &local, sizeof local, nullptr)) {
+      return false;
+    }
+    local.text[kTextChars - 1] = L'\0';
+    pItem->handle = item;
+    pItem->text = local.text;
+    pItem->image = local.item.iImage;
+    pItem->data = local.item.lParam;
+    return true;
+  }
+
+ private:
+  static constexpr int kTextChars = 512;
+  struct Block {
+    TVITEMW item;
+    wchar_t text[kTextChars];
+  };
+  HWND m_tree;
+  HANDLE m_process = nullptr;
+  Block* m_remote = nullptr;
+};
+
+void AddTreeItems(HWND tree, TreeItemReader& reader, HTREEITEM item, int depth,
+                  std::vector<WindowRobot::TreeItem>* pItems) {
   for (; item != nullptr; item = TreeView_GetNextSibling(tree, item)) {
-    wchar_t text[512] = {};
-    TVITEMW tv{};
-    tv.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_PARAM | TVIF_HANDLE;
-    tv.hItem = item;
-    tv.pszText = text;
-    tv.cchTextMax = 512;
-    if (!TreeView_GetItem(tree, &tv)) {
+    WindowRobot::TreeItem read;
+    if (!reader.Read(item, &read)) {
       continue;
     }
-    pItems->push_back(WindowRobot::TreeItem{item, depth, text, tv.iImage, tv.lParam});
-    AddTreeItems(tree, TreeView_GetChild(tree, item), depth + 1, pItems);
+    read.depth = depth;
+    pItems->push_back(read);
+    AddTreeItems(tree, reader, TreeView_GetChild(tree, item), depth + 1, pItems);
   }
 }
 
@@ -81,7 +148,8 @@ std::vector<WindowRobot::TreeItem> WindowRobot::TreeItems(HWND dialog, int contr
   std::vector<TreeItem> items;
   HWND tree = Control(dialog, controlId);
   if (tree != nullptr) {
-    AddTreeItems(tree, TreeView_GetRoot(tree), 0, &items);
+    TreeItemReader reader(tree);
+    AddTreeItems(tree, reader, TreeView_GetRoot(tree), 0, &items);
   }
   return items;
 }

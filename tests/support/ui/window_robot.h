@@ -66,9 +66,9 @@ class WindowRobot {
   bool Click(HWND dialog, int controlId);
   bool Drag(HWND dialog, POINT fromClient, int dx, int dy);
 
-  // Tree controls, read in process only (the items travel through pointers
-  // into the caller's memory). Items in display order, each with its depth
-  // (0 for the roots).
+  // Tree controls, of this process or another (each item is read through a
+  // block in the tree's own process). Items in display order, each with its
+  // depth (0 for the roots); the handles and data are the tree process's.
   struct TreeItem {
     HTREEITEM handle = nullptr;
     int depth = 0;
