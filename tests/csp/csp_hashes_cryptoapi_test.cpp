@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -183,12 +184,14 @@ class CspSigning : public ::testing::Test {
   static bool Verifies(const SigningContainer& c, ALG_ID hashAlg, const Bytes& data,
                        const Bytes& signature) {
     if (c.kind.keyAlg == CALG_SM2_SIGN) {
+      if (signature.size() != 64) {
+        return false;
+      }
       // r and s each come least significant byte first.
       Bytes rs = Reversed(Bytes(signature.begin(), signature.begin() + 32));
       const Bytes s = Reversed(Bytes(signature.begin() + 32, signature.end()));
       rs.insert(rs.end(), s.begin(), s.end());
-      return signature.size() == 64 &&
-             merro::testing::Sm2VerifyMessage(c.publicKey.get(), data, rs);
+      return merro::testing::Sm2VerifyMessage(c.publicKey.get(), data, rs);
     }
     const EVP_MD* md = hashAlg == CALG_SHA1 ? EVP_sha1() : EVP_sha256();
     return merro::testing::RsaVerifyDigest(c.publicKey.get(), md, merro::testing::Digest(md, data),
@@ -477,6 +480,8 @@ TEST_F(CspSigning, TwoSm3HashesOpenAtOnceBothSign) {
   const std::filesystem::path ready = dir / "ready", go = dir / "go", out = dir / "signature";
   Hash a;
   HashOver(sm2.provider.h, CALG_SM3, dataA, &a);
+  // The second process keeps no PIN yet: its library asks once, scripted.
+  ProviderUiScript ui({"pin 47193628"});
   DeviceBench::CommandLog(0, true);
   ChildProcess child = ChildProcess::StartSelf({"--sm3-signer", sm2.name,
                                                 std::string(dataB.begin(), dataB.end()),
@@ -492,6 +497,7 @@ TEST_F(CspSigning, TwoSm3HashesOpenAtOnceBothSign) {
   });
   EXPECT_EQ(joined.error, 0u) << "the second process failed at step " << joined.error;
   EXPECT_TRUE(Verifies(sm2, CALG_SM3, dataB, ReadFileBytes(out)));
+  EXPECT_EQ(ui.Transcript("pin").size(), 1u);
   std::error_code ignored;
   std::filesystem::remove_all(dir, ignored);
 }
@@ -617,6 +623,9 @@ int Sm3SignerChild(const std::string& container, const std::string& data,
       std::ofstream(out, std::ios::binary)
           .write(reinterpret_cast<const char*>(signature), sizeof signature);
     }
+  }
+  if (step != 0) {
+    std::fprintf(stderr, "sm3 signer: step %d failed with 0x%08lx\n", step, ::GetLastError());
   }
   if (hHash != 0) {
     ::CryptDestroyHash(hHash);
