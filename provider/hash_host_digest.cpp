@@ -19,7 +19,10 @@
 
 namespace merro::provider {
 
-bool HashHandle::DigestKeptOnHost() const { return m_uAlgID == CALG_SM3 && !m_pDigestKeyCtx; }
+bool HashHandle::DigestKeptOnHost() const {
+  // Only an initialised hash (Init made its value buffer) takes data.
+  return m_uAlgID == CALG_SM3 && m_pHashData != nullptr && !m_pDigestKeyCtx;
+}
 
 bool HashHandle::DigestStreamsToToken() const {
   return m_uAlgID == CALG_SM3 && m_pDigestKeyCtx != nullptr;
