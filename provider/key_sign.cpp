@@ -241,9 +241,9 @@ HRESULT KeyHandle::SignHashData(HashHandle* pHashHandle, BYTE* pbySignature, DWO
   if (hResult != S_OK) {
     return hResult;
   }
-  // An SM3 hash whose data is on the host is digested by the token when it
-  // is signed, in the same sequence as the signature (or as the message's
-  // signature on the transaction road), not twice.
+  // An SM3 hash whose data is on the host is digested by the token in the
+  // same sequence as its signature, not once more before it; the
+  // transaction road, which signs the text, finishes it itself.
   const bool bDigestWhenSigned =
       pHashHandle->DigestKeptOnHost() && pHashHandle->m_bHashValueSet != TRUE;
   if (pHashHandle->m_bFinal != TRUE && !bDigestWhenSigned) {
