@@ -4,6 +4,7 @@
 // and OpenSSL accept what came back in CryptoAPI's byte order.
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -291,6 +292,33 @@ TEST_F(SignHashTest, AnSm3SignatureIsOnlyOverTheValueRead) {
   EXPECT_EQ(signature, Bytes(64, 0xAB));
   EXPECT_EQ(length, 64u);
   EXPECT_NE(PinStatus(), 0x11u);
+}
+
+// An SM3 hash kept on the host: a PIN prompt cancelled sends the token no
+// digest command and leaves the hash open; signed then, the token runs its
+// digest once, in the signature's own sequence (start, data, digest,
+// signature), and the hash holds that digest.
+TEST_F(SignHashTest, AnSm3SignatureRunsTheTokensDigestOnce) {
+  const Bytes data = ToBytes("signed in one sequence");
+  auto hash = HashOf(Sm2(), CALG_SM3, data);
+  auto key = SignatureKey(Sm2());
+  Bytes signature(64, 0xAB);
+  DWORD length = 64;
+  TakeCommandLog();
+  m_ui->Push("cancel");
+  EXPECT_EQ(key->SignHashData(hash.get(), signature.data(), &length), SCARD_W_CANCELLED_BY_USER);
+  std::vector<BYTE> ins = TakeCommandLog();
+  EXPECT_EQ(std::count(ins.begin(), ins.end(), BYTE{0x81}), 0);
+  EXPECT_FALSE(hash->m_bFinal);
+  EXPECT_EQ(signature, Bytes(64, 0xAB));
+
+  m_ui->Push("pin 47193628");
+  ASSERT_EQ(key->SignHashData(hash.get(), signature.data(), &length), S_OK);
+  ins = TakeCommandLog();
+  EXPECT_EQ(std::count(ins.begin(), ins.end(), BYTE{0x81}), 4);
+  EXPECT_TRUE(hash->m_bFinal);
+  EXPECT_EQ(Bytes(hash->m_pHashData, hash->m_pHashData + 32), Sm2Digest(data));
+  EXPECT_TRUE(Sm2Verifies(data, signature));
 }
 
 TEST_F(SignHashTest, AHashWithoutDataIsNotSigned) {
