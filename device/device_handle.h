@@ -204,6 +204,16 @@ class DeviceHandle {
                      BYTE** ppbySignatureValue, DWORD* pdwSignatureValueSize);
   HRESULT SignData(const char* pszDevName, const char* pszContainerName, DWORD dwKeySpec,
                    void* pKeyCtx, BYTE** ppbySignatureValue, DWORD* pdwSignatureValueSize);
+  // The token's SM3 digest over data the host kept, in one sequence on the
+  // container's digest key (as InitDigestKeyCtx chooses it): the secure
+  // session, DigestInit, DigestUpdate, DigestFinal, and when
+  // ppbySignatureValue is given the token's signature over that digest (a
+  // new buffer, array new). Nothing of it is left on the token for a later
+  // call. *pdwDigestSize: capacity in, the digest's length out.
+  HRESULT DigestOnToken(const char* pszDevName, const char* pszContainerName,
+                        const BYTE* pbyData, DWORD dwDataSize, BYTE* pbyDigest,
+                        DWORD* pdwDigestSize, BYTE** ppbySignatureValue,
+                        DWORD* pdwSignatureValueSize);
   HRESULT SignHashValue(const char* pszDevName, const char* pszContainerName, DWORD dwKeySpec,
                         ALG_ID dwHashType, const BYTE* pbyHashData, DWORD dwHashDataSize,
                         BYTE** ppbySignatureValue, DWORD* pdwSignatureValueSize);

@@ -1,11 +1,16 @@
-// DeviceHandle: signing what the token hashed itself. InitDigestKeyCtx
-// gives a hash the key context its SM3 digest runs on, with a lease on the
-// token's context that keeps it open for the life of the hash;
-// ReleaseDigestKeyCtx gives both back; SignData fetches the token's
-// signature over what it hashed.
+// DeviceHandle: signing what the token hashed itself. DigestOnToken runs
+// the whole digest (and signature) over data the host kept, in one
+// sequence. For data beyond what a hash keeps, the digest runs across
+// calls: InitDigestKeyCtx gives the hash the key context its SM3 digest
+// runs on, with a lease on the token's context that keeps it open for the
+// life of the hash; ReleaseDigestKeyCtx gives both back; SignData fetches
+// the token's signature over what it hashed.
+#include <cstring>
+
 #include "device/container_key.h"
 #include "device/device_handle.h"
 #include "device/token_access.h"
+#include "foundation/alg_ids.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
 #include "tokenapi/api/asym_api.h"
@@ -97,6 +102,65 @@ HRESULT DeviceHandle::SignData(const char* pszDevName, const char* pszContainerN
   MR_FAIL_IF(dwSignatureSize > kSignatureBufferSize, L"PrikeySign", NTE_BAD_DATA);
   return HandOutCopy(bySignature, dwSignatureSize, ppbySignatureValue, pdwSignatureValueSize,
                      mrTraceScope_.Name());
+}
+
+HRESULT DeviceHandle::DigestOnToken(const char* pszDevName, const char* pszContainerName,
+                                    const BYTE* pbyData, DWORD dwDataSize, BYTE* pbyDigest,
+                                    DWORD* pdwDigestSize, BYTE** ppbySignatureValue,
+                                    DWORD* pdwSignatureValueSize) {
+  MR_TRACE("DeviceHandle::DigestOnToken");
+  MR_FAIL_IF(pszDevName == NULL, L"Check pszDevName", E_INVALIDARG);
+  MR_FAIL_IF(pszContainerName == NULL, L"Check pszContainerName", E_INVALIDARG);
+  MR_FAIL_IF(pbyData == NULL && dwDataSize != 0, L"Check pbyData", E_INVALIDARG);
+  MR_FAIL_IF(pbyDigest == NULL || pdwDigestSize == NULL, L"Check pbyDigest", E_INVALIDARG);
+  const bool bSign = ppbySignatureValue != nullptr;
+  MR_FAIL_IF(bSign && pdwSignatureValueSize == NULL, L"Check pdwSignatureValueSize",
+             E_INVALIDARG);
+
+  // A vanished container is no key to sign with (as in SignData), and no
+  // container to hash for (as in InitDigestKeyCtx).
+  // The session, the digest and the signature run as one sequence on the
+  // token (released after the key context).
+  merro::transport::TokenSequenceLock sequence;
+  ContainerKey key;
+  ScopedKeyContext keyCtx;
+  HRESULT hResult = OpenContainerKey(*this, pszDevName, pszContainerName, kDigestKeySpec,
+                                     bSign ? NTE_NO_KEY : E_FAIL, mrTraceScope_.Name(), &key,
+                                     &keyCtx);
+  if (FAILED(hResult)) {
+    return hResult;
+  }
+  hResult = LockedTokenSession(key.pDevCtx, &sequence, mrTraceScope_.Name());
+  if (hResult != 0) {
+    return HRESULT_FROM_TOKEN_ERROR(hResult);
+  }
+  HRESULT nRet = DigestInit(keyCtx.get(), MR_ALG_SM3);
+  MR_FAIL_IF(nRet != 0, L"DigestInit", NTE_BAD_HASH);
+  if (dwDataSize != 0) {
+    nRet = DigestUpdate(keyCtx.get(), pbyData, dwDataSize);
+    MR_FAIL_IF(nRet != 0, L"DigestUpdate", HRESULT_FROM_TOKEN_ERROR(nRet));
+  }
+  BYTE byDigest[128] = {};
+  DWORD dwDigestSize = sizeof byDigest;
+  nRet = DigestFinal(keyCtx.get(), byDigest, &dwDigestSize);
+  MR_FAIL_IF(nRet != 0, L"DigestFinal", HRESULT_FROM_TOKEN_ERROR(nRet));
+  MR_FAIL_IF(dwDigestSize > sizeof byDigest || dwDigestSize > *pdwDigestSize,
+             L"Check the digest size", NTE_BAD_HASH);
+  if (bSign) {
+    BYTE bySignature[kSignatureBufferSize] = {};
+    DWORD dwSignatureSize = kSignatureBufferSize;
+    nRet = SignDataResult(keyCtx.get(), bySignature, &dwSignatureSize);
+    MR_FAIL_IF(nRet != 0, L"PrikeySign", NTE_BAD_DATA);
+    MR_FAIL_IF(dwSignatureSize > kSignatureBufferSize, L"PrikeySign", NTE_BAD_DATA);
+    hResult = HandOutCopy(bySignature, dwSignatureSize, ppbySignatureValue,
+                          pdwSignatureValueSize, mrTraceScope_.Name());
+    if (FAILED(hResult)) {
+      return hResult;
+    }
+  }
+  std::memcpy(pbyDigest, byDigest, dwDigestSize);
+  *pdwDigestSize = dwDigestSize;
+  return S_OK;
 }
 
 }  // namespace merro::device

@@ -1,17 +1,20 @@
 // HashHandle: copying a hash into a second handle.
 //
-// A finished hash hands over its value. An unfinished one has its digest so
+// A finished hash hands over its value. An SM3 hash whose data is kept on
+// the host hands over a copy of that data too, so that the two go on (and
+// are signed) independently. Otherwise an unfinished hash has its digest so
 // far only in its own context, which cannot be copied: the duplicate is
-// rebuilt from the kept source data (a software digest is fed it, the one
-// digest on the token is started again over it), or refused when that data
-// did not all fit (or the digest holds more than it), so that no duplicate
-// silently lacks the earlier data.
+// rebuilt from the kept source data (a software digest is fed it, a digest
+// streamed to the token is started again over it), or refused when that
+// data did not all fit (or the digest holds more than it), so that no
+// duplicate silently lacks the earlier data.
 //
 // The duplicate's own kept source data starts empty. Its digest, though,
 // holds the source's data: the duplicate is marked so, and its kept text is
 // never taken for all that it hashed (a transaction message hashed into it
 // afterwards would otherwise be shown and signed without that data).
 #include <cstring>
+#include <new>
 
 #include "foundation/alg_ids.h"
 #include "foundation/result.h"
@@ -33,12 +36,23 @@ HRESULT HashHandle::Duplicate(HashHandle* pDstHashHandle) {
                            pDstHashHandle->m_dwHashLen == m_dwHashLen &&
                            pDstHashHandle->m_pHashData != nullptr && m_pHashData != nullptr;
   MR_FAIL_IF(bSameDigest == FALSE, L"Check the destination's digest", E_INVALIDARG);
-  MR_FAIL_IF(!m_bFinal && !SourceDataIsAllHashed(), L"Check m_bSourceDataComplete",
-             NTE_BAD_HASH_STATE);
+  const bool bHostDigest = DigestKeptOnHost();
+  MR_FAIL_IF(!m_bFinal && !bHostDigest && !SourceDataIsAllHashed(),
+             L"Check m_bSourceDataComplete", NTE_BAD_HASH_STATE);
 
+  if (bHostDigest) {
+    HRESULT hResult = S_OK;
+    try {
+      pDstHashHandle->m_vHostDigestData = m_vHostDigestData;
+    } catch (const std::bad_alloc&) {
+      hResult = E_OUTOFMEMORY;
+    }
+    MR_FAIL_IF(hResult != S_OK, L"Copy the kept data", hResult);
+    pDstHashHandle->m_dwHostDigestMax = m_dwHostDigestMax;
+  }
   HRESULT hResult = DuplicateContext(pDstHashHandle);
   MR_FAIL_IF(S_OK != hResult, L"HashCtxDuplicate", hResult);
-  if (!m_bFinal) {
+  if (!m_bFinal && !bHostDigest) {
     hResult = m_uAlgID == CALG_SM3 ? RestartTokenDigest() : pDstHashHandle->FeedSoftwareHash(
                                                                 m_bySourceData,
                                                                 m_dwCurrentSourceDataSize);

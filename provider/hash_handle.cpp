@@ -45,38 +45,20 @@ HRESULT HashHandle::Init(ALG_ID uAlgID) {
   }
   MR_FAIL_IF(m_pContainer == NULL, L"Check m_pContainer", E_INVALIDARG);
 
-  // The container key's context, lent with its token's context.
-  DevCtxLease lease;
-  void* pKeyCtx = nullptr;
-  HRESULT hResult = g_pDeviceHandle->InitDigestKeyCtx(
-      m_pContainer->m_szDeviceName, m_pContainer->m_szContainerName, &lease, &pKeyCtx);
+  // Every hash needs the container's key on its token and the token's
+  // authentication, even one computed in software.
+  std::shared_ptr<DigestKeyContext> spKeyCtx;
+  HRESULT hResult = OpenDigestKeyContext(&spKeyCtx);
   if (hResult != S_OK) {
-    if (pKeyCtx != nullptr) {
-      DeviceHandle::ReleaseDigestKeyCtx(&lease, pKeyCtx);
-    }
-    MR_LOG_FAIL(L"InitDigestKeyCtx", L"hResult != S_OK", hResult);
     return hResult;
   }
-  // From here on the holder releases the new context on every failure.
-  std::shared_ptr<DigestKeyContext> spKeyCtx = MakeDigestKeyContext(std::move(lease), pKeyCtx);
-  MR_FAIL_IF(!spKeyCtx, L"New DigestKeyContext", E_OUTOFMEMORY);
-  DEV_CTX* pDevCtx = spKeyCtx->lease().get();
-
-  // The session and what starts under it, under the token's sequence lock.
-  merro::transport::TokenSequenceLock sequence;
-  hResult = sequence.TakeByMutexName(pDevCtx->szMutexName);
-  MR_FAIL_IF(hResult != S_OK, L"Take the token's sequence lock", hResult);
-  LONG nRet = ExternalAuth(pDevCtx, merro::device::kSessionAuthKey);
-  MR_FAIL_IF(nRet != 0, L"ExternalAuth", ResultOfLostState(HRESULT_FROM_TOKEN_ERROR(nRet)));
-  nRet = SetSessionKey(pDevCtx);
-  MR_FAIL_IF(nRet != 0, L"SetSessionKey", ResultOfLostState(HRESULT_FROM_TOKEN_ERROR(nRet)));
-
+  // An SM3 digest starts on the token only when its value or signature is
+  // asked for: nothing of it is left on the token between calls.
   HASH_HANDLE* pHashCtx = nullptr;
   if (pAlgorithm->bOnToken) {
-    nRet = DigestInit(spKeyCtx->get(), pAlgorithm->byTokenType);
-    MR_FAIL_IF(nRet != 0, L"DigestInit", NTE_BAD_HASH);
+    spKeyCtx.reset();
   } else {
-    nRet = HashInit(pDevCtx, pAlgorithm->byTokenType, &pHashCtx);
+    const LONG nRet = HashInit(spKeyCtx->lease().get(), pAlgorithm->byTokenType, &pHashCtx);
     MR_FAIL_IF(nRet != 0, L"SoftHashInit", NTE_BAD_HASH);
   }
   BYTE* pHashData = new (std::nothrow) BYTE[pAlgorithm->dwHashLen]();
@@ -100,7 +82,39 @@ HRESULT HashHandle::Init(ALG_ID uAlgID) {
   m_dwCurrentSourceDataSize = 0;
   m_bSourceDataComplete = TRUE;
   m_bDigestBeyondSourceData = FALSE;
-  m_ullDigestChange = m_pDigestKeyCtx->Changes();
+  m_vHostDigestData.clear();
+  m_ullDigestChange = m_pDigestKeyCtx ? m_pDigestKeyCtx->Changes() : 0;
+  return S_OK;
+}
+
+HRESULT HashHandle::OpenDigestKeyContext(std::shared_ptr<DigestKeyContext>* pspKeyCtx) const {
+  MR_TRACE("HashHandle::OpenDigestKeyContext");
+  MR_FAIL_IF(g_pDeviceHandle == NULL, L"Check g_pDeviceHandle", NTE_NO_KEY);
+  // The container key's context, lent with its token's context.
+  DevCtxLease lease;
+  void* pKeyCtx = nullptr;
+  HRESULT hResult = g_pDeviceHandle->InitDigestKeyCtx(
+      m_pContainer->m_szDeviceName, m_pContainer->m_szContainerName, &lease, &pKeyCtx);
+  if (hResult != S_OK) {
+    if (pKeyCtx != nullptr) {
+      DeviceHandle::ReleaseDigestKeyCtx(&lease, pKeyCtx);
+    }
+    MR_LOG_FAIL(L"InitDigestKeyCtx", L"hResult != S_OK", hResult);
+    return hResult;
+  }
+  // From here on the holder releases the new context on every failure.
+  std::shared_ptr<DigestKeyContext> spKeyCtx = MakeDigestKeyContext(std::move(lease), pKeyCtx);
+  MR_FAIL_IF(!spKeyCtx, L"New DigestKeyContext", E_OUTOFMEMORY);
+  DEV_CTX* pDevCtx = spKeyCtx->lease().get();
+  // The session set-up under the token's sequence lock.
+  merro::transport::TokenSequenceLock sequence;
+  hResult = sequence.TakeByMutexName(pDevCtx->szMutexName);
+  MR_FAIL_IF(hResult != S_OK, L"Take the token's sequence lock", hResult);
+  LONG nRet = ExternalAuth(pDevCtx, merro::device::kSessionAuthKey);
+  MR_FAIL_IF(nRet != 0, L"ExternalAuth", ResultOfLostState(HRESULT_FROM_TOKEN_ERROR(nRet)));
+  nRet = SetSessionKey(pDevCtx);
+  MR_FAIL_IF(nRet != 0, L"SetSessionKey", ResultOfLostState(HRESULT_FROM_TOKEN_ERROR(nRet)));
+  *pspKeyCtx = std::move(spKeyCtx);
   return S_OK;
 }
 
@@ -112,7 +126,20 @@ HRESULT HashHandle::Update(const BYTE* pData, DWORD dwDataLen) {
   }
   LONG nRetCode = 0;
   if (m_uAlgID == CALG_SM3) {
-    const HRESULT hResult = CheckTokenDigest();
+    HRESULT hResult = S_OK;
+    if (DigestKeptOnHost()) {
+      if (static_cast<ULONGLONG>(m_vHostDigestData.size()) + dwDataLen <= m_dwHostDigestMax) {
+        hResult = KeepHostDigestData(pData, dwDataLen);
+        MR_FAIL_IF(hResult != S_OK, L"DigestUpdate", hResult);
+        RecordSourceData(pData, dwDataLen);
+        return S_OK;
+      }
+      hResult = StreamKeptDataToToken();
+      if (hResult != S_OK) {
+        return hResult;
+      }
+    }
+    hResult = CheckTokenDigest();
     if (hResult != S_OK) {
       return hResult;
     }
@@ -130,9 +157,9 @@ bool HashHandle::SourceDataIsAllHashed() const {
   if (!m_bSourceDataComplete || m_bDigestBeyondSourceData) {
     return false;
   }
-  // The one SM3 digest on the token is shared with duplicates: it is this
-  // hash's data alone while no other hash fed it after this one.
-  return m_uAlgID != CALG_SM3 ||
+  // A streamed SM3 digest on the token is shared with duplicates: it is
+  // this hash's data alone while no other hash fed it after this one.
+  return m_uAlgID != CALG_SM3 || DigestKeptOnHost() ||
          (m_pDigestKeyCtx && m_pDigestKeyCtx->Changes() == m_ullDigestChange);
 }
 
@@ -157,6 +184,17 @@ HRESULT HashHandle::Final() {
   BYTE byHashData[128] = {};
   DWORD nHashDataSize = sizeof byHashData;
   LONG nRetCode = 0;
+  if (m_uAlgID == CALG_SM3 && DigestKeptOnHost()) {
+    // The token digests the kept data in one sequence.
+    MR_FAIL_IF(g_pDeviceHandle == NULL || m_pContainer == NULL, L"Check g_pDeviceHandle",
+               NTE_NO_KEY);
+    const HRESULT hResult = g_pDeviceHandle->DigestOnToken(
+        m_pContainer->m_szDeviceName, m_pContainer->m_szContainerName, m_vHostDigestData.data(),
+        static_cast<DWORD>(m_vHostDigestData.size()), byHashData, &nHashDataSize, nullptr,
+        nullptr);
+    MR_FAIL_IF(hResult != S_OK, L"DigestFinal", hResult);
+    return TakeTokenDigest(byHashData, nHashDataSize);
+  }
   if (m_uAlgID == CALG_SM3) {
     const HRESULT hResult = CheckTokenDigest();
     if (hResult != S_OK) {

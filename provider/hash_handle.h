@@ -1,9 +1,15 @@
 // HashHandle: the object behind a hash handle of the provider. It computes
 // one digest for one Container: MD5, SHA-1, SHA-1+MD5 and SHA-256 in software
-// through the token API's hash front end, SM3 inside the token through the
-// container key's context, so the token can later sign exactly what it
-// hashed. Beside the digest it keeps the first 24576 bytes of the hashed data:
-// the transaction-message signing rules must see the source text itself.
+// through the token API's hash front end, SM3 inside the token with the
+// container's key, so the token signs exactly what it hashed. Beside the
+// digest it keeps the first 24576 bytes of the hashed data: the
+// transaction-message signing rules must see the source text itself.
+//
+// The token has one digest for every process that uses it, so an SM3 hash
+// keeps all its data on the host and has the token digest it (and sign it)
+// in one sequence when the value or the signature is asked for. Only data
+// beyond a generous bound is streamed into the token's digest as it comes,
+// on a key context the hash holds across calls.
 //
 // Made with new only (it is over 24 KB). Calling order: set m_pContainer,
 // Init; Update while m_bFinal is clear; Final (or SetHashValue instead of
@@ -14,6 +20,7 @@
 #include <wincrypt.h>
 
 #include <memory>
+#include <vector>
 
 #include "device/dev_ctx_lease.h"
 #include "tokenapi/transport/device_ctx.h"
@@ -25,6 +32,9 @@ namespace merro::provider {
 class Container;
 
 constexpr DWORD HASH_SOURCE_DATA_MAX = 24576;
+// How much of an SM3 hash's data is kept on the host for the token to
+// digest in one sequence; beyond it the digest streams to the token.
+constexpr DWORD HASH_HOST_DIGEST_MAX = 4u * 1024 * 1024;
 
 // The token key context a digest runs on, with the lease on its token's
 // context. A duplicate of a hash shares it with its source; the last holder
@@ -85,6 +95,16 @@ class HashHandle {
   bool HoldsHashedData() const {
     return m_dwCurrentSourceDataSize != 0 || m_bDigestBeyondSourceData;
   }
+  // An SM3 hash whose data is all in m_vHostDigestData: the token digests
+  // it when the value or a signature is asked for.
+  bool DigestKeptOnHost() const;
+  // An SM3 hash whose digest runs on the token across calls.
+  bool DigestStreamsToToken() const;
+  // Takes the digest the token computed over m_vHostDigestData: an
+  // unfinished hash is finished with it; a finished one must hold that
+  // value already (NTE_BAD_HASH otherwise: a signature over it would not
+  // be over the value the caller read).
+  HRESULT TakeTokenDigest(const BYTE* pbyDigest, DWORD dwDigestSize);
   // Releases a digest key context with AsymKeyFinal when not null; S_OK.
   static HRESULT DestroyContext(void* pKeyCtx);
   // One-shot MD5 on a token context: a new 16-byte buffer (array-new).
@@ -110,8 +130,13 @@ class HashHandle {
   // (a duplicate's digest holds its source's): m_bySourceData is not all of
   // it.
   BOOL m_bDigestBeyondSourceData = FALSE;
-  // The container key's context: drives the SM3 digest on the token and its
-  // signature. Shared with duplicates.
+  // Everything an SM3 hash was fed (a duplicate's, its source's too),
+  // while it is within m_dwHostDigestMax bytes.
+  std::vector<BYTE> m_vHostDigestData;
+  DWORD m_dwHostDigestMax = HASH_HOST_DIGEST_MAX;
+  // The container key's context: drives a streamed SM3 digest on the token
+  // and its signature. Shared with duplicates. A software hash holds the
+  // one its Init made; an SM3 hash only while its digest streams.
   std::shared_ptr<DigestKeyContext> m_pDigestKeyCtx;
   // The context's change count after this hash last changed the SM3
   // digest itself.
@@ -130,6 +155,14 @@ class HashHandle {
   HRESULT FeedSoftwareHash(const BYTE* pData, DWORD dwDataLen);
   // Starts the token's digest again and feeds it the kept source data.
   HRESULT RestartTokenDigest();
+  // The container key's context with the token's authentication and a
+  // fresh session key done on its token context.
+  HRESULT OpenDigestKeyContext(std::shared_ptr<DigestKeyContext>* pspKeyCtx) const;
+  // Adds data to m_vHostDigestData; E_OUTOFMEMORY leaves it as it was.
+  HRESULT KeepHostDigestData(const BYTE* pData, DWORD dwDataLen);
+  // Data that does not fit the host bound: starts the token's digest over
+  // the kept data on a context the hash then holds, and empties the copy.
+  HRESULT StreamKeptDataToToken();
   // Ends a software hash context that no Final consumed (HashFinal into a
   // scratch buffer) and clears the pointer.
   static void ReleaseSoftwareHash(HASH_HANDLE** ppHashCtx);

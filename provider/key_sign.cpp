@@ -4,8 +4,9 @@
 // A transaction message (the Foundation recognises its XML) goes as its
 // source text to the token, which shows it and signs after the user's
 // button, with the user's PIN asked again; other data is signed as a hash
-// value. The token's security state is reset after every signature, so no
-// verified PIN outlives it.
+// value, an SM3 hash's by the token that digests the data in the same
+// sequence. The token's security state is reset after every signature, so
+// no verified PIN outlives it.
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -111,6 +112,23 @@ HRESULT CheckDigestContext(const HashHandle& hash) {
   return S_OK;
 }
 
+// The token digests the data an SM3 hash kept and signs it, in one
+// sequence; the hash is finished with that digest (or, finished already,
+// must hold it).
+HRESULT SignHostDigest(const KeyHandle& key, HashHandle& hash, DeviceSignatureOut* pOut) {
+  MR_TRACE("KeyHandle::SignHostDigest");
+  BYTE byDigest[64] = {};
+  DWORD dwDigestSize = sizeof byDigest;
+  HRESULT hResult = g_pDeviceHandle->DigestOnToken(
+      key.m_pContainer->m_szDeviceName, key.m_pContainer->m_szContainerName,
+      hash.m_vHostDigestData.data(), static_cast<DWORD>(hash.m_vHostDigestData.size()), byDigest,
+      &dwDigestSize, pOut->Value(), pOut->Size());
+  if (hResult != S_OK) {
+    return hResult;
+  }
+  return hash.TakeTokenDigest(byDigest, dwDigestSize);
+}
+
 // Road A: the hash has its source data. A transaction message goes to the
 // token's display (SHA-1 under the bank's rules as a hash value), with the
 // PIN asked again; other data, and data the kept text does not all cover,
@@ -141,6 +159,11 @@ HRESULT SignSourceData(KeyHandle& key, HashHandle& hash, OperationSequence* pSeq
   if (bTransaction) {
     // The user confirms on the token's display: a rerun would ask again.
     pSequence->bRerunnable = false;
+    // The message goes as text; the hash value is the token's digest of it.
+    if (!hash.m_bFinal) {
+      hResult = hash.Final();
+      MR_FAIL_IF(hResult != S_OK, L"HashHandle final", hResult);
+    }
     if (dwCustomerType == kCustomerTAVR) {
       MR_FAIL_IF(hash.m_uAlgID != CALG_SHA_256 && hash.m_uAlgID != CALG_SM3 &&
                      hash.m_uAlgID != CALG_SHA1,
@@ -167,7 +190,7 @@ HRESULT SignSourceData(KeyHandle& key, HashHandle& hash, OperationSequence* pSeq
   } else {
     MR_FAIL_IF(hash.m_uAlgID == CALG_SHA_256,
                L"Not transaction message can not be signed with sha256", NTE_BAD_HASH);
-    const bool bTokenDigest = hash.m_uAlgID == CALG_SM3;
+    const bool bTokenDigest = hash.DigestStreamsToToken();
     // Checked before the PIN is asked, and again after the PIN dialog, whose
     // modal loop may have run a refresh.
     if (bTokenDigest && (hResult = CheckDigestContext(hash)) != S_OK) {
@@ -175,7 +198,9 @@ HRESULT SignSourceData(KeyHandle& key, HashHandle& hash, OperationSequence* pSeq
     }
     hResult = key.CheckUserPIN(FALSE, TRUE, pSequence);
     MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", hResult);
-    if (bTokenDigest) {
+    if (hash.DigestKeptOnHost()) {
+      hResult = SignHostDigest(key, hash, &out);
+    } else if (bTokenDigest) {
       if ((hResult = CheckDigestContext(hash)) != S_OK) {
         return hResult;
       }
@@ -224,7 +249,12 @@ HRESULT KeyHandle::SignHashData(HashHandle* pHashHandle, BYTE* pbySignature, DWO
   if (hResult != S_OK) {
     return hResult;
   }
-  if (pHashHandle->m_bFinal != TRUE) {
+  // An SM3 hash whose data is on the host is digested by the token in the
+  // same sequence as its signature, not once more before it; the
+  // transaction road, which signs the text, finishes it itself.
+  const bool bDigestWhenSigned =
+      pHashHandle->DigestKeptOnHost() && pHashHandle->m_bHashValueSet != TRUE;
+  if (pHashHandle->m_bFinal != TRUE && !bDigestWhenSigned) {
     hResult = pHashHandle->Final();
     MR_FAIL_IF(hResult != S_OK, L"HashHandle final", hResult);
   }

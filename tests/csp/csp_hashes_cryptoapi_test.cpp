@@ -14,6 +14,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -23,6 +26,7 @@
 #include "tests/csp/cms_oracle.h"
 #include "tests/csp/private_key_commands.h"
 #include "tests/csp/public_key_blob_oracle.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_certificates.h"
 #include "tests/tokenapi/keyobjects/signing_oracle.h"
 
@@ -31,6 +35,7 @@ namespace {
 using merro::testing::Bytes;
 using merro::testing::Reversed;
 using merro::testing::CallWithin;
+using merro::testing::ChildProcess;
 using merro::testing::DeviceBench;
 using merro::testing::Outcome;
 using merro::testing::PkeyPtr;
@@ -180,12 +185,14 @@ class CspSigning : public ::testing::Test {
   static bool Verifies(const SigningContainer& c, ALG_ID hashAlg, const Bytes& data,
                        const Bytes& signature) {
     if (c.kind.keyAlg == CALG_SM2_SIGN) {
+      if (signature.size() != 64) {
+        return false;
+      }
       // r and s each come least significant byte first.
       Bytes rs = Reversed(Bytes(signature.begin(), signature.begin() + 32));
       const Bytes s = Reversed(Bytes(signature.begin() + 32, signature.end()));
       rs.insert(rs.end(), s.begin(), s.end());
-      return signature.size() == 64 &&
-             merro::testing::Sm2VerifyMessage(c.publicKey.get(), data, rs);
+      return merro::testing::Sm2VerifyMessage(c.publicKey.get(), data, rs);
     }
     const EVP_MD* md = hashAlg == CALG_SHA1 ? EVP_sha1() : EVP_sha256();
     return merro::testing::RsaVerifyDigest(c.publicKey.get(), md, merro::testing::Digest(md, data),
@@ -398,18 +405,14 @@ TEST_F(CspSigning, ReleasingAVerificationContextLeavesOtherHandlesWorking) {
   SigningContainer sm2;
   MakeContainer(kSm2, &sm2);
   ASSERT_FALSE(HasFatalFailure());
-  // Acquired first: the acquire looks for an inserted token anew.
-  std::vector<std::unique_ptr<Provider>> verify;
-  for (int i = 0; i < 2; ++i) {
-    verify.push_back(std::make_unique<Provider>());
-    const Outcome acquired = AcquireInto(verify.back().get(), nullptr, CRYPT_VERIFYCONTEXT);
-    ASSERT_TRUE(acquired.result) << std::hex << acquired.error;
-  }
   Hash hash;
   HashOver(sm2.provider.h, CALG_SM3, kOtherData, &hash);
-  for (std::unique_ptr<Provider>& released : verify) {
+  for (int i = 0; i < 2; ++i) {
+    auto verify = std::make_unique<Provider>();
+    const Outcome acquired = AcquireInto(verify.get(), nullptr, CRYPT_VERIFYCONTEXT);
+    ASSERT_TRUE(acquired.result) << std::hex << acquired.error;
     DeviceBench::CommandLog(0, true);
-    released.reset();
+    verify.reset();
     EXPECT_TRUE(DeviceBench::CommandLog(0, true).empty()) << "the release reached the token";
   }
   Bytes signature(kSm2.sigLen);
@@ -494,6 +497,91 @@ TEST_F(CspSigning, HashParametersAndDuplicates) {
   });
   EXPECT_FALSE(o.result);
   EXPECT_EQ(o.error, Code(NTE_BAD_KEY));
+}
+
+// The token's SM3 digest commands (SM2 key).
+bool SentDigestCommand(const std::vector<BYTE>& ins) {
+  return std::find(ins.begin(), ins.end(), BYTE{0x81}) != ins.end();
+}
+
+Bytes ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Two SM3 hashes open at once, hash A, hash B, sign A, sign B: in one
+// process, and with B in a second process that loaded the provider itself
+// (its load and acquire in between). Both signatures verify with OpenSSL
+// (SM2, identity 1234567812345678), each hash value is OpenSSL's SM3(Z || M),
+// and the token got no digest command before a signature or value was
+// asked.
+TEST_F(CspSigning, TwoSm3HashesOpenAtOnceBothSign) {
+  SigningContainer sm2;
+  MakeContainer(kSm2, &sm2);
+  ASSERT_FALSE(HasFatalFailure());
+  const Bytes dataA = ToBytes("hash A: 1 x 10.00 to Tolvane");
+  const Bytes dataB = ToBytes("hash B: 2 x 20.00 to Merro");
+  const auto value = [](HCRYPTHASH h) {
+    Bytes v(32);
+    DWORD length = 32;
+    EXPECT_TRUE(::CryptGetHashParam(h, HP_HASHVAL, v.data(), &length, 0)) << std::hex << ::GetLastError();
+    return v;
+  };
+  const auto sign = [&](HCRYPTHASH h) {
+    Bytes signature(64);
+    DWORD length = 64;
+    const Outcome o = Sign(h, signature.data(), &length);
+    EXPECT_TRUE(o.result) << std::hex << o.error;
+    EXPECT_EQ(length, 64u);
+    return signature;
+  };
+
+  {
+    SCOPED_TRACE("one process");
+    DeviceBench::CommandLog(0, true);
+    Hash a, b;
+    HashOver(sm2.provider.h, CALG_SM3, dataA, &a);
+    HashOver(sm2.provider.h, CALG_SM3, dataB, &b);
+    EXPECT_FALSE(SentDigestCommand(DeviceBench::CommandLog(0, true)));
+    EXPECT_TRUE(Verifies(sm2, CALG_SM3, dataA, sign(a.h)));
+    EXPECT_TRUE(Verifies(sm2, CALG_SM3, dataB, sign(b.h)));
+    EXPECT_EQ(value(a.h), merro::testing::Sm2MessageDigest(sm2.publicKey.get(), dataA));
+    EXPECT_EQ(value(b.h), merro::testing::Sm2MessageDigest(sm2.publicKey.get(), dataB));
+
+    // The value asked first is the token's too, and signed as it was read.
+    Hash c;
+    HashOver(sm2.provider.h, CALG_SM3, dataA, &c);
+    EXPECT_EQ(value(c.h), merro::testing::Sm2MessageDigest(sm2.publicKey.get(), dataA));
+    EXPECT_TRUE(Verifies(sm2, CALG_SM3, dataA, sign(c.h)));
+  }
+
+  SCOPED_TRACE("two processes");
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / merro::testing::UniqueName("sm3-signer");
+  std::filesystem::create_directories(dir);
+  const std::filesystem::path ready = dir / "ready", go = dir / "go", out = dir / "signature";
+  Hash a;
+  HashOver(sm2.provider.h, CALG_SM3, dataA, &a);
+  // The second process keeps no PIN yet: its library asks once, scripted.
+  ProviderUiScript ui({"pin 47193628"});
+  DeviceBench::CommandLog(0, true);
+  ChildProcess child = ChildProcess::StartSelf({"--sm3-signer", sm2.name,
+                                                std::string(dataB.begin(), dataB.end()),
+                                                ready.string(), go.string(), out.string()});
+  ASSERT_TRUE(child.Started());
+  ASSERT_TRUE(merro::testing::WaitForFile(ready)) << "hash B never made in the second process";
+  EXPECT_FALSE(SentDigestCommand(DeviceBench::CommandLog(0, true)));
+  EXPECT_TRUE(Verifies(sm2, CALG_SM3, dataA, sign(a.h)));
+  std::ofstream(go) << "go";
+  const Outcome joined = CallWithin(std::chrono::seconds(90), [&child] {
+    ::SetLastError(static_cast<DWORD>(child.Join()));
+    return TRUE;
+  });
+  EXPECT_EQ(joined.error, 0u) << "the second process failed at step " << joined.error;
+  EXPECT_TRUE(Verifies(sm2, CALG_SM3, dataB, ReadFileBytes(out)));
+  EXPECT_EQ(ui.Transcript("pin").size(), 1u);
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
 }
 
 // crypt32 signs a message with the private key on the token of the
@@ -699,3 +787,62 @@ TEST_F(CspSigning, ReplacedTokenSignsWithItsOwnKeys) {
 }
 
 }  // namespace
+
+namespace {
+
+// The second process of TwoSm3HashesOpenAtOnceBothSign: hashes its data
+// with SM3 on the named container, says so with the ready file, signs once
+// the go file is there and writes the signature out. 0, or the step that
+// failed.
+int Sm3SignerChild(const std::string& container, const std::string& data,
+                   const std::filesystem::path& ready, const std::filesystem::path& go,
+                   const std::filesystem::path& out) {
+  using merro::testing::csp::kProviderName;
+  HCRYPTPROV hProv = 0;
+  if (!::CryptAcquireContextA(&hProv, container.c_str(), kProviderName, PROV_RSA_FULL, 0)) {
+    return 10;
+  }
+  int step = 0;
+  HCRYPTHASH hHash = 0;
+  if (!::CryptCreateHash(hProv, CALG_SM3, 0, 0, &hHash) ||
+      !::CryptHashData(hHash, reinterpret_cast<const BYTE*>(data.data()),
+                       static_cast<DWORD>(data.size()), 0)) {
+    step = 11;
+  }
+  if (step == 0) {
+    std::ofstream(ready) << "ready";
+    // Bounded: the first process signs its own hash meanwhile.
+    for (int i = 0; i < 9000 && !std::filesystem::exists(go); ++i) {
+      ::Sleep(10);
+    }
+    BYTE signature[64] = {};
+    DWORD length = sizeof signature;
+    if (!std::filesystem::exists(go)) {
+      step = 12;
+    } else if (!::CryptSignHashW(hHash, AT_SIGNATURE, nullptr, 0, signature, &length) ||
+               length != sizeof signature) {
+      step = 13;
+    } else {
+      std::ofstream(out, std::ios::binary)
+          .write(reinterpret_cast<const char*>(signature), sizeof signature);
+    }
+  }
+  if (step != 0) {
+    std::fprintf(stderr, "sm3 signer: step %d failed with 0x%08lx\n", step, ::GetLastError());
+  }
+  if (hHash != 0) {
+    ::CryptDestroyHash(hHash);
+  }
+  ::CryptReleaseContext(hProv, 0);
+  return step;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 7 && std::string(argv[1]) == "--sm3-signer") {
+    return Sm3SignerChild(argv[2], argv[3], argv[4], argv[5], argv[6]);
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -160,6 +160,77 @@ TEST_F(KeyOperations, TheTokensDigestIsSignedWithTheDigestKey) {
   EXPECT_EQ(m_trace.Entries("AsymKeyInit"), m_trace.Entries("AsymKeyFinal"));
 }
 
+// Data kept on the host, digested and signed by the token in one call on
+// the digest key: the digest is SM3(Z || M) of the key that signs, for
+// empty data too, and the value alone is had without a signature. No key
+// context outlives the call.
+TEST_F(KeyOperations, DigestOnTokenDigestsAndSignsInOneCall) {
+  const struct {
+    const char* container;
+    const TokenPublicKey* signer;
+    Bytes message;
+  } kCases[] = {
+      {kSm2Pair, &s_sm2.sign, Text("kept on the host, 3 x 20.00 to Merro")},
+      {kSm2Single, &s_single.exch, Text("no signature key: the exchange key signs")},
+      {kSm2Pair, &s_sm2.sign, Bytes()},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.container) + ", " + std::to_string(c.message.size()) + " bytes");
+    const PkeyPtr signer = Sm2PublicKey(c.signer->xy);
+    const Bytes expected = Sm2MessageDigest(signer.get(), c.message);
+    BYTE digest[32] = {};
+    DWORD digestLen = sizeof digest;
+    OutBuffer sig;
+    ASSERT_EQ(m_handle.DigestOnToken(Dev(), c.container, c.message.data(),
+                                     static_cast<DWORD>(c.message.size()), digest, &digestLen,
+                                     &sig.p, &sig.n),
+              S_OK);
+    EXPECT_EQ(Bytes(digest, digest + digestLen), expected);
+    ASSERT_EQ(sig.n, 64u);
+    EXPECT_TRUE(Sm2VerifyMessage(signer.get(), c.message, sig.bytes()));
+
+    BYTE value[32] = {};
+    DWORD valueLen = sizeof value;
+    ASSERT_EQ(m_handle.DigestOnToken(Dev(), c.container, c.message.data(),
+                                     static_cast<DWORD>(c.message.size()), value, &valueLen,
+                                     nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(Bytes(value, value + valueLen), expected);
+  }
+  EXPECT_EQ(m_trace.Entries("AsymKeyInit"), m_trace.Entries("AsymKeyFinal"));
+}
+
+// Refused before any command: a missing argument, and a container no longer
+// listed (no key to sign with, no container to hash for).
+TEST_F(KeyOperations, DigestOnTokenRefusalsSendNothing) {
+  const Bytes message = Text("refused");
+  BYTE digest[32] = {};
+  DWORD digestLen = sizeof digest;
+  OutBuffer sig;
+  Commands();
+  EXPECT_EQ(m_handle.DigestOnToken(Dev(), kSm2Pair, nullptr, 4, digest, &digestLen, &sig.p, &sig.n),
+            E_INVALIDARG);
+  EXPECT_EQ(m_handle.DigestOnToken(Dev(), kSm2Pair, message.data(), 7, nullptr, &digestLen,
+                                   &sig.p, &sig.n),
+            E_INVALIDARG);
+  EXPECT_EQ(m_handle.DigestOnToken(Dev(), kSm2Pair, message.data(), 7, digest, &digestLen,
+                                   &sig.p, nullptr),
+            E_INVALIDARG);
+  DeviceBench::Pull(0);
+  ASSERT_EQ(m_handle.UpdateContainer(), S_OK);
+  Commands();
+  EXPECT_EQ(m_handle.DigestOnToken(Dev(), kSm2Pair, message.data(), 7, digest, &digestLen,
+                                   &sig.p, &sig.n),
+            NTE_NO_KEY);
+  EXPECT_EQ(m_handle.DigestOnToken(Dev(), kSm2Pair, message.data(), 7, digest, &digestLen,
+                                   nullptr, nullptr),
+            E_FAIL);
+  EXPECT_TRUE(sig.Untouched());
+  EXPECT_EQ(digestLen, sizeof digest);
+  DeviceBench::Insert(0);
+  EXPECT_EQ(Commands(), std::vector<BYTE>());
+}
+
 TEST_F(KeyOperations, ARefreshRetiresTheDigestKeyContextWithoutACommand) {
   const Bytes message = Text("refreshed in between");
   DevCtxLease lease;

@@ -1,8 +1,11 @@
 // HashHandle against the daemon's token: the digests against OpenSSL's, the
-// kept source data, duplicates, and the digest on the token when a refresh
-// retires its context or another digest starts.
+// kept source data, duplicates, an SM3 hash whose data stays on the host
+// until the token digests it in one sequence, and the digest streamed to
+// the token beyond that bound when a refresh retires its context or
+// another digest starts.
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -18,7 +21,18 @@ namespace {
 using provider::HashHandle;
 using provider::HASH_SOURCE_DATA_MAX;
 
-using HashHandleTest = SigningBench;
+class HashHandleTest : public SigningBench {
+ protected:
+  // An SM3 hash over data whose digest streams to the token from its first
+  // byte on (its host bound set to nothing), as a hash beyond the bound.
+  std::unique_ptr<HashHandle> StreamedSm3(const Bytes& data) {
+    auto hash = NewHash(Sm2(), CALG_SM3);
+    hash->m_dwHostDigestMax = 0;
+    EXPECT_EQ(hash->Update(data.data(), static_cast<DWORD>(data.size())), S_OK);
+    EXPECT_TRUE(hash->DigestStreamsToToken());
+    return hash;
+  }
+};
 
 Bytes Pattern(size_t n, BYTE seed = 1) {
   Bytes b(n);
@@ -50,6 +64,13 @@ Bytes OpenSslDigest(ALG_ID uAlgID, const Bytes& data) {
     default:
       return {};
   }
+}
+
+// The token's SM3 digest commands (SM2 key).
+constexpr BYTE kInsSm2Digest = 0x81;
+
+bool SentDigestCommand(const std::vector<BYTE>& ins) {
+  return std::find(ins.begin(), ins.end(), kInsSm2Digest) != ins.end();
 }
 
 TEST_F(HashHandleTest, DigestsEqualOpenSsl) {
@@ -220,15 +241,84 @@ TEST_F(HashHandleTest, AnUnfinishedHashWhoseDataDidNotFitIsNotDuplicated) {
   EXPECT_EQ(HashOf(Rsa(), CALG_SHA1, Pattern(5))->Duplicate(other.get()), E_INVALIDARG);
 }
 
-TEST_F(HashHandleTest, AnSm3DuplicateSharesTheTokensDigestAndReleasesItOnce) {
+// Until its value is asked, an SM3 hash sends the token no digest command:
+// the token digests the kept data in one sequence then, and the value is
+// SM3(Z || M) as before, for data in any number of pieces.
+TEST_F(HashHandleTest, AnSm3HashSendsNoDigestCommandUntilItsValueIsAsked) {
+  const Bytes data = Pattern(HASH_SOURCE_DATA_MAX + 1000);
+  TakeCommandLog();
+  auto hash = NewHash(Sm2(), CALG_SM3);
+  ASSERT_EQ(hash->Update(data.data(), 1), S_OK);
+  ASSERT_EQ(hash->Update(data.data() + 1, 0), S_OK);
+  ASSERT_EQ(hash->Update(data.data() + 1, static_cast<DWORD>(data.size() - 1)), S_OK);
+  EXPECT_FALSE(SentDigestCommand(TakeCommandLog()));
+  EXPECT_TRUE(hash->DigestKeptOnHost());
+  EXPECT_EQ(hash->m_pDigestKeyCtx, nullptr);  // no key context held between calls
+  EXPECT_EQ(hash->m_dwCurrentSourceDataSize, data.size());
+  EXPECT_FALSE(hash->m_bSourceDataComplete);  // the transaction rules' copy is full
+
+  ASSERT_EQ(hash->Final(), S_OK);
+  EXPECT_TRUE(SentDigestCommand(TakeCommandLog()));
+  EXPECT_EQ(Value(*hash), Sm2Digest(data));
+}
+
+// Past the host bound the hash streams to the token: the kept data first,
+// then each piece as it comes. A switch that fails leaves the hash as it
+// was, so the same piece can be given again.
+TEST_F(HashHandleTest, BeyondTheBoundTheDigestStreamsToTheToken) {
+  const Bytes first = Pattern(40), more = Pattern(40, 9);
+  auto hash = NewHash(Sm2(), CALG_SM3);
+  hash->m_dwHostDigestMax = 64;
+  ASSERT_EQ(hash->Update(first.data(), 40), S_OK);
+  TakeCommandLog();
+
+  DeviceBench::Control("fault 0 sw 6983 ins 82");  // the external authentication
+  EXPECT_NE(hash->Update(more.data(), 40), S_OK);
+  DeviceBench::Control("fault 0 clear");
+  EXPECT_TRUE(hash->DigestKeptOnHost());
+  EXPECT_EQ(hash->m_vHostDigestData, first);
+  EXPECT_EQ(hash->m_dwCurrentSourceDataSize, 40u);
+
+  ASSERT_EQ(hash->Update(more.data(), 40), S_OK);
+  EXPECT_TRUE(SentDigestCommand(TakeCommandLog()));
+  EXPECT_TRUE(hash->DigestStreamsToToken());
+  EXPECT_TRUE(hash->m_vHostDigestData.empty());
+  ASSERT_EQ(hash->Final(), S_OK);
+  EXPECT_EQ(Value(*hash), Sm2Digest(Concat(first, more)));
+}
+
+// A duplicate of an SM3 hash kept on the host has its own copy of the
+// data: the two go on independently, also past what the transaction rules
+// keep, and neither holds a key context.
+TEST_F(HashHandleTest, AnSm3DuplicateGoesOnWithItsOwnCopy) {
+  for (const size_t size : {size_t{100}, size_t{HASH_SOURCE_DATA_MAX + 1}}) {
+    SCOPED_TRACE(size);
+    const Bytes first = Pattern(size), toSource = Pattern(50, 77), toCopy = Pattern(30, 5);
+    auto source = HashOf(Sm2(), CALG_SM3, first);
+    auto copy = NewHash(Sm2(), CALG_SM3);
+    TakeCommandLog();
+    ASSERT_EQ(source->Duplicate(copy.get()), S_OK);
+    EXPECT_TRUE(TakeCommandLog().empty());
+    EXPECT_FALSE(copy->m_bFinal);
+    ASSERT_EQ(copy->Update(toCopy.data(), 30), S_OK);
+    ASSERT_EQ(source->Update(toSource.data(), 50), S_OK);
+    ASSERT_EQ(copy->Final(), S_OK);
+    ASSERT_EQ(source->Final(), S_OK);
+    EXPECT_EQ(Value(*source), Sm2Digest(Concat(first, toSource)));
+    EXPECT_EQ(Value(*copy), Sm2Digest(Concat(first, toCopy)));
+    EXPECT_EQ(copy->m_pDigestKeyCtx, nullptr);
+  }
+}
+
+TEST_F(HashHandleTest, AStreamedSm3DuplicateSharesTheTokensDigestAndReleasesItOnce) {
   const Bytes first = Pattern(100), more = Pattern(50, 77);
   for (const bool sourceFirst : {true, false}) {
     SCOPED_TRACE(sourceFirst ? "source destroyed first" : "duplicate destroyed first");
-    auto source = HashOf(Sm2(), CALG_SM3, first);
+    auto source = StreamedSm3(first);
     auto copy = NewHash(Sm2(), CALG_SM3);
     m_trace.Clear();
     ASSERT_EQ(source->Duplicate(copy.get()), S_OK);
-    EXPECT_EQ(m_trace.Entries("AsymKeyFinal"), 1u);  // the duplicate's own context
+    EXPECT_EQ(m_trace.Entries("AsymKeyFinal"), 0u);  // the duplicate held none of its own
     // Both drive the one digest on the token, which still holds the data
     // hashed before the duplicate started.
     ASSERT_EQ(copy->Update(more.data(), 50), S_OK);
@@ -243,40 +333,63 @@ TEST_F(HashHandleTest, AnSm3DuplicateSharesTheTokensDigestAndReleasesItOnce) {
   }
 }
 
-TEST_F(HashHandleTest, ARefreshRetiresTheTokensDigest) {
-  auto hash = HashOf(Sm2(), CALG_SM3, Pattern(20));
+// A refresh of the device list between calls: a hash kept on the host goes
+// on (it holds no token context); a streamed one has lost its digest with
+// the retired context and fails cleanly without a command.
+TEST_F(HashHandleTest, ARefreshRetiresOnlyAStreamedDigest) {
+  const Bytes data = Pattern(20), more = Pattern(20, 5);
+  auto kept = HashOf(Sm2(), CALG_SM3, data);
+  auto streamed = StreamedSm3(data);
   ASSERT_EQ(g_pDeviceHandle->UpdateContainer(), S_OK);
   m_trace.Clear();
   TakeCommandLog();
-  const Bytes more = Pattern(20, 5);
-  EXPECT_EQ(hash->Update(more.data(), 20), NTE_BAD_HASH_STATE);
-  EXPECT_EQ(hash->Final(), NTE_BAD_HASH_STATE);
+  EXPECT_EQ(streamed->Update(more.data(), 20), NTE_BAD_HASH_STATE);
+  EXPECT_EQ(streamed->Final(), NTE_BAD_HASH_STATE);
   EXPECT_TRUE(TakeCommandLog().empty());
   EXPECT_EQ(m_trace.Entries("mr_CloseDevice"), 0u);  // the hash still holds the old context
-  hash.reset();
+  streamed.reset();
   EXPECT_EQ(m_trace.Entries("AsymKeyFinal"), 1u);
   EXPECT_EQ(m_trace.Entries("mr_CloseDevice"), 1u);
+
+  ASSERT_EQ(kept->Update(more.data(), 20), S_OK);
+  ASSERT_EQ(kept->Final(), S_OK);
+  EXPECT_EQ(Value(*kept), Sm2Digest(Concat(data, more)));
 }
 
-TEST_F(HashHandleTest, TheTokenKeepsOneDigest) {
-  // Two SM3 hashes on one token: the one the token no longer holds fails
-  // with a clear code, and the other signs its own data.
+// Two SM3 hashes open at once on one token (hash A, hash B, sign A, sign
+// B): kept on the host, both sign their own data. Streamed, the token
+// holds one digest: once B is signed, A fails with a clear code and
+// writes nothing.
+TEST_F(HashHandleTest, TwoSm3HashesOpenAtOnce) {
   const Bytes dataA = Pattern(40), dataB = Pattern(40, 99);
-  auto hashA = HashOf(Sm2(), CALG_SM3, dataA);
-  auto hashB = HashOf(Sm2(), CALG_SM3, dataB);
-  m_ui->Push("pin 47193628");
-  auto key = SignatureKey(Sm2());
-  Bytes signature(64);
-  DWORD length = 64;
-  ASSERT_EQ(key->SignHashData(hashB.get(), signature.data(), &length), S_OK);
-  EXPECT_TRUE(Sm2Verifies(dataB, signature));
-
-  Bytes untouched(64, 0xAB);
-  length = 64;
-  m_ui->Push("pin 47193628");
-  const HRESULT hr = key->SignHashData(hashA.get(), untouched.data(), &length);
-  EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
-  EXPECT_EQ(untouched, Bytes(64, 0xAB));
+  for (const bool streamed : {false, true}) {
+    SCOPED_TRACE(streamed ? "streamed" : "kept on the host");
+    auto hashA = streamed ? StreamedSm3(dataA) : HashOf(Sm2(), CALG_SM3, dataA);
+    auto hashB = streamed ? StreamedSm3(dataB) : HashOf(Sm2(), CALG_SM3, dataB);
+    auto key = SignatureKey(Sm2());
+    Bytes signatureA(64, 0xAB), signatureB(64, 0xAB);
+    const auto sign = [&](HashHandle* hash, Bytes* signature) {
+      DWORD length = 64;
+      m_ui->Push("pin 47193628");
+      return key->SignHashData(hash, signature->data(), &length);
+    };
+    HRESULT hrA = S_OK;
+    if (!streamed) {
+      hrA = sign(hashA.get(), &signatureA);
+    }
+    ASSERT_EQ(sign(hashB.get(), &signatureB), S_OK);
+    EXPECT_TRUE(Sm2Verifies(dataB, signatureB));
+    if (streamed) {
+      hrA = sign(hashA.get(), &signatureA);
+      EXPECT_TRUE(FAILED(hrA)) << std::hex << hrA;
+      EXPECT_EQ(signatureA, Bytes(64, 0xAB));
+      continue;
+    }
+    ASSERT_EQ(hrA, S_OK);
+    EXPECT_TRUE(Sm2Verifies(dataA, signatureA));
+    EXPECT_EQ(Value(*hashA), Sm2Digest(dataA));
+    EXPECT_EQ(Value(*hashB), Sm2Digest(dataB));
+  }
 }
 
 }  // namespace

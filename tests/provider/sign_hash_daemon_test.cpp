@@ -4,6 +4,7 @@
 // and OpenSSL accept what came back in CryptoAPI's byte order.
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -225,26 +226,99 @@ TEST_F(SignHashTest, TheCallersBufferMustHoldTheSignature) {
   EXPECT_EQ(length, 63u);
   EXPECT_EQ(PinPrompts(), 0u);
 
-  // A short answer of the token's signature command: nothing is written.
-  hash = HashOf(Sm2(), CALG_SM3, ToBytes("short answer"));
-  m_ui->Push("pin 47193628");
-  DeviceBench::Control("fault 0 short 10 ins 81");
-  length = 64;
-  EXPECT_TRUE(FAILED(key->SignHashData(hash.get(), signature.data(), &length)));
-  EXPECT_EQ(signature, Bytes(64, 0xAB));
-  EXPECT_EQ(length, 64u);
+  // A short answer of the token's digest or signature command (the third
+  // and fourth of the sequence: start, data, digest, signature): nothing is
+  // written.
+  for (const char* skip : {"2", "3"}) {
+    SCOPED_TRACE(skip);
+    hash = HashOf(Sm2(), CALG_SM3, ToBytes("short answer"));
+    m_ui->Push("pin 47193628");
+    DeviceBench::Control(std::string("fault 0 short 10 ins 81 skip ") + skip);
+    length = 64;
+    EXPECT_TRUE(FAILED(key->SignHashData(hash.get(), signature.data(), &length)));
+    DeviceBench::Control("fault 0 clear");
+    EXPECT_EQ(signature, Bytes(64, 0xAB));
+    EXPECT_EQ(length, 64u);
+  }
 }
 
-TEST_F(SignHashTest, ADigestWhoseContextARefreshRetiredIsNotSigned) {
-  auto hash = HashOf(Sm2(), CALG_SM3, ToBytes("retired"));
+// An SM3 hash whose value was read, then a refresh of the device list: kept
+// on the host, it is digested and signed afresh and the signature verifies
+// over the value read; streamed to the token, the retired context's digest
+// is gone and nothing is asked or signed.
+TEST_F(SignHashTest, AFinishedSm3HashAcrossARefresh) {
+  const Bytes data = ToBytes("retired");
+  for (const bool streamed : {false, true}) {
+    SCOPED_TRACE(streamed ? "streamed" : "kept on the host");
+    auto hash = NewHash(Sm2(), CALG_SM3);
+    hash->m_dwHostDigestMax = streamed ? 0 : provider::HASH_HOST_DIGEST_MAX;
+    ASSERT_EQ(hash->Update(data.data(), static_cast<DWORD>(data.size())), S_OK);
+    ASSERT_EQ(hash->Final(), S_OK);
+    const Bytes value(hash->m_pHashData, hash->m_pHashData + 32);
+    ASSERT_EQ(g_pDeviceHandle->UpdateContainer(), S_OK);
+    auto key = SignatureKey(Sm2());
+    Bytes signature(64, 0xAB);
+    DWORD length = 64;
+    const size_t prompts = PinPrompts();
+    if (!streamed) {
+      m_ui->Push("pin 47193628");
+    }
+    const HRESULT hr = key->SignHashData(hash.get(), signature.data(), &length);
+    if (streamed) {
+      EXPECT_EQ(hr, NTE_BAD_HASH_STATE);
+      EXPECT_EQ(PinPrompts(), prompts);
+      EXPECT_EQ(signature, Bytes(64, 0xAB));
+      continue;
+    }
+    ASSERT_EQ(hr, S_OK);
+    EXPECT_EQ(value, Sm2Digest(data));
+    EXPECT_EQ(Bytes(hash->m_pHashData, hash->m_pHashData + 32), value);
+    EXPECT_TRUE(Sm2Verifies(data, signature));
+  }
+}
+
+// A finished SM3 hash is signed only over the value the caller read: when
+// the token's digest of the kept data is not that value, nothing is
+// written and the token's security state is reset.
+TEST_F(SignHashTest, AnSm3SignatureIsOnlyOverTheValueRead) {
+  auto hash = HashOf(Sm2(), CALG_SM3, ToBytes("the value read"));
   ASSERT_EQ(hash->Final(), S_OK);
-  ASSERT_EQ(g_pDeviceHandle->UpdateContainer(), S_OK);
+  hash->m_pHashData[7] ^= 0x01;  // a value that is not the digest of the data
   auto key = SignatureKey(Sm2());
   Bytes signature(64, 0xAB);
   DWORD length = 64;
-  EXPECT_EQ(key->SignHashData(hash.get(), signature.data(), &length), NTE_BAD_HASH_STATE);
-  EXPECT_EQ(PinPrompts(), 0u);
+  m_ui->Push("pin 47193628");
+  EXPECT_EQ(key->SignHashData(hash.get(), signature.data(), &length), NTE_BAD_HASH);
   EXPECT_EQ(signature, Bytes(64, 0xAB));
+  EXPECT_EQ(length, 64u);
+  EXPECT_NE(PinStatus(), 0x11u);
+}
+
+// An SM3 hash kept on the host: a PIN prompt cancelled sends the token no
+// digest command and leaves the hash open; signed then, the token runs its
+// digest once, in the signature's own sequence (start, data, digest,
+// signature), and the hash holds that digest.
+TEST_F(SignHashTest, AnSm3SignatureRunsTheTokensDigestOnce) {
+  const Bytes data = ToBytes("signed in one sequence");
+  auto hash = HashOf(Sm2(), CALG_SM3, data);
+  auto key = SignatureKey(Sm2());
+  Bytes signature(64, 0xAB);
+  DWORD length = 64;
+  TakeCommandLog();
+  m_ui->Push("cancel");
+  EXPECT_EQ(key->SignHashData(hash.get(), signature.data(), &length), SCARD_W_CANCELLED_BY_USER);
+  std::vector<BYTE> ins = TakeCommandLog();
+  EXPECT_EQ(std::count(ins.begin(), ins.end(), BYTE{0x81}), 0);
+  EXPECT_FALSE(hash->m_bFinal);
+  EXPECT_EQ(signature, Bytes(64, 0xAB));
+
+  m_ui->Push("pin 47193628");
+  ASSERT_EQ(key->SignHashData(hash.get(), signature.data(), &length), S_OK);
+  ins = TakeCommandLog();
+  EXPECT_EQ(std::count(ins.begin(), ins.end(), BYTE{0x81}), 4);
+  EXPECT_TRUE(hash->m_bFinal);
+  EXPECT_EQ(Bytes(hash->m_pHashData, hash->m_pHashData + 32), Sm2Digest(data));
+  EXPECT_TRUE(Sm2Verifies(data, signature));
 }
 
 TEST_F(SignHashTest, AHashWithoutDataIsNotSigned) {
