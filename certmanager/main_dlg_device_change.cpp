@@ -2,6 +2,7 @@
 #include "certmanager/cert_tree.h"
 #include "certmanager/device_change.h"
 #include "certmanager/main_dlg.h"
+#include "device/device_handle.h"
 #include "device/token_access.h"
 #include "foundation/trace/trace.h"
 
@@ -72,12 +73,15 @@ void CMainDlg::OnTokenRemoval() {
 
 void CMainDlg::RefreshWhenTokensIdle(BOOL bShowMessages) {
   MR_TRACE("CMainDlg::RefreshWhenTokensIdle");
-  // A refresh reopens every token, and each open waits for the token's
-  // sequence lock: with a sequence running elsewhere the window would stand
-  // still for as long as it runs.
+  // A refresh reopens every token and reads it, and each of those waits for
+  // the token's sequence lock: with sequences running elsewhere the window
+  // would stand still behind each of them in turn. So the refresh runs with
+  // every token's lock in hand, taken with a short wait, or later.
   m_bRefreshShowMessages = m_bRefreshShowMessages || bShowMessages;
-  if (merro::device::WaitForIdleTokens(kBusyTokenWaitMs) ==
-      merro::transport::kTokenBusy) {
+  merro::device::RefreshHold hold;
+  if (g_pDeviceHandle != nullptr &&
+      merro::device::HoldTokensForRefresh(*g_pDeviceHandle, kBusyTokenWaitMs, &hold) ==
+          merro::transport::kTokenBusy) {
     MR_LOG_STEP(L"A token is busy: refreshing later");
     ::SetTimer(Window(), kRefreshRetryTimer, kRefreshRetryMs, nullptr);
     return;

@@ -4,6 +4,10 @@
 // fresh session key).
 #pragma once
 
+#include <memory>
+#include <vector>
+
+#include "device/update_mutex_hold.h"
 #include "foundation/platform.h"
 #include "tokenapi/transport/device_ctx.h"
 #include "tokenapi/transport/token_sequence_lock.h"
@@ -33,9 +37,19 @@ HRESULT LockedTokenSession(DEV_CTX* pDevCtx, merro::transport::TokenSequenceLock
 HRESULT OpenTokenSession(DeviceHandle& handle, const char* pszDevName, const char* function,
                          merro::transport::TokenSequenceLock* pLock, DEV_CTX** ppDevCtx);
 
-// S_OK when no attached token runs a sequence, or its sequence ends within
-// dwWaitMs; kTokenBusy when one still does. The manager's refresh asks
-// first, and tries again later instead of stalling its window.
-HRESULT WaitForIdleTokens(DWORD dwWaitMs);
+// What a refresh that must not wait holds: the device-update mutex, then
+// the sequence lock of every attached token (released in the other order).
+struct RefreshHold {
+  std::unique_ptr<UpdateMutexHold> update;
+  std::vector<std::unique_ptr<merro::transport::TokenSequenceLock>> tokens;
+};
+
+// Takes into *pHold the device-update mutex and the sequence lock of every
+// attached token, each within dwWaitMs: S_OK when all are held (until
+// *pHold goes); kTokenBusy, with nothing held, when another process
+// refreshes or a sequence of another thread or process still runs on a
+// token. The manager's refresh holds them, and tries again later instead
+// of stalling its window.
+HRESULT HoldTokensForRefresh(const DeviceHandle& handle, DWORD dwWaitMs, RefreshHold* pHold);
 
 }  // namespace merro::device
