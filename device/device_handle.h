@@ -209,11 +209,14 @@ class DeviceHandle {
   // session, DigestInit, DigestUpdate, DigestFinal, and when
   // ppbySignatureValue is given the token's signature over that digest (a
   // new buffer, array new). Nothing of it is left on the token for a later
-  // call. *pdwDigestSize: capacity in, the digest's length out.
+  // call. *pdwDigestSize: capacity in, the digest's length out. bSessionSet:
+  // the caller holds the token's sequence lock and set up the session on the
+  // token's current context under it (its PIN verification), so none is set
+  // up again.
   HRESULT DigestOnToken(const char* pszDevName, const char* pszContainerName,
                         const BYTE* pbyData, DWORD dwDataSize, BYTE* pbyDigest,
                         DWORD* pdwDigestSize, BYTE** ppbySignatureValue,
-                        DWORD* pdwSignatureValueSize);
+                        DWORD* pdwSignatureValueSize, BOOL bSessionSet = FALSE);
   HRESULT SignHashValue(const char* pszDevName, const char* pszContainerName, DWORD dwKeySpec,
                         ALG_ID dwHashType, const BYTE* pbyHashData, DWORD dwHashDataSize,
                         BYTE** ppbySignatureValue, DWORD* pdwSignatureValueSize);

@@ -107,7 +107,7 @@ HRESULT DeviceHandle::SignData(const char* pszDevName, const char* pszContainerN
 HRESULT DeviceHandle::DigestOnToken(const char* pszDevName, const char* pszContainerName,
                                     const BYTE* pbyData, DWORD dwDataSize, BYTE* pbyDigest,
                                     DWORD* pdwDigestSize, BYTE** ppbySignatureValue,
-                                    DWORD* pdwSignatureValueSize) {
+                                    DWORD* pdwSignatureValueSize, BOOL bSessionSet) {
   MR_TRACE("DeviceHandle::DigestOnToken");
   MR_FAIL_IF(pszDevName == NULL, L"Check pszDevName", E_INVALIDARG);
   MR_FAIL_IF(pszContainerName == NULL, L"Check pszContainerName", E_INVALIDARG);
@@ -130,7 +130,10 @@ HRESULT DeviceHandle::DigestOnToken(const char* pszDevName, const char* pszConta
   if (FAILED(hResult)) {
     return hResult;
   }
-  hResult = LockedTokenSession(key.pDevCtx, &sequence, mrTraceScope_.Name());
+  // A caller whose PIN verification set up the session under the lock it
+  // still holds has it in force: a second one would only cost commands.
+  hResult = bSessionSet ? sequence.TakeByMutexName(key.pDevCtx->szMutexName)
+                        : LockedTokenSession(key.pDevCtx, &sequence, mrTraceScope_.Name());
   if (hResult != 0) {
     return HRESULT_FROM_TOKEN_ERROR(hResult);
   }

@@ -216,6 +216,9 @@ HRESULT KeyHandle::CheckUserPIN(BOOL bForce, BOOL bRetry, OperationSequence* pSe
     bool bFinal = false;
     hResult = VerifyPass(pszDevName, kUserPIN, pin, nLeftTimes, mrTraceScope_.Name(), &bFinal);
     if (hResult == S_OK) {
+      if (pSequence != nullptr) {
+        pSequence->bSessionSet = true;
+      }
       break;
     }
     // The session or the security state went away under the verification:

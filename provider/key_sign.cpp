@@ -115,14 +115,15 @@ HRESULT CheckDigestContext(const HashHandle& hash) {
 // The token digests the data an SM3 hash kept and signs it, in one
 // sequence; the hash is finished with that digest (or, finished already,
 // must hold it).
-HRESULT SignHostDigest(const KeyHandle& key, HashHandle& hash, DeviceSignatureOut* pOut) {
+HRESULT SignHostDigest(const KeyHandle& key, HashHandle& hash, const OperationSequence& sequence,
+                       DeviceSignatureOut* pOut) {
   MR_TRACE("KeyHandle::SignHostDigest");
   BYTE byDigest[64] = {};
   DWORD dwDigestSize = sizeof byDigest;
   HRESULT hResult = g_pDeviceHandle->DigestOnToken(
       key.m_pContainer->m_szDeviceName, key.m_pContainer->m_szContainerName,
       hash.m_vHostDigestData.data(), static_cast<DWORD>(hash.m_vHostDigestData.size()), byDigest,
-      &dwDigestSize, pOut->Value(), pOut->Size());
+      &dwDigestSize, pOut->Value(), pOut->Size(), sequence.bSessionSet ? TRUE : FALSE);
   if (hResult != S_OK) {
     return hResult;
   }
@@ -199,7 +200,7 @@ HRESULT SignSourceData(KeyHandle& key, HashHandle& hash, OperationSequence* pSeq
     hResult = key.CheckUserPIN(FALSE, TRUE, pSequence);
     MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", hResult);
     if (hash.DigestKeptOnHost()) {
-      hResult = SignHostDigest(key, hash, &out);
+      hResult = SignHostDigest(key, hash, *pSequence, &out);
     } else if (bTokenDigest) {
       if ((hResult = CheckDigestContext(hash)) != S_OK) {
         return hResult;

@@ -19,6 +19,7 @@ HRESULT RerunAfterLostState(const Container& container, OperationSequence* pSequ
   MR_LOG_STEP(L"The token lost its session or security state: running the operation again");
   g_pDeviceHandle->ResetKey(container.m_szDeviceName);
   pSequence->bRerun = true;
+  pSequence->bSessionSet = false;
   *pbRunAgain = true;
   return hFirst;
 }

@@ -34,6 +34,9 @@ struct OperationSequence {
   // False where the operation cannot run again without the user (a
   // confirmation on the token's display).
   bool bRerunnable = true;
+  // The PIN verification of this sequence set up a session on the token's
+  // current context; while the lock is held it serves the operation too.
+  bool bSessionSet = false;
 };
 
 // Runs run() (an HRESULT) as the operation of pSequence on the container's
