@@ -44,6 +44,8 @@ RunningCoreCall::~RunningCoreCall() {
   }
 }
 
+bool CoreCallRunning() { return g_uRunningCalls != 0; }
+
 void ReleaseObject(void* object, void (*destroy)(void*)) {
   if (object == nullptr) {
     return;

@@ -33,4 +33,9 @@ void ReleaseObject(void* object, void (*destroy)(void*));
 // The number of objects waiting for the outermost call to end.
 unsigned QueuedObjectCount();
 
+// Whether a provider core function runs on the thread that holds the call
+// lock (a call made from inside it, by a window procedure in a dialog's
+// modal loop, sees the outer one).
+bool CoreCallRunning();
+
 }  // namespace merro::csp

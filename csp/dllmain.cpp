@@ -21,9 +21,16 @@ namespace {
 using merro::csp::kDllMainMessageGuid;
 using merro::csp::TRACE_FLAG_INFO;
 
-void ProcessDetach() {
+// bProcessEnds: the process is ending (ExitProcess), with its other threads
+// already gone: nothing is stopped or released then, since whatever those
+// threads held may be in any state and the system reclaims it all.
+void ProcessDetach(bool bProcessEnds) {
   merro::trace::WppTraceEvent(kDllMainMessageGuid, 13, TRACE_FLAG_INFO);
-  merro::csp::StopTokenLayerIfStarted();
+  // Normally the token layer stopped after the last release already; an
+  // unload with provider handles still open stops it here.
+  if (!bProcessEnds) {
+    merro::csp::StopTokenLayerIfStarted();
+  }
   WppCleanupUm();
 #ifdef MERRO_WITH_SIMULATOR
   // Test builds: detach work that leaves an error behind, as a failing close
@@ -66,7 +73,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID lpRes
       result = ProcessAttach(hInstance);
       break;
     case DLL_PROCESS_DETACH:
-      ProcessDetach();
+      ProcessDetach(lpReserved != nullptr);
       break;
     case DLL_THREAD_ATTACH:
       merro::trace::WppTraceEvent(kDllMainMessageGuid, 11, TRACE_FLAG_INFO);

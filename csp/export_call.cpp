@@ -37,6 +37,7 @@ BOOL RunExport(const char* name, TimeoutRule rule, BOOL (*call)(void*), void* co
     }
     ::SetLastError(callersError);  // what the lock's calls left there is not the core's
     const BOOL result = call(context);
+    StopTokenLayerAfterLastRelease();
     if (!result && rule == TimeoutRule::AsCancelled &&
         ::GetLastError() == static_cast<DWORD>(SCARD_E_TIMEOUT)) {
       ::SetLastError(static_cast<DWORD>(SCARD_W_CANCELLED_BY_USER));

@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <memory>
 
+#include "csp/deferred_release.h"
 #include "csp/flag_file.h"
+#include "csp/registries.h"
 #include "device/provider_settings.h"
 #include "foundation/trace/trace.h"
 #include "provider/container.h"
@@ -73,6 +75,15 @@ HRESULT EnsureTokenLayerStarted() {
     merro::trace::LogStep("EnsureTokenLayerStarted", L"TokenInitialize");
   }
   return hResult;
+}
+
+void StopTokenLayerAfterLastRelease() {
+  if (g_tokenLayerStarted && !CoreCallRunning() && QueuedObjectCount() == 0 &&
+      g_vtrProvHandleSet.Handles().empty()) {
+    const DWORD dwError = ::GetLastError();
+    StopTokenLayerIfStarted();
+    ::SetLastError(dwError);
+  }
 }
 
 void StopTokenLayerIfStarted() {

@@ -171,6 +171,24 @@ TEST(CspDll, CryptAcquireContextReachesTheProviderAndKeepsItsAnswer) {
   EXPECT_NE(text.find("[E20E5F95 #13]"), std::string::npos) << "detach event: " << text;
 }
 
+// The token layer stops (its stop resets the tokens) at the end of a call
+// after which no provider handle is left (here an acquire that made none),
+// under the call lock; the unload that follows, under the loader lock,
+// finds nothing left to stop.
+TEST(CspDll, TheTokenLayerStopsWhenNoHandleIsLeftNotAtUnload) {
+  DllTrace trace;
+  EXPECT_FALSE(Acquire(L"no such container", 0).result);
+  const std::string text = trace.Text();
+  const size_t start = text.find("EnsureTokenLayerStarted - TokenInitialize");
+  const size_t stop = text.find("StopTokenLayer", start == std::string::npos ? 0 : start);
+  const size_t detach = text.find("[E20E5F95 #13]");
+  ASSERT_NE(start, std::string::npos) << text;
+  ASSERT_NE(stop, std::string::npos) << "no stop after the call: " << text;
+  ASSERT_NE(detach, std::string::npos) << text;
+  EXPECT_LT(stop, detach) << text;
+  EXPECT_EQ(text.find("StopTokenLayer", detach), std::string::npos) << "stopped at unload: " << text;
+}
+
 // The core sends a message of its own for each call with the call's plain
 // arguments: a container name as text ("NULL" for none) and the flags of an
 // acquire; the parameter number, the caller's length and the flags of a

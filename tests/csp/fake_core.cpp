@@ -147,5 +147,6 @@ namespace merro::csp {
 // The exports start the token layer at each call; behind the fake core
 // there is none to start.
 HRESULT EnsureTokenLayerStarted() { return S_OK; }
+void StopTokenLayerAfterLastRelease() {}
 
 }  // namespace merro::csp
