@@ -47,6 +47,9 @@ class NotifyRecorder {
   void Clear();
   // The tray dialog: the window of the first NIM_ADD; null before it.
   HWND TrayWindow() const;
+  // Whether the tray dialog was ever visible, even for a moment, since its
+  // first NIM_ADD.
+  bool TrayWindowShown() const;
 };
 
 // RunCertManager on a thread of its own.
@@ -59,8 +62,8 @@ class ManagerRun {
   ManagerRun(const ManagerRun&) = delete;
   ManagerRun& operator=(const ManagerRun&) = delete;
 
-  // The main dialog once it is up (shown or hidden, its tree filled): null
-  // after the time-out.
+  // The main dialog once it is up (its tree filled, shown or hidden as the
+  // start-up leaves it): null after the time-out.
   HWND MainDialog(DWORD timeoutMs = WindowRobot::kDefaultTimeoutMs);
   // Waits for the run to end; false after the time-out.
   bool WaitEnded(DWORD timeoutMs = kEndTimeoutMs);
@@ -74,9 +77,6 @@ class ManagerRun {
   int m_exitCode = -1;
   std::thread m_thread;
 };
-
-// Polls `condition` every 20 ms until it holds; false after the time-out.
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 20000);
 
 // A visible dialog of this process other than `besides` (a message box, or
 // a dialog the manager opened, whoever owns it).

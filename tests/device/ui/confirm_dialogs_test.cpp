@@ -52,13 +52,11 @@ int DialogsShown() {
 }
 
 // A watchdog for calls that must end by themselves: when `done` is not set
-// within five seconds it fails, and the failing robot closes what stands.
+// within the robot's time-out it fails, and the failing robot closes what
+// stands.
 RobotThread Watchdog(const std::atomic<bool>& done) {
   return RobotThread([&done](WindowRobot& r) {
-    for (int i = 0; i < 500 && !done; ++i) {
-      ::Sleep(10);
-    }
-    r.Check(done, "the call did not end by itself");
+    r.WaitFor([&] { return done.load(); }, "the call ending by itself");
   });
 }
 
