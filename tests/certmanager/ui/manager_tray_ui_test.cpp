@@ -39,6 +39,10 @@ TEST(ManagerTray, WithoutTokenOnlyTheIconShowsAndExitAsksFirst) {
   EXPECT_EQ(adds[0].uCallbackMessage, WM_TRAYNOTIFY);
   HWND tray = recorder.TrayWindow();
   EXPECT_FALSE(::IsWindowVisible(tray));
+  // The modal loop shows a hidden dialog at its first empty queue: had the
+  // window come up, it would have been by now.
+  ASSERT_TRUE(merro::test::WaitForMessageLoop(tray));
+  EXPECT_FALSE(recorder.TrayWindowShown()) << "the tray window flickered up at start";
 
   // Hovering sets the tip.
   ::SendMessageW(tray, WM_TRAYNOTIFY, 0, WM_MOUSEMOVE);
@@ -93,6 +97,7 @@ TEST(ManagerTray, WithoutTokenOnlyTheIconShowsAndExitAsksFirst) {
   EXPECT_EQ(run.ExitCode(), 1);
   EXPECT_EQ(recorder.Calls(NIM_DELETE).size(), 1u);
   EXPECT_FALSE(::IsWindow(main));
+  EXPECT_FALSE(recorder.TrayWindowShown()) << "menu and message boxes leave the tray window hidden";
   EXPECT_TRUE(robot.Failures().empty()) << robot.Failures().front();
   merro::test::InsertOnlyTokens(1);
 }
