@@ -194,15 +194,32 @@ TEST(ImageStatic, PaintsItsImageOrNothing) {
     Gdiplus::Image* png = nullptr;
     ASSERT_EQ(LoadImageFromResource(merro::win::ThisModule(), IDR_TOKEN_PNG, L"PNG", &png), S_OK);
     auto* bitmap = static_cast<Gdiplus::Bitmap*>(png);
-    HDC screen = ::GetDC(nullptr);
-    for (const POINT p : {POINT{5, 5}, POINT{90, 140}, POINT{170, 270}}) {
-      Gdiplus::Color expected;
-      ASSERT_EQ(bitmap->GetPixel(p.x, p.y, &expected), Gdiplus::Ok);
-      POINT at = p;
-      ::ClientToScreen(hWnd, &at);
-      EXPECT_EQ(::GetPixel(screen, at.x, at.y), expected.ToCOLORREF()) << p.x << "," << p.y;
-    }
-    ::ReleaseDC(nullptr, screen);
+    // The painting reaches the screen once the display has mapped the new
+    // window and Wine has flushed it: the pixels are read until they match,
+    // with this thread's messages handled meanwhile.
+    std::string mismatches;
+    const bool shown = merro::test::WaitUntil([&] {
+      MSG msg;
+      while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ::DispatchMessageW(&msg);
+      }
+      mismatches.clear();
+      HDC screen = ::GetDC(nullptr);
+      for (const POINT p : {POINT{5, 5}, POINT{90, 140}, POINT{170, 270}}) {
+        Gdiplus::Color expected;
+        bitmap->GetPixel(p.x, p.y, &expected);
+        POINT at = p;
+        ::ClientToScreen(hWnd, &at);
+        const COLORREF seen = ::GetPixel(screen, at.x, at.y);
+        if (seen != expected.ToCOLORREF()) {
+          mismatches += " " + std::to_string(p.x) + "," + std::to_string(p.y) + ": " +
+                        std::to_string(seen) + " not " + std::to_string(expected.ToCOLORREF());
+        }
+      }
+      ::ReleaseDC(nullptr, screen);
+      return mismatches.empty();
+    });
+    EXPECT_TRUE(shown) << "pixels on the screen:" << mismatches;
     delete png;
     EXPECT_EQ(picture.LoadImageFromResource(4242), static_cast<HRESULT>(0x80070716));
     EXPECT_FALSE(picture.HasImage()) << "a failed load leaves no image";
