@@ -124,6 +124,25 @@ NotifyRecorder::~NotifyRecorder() {
 
 bool NotifyRecorder::TrayWindowShown() const { return g_trayShown.load(); }
 
+bool NotifyRecorder::IconCallsConsistent(bool shownAtStart) const {
+  bool shown = shownAtStart;
+  for (const NotifyCall& call : Calls()) {
+    if ((call.message == NIM_ADD && shown) || (call.message == NIM_DELETE && !shown)) {
+      return false;
+    }
+    shown = call.message == NIM_ADD || (shown && call.message != NIM_DELETE);
+  }
+  return true;
+}
+
+bool NotifyRecorder::IconShown(bool shownAtStart) const {
+  bool shown = shownAtStart;
+  for (const NotifyCall& call : Calls()) {
+    shown = call.message == NIM_ADD || (shown && call.message != NIM_DELETE);
+  }
+  return shown;
+}
+
 std::vector<NotifyCall> NotifyRecorder::Calls() const {
   std::lock_guard<std::mutex> hold(g_callsLock);
   return g_calls;

@@ -50,6 +50,15 @@ class NotifyRecorder {
   // Whether the tray dialog was ever visible, even for a moment, since its
   // first NIM_ADD.
   bool TrayWindowShown() const;
+  // The icon's calls so far, from an icon in the notification area
+  // (`shownAtStart`) or none: consistent when no NIM_ADD comes while the
+  // icon is there and no NIM_DELETE while it is not. Any registered message
+  // (the shell's "TaskbarCreated" among them, and others Wine sends at any
+  // moment) puts the icon back with a NIM_DELETE and a NIM_ADD, so the
+  // tests judge the icon by these, not by counting calls.
+  bool IconCallsConsistent(bool shownAtStart = false) const;
+  // Whether the calls leave the icon in the notification area.
+  bool IconShown(bool shownAtStart = false) const;
 };
 
 // RunCertManager on a thread of its own.
