@@ -54,6 +54,9 @@ class ManagerCommands : public ::testing::Test {
   HWND OpenPinDialog();
   void TypePins(HWND dlg, const std::wstring& oldPin, const std::wstring& newPin,
                 const std::wstring& confirmPin);
+  // Waits until control `field` holds `chars` characters (what was typed
+  // has arrived), before a click is posted.
+  void WaitTyped(HWND dlg, int field, size_t chars);
   // The next message box's text, answered with `button`; "(none)" when none came.
   std::wstring AnswerBox(int button = IDOK);
   bool CommandButtonsDisabled();

@@ -217,6 +217,7 @@ TEST_F(ManagerCommands, RenameKeepsTenCharactersAndCancelChangesNothing) {
   ASSERT_NE(dlg, nullptr);
   m_robot.Settle(dlg);
   m_robot.Type(dlg, L"abcdefghijkl");
+  WaitTyped(dlg, IDC_NEW_DEV_NAME, 10);
   EXPECT_EQ(m_robot.Text(dlg, IDC_NEW_DEV_NAME), L"abcdefghij");
   m_robot.Screenshot(dlg, L"certmanager_modify_dev_name");
   m_robot.PressButton(dlg, IDOK);
@@ -238,6 +239,7 @@ TEST_F(ManagerCommands, UnlockUsesTheTypedAdministratorPin) {
   ASSERT_NE(pin, nullptr) << "the administrator PIN is asked";
   m_robot.Settle(pin);
   m_robot.Type(pin, std::wstring(adminPin.begin(), adminPin.end()));
+  WaitTyped(pin, IDC_PIN_EDIT, adminPin.size());
   m_robot.PressButton(pin, IDC_PIN_OK);
   EXPECT_EQ(AnswerBox(), ManagerString(IDS_UNLOCK_SUCCESS));
   EXPECT_TRUE(CommandButtonsDisabled());

@@ -127,7 +127,7 @@ bool NotifyRecorder::TrayWindowShown() const { return g_trayShown.load(); }
 bool NotifyRecorder::IconCallsConsistent(bool shownAtStart) const {
   bool shown = shownAtStart;
   for (const NotifyCall& call : Calls()) {
-    if ((call.message == NIM_ADD && shown) || (call.message == NIM_DELETE && !shown)) {
+    if (call.message == NIM_ADD && shown) {
       return false;
     }
     shown = call.message == NIM_ADD || (shown && call.message != NIM_DELETE);

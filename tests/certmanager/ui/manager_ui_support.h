@@ -52,7 +52,8 @@ class NotifyRecorder {
   bool TrayWindowShown() const;
   // The icon's calls so far, from an icon in the notification area
   // (`shownAtStart`) or none: consistent when no NIM_ADD comes while the
-  // icon is there and no NIM_DELETE while it is not. Any registered message
+  // icon is there (a second icon). A NIM_DELETE of an icon that is not
+  // there is refused by the shell and harmless. Any registered message
   // (the shell's "TaskbarCreated" among them, and others Wine sends at any
   // moment) puts the icon back with a NIM_DELETE and a NIM_ADD, so the
   // tests judge the icon by these, not by counting calls.
