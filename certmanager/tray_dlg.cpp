@@ -60,6 +60,12 @@ BOOL CTrayDlg::OnInitDialog() {
 bool CTrayDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR* pResult) {
   *pResult = 0;
   switch (message) {
+    case WM_WINDOWPOSCHANGING:
+      // The dialog manager shows a modal dialog when its queue first runs
+      // empty; only the icon is meant to be seen, so the window never
+      // comes up, not even for the moment before its first paint.
+      reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
+      return false;
     case WM_PAINT:
       OnPaint();
       return true;

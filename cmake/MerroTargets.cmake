@@ -191,7 +191,8 @@ function(merro_fuzz_target name)
   endif()
 endfunction()
 
-# merro_ui_test(NAME SOURCES... [DEPS libs...] [LANGUAGES langs...] [TOKENS n])
+# merro_ui_test(NAME SOURCES... [DEPS libs...] [LANGUAGES langs...] [TOKENS n]
+#               [SHARDS n])
 # A test program that shows real dialogs (Windows tree only). Its main()
 # comes from tests/support/ui: it first checks that Wine reports the run's
 # language. The program is registered once per language (default en_US,
@@ -202,11 +203,18 @@ endfunction()
 # MERRO_UIROBOT. TOKENS n: the run also has the merro-tokensim daemon with n
 # tokens (MERRO_TOKEN_SIM). CSP: merrocsp.dll is registered as the provider
 # in the run's prefix first (scripts/register-csp), as for merro_csp_test.
+# SHARDS n (a long program): each language's run is cut into n ctest
+# entries NAME_<lang>_<i>, each with a part of the tests (GoogleTest's
+# shards) and a prefix of its own (wineprefix-ui-<lang>-<i> beside the
+# first part's), so that ctest runs them side by side.
 # Label "ui".
 function(merro_ui_test name)
-  cmake_parse_arguments(ARG "CSP" "TOKENS" "SOURCES;DEPS;LANGUAGES" ${ARGN})
+  cmake_parse_arguments(ARG "CSP" "TOKENS;SHARDS" "SOURCES;DEPS;LANGUAGES" ${ARGN})
   if(NOT ARG_LANGUAGES)
     set(ARG_LANGUAGES en_US zh_CN zh_TW)
+  endif()
+  if(NOT ARG_SHARDS)
+    set(ARG_SHARDS 1)
   endif()
   add_executable(${name} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE merro_options ${ARG_DEPS} merro_ui_test_main
@@ -221,20 +229,35 @@ function(merro_ui_test name)
     add_dependencies(${name} merrocsp)
     target_compile_definitions(${name} PRIVATE MERRO_CSP_DLL_PATH="$<TARGET_FILE:merrocsp>")
   endif()
+  math(EXPR last_shard "${ARG_SHARDS} - 1")
   foreach(lang IN LISTS ARG_LANGUAGES)
-    set(prefix ${CMAKE_BINARY_DIR}/wineprefix-ui-${lang})
-    set(register)
-    if(ARG_CSP)
-      set(register ${MERRO_ROOT}/scripts/register-csp ${prefix} $<TARGET_FILE:merrocsp> --)
-    endif()
-    add_test(NAME ${name}_${lang}
-             COMMAND ${MERRO_ROOT}/scripts/ui-run ${lang} -- ${daemon} ${register}
-                     ${MERRO_ROOT}/scripts/wine-run ${prefix} $<TARGET_FILE:${name}>)
-    merro_fail_on_wine_crash(${name}_${lang})
-    set_tests_properties(${name}_${lang} PROPERTIES
-      TIMEOUT 300
-      LABELS ui
-      RESOURCE_LOCK wineprefix-ui-${lang}
-      ENVIRONMENT "MERRO_UI_PREFIX_ROOT=${CMAKE_BINARY_DIR};MERRO_UI_SHOTS=${CMAKE_BINARY_DIR}/ui-shots;MERRO_UIROBOT=$<TARGET_FILE:merro-uirobot>")
+    foreach(shard RANGE ${last_shard})
+      set(test ${name}_${lang})
+      set(prefix_name wineprefix-ui-${lang})
+      set(shard_env)
+      if(ARG_SHARDS GREATER 1)
+        set(test ${name}_${lang}_${shard})
+        if(shard GREATER 0)
+          set(prefix_name wineprefix-ui-${lang}-${shard})
+        endif()
+        set(shard_env ";GTEST_TOTAL_SHARDS=${ARG_SHARDS};GTEST_SHARD_INDEX=${shard}")
+      endif()
+      set(prefix ${CMAKE_BINARY_DIR}/${prefix_name})
+      set(register)
+      if(ARG_CSP)
+        set(register ${MERRO_ROOT}/scripts/register-csp ${prefix} $<TARGET_FILE:merrocsp> --)
+      endif()
+      add_test(NAME ${test}
+               COMMAND ${MERRO_ROOT}/scripts/ui-run ${lang} -- ${daemon} ${register}
+                       ${MERRO_ROOT}/scripts/wine-run ${prefix} $<TARGET_FILE:${name}>)
+      merro_fail_on_wine_crash(${test})
+      # The time-out only ends a run that hangs: a loaded two-core machine
+      # takes several times as long as an idle one.
+      set_tests_properties(${test} PROPERTIES
+        TIMEOUT 600
+        LABELS ui
+        RESOURCE_LOCK ${prefix_name}
+        ENVIRONMENT "MERRO_UI_PREFIX=${prefix};MERRO_UI_SHOTS=${CMAKE_BINARY_DIR}/ui-shots;MERRO_UIROBOT=$<TARGET_FILE:merro-uirobot>${shard_env}")
+    endforeach()
   endforeach()
 endfunction()

@@ -72,7 +72,8 @@ class ManagerProcess {
       }
       return found != nullptr && pid == m_pid;
     });
-    return found;
+    // Shown or hidden as the start-up leaves it.
+    return found != nullptr && merro::test::WaitForMessageLoop(found) ? found : nullptr;
   }
 
  private:

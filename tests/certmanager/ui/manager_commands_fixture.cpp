@@ -155,6 +155,9 @@ void ManagerCommands::TypePins(HWND dlg, const std::wstring& oldPin, const std::
   m_robot.Type(dlg, newPin);
   m_robot.Keys(dlg, {VK_TAB});
   m_robot.Type(dlg, confirmPin);
+  WaitTyped(dlg, IDC_OLD_PIN, oldPin.size());
+  WaitTyped(dlg, IDC_NEW_PIN, newPin.size());
+  WaitTyped(dlg, IDC_CONFIRM_PIN, confirmPin.size());
   m_robot.PressButton(dlg, IDOK);
 }
 
@@ -165,8 +168,17 @@ bool ManagerCommands::AnswerPinDialog(const std::string& pin) {
   }
   m_robot.Settle(dlg);
   m_robot.Type(dlg, std::wstring(pin.begin(), pin.end()));
+  WaitTyped(dlg, IDC_PIN_EDIT, pin.size());
   m_robot.PressButton(dlg, IDC_PIN_OK);
   return true;
+}
+
+void ManagerCommands::WaitTyped(HWND dlg, int field, size_t chars) {
+  // The posted click overtakes keys still in the input queue.
+  m_robot.WaitFor([&] { return m_robot.Text(dlg, field).size() == chars; },
+                  "field " + std::to_string(field) + " holding " + std::to_string(chars) +
+                      " characters",
+                  [&] { return merro::test::Utf8(m_robot.Text(dlg, field)); });
 }
 
 std::wstring ManagerCommands::AnswerBox(int button) {

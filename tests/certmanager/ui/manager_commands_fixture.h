@@ -61,6 +61,9 @@ class ManagerCommands : public ::testing::Test {
                 const std::wstring& confirmPin);
   // The PIN dialog, once it shows, given `pin` and OK; false when none came.
   bool AnswerPinDialog(const std::string& pin);
+  // Waits until control `field` holds `chars` characters (what was typed
+  // has arrived), before a click is posted.
+  void WaitTyped(HWND dlg, int field, size_t chars);
   // The next message box's text, answered with `button`; "(none)" when none came.
   std::wstring AnswerBox(int button = IDOK);
   bool CommandButtonsDisabled();

@@ -186,9 +186,10 @@ TEST_F(ManagerCommands, RenameKeepsTenCharactersAndCancelChangesNothing) {
   ASSERT_NE(dlg, nullptr);
   m_robot.Settle(dlg);
   m_robot.Type(dlg, L"zz");
-  EXPECT_TRUE(m_robot.IsEnabled(dlg, IDOK));
+  EXPECT_TRUE(merro::test::WaitUntil([&] { return m_robot.IsEnabled(dlg, IDOK); }))
+      << "OK is enabled once the field has a name";
   m_robot.Keys(dlg, {VK_BACK, VK_BACK});
-  EXPECT_TRUE(merro::test::WaitUntil([&] { return !m_robot.IsEnabled(dlg, IDOK); }, 5000))
+  EXPECT_TRUE(merro::test::WaitUntil([&] { return !m_robot.IsEnabled(dlg, IDOK); }))
       << "OK is disabled while the field is empty";
   m_robot.Type(dlg, L"zz");
   DeviceBench::CommandLog(0, true);
@@ -217,6 +218,7 @@ TEST_F(ManagerCommands, RenameKeepsTenCharactersAndCancelChangesNothing) {
   ASSERT_NE(dlg, nullptr);
   m_robot.Settle(dlg);
   m_robot.Type(dlg, L"abcdefghijkl");
+  WaitTyped(dlg, IDC_NEW_DEV_NAME, 10);
   EXPECT_EQ(m_robot.Text(dlg, IDC_NEW_DEV_NAME), L"abcdefghij");
   m_robot.Screenshot(dlg, L"certmanager_modify_dev_name");
   m_robot.PressButton(dlg, IDOK);

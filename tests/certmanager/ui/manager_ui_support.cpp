@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -21,6 +22,30 @@ namespace {
 
 std::mutex g_callsLock;
 std::vector<NotifyCall> g_calls;
+// The tray window watched on its own thread from its first NIM_ADD (made
+// while the dialog initialises, before anything can show it).
+std::vector<HHOOK> g_trayHooks;
+std::atomic<HWND> g_trayWindow{nullptr};
+std::atomic<bool> g_trayShown{false};
+
+LRESULT CALLBACK WatchTray(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* sent = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+  if (code == HC_ACTION && sent->hwnd == g_trayWindow.load() && ::IsWindowVisible(sent->hwnd)) {
+    g_trayShown = true;
+  }
+  return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void WatchTrayWindow(HWND tray) {
+  if (tray == nullptr || g_trayWindow.exchange(tray) == tray) {
+    return;
+  }
+  // Every show and hide sends the window WM_WINDOWPOSCHANGED on this thread.
+  HHOOK hook = ::SetWindowsHookExW(WH_CALLWNDPROCRET, &WatchTray, nullptr, ::GetCurrentThreadId());
+  if (hook != nullptr) {
+    g_trayHooks.push_back(hook);
+  }
+}
 
 BOOL WINAPI RecordNotify(DWORD dwMessage, PNOTIFYICONDATAW pData) {
   NotifyCall call;
@@ -38,6 +63,9 @@ BOOL WINAPI RecordNotify(DWORD dwMessage, PNOTIFYICONDATAW pData) {
   }
   std::lock_guard<std::mutex> hold(g_callsLock);
   g_calls.push_back(call);
+  if (dwMessage == NIM_ADD) {
+    WatchTrayWindow(call.hWnd);
+  }
   return TRUE;
 }
 
@@ -80,10 +108,40 @@ std::wstring MarkerPath() {
 
 NotifyRecorder::NotifyRecorder() {
   Clear();
+  g_trayWindow = nullptr;
+  g_trayShown = false;
   merro::certmanager::SetNotifyIconFunction(&RecordNotify);
 }
 
-NotifyRecorder::~NotifyRecorder() { merro::certmanager::SetNotifyIconFunction(nullptr); }
+NotifyRecorder::~NotifyRecorder() {
+  merro::certmanager::SetNotifyIconFunction(nullptr);
+  std::lock_guard<std::mutex> hold(g_callsLock);
+  for (HHOOK hook : g_trayHooks) {
+    ::UnhookWindowsHookEx(hook);  // fails for a thread that has ended, which took it along
+  }
+  g_trayHooks.clear();
+}
+
+bool NotifyRecorder::TrayWindowShown() const { return g_trayShown.load(); }
+
+bool NotifyRecorder::IconCallsConsistent(bool shownAtStart) const {
+  bool shown = shownAtStart;
+  for (const NotifyCall& call : Calls()) {
+    if (call.message == NIM_ADD && shown) {
+      return false;
+    }
+    shown = call.message == NIM_ADD || (shown && call.message != NIM_DELETE);
+  }
+  return true;
+}
+
+bool NotifyRecorder::IconShown(bool shownAtStart) const {
+  bool shown = shownAtStart;
+  for (const NotifyCall& call : Calls()) {
+    shown = call.message == NIM_ADD || (shown && call.message != NIM_DELETE);
+  }
+  return shown;
+}
 
 std::vector<NotifyCall> NotifyRecorder::Calls() const {
   std::lock_guard<std::mutex> hold(g_callsLock);
@@ -142,7 +200,10 @@ HWND ManagerRun::MainDialog(DWORD timeoutMs) {
                ::SendMessageW(::GetDlgItem(found, 104), TVM_GETCOUNT, 0, 0) > 0;
       },
       timeoutMs);
-  return found != nullptr && ::SendMessageW(::GetDlgItem(found, 104), TVM_GETCOUNT, 0, 0) > 0
+  // Shown or hidden as the start-up leaves it, which is done once the
+  // manager's thread waits for messages.
+  return found != nullptr && ::SendMessageW(::GetDlgItem(found, 104), TVM_GETCOUNT, 0, 0) > 0 &&
+                 WaitForMessageLoop(found)
              ? found
              : nullptr;
 }
@@ -159,19 +220,6 @@ bool ManagerRun::Exit() {
     ::PostMessageW(main, WM_CLOSE, kRealExit, 0);
   }
   return WaitEnded();
-}
-
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
-  const DWORD start = ::GetTickCount();
-  for (;;) {
-    if (condition()) {
-      return true;
-    }
-    if (::GetTickCount() - start >= timeoutMs) {
-      return false;
-    }
-    ::Sleep(20);
-  }
 }
 
 HWND WaitForOtherDialog(HWND besides, DWORD timeoutMs) {

@@ -47,6 +47,19 @@ class NotifyRecorder {
   void Clear();
   // The tray dialog: the window of the first NIM_ADD; null before it.
   HWND TrayWindow() const;
+  // Whether the tray dialog was ever visible, even for a moment, since its
+  // first NIM_ADD.
+  bool TrayWindowShown() const;
+  // The icon's calls so far, from an icon in the notification area
+  // (`shownAtStart`) or none: consistent when no NIM_ADD comes while the
+  // icon is there (a second icon). A NIM_DELETE of an icon that is not
+  // there is refused by the shell and harmless. Any registered message
+  // (the shell's "TaskbarCreated" among them, and others Wine sends at any
+  // moment) puts the icon back with a NIM_DELETE and a NIM_ADD, so the
+  // tests judge the icon by these, not by counting calls.
+  bool IconCallsConsistent(bool shownAtStart = false) const;
+  // Whether the calls leave the icon in the notification area.
+  bool IconShown(bool shownAtStart = false) const;
 };
 
 // RunCertManager on a thread of its own.
@@ -59,8 +72,8 @@ class ManagerRun {
   ManagerRun(const ManagerRun&) = delete;
   ManagerRun& operator=(const ManagerRun&) = delete;
 
-  // The main dialog once it is up (shown or hidden, its tree filled): null
-  // after the time-out.
+  // The main dialog once it is up (its tree filled, shown or hidden as the
+  // start-up leaves it): null after the time-out.
   HWND MainDialog(DWORD timeoutMs = WindowRobot::kDefaultTimeoutMs);
   // Waits for the run to end; false after the time-out.
   bool WaitEnded(DWORD timeoutMs = kEndTimeoutMs);
@@ -74,9 +87,6 @@ class ManagerRun {
   int m_exitCode = -1;
   std::thread m_thread;
 };
-
-// Polls `condition` every 20 ms until it holds; false after the time-out.
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 20000);
 
 // A visible dialog of this process other than `besides` (a message box, or
 // a dialog the manager opened, whoever owns it).

@@ -5,11 +5,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <functional>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "device/ui/confirm_dialogs.h"
@@ -56,13 +57,11 @@ int DialogsShown() {
 }
 
 // A watchdog for calls that must end by themselves: when `done` is not set
-// within five seconds it fails, and the failing robot closes what stands.
+// within the robot's time-out it fails, and the failing robot closes what
+// stands.
 RobotThread Watchdog(const std::atomic<bool>& done) {
   return RobotThread([&done](WindowRobot& r) {
-    for (int i = 0; i < 500 && !done; ++i) {
-      ::Sleep(10);
-    }
-    r.Check(done, "the call did not end by itself");
+    r.WaitFor([&] { return done.load(); }, "the call ending by itself");
   });
 }
 
@@ -177,11 +176,14 @@ TEST(TransactionConfirmDlg, TipsAndContextAreChecked) {
   EXPECT_EQ(dialog.m_stTransactionContext.pSignedDataSize, &outLen);
 }
 
-// Handles this thread's messages until `done` holds, for at most two
+// Handles this thread's messages until `done` holds, for at most 15
 // seconds. Wine copies what a window painted to the display while its
 // thread waits for messages: the screen shows a paint only after that.
 bool PumpUntil(const std::function<bool()>& done) {
-  for (int i = 0; i < 200 && !done(); ++i) {
+  // Bounded for a loaded two-core machine; a paint that shows at all shows
+  // long before.
+  const ULONGLONG deadline = ::GetTickCount64() + 15000;
+  while (!done() && ::GetTickCount64() < deadline) {
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       ::DispatchMessageW(&msg);
@@ -225,6 +227,7 @@ TEST(ImageStatic, PaintsItsImageOverTheBackgroundOrTheBackgroundAlone) {
     auto* bitmap = static_cast<Gdiplus::Bitmap*>(png);
     // A corner, the body, the display, beside the body, and right of the
     // picture (180 px wide) inside the control.
+    std::vector<std::pair<POINT, COLORREF>> expected;
     for (const POINT p : {POINT{0, 0}, POINT{90, 140}, POINT{90, 100}, POINT{170, 270},
                           POINT{190, 150}}) {
       Gdiplus::Color pixel(0, 0, 0, 0);  // right of the picture: nothing drawn
@@ -232,7 +235,15 @@ TEST(ImageStatic, PaintsItsImageOverTheBackgroundOrTheBackgroundAlone) {
         ASSERT_EQ(bitmap->GetPixel(p.x, p.y, &pixel), Gdiplus::Ok);
       }
       ASSERT_TRUE(pixel.GetAlpha() == 0 || pixel.GetAlpha() == 255) << p.x << "," << p.y;
-      EXPECT_EQ(shown(p), pixel.GetAlpha() == 0 ? face : pixel.ToCOLORREF()) << p.x << "," << p.y;
+      expected.emplace_back(p, pixel.GetAlpha() == 0 ? face : pixel.ToCOLORREF());
+    }
+    // The painting reaches the screen once the display has shown it.
+    PumpUntil([&] {
+      return std::all_of(expected.begin(), expected.end(),
+                         [&](const auto& e) { return shown(e.first) == e.second; });
+    });
+    for (const auto& [p, colour] : expected) {
+      EXPECT_EQ(shown(p), colour) << p.x << "," << p.y;
     }
     delete png;
     EXPECT_EQ(picture.LoadImageFromResource(4242), static_cast<HRESULT>(0x80070716));

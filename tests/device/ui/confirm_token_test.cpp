@@ -141,7 +141,9 @@ TEST_F(HeldButton, TheOperationDialogStandsUntilTheTokenAnswers) {
 
 // The device list refreshed from a timer of the dialog's modal loop, as the
 // manager's one-second timer and WM_DEVICECHANGE do, while the worker's
-// VERIFY PIN waits for the held button.
+// VERIFY PIN waits for the held button. The timer ticks until the dialog is
+// shown: a refresh before that (a slow machine reaches the modal loop late)
+// would block the thread that is still to show the dialog.
 struct TimerRefresh {
   device::DeviceHandle* handle = nullptr;
   std::atomic<bool> started{false};
@@ -153,7 +155,25 @@ struct TimerRefresh {
 };
 TimerRefresh g_refresh;
 
+bool ConfirmationShown() {
+  bool shown = false;
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND hWnd, LPARAM lParam) -> BOOL {
+        if (::IsWindowVisible(hWnd) && ::GetDlgItem(hWnd, IDC_CONFIRM_TEXT) != nullptr) {
+          *reinterpret_cast<bool*>(lParam) = true;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&shown));
+  return shown;
+}
+
 void CALLBACK RefreshOnTimer(HWND, UINT, UINT_PTR id, DWORD) {
+  if (!ConfirmationShown()) {
+    return;
+  }
   ::KillTimer(nullptr, id);
   if (g_refresh.started.exchange(true)) {
     return;
@@ -175,19 +195,19 @@ TEST_F(HeldButton, ARefreshDuringTheConfirmationLeavesTheWorkersContextOpen) {
   DeviceBench::Control("button 0 hold");
   RobotThread robot([&](WindowRobot& r) {
     HWND dlg = r.WaitForDialog(::GetCurrentProcessId(), IDC_CONFIRM_TEXT);
-    for (int i = 0; i < 500 && !g_refresh.started; ++i) {
-      ::Sleep(10);
-    }
-    r.Check(g_refresh.started, "the timer's refresh began");
+    r.Require(dlg != nullptr, "the operation dialog");
+    r.WaitFor([] { return g_refresh.started.load(); }, "the timer's refresh began");
+    // What must not happen: the refresh ending while the worker waits.
     ::Sleep(500);
     r.Check(!g_refresh.finished, "the refresh waits for the device mutex the worker holds");
     releaseTick = ::GetTickCount64();
     DeviceBench::Control("button 0 release ok");
     r.Check(r.WaitGone(dlg), "gone once the token answered");
   });
-  const UINT_PTR timer = ::SetTimer(nullptr, 0, 300, &RefreshOnTimer);
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, &RefreshOnTimer);
   ASSERT_NE(timer, 0u);
   EXPECT_EQ(Check(kPin, 3, 1), S_OK);
+  ::KillTimer(nullptr, timer);  // when the dialog never came up, it still ticks
   robot.Join();
   EXPECT_EQ(robot.Failures(), std::vector<std::string>());
   ASSERT_TRUE(g_refresh.finished);
@@ -238,22 +258,35 @@ TEST_F(HeldButton, TheTransactionDialogShowsTheTokenAndSigns) {
     HWND dlg = r.WaitForDialog(::GetCurrentProcessId(), IDC_TOKEN_PICTURE);
     r.Require(dlg != nullptr, "the transaction dialog");
     r.Check(r.Text(dlg, IDC_CONFIRM_TEXT) == tips, "tips: " + Utf8(r.Text(dlg, IDC_CONFIRM_TEXT)));
-    ::Sleep(300);  // painted
-    r.Screenshot(dlg, L"transaction_confirm");
+    // The picture on the screen, pixel for pixel, once it has been painted.
     HWND picture = ::GetDlgItem(dlg, IDC_TOKEN_PICTURE);
-    HDC screen = ::GetDC(nullptr);
     // The picture's transparent parts show the dialog's colour.
     const COLORREF face = ::GetSysColor(COLOR_BTNFACE);
-    for (const POINT p : {POINT{10, 10}, POINT{90, 140}, POINT{150, 250}}) {
-      Gdiplus::Color pixel;
-      static_cast<Gdiplus::Bitmap*>(png)->GetPixel(p.x, p.y, &pixel);
-      POINT at = p;
-      ::ClientToScreen(picture, &at);
-      r.Check(pixel.GetAlpha() == 0 || pixel.GetAlpha() == 255, "a pixel without half tones");
-      r.Check(::GetPixel(screen, at.x, at.y) == (pixel.GetAlpha() == 0 ? face : pixel.ToCOLORREF()),
-              "picture pixel " + std::to_string(p.x) + "," + std::to_string(p.y));
-    }
-    ::ReleaseDC(nullptr, screen);
+    std::string mismatches;
+    r.WaitFor(
+        [&] {
+          mismatches.clear();
+          HDC screen = ::GetDC(nullptr);
+          for (const POINT p : {POINT{10, 10}, POINT{90, 140}, POINT{150, 250}}) {
+            Gdiplus::Color pixel;
+            static_cast<Gdiplus::Bitmap*>(png)->GetPixel(p.x, p.y, &pixel);
+            const COLORREF expected = pixel.GetAlpha() == 0 ? face : pixel.ToCOLORREF();
+            POINT at = p;
+            ::ClientToScreen(picture, &at);
+            const COLORREF seen = ::GetPixel(screen, at.x, at.y);
+            if (pixel.GetAlpha() != 0 && pixel.GetAlpha() != 255) {
+              mismatches += " pixel " + std::to_string(p.x) + "," + std::to_string(p.y) +
+                            " has half tones";
+            } else if (seen != expected) {
+              mismatches += " pixel " + std::to_string(p.x) + "," + std::to_string(p.y) + " is " +
+                            std::to_string(seen) + " not " + std::to_string(expected);
+            }
+          }
+          ::ReleaseDC(nullptr, screen);
+          return mismatches.empty();
+        },
+        "the token's picture on the screen", [&] { return mismatches; });
+    r.Screenshot(dlg, L"transaction_confirm");
     // The dialog ends under the picture, whatever the font made of the
     // template's units: the control is the picture's height, and a few
     // pixels of margin stay below it.

@@ -158,11 +158,13 @@ TEST(DialogBase, SubclassedEditSeesTypedKeysFirst) {
     BaseTestDlg dialog;
     dialog.subclassEdit = true;
     dialog.unsubclassAgain = c.unsubclass;
-    RobotThread robot([](WindowRobot& r) {
+    RobotThread robot([&c](WindowRobot& r) {
       HWND dlg = r.WaitForDialog(::GetCurrentProcessId(), IDC_BASE_EDIT);
       r.Require(dlg != nullptr, "the test dialog");
       r.Require(r.Type(dlg, L"aXb1xz"), "typing");
-      ::Sleep(100);
+      // The keys reach the edit after SendInput returned: wait for them.
+      merro::test::WaitUntil(
+          [&] { return merro::test::Utf8(r.Text(dlg, IDC_BASE_EDIT)) == c.text; });
       r.Note(merro::test::Utf8(r.Text(dlg, IDC_BASE_EDIT)));
       r.PressButton(dlg, IDC_BASE_END);
     });

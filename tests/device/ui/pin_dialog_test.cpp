@@ -263,12 +263,13 @@ TEST_F(PinDialog, AnotherProcessReadsOnlyAsterisks) {
   RobotProgram program;
   const std::wstring edit = std::to_wstring(IDC_PIN_EDIT);
   const PinOutcome outcome = AskPin(0, 3, [&](WindowRobot& r, HWND) {
-    r.Require(program.Start(L"--timeout 20000 --pid " + std::to_wstring(::GetCurrentProcessId()) +
-                            L" --control " + edit + L" type Ab3456 text " + edit + L" enabled " +
+    r.Require(program.Start(L"--timeout " + std::to_wstring(WindowRobot::kDefaultTimeoutMs) +
+                            L" --pid " + std::to_wstring(::GetCurrentProcessId()) + L" --control " +
+                            edit + L" type Ab3456 text " + edit + L" enabled " +
                             std::to_wstring(IDC_PIN_OK) + L" keys enter gone"),
               "merro-uirobot.exe started: " + program.Error());
     DWORD exitCode = 0xFFFFFFFF;
-    r.Require(program.Wait(30000, &exitCode), "merro-uirobot.exe ended");
+    r.Require(program.Wait(RobotThread::kJoinTimeoutMs, &exitCode), "merro-uirobot.exe ended");
     r.Check(exitCode == 0, "merro-uirobot.exe exit status " + std::to_string(exitCode));
   });
   EXPECT_EQ(outcome.failures, std::vector<std::string>());

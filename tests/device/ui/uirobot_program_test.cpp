@@ -24,7 +24,8 @@ TEST(UiRobotProgram, ReadsAndAnswersAnotherProcesssDialog) {
   }
   RobotProgram program;
   ASSERT_TRUE(program.Start(
-      L"--timeout 20000 --pid " + std::to_wstring(::GetCurrentProcessId()) + L" --control " +
+      L"--timeout " + std::to_wstring(WindowRobot::kDefaultTimeoutMs) + L" --pid " +
+      std::to_wstring(::GetCurrentProcessId()) + L" --control " +
       std::to_wstring(IDC_KEY_LIST) + L" items " + std::to_wstring(IDC_KEY_LIST) +
       L" selection " + std::to_wstring(IDC_KEY_LIST) + L" enabled " +
       std::to_wstring(IDC_SELECT_OK) + L" keys down screenshot select_key_uirobot selection " +
@@ -35,7 +36,7 @@ TEST(UiRobotProgram, ReadsAndAnswersAnotherProcesssDialog) {
   // dialog is closed so the modal call below returns.
   RobotThread watchdog([&](WindowRobot& r) {
     DWORD exitCode = 0xFFFFFFFF;
-    r.Require(program.Wait(30000, &exitCode), "merro-uirobot.exe ended");
+    r.Require(program.Wait(RobotThread::kJoinTimeoutMs, &exitCode), "merro-uirobot.exe ended");
     r.Check(exitCode == 0, "merro-uirobot.exe exit status " + std::to_string(exitCode));
   });
   std::vector<merro::device::DeviceItem> devices(2, merro::device::DeviceItem{});

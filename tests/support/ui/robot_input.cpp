@@ -9,15 +9,13 @@ bool WindowRobot::Foreground(HWND dialog) {
     return true;
   }
   ::SetForegroundWindow(dialog);
-  const DWORD start = ::GetTickCount();
-  while (::GetForegroundWindow() != dialog) {
-    if (::GetTickCount() - start >= 2000) {
-      Fail("the dialog does not come to the foreground");
-      return false;
-    }
-    ::Sleep(kPollMs);
-  }
-  return true;
+  return WaitFor([&] { return ::GetForegroundWindow() == dialog; }, "the dialog in the foreground",
+                 [] {
+                   wchar_t caption[128] = {};
+                   ::GetWindowTextW(::GetForegroundWindow(), caption, 128);
+                   return "the foreground is \"" + Utf8(caption) + "\"";
+                 },
+                 kReplyTimeoutMs);
 }
 
 bool WindowRobot::SendKey(WORD vk, bool up) {
@@ -60,7 +58,8 @@ bool WindowRobot::Settle(HWND dialog) {
   }
   for (int i = 0; i < 2; ++i) {
     DWORD_PTR ignored = 0;
-    if (!::SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored)) {
+    if (!::SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kReplyTimeoutMs,
+                               &ignored)) {
       Fail("the dialog's thread does not answer");
       return false;
     }

@@ -32,7 +32,9 @@ namespace merro::test {
 class RobotThread {
  public:
   using Script = std::function<void(WindowRobot&)>;
-  static constexpr DWORD kJoinTimeoutMs = 60000;
+  // Longer than any one wait of a script, so that a script whose wait is
+  // about to fail still records why.
+  static constexpr DWORD kJoinTimeoutMs = 2 * WindowRobot::kDefaultTimeoutMs;
 
   explicit RobotThread(Script script);
   ~RobotThread();

@@ -126,22 +126,17 @@ void AddTreeItems(HWND tree, TreeItemReader& reader, HTREEITEM item, int depth,
 
 HWND WindowRobot::WaitForWindow(const wchar_t* className, const wchar_t* caption, DWORD pid,
                                 bool visible, DWORD timeoutMs) {
-  const DWORD start = ::GetTickCount();
-  for (;;) {
-    WindowSearch search{className, caption, pid, visible, nullptr};
-    ::EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
-    if (search.found != nullptr) {
-      return search.found;
-    }
-    if (::GetTickCount() - start >= timeoutMs) {
-      Fail(std::string("no ") + (visible ? "visible" : "hidden") + " window \"" +
-           Utf8(caption != nullptr ? caption : L"") + "\" of class \"" +
-           Utf8(className != nullptr ? className : L"") + "\" within " + std::to_string(timeoutMs) +
-           " ms");
-      return nullptr;
-    }
-    ::Sleep(kPollMs);
-  }
+  WindowSearch search{className, caption, pid, visible, nullptr};
+  WaitFor(
+      [&] {
+        ::EnumWindows(&MatchWindow, reinterpret_cast<LPARAM>(&search));
+        return search.found != nullptr;
+      },
+      std::string("a ") + (visible ? "visible" : "hidden") + " window \"" +
+          Utf8(caption != nullptr ? caption : L"") + "\" of class \"" +
+          Utf8(className != nullptr ? className : L"") + "\"",
+      [&] { return DescribeWindowsOf(pid); }, timeoutMs);
+  return search.found;
 }
 
 std::vector<WindowRobot::TreeItem> WindowRobot::TreeItems(HWND dialog, int controlId) {
@@ -178,7 +173,8 @@ HWND WindowRobot::WaitForMenu(DWORD timeoutMs) {
 std::vector<WindowRobot::MenuItem> WindowRobot::MenuItems(HWND menuWindow) {
   std::vector<MenuItem> items;
   DWORD_PTR result = 0;
-  if (!::SendMessageTimeoutW(menuWindow, MN_GETHMENU, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) ||
+  if (!::SendMessageTimeoutW(menuWindow, MN_GETHMENU, 0, 0, SMTO_ABORTIFHUNG, kReplyTimeoutMs,
+                             &result) ||
       result == 0) {
     Fail("MN_GETHMENU gave no menu");
     return items;

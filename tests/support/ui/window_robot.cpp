@@ -41,15 +41,51 @@ BOOL CALLBACK MatchDialog(HWND hWnd, LPARAM lParam) {
 }
 
 HWND Poll(Search search, DWORD timeoutMs) {
-  const DWORD start = ::GetTickCount();
-  for (;;) {
-    search.found = nullptr;
-    ::EnumWindows(&MatchDialog, reinterpret_cast<LPARAM>(&search));
-    if (search.found != nullptr || ::GetTickCount() - start >= timeoutMs) {
-      return search.found;
-    }
-    ::Sleep(WindowRobot::kPollMs);
+  WaitUntil(
+      [&] {
+        search.found = nullptr;
+        ::EnumWindows(&MatchDialog, reinterpret_cast<LPARAM>(&search));
+        return search.found != nullptr;
+      },
+      timeoutMs);
+  return search.found;
+}
+
+struct Description {
+  DWORD pid;
+  int controlId;
+  std::string text;
+  int listed;
+};
+
+BOOL CALLBACK DescribeOne(HWND hWnd, LPARAM lParam) {
+  constexpr int kMaxListed = 12;
+  auto* d = reinterpret_cast<Description*>(lParam);
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(hWnd, &pid);
+  wchar_t cls[64] = {};
+  ::GetClassNameW(hWnd, cls, 64);
+  const bool dialog = ::lstrcmpW(cls, L"#32770") == 0;
+  const bool visible = ::IsWindowVisible(hWnd) != FALSE;
+  // The hidden helper windows every Wine process has say nothing.
+  if ((d->pid != 0 && pid != d->pid) || (!dialog && !visible)) {
+    return TRUE;
   }
+  if (++d->listed > kMaxListed) {
+    d->text += "; ...";
+    return FALSE;
+  }
+  wchar_t caption[128] = {};
+  ::GetWindowTextW(hWnd, caption, 128);
+  d->text += (d->listed > 1 ? "; " : "") + Utf8(cls) + " \"" + Utf8(caption) + "\" " +
+             (visible ? "shown" : "hidden");
+  if (d->controlId != 0) {
+    d->text += ::GetDlgItem(hWnd, d->controlId) != nullptr ? ", with the control" : ", without it";
+  }
+  if (d->pid == 0) {
+    d->text += " (process " + std::to_string(pid) + ")";
+  }
+  return TRUE;
 }
 
 BOOL CALLBACK CloseOne(HWND hWnd, LPARAM lParam) {
@@ -98,11 +134,52 @@ std::wstring PathFromEnvironment(const char* name) {
 
 void CloseDialogsOf(DWORD pid) { ::EnumWindows(&CloseOne, static_cast<LPARAM>(pid)); }
 
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    if (condition()) {
+      return true;
+    }
+    if (::GetTickCount() - start >= timeoutMs) {
+      return false;
+    }
+    ::Sleep(WindowRobot::kPollMs);
+  }
+}
+
+bool WaitForMessageLoop(HWND window, DWORD timeoutMs) {
+  // A sent message is handled when the loop next looks for messages, just
+  // before it finds the queue empty; the second one after that moment.
+  for (int i = 0; i < 2; ++i) {
+    DWORD_PTR ignored = 0;
+    if (!::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &ignored)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string DescribeWindowsOf(DWORD pid, int controlId) {
+  Description d{pid, controlId, {}, 0};
+  ::EnumWindows(&DescribeOne, reinterpret_cast<LPARAM>(&d));
+  return d.text.empty() ? "no window" : d.text;
+}
+
+bool WindowRobot::WaitFor(const std::function<bool()>& condition, const std::string& what,
+                          const std::function<std::string()>& seen, DWORD timeoutMs) {
+  if (WaitUntil(condition, timeoutMs)) {
+    return true;
+  }
+  Fail(what + " within " + std::to_string(timeoutMs) + " ms" + (seen ? "; seen: " + seen() : ""));
+  return false;
+}
+
 HWND WindowRobot::WaitForDialog(DWORD pid, int controlId, DWORD timeoutMs) {
   HWND found = Poll(Search{pid, controlId, nullptr, nullptr}, timeoutMs);
   if (found == nullptr) {
     Fail("no dialog with control " + std::to_string(controlId) + " of process " +
-         std::to_string(pid) + " within " + std::to_string(timeoutMs) + " ms");
+         std::to_string(pid) + " within " + std::to_string(timeoutMs) +
+         " ms; seen: " + DescribeWindowsOf(pid, controlId));
   }
   return found;
 }
@@ -110,21 +187,21 @@ HWND WindowRobot::WaitForDialog(DWORD pid, int controlId, DWORD timeoutMs) {
 HWND WindowRobot::FindDialog(const wchar_t* caption, DWORD pid, DWORD timeoutMs) {
   HWND found = Poll(Search{pid, 0, caption, nullptr}, timeoutMs);
   if (found == nullptr) {
-    Fail("no dialog \"" + Utf8(caption) + "\" within " + std::to_string(timeoutMs) + " ms");
+    Fail("no dialog \"" + Utf8(caption) + "\" within " + std::to_string(timeoutMs) +
+         " ms; seen: " + DescribeWindowsOf(pid));
   }
   return found;
 }
 
 bool WindowRobot::WaitGone(HWND dialog, DWORD timeoutMs) {
-  const DWORD start = ::GetTickCount();
-  while (::IsWindow(dialog) && ::IsWindowVisible(dialog)) {
-    if (::GetTickCount() - start >= timeoutMs) {
-      Fail("the dialog is still up after " + std::to_string(timeoutMs) + " ms");
-      return false;
-    }
-    ::Sleep(WindowRobot::kPollMs);
-  }
-  return true;
+  return WaitFor([&] { return !::IsWindow(dialog) || !::IsWindowVisible(dialog); },
+                 "the dialog gone",
+                 [&] {
+                   wchar_t caption[128] = {};
+                   ::GetWindowTextW(dialog, caption, 128);  // the caption, without a message
+                   return "\"" + Utf8(caption) + "\" still shown";
+                 },
+                 timeoutMs);
 }
 
 HWND WindowRobot::Control(HWND dialog, int controlId) {
@@ -146,14 +223,15 @@ std::wstring WindowRobot::Text(HWND dialog, int controlId) {
   // WM_GETTEXT crosses processes; GetWindowText would not read another
   // process's controls.
   DWORD_PTR length = 0;
-  if (!::SendMessageTimeoutW(control, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) {
+  if (!::SendMessageTimeoutW(control, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kReplyTimeoutMs,
+                             &length)) {
     Fail("WM_GETTEXTLENGTH of control " + std::to_string(controlId) + " timed out");
     return {};
   }
   std::wstring text(length + 1, L'\0');
   DWORD_PTR copied = 0;
   if (!::SendMessageTimeoutW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                             SMTO_ABORTIFHUNG, 5000, &copied)) {
+                             SMTO_ABORTIFHUNG, kReplyTimeoutMs, &copied)) {
     Fail("WM_GETTEXT of control " + std::to_string(controlId) + " timed out");
     return {};
   }
@@ -173,14 +251,14 @@ std::vector<std::wstring> WindowRobot::ComboItems(HWND dialog, int controlId) {
     return items;
   }
   DWORD_PTR count = 0;
-  if (!::SendMessageTimeoutW(combo, CB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &count) ||
+  if (!::SendMessageTimeoutW(combo, CB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, kReplyTimeoutMs, &count) ||
       static_cast<LONG_PTR>(count) < 0) {
     Fail("CB_GETCOUNT of control " + std::to_string(controlId) + " failed");
     return items;
   }
   for (DWORD_PTR i = 0; i < count; ++i) {
     DWORD_PTR length = 0;
-    ::SendMessageTimeoutW(combo, CB_GETLBTEXTLEN, i, 0, SMTO_ABORTIFHUNG, 5000, &length);
+    ::SendMessageTimeoutW(combo, CB_GETLBTEXTLEN, i, 0, SMTO_ABORTIFHUNG, kReplyTimeoutMs, &length);
     if (static_cast<LONG_PTR>(length) < 0) {
       Fail("CB_GETLBTEXTLEN of row " + std::to_string(i) + " failed");
       return items;
@@ -188,7 +266,7 @@ std::vector<std::wstring> WindowRobot::ComboItems(HWND dialog, int controlId) {
     std::wstring text(length + 1, L'\0');
     DWORD_PTR copied = 0;
     ::SendMessageTimeoutW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()),
-                          SMTO_ABORTIFHUNG, 5000, &copied);
+                          SMTO_ABORTIFHUNG, kReplyTimeoutMs, &copied);
     text.resize(static_cast<LONG_PTR>(copied) > 0 ? copied : 0);
     items.push_back(text);
   }
@@ -199,7 +277,7 @@ int WindowRobot::ComboSelection(HWND dialog, int controlId) {
   HWND combo = Control(dialog, controlId);
   DWORD_PTR selection = static_cast<DWORD_PTR>(CB_ERR);
   if (combo != nullptr) {
-    ::SendMessageTimeoutW(combo, CB_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, 5000, &selection);
+    ::SendMessageTimeoutW(combo, CB_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, kReplyTimeoutMs, &selection);
   }
   return static_cast<int>(static_cast<LONG_PTR>(selection));
 }

@@ -12,6 +12,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <functional>
 #include <initializer_list>
 #include <mutex>
 #include <string>
@@ -21,9 +22,13 @@ namespace merro::test {
 
 class WindowRobot {
  public:
-  static constexpr DWORD kDefaultTimeoutMs = 20000;  // a cold Wine under load is slow
-  static constexpr DWORD kKeyPaceMs = 30;
-  static constexpr DWORD kPollMs = 20;    // how often a wait looks again  // the pace a low-level hook sees under Wine
+  // How long a wait for a state gives up: only a failing run ever waits
+  // that long, so it is sized for a cold Wine on two loaded cores.
+  static constexpr DWORD kDefaultTimeoutMs = 60000;
+  // How long a dialog's thread may take to answer one message.
+  static constexpr DWORD kReplyTimeoutMs = 15000;
+  static constexpr DWORD kKeyPaceMs = 30;  // the pace a low-level hook sees under Wine
+  static constexpr DWORD kPollMs = 20;     // how often a wait looks again
 
   // Finding. Both wait until a visible top-level "#32770" window matches.
   // A dialog of process `pid` holding control `controlId` (any language).
@@ -32,6 +37,11 @@ class WindowRobot {
   HWND FindDialog(const wchar_t* caption, DWORD pid = 0, DWORD timeoutMs = kDefaultTimeoutMs);
   // Waits until `dialog` is gone (destroyed or hidden).
   bool WaitGone(HWND dialog, DWORD timeoutMs = kDefaultTimeoutMs);
+  // Waits until `condition` holds; otherwise records "`what` within N ms"
+  // followed by what `seen` (when given) reports at the end.
+  bool WaitFor(const std::function<bool()>& condition, const std::string& what,
+               const std::function<std::string()>& seen = {},
+               DWORD timeoutMs = kDefaultTimeoutMs);
   // Any top-level window of process `pid` (0: any process) with this class
   // (null: any) and caption (null: any), shown or hidden as asked.
   HWND WaitForWindow(const wchar_t* className, const wchar_t* caption, DWORD pid, bool visible,
@@ -136,6 +146,22 @@ class WindowRobot {
 
 // Thrown by Require; the robot thread catches it.
 struct RobotAbort {};
+
+// Polls `condition` every WindowRobot::kPollMs until it holds; false after
+// the time-out.
+bool WaitUntil(const std::function<bool()>& condition,
+               DWORD timeoutMs = WindowRobot::kDefaultTimeoutMs);
+
+// Waits until the thread of `window` has twice come to wait for messages:
+// whatever it does before its message loop first finds an empty queue is
+// over (a modal loop shows its dialog then, a modeless window has its final
+// visibility). False when the thread does not answer in time.
+bool WaitForMessageLoop(HWND window, DWORD timeoutMs = WindowRobot::kReplyTimeoutMs);
+
+// The top-level windows of process `pid` as a failure line shows them:
+// class, caption, shown or hidden, and whether it holds control
+// `controlId` (when not 0).
+std::string DescribeWindowsOf(DWORD pid, int controlId = 0);
 
 // Posts WM_CLOSE to every visible "#32770" window of process `pid`: how a
 // failing robot makes sure no modal call waits for it forever.

@@ -480,10 +480,14 @@ void KeyObject(Run r) {
     case 1: {
       Bytes cipher(type == MR_ALG_SM2 ? 120 : (type == MR_ALG_RSA2048 ? 256 : 128), 0x04);
       if (PrikeyDec(key, cipher.data(), static_cast<DWORD>(cipher.size()), out.data(), &len) == 0) {
-        // RSA: PKCS#1 v1.5 padding takes at least 11 bytes; SM2: C2 only.
+        // RSA: the raw block of modulus length, still padded (the caller
+        // removes the padding); SM2: C2 only.
         Require(len <= out.room);
-        Require(len <= (type == MR_ALG_SM2 ? cipher.size() - MR_SM2_CIPHER_OVERHEAD
-                                           : ModulusOf(type) - 11));
+        if (type == MR_ALG_SM2) {
+          Require(len <= cipher.size() - MR_SM2_CIPHER_OVERHEAD);
+        } else {
+          Require(len == ModulusOf(type));
+        }
       }
       break;
     }
