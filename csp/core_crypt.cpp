@@ -47,11 +47,9 @@ using merro::csp::LengthAt;
 using merro::csp::TraceCoreArguments;
 using merro::provider::Container;
 using merro::provider::KeyHandle;
+using merro::provider::kSm2CipherOverhead;
 
 namespace {
-
-// What an SM2 encryption adds to its input: 0x04, x, y and the digest C3.
-constexpr ULONGLONG kSm2CipherOverhead = 1 + 64 + 32;
 
 bool IsSessionAlgorithm(ALG_ID uAlgID) {
   return uAlgID == CALG_DES || uAlgID == CALG_3DES || uAlgID == CALG_3DES_112 ||
@@ -121,7 +119,7 @@ DWORD BlockBytes(const KeyHandle& key) { return key.m_dwBlockBits / 8; }
 ULONGLONG EncryptedLength(const KeyHandle& key, DWORD dwDataLen, BOOL bFinal) {
   if (!IsSessionAlgorithm(key.m_uAlgID)) {
     return key.m_dwKeyType == Container::KEYSETALGORITHM_RSA ? key.m_dwModulusBits / 8
-                                                             : dwDataLen + kSm2CipherOverhead;
+                                                             : dwDataLen + ULONGLONG{kSm2CipherOverhead};
   }
   const ULONGLONG ullBlock = BlockBytes(key);
   if (ullBlock <= 1) {

@@ -68,7 +68,6 @@ constexpr DWORD kRefSm2BlobLen = 24;
 // a 640-byte pair inside DER) stays far below 2048.
 constexpr DWORD kRefSm2DataMax = 254;
 constexpr DWORD kRefRsaDataMax = 2048;
-constexpr DWORD kSm2KeyBits = 256;
 
 DWORD ReadDword(const BYTE* pbData, DWORD dwOffset) {
   DWORD dwValue = 0;
@@ -270,7 +269,7 @@ void ImportPrivateKeyBlob(CoreCall& call, HCRYPTPROV hProv, const BYTE* pbData, 
       return;
     }
     hResult = pKey->ImportPrivateKey(ReadAddress(pbData, kRefSm2AddressOffset),
-                                     ReadDword(pbData, kRefSm2DataBitsOffset) / 8, kSm2KeyBits);
+                                     ReadDword(pbData, kRefSm2DataBitsOffset) / 8, MR_SM2_KEY_BITS);
   }
   if (call.CheckResult(hResult, L"ImportPrivateKey")) {
     *phKey = userKey.Keep();

@@ -80,8 +80,8 @@ HRESULT DeviceHandle::GetContainerInfo(const char* pszDevName, const char* pszCo
   DWORD dwExchBits = 0;
   if (stRecord.AlgType == MR_ALG_SM2) {
     *pdwKeyAlg = KEYSETALGORITHM_SM2;
-    *pdwSignKeyBitsSize = 256;
-    dwExchBits = 256;
+    *pdwSignKeyBitsSize = MR_SM2_KEY_BITS;
+    dwExchBits = MR_SM2_KEY_BITS;
   } else {
     // A code that names no key (0xFF) is no key: 0 bits.
     *pdwKeyAlg = KEYSETALGORITHM_RSA;

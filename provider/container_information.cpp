@@ -88,7 +88,7 @@ void AddTokenContainers(const merro::device::DeviceItem& stItem, TokenInformatio
       continue;
     }
     stInfo.dwKeySetAlgorithm =
-        stRecord.AlgType == MR_ALG_SM2 ? kKeySetAlgorithmSm2 : kKeySetAlgorithmRsa;
+        stRecord.AlgType == MR_ALG_SM2 ? KEYSETALGORITHM_SM2 : KEYSETALGORITHM_RSA;
     VerifyContainerCertDate(stInfo, pstSecureInfo);
     pToken->vecContainers.push_back(std::move(stInfo));
   }

@@ -30,9 +30,6 @@ namespace {
 constexpr BYTE kCertHeader[] = {0x30, 0x82};
 constexpr DWORD kCertHeaderLen = 4;
 
-// The customer rule set under which the provider looks after the store.
-constexpr DWORD kStoreCustomerType = 2;
-
 // Certificates whose key is the token's SM2 key carry the point-format byte
 // in front of X || Y.
 constexpr DWORD kSm2PointFormatLen = 1;
@@ -207,7 +204,7 @@ HRESULT KeyHandle::ImportCertificate(const BYTE* pbCertData) {
     MR_FAIL_IF(FAILED(hResult), L"UpdateCertificate", E_FAIL);
   }
 
-  if ((bMarkerExists || !bSm2) && g_pDeviceHandle->m_dwCustomerType == kStoreCustomerType) {
+  if ((bMarkerExists || !bSm2) && g_pDeviceHandle->m_dwCustomerType == kCustomerTypeBank) {
     if (NotifyRunningManager()) {
       MR_LOG_STEP(L"Notify the certificate manager");
     } else {

@@ -17,6 +17,8 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include "tokenapi/api/asym_api.h"
+
 struct RSA_KEY;
 struct SYMKEY_HANDLE;
 
@@ -33,6 +35,9 @@ struct OperationSequence;
 // The key-type values of m_dwKeyType: the container's key-set algorithms
 // (Container::KEYSETALGORITHM_RSA / _SM2) and, unnamed there, a session key.
 constexpr DWORD KEY_TYPE_SESSION = 3;
+
+// What an SM2 encryption adds to its input: C1 (0x04, x, y) and the digest C3.
+inline constexpr DWORD kSm2CipherOverhead = MR_SM2_CIPHER_OVERHEAD;
 
 class KeyHandle {
  public:

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "foundation/platform.h"
+#include "tokenapi/commands/private_key_codes.h"
 #include "tokenapi/transport/device_ctx.h"
 
 // nKeyType: 1 or 7 (RSA-1024 / RSA-2048), 0x11 (SM2); wKeyFID: the key file.
