@@ -79,10 +79,9 @@ KeyHandle* LookUpCipherKey(CoreCall& call, HCRYPTPROV hProv, HCRYPTKEY hKey) {
 // The hash a cipher call feeds: registered, of hProv (so that it is not
 // refused only after the data was ciphered), not finished.
 bool CheckFedHash(CoreCall& call, HCRYPTPROV hProv, HCRYPTHASH hHash) {
-  return call.Check(g_vtrHashHandleSet.IsKnown(hHash), L"Check hHash IsKnown",
-                    ERROR_INVALID_HANDLE) &&
-         call.Check(g_vtrHashHandleSet.OwnerOf(hHash) == hProv, L"Check hash->m_pContainer",
-                    ERROR_INVALID_HANDLE) &&
+  return merro::csp::IsKnownAndOwned(call, g_vtrHashHandleSet, hProv, hHash,
+                                     {nullptr, S_OK, L"Check hHash IsKnown", ERROR_INVALID_HANDLE,
+                                      L"Check hash->m_pContainer", ERROR_INVALID_HANDLE}) &&
          call.Check(!g_vtrHashHandleSet.Lookup(hHash)->m_bFinal, L"Check hHash state",
                     NTE_BAD_HASH_STATE);
 }

@@ -51,6 +51,12 @@ class KeyHandle {
   // buffers. 0x80070032 for any other ALG_ID, with nothing changed.
   HRESULT InitKeyHandle(ALG_ID uAlgID, DWORD dwFlags);
 
+  // Ends the running session-key cipher, if one runs: its context is freed
+  // and its last output, which nobody reads, wiped; m_pEvpCtx is null after.
+  // The result of the token API's Final (S_OK when none ran), for the
+  // caller's trace.
+  HRESULT EndRunningCipher();
+
   // ---- PIN ----
   // The PIN dialog: mode 0 user PIN, 1 administrator PIN, 2 again after a
   // wrong PIN. On success *ppszPIN is a new terminated buffer. hOwner owns
