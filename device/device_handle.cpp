@@ -9,7 +9,7 @@
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
 #include "tokenapi/api/device_api.h"
-#include "tokenapi/transport/token_sequence_lock.h"
+#include "tokenapi/api/token_sequence_lock.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "DeviceHandle"

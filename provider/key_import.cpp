@@ -22,7 +22,7 @@
 #include "provider/container.h"
 #include "provider/key_handle.h"
 #include "provider/operation_sequence.h"
-#include "tokenapi/commands/key_commands.h"
+#include "tokenapi/api/key_api.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "KeyHandle"
