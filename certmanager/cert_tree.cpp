@@ -82,7 +82,7 @@ HRESULT InitializeViewTreeItem(const merro::provider::ContainerInformation& cont
     MR_LOG_FAIL(L"GetTreeItemDesc", L"S_OK != hResult", hr);
     return hr;
   }
-  const int image = container.dwKeySetAlgorithm == merro::provider::kKeySetAlgorithmSm2
+  const int image = container.dwKeySetAlgorithm == KEYSETALGORITHM_SM2
                         ? kImageSm2Cert
                         : kImageRsaCert;
   *pInsert = ItemUnder(pInsert->hParent, pText->data(), image,

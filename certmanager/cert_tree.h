@@ -13,11 +13,9 @@
 
 namespace merro::certmanager {
 
-// Item data: the kind in bits 0-3, the container's index in its token's list
-// in bits 4-15, the token's index in the token list in bits 16-31.
-inline constexpr DWORD kTreeItemRoot = 0;
-inline constexpr DWORD kTreeItemToken = 1;
-// kTreeItemSignatureCert (2) and kTreeItemExchangeCert (3): cert_text.h.
+// Item data: the kind (TreeItemKindValue, cert_text.h) in bits 0-3, the
+// container's index in its token's list in bits 4-15, the token's index in
+// the token list in bits 16-31.
 inline constexpr DWORD kNoTreeItem = 0xFFFFFFFF;  // nothing clicked yet
 
 constexpr DWORD MakeTreeItemData(DWORD kind, DWORD containerIndex, DWORD tokenIndex) {

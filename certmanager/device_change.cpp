@@ -13,7 +13,7 @@
 #include "foundation/trace/trace.h"
 #include "foundation/win/flag_file.h"
 #include "foundation/win/win_resource.h"
-#include "tokenapi/transport/usb_ids.h"
+#include "tokenapi/api/token_types.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "MainDlg"

@@ -278,10 +278,10 @@ void CMainDlg::DisableCommandButtons() {
 
 void CMainDlg::SetButtonsForKind(DWORD dwKind) {
   switch (dwKind) {
-    case merro::certmanager::kTreeItemRoot:
+    case kTreeItemRoot:
       DisableCommandButtons();
       break;
-    case merro::certmanager::kTreeItemToken:
+    case kTreeItemToken:
       EnableButton(IDC_MODIFY_PIN, true);
       EnableButton(IDC_VIEW_CERT, false);
       EnableButton(IDC_VIEW_DEV, true);

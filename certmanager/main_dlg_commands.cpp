@@ -27,7 +27,6 @@ namespace {
 // The information box's text is kept below this many characters, the
 // terminator included; a longer label is cut, never written past the end.
 constexpr size_t kDeviceInfoCapacity = 256;
-constexpr size_t kCosVersionSize = 16;
 constexpr wchar_t kEmptyLabelName[] = L"Merro30";
 
 std::wstring String(UINT id) { return merro::win::LoadThisModuleString(id); }
@@ -75,12 +74,12 @@ void CMainDlg::OnClickViewDev() {
     label = kEmptyLabelName;
   }
 
-  unsigned char version[kCosVersionSize] = {};
+  unsigned char version[merro::device::DeviceHandle::kCosVersionSize] = {};
   char* pszVersion = nullptr;
   hResult = g_pDeviceHandle->GetDeviceCosVer(devName.c_str(), &pszVersion);
   const std::unique_ptr<char[]> versionOwner(pszVersion);
   if (SUCCEEDED(hResult) && pszVersion != nullptr) {
-    std::memcpy(version, pszVersion, kCosVersionSize);
+    std::memcpy(version, pszVersion, sizeof version);
   } else {
     MR_LOG_FAIL(L"GetDeviceCosVer", L"FAILED(hResult)", hResult);
   }

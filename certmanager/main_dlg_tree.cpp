@@ -132,7 +132,7 @@ DWORD CMainDlg::HitTestAndRemember() {
   m_selection.dwItemData = dwData;
   const DWORD token = TreeItemToken(dwData);
   const DWORD kind = TreeItemKind(dwData);
-  if (kind != merro::certmanager::kTreeItemRoot && token < m_tokens.size()) {
+  if (kind != kTreeItemRoot && token < m_tokens.size()) {
     m_selection.strDeviceName = m_tokens[token].strDeviceName;
     const DWORD container = TreeItemContainer(dwData);
     if ((kind == kTreeItemSignatureCert || kind == kTreeItemExchangeCert) &&

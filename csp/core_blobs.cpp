@@ -12,7 +12,6 @@
 
 using merro::csp::CoreArguments;
 using merro::csp::CoreCall;
-using merro::csp::CoreNotBuiltYet;
 using merro::csp::LengthAt;
 using merro::csp::TraceCoreArguments;
 using merro::provider::KeyHandle;

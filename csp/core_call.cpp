@@ -31,10 +31,4 @@ BOOL CoreCall::FinishKeepingCallerError() const {
   return m_code == S_OK ? TRUE : FALSE;
 }
 
-BOOL CoreNotBuiltYet(const char* function) {
-  CoreCall call(function);
-  call.Check(false, L"Not supported yet", NTE_NOT_SUPPORTED);
-  return call.Finish();
-}
-
 }  // namespace merro::csp

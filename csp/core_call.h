@@ -61,8 +61,4 @@ class CoreCall {
   HRESULT m_code = S_OK;
 };
 
-// The answer of a core function that is not built yet: FALSE with
-// NTE_NOT_SUPPORTED, so that the provider is complete from the start.
-BOOL CoreNotBuiltYet(const char* function);
-
 }  // namespace merro::csp

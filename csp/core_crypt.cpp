@@ -47,11 +47,9 @@ using merro::csp::LengthAt;
 using merro::csp::TraceCoreArguments;
 using merro::provider::Container;
 using merro::provider::KeyHandle;
+using merro::provider::kSm2CipherOverhead;
 
 namespace {
-
-// What an SM2 encryption adds to its input: 0x04, x, y and the digest C3.
-constexpr ULONGLONG kSm2CipherOverhead = 1 + 64 + 32;
 
 bool IsSessionAlgorithm(ALG_ID uAlgID) {
   return uAlgID == CALG_DES || uAlgID == CALG_3DES || uAlgID == CALG_3DES_112 ||
@@ -81,10 +79,9 @@ KeyHandle* LookUpCipherKey(CoreCall& call, HCRYPTPROV hProv, HCRYPTKEY hKey) {
 // The hash a cipher call feeds: registered, of hProv (so that it is not
 // refused only after the data was ciphered), not finished.
 bool CheckFedHash(CoreCall& call, HCRYPTPROV hProv, HCRYPTHASH hHash) {
-  return call.Check(g_vtrHashHandleSet.IsKnown(hHash), L"Check hHash IsKnown",
-                    ERROR_INVALID_HANDLE) &&
-         call.Check(g_vtrHashHandleSet.OwnerOf(hHash) == hProv, L"Check hash->m_pContainer",
-                    ERROR_INVALID_HANDLE) &&
+  return merro::csp::IsKnownAndOwned(call, g_vtrHashHandleSet, hProv, hHash,
+                                     {nullptr, S_OK, L"Check hHash IsKnown", ERROR_INVALID_HANDLE,
+                                      L"Check hash->m_pContainer", ERROR_INVALID_HANDLE}) &&
          call.Check(!g_vtrHashHandleSet.Lookup(hHash)->m_bFinal, L"Check hHash state",
                     NTE_BAD_HASH_STATE);
 }
@@ -121,7 +118,7 @@ DWORD BlockBytes(const KeyHandle& key) { return key.m_dwBlockBits / 8; }
 ULONGLONG EncryptedLength(const KeyHandle& key, DWORD dwDataLen, BOOL bFinal) {
   if (!IsSessionAlgorithm(key.m_uAlgID)) {
     return key.m_dwKeyType == Container::KEYSETALGORITHM_RSA ? key.m_dwModulusBits / 8
-                                                             : dwDataLen + kSm2CipherOverhead;
+                                                             : dwDataLen + ULONGLONG{kSm2CipherOverhead};
   }
   const ULONGLONG ullBlock = BlockBytes(key);
   if (ullBlock <= 1) {

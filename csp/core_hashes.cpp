@@ -72,27 +72,14 @@ HashHandle* CheckedHash(CoreCall& call, HCRYPTPROV hProv, HCRYPTHASH hHash,
              : nullptr;
 }
 
-// Both objects after the provider, hash and key are each found registered
-// and then both found to belong to hProv (the steps of hashChecks, then the
-// key's own of keyChecks); false when a check failed (its line logged, its
-// code the call's). No object is read before its registry has found it.
+// Both objects after the provider, hash and key checks (LookUpOwnedPair).
 bool LookUpHashAndKey(CoreCall& call, HCRYPTPROV hProv, HCRYPTHASH hHash, HCRYPTKEY hKey,
                       const merro::csp::OwnedHandleChecks& hashChecks,
                       const merro::csp::OwnedHandleChecks& keyChecks, HashHandle** ppHash,
                       KeyHandle** ppKey) {
-  if (!call.Check(g_vtrProvHandleSet.IsKnown(hProv), hashChecks.providerStep,
-                  hashChecks.providerCode) ||
-      !call.Check(g_vtrHashHandleSet.IsKnown(hHash), hashChecks.handleStep, hashChecks.handleCode) ||
-      !call.Check(g_vtrKeyHandleSet.IsKnown(hKey), keyChecks.handleStep, keyChecks.handleCode) ||
-      !call.Check(g_vtrHashHandleSet.OwnerOf(hHash) == hProv, hashChecks.ownerStep,
-                  hashChecks.ownerCode) ||
-      !call.Check(g_vtrKeyHandleSet.OwnerOf(hKey) == hProv, keyChecks.ownerStep,
-                  keyChecks.ownerCode)) {
-    return false;
-  }
-  *ppHash = g_vtrHashHandleSet.Lookup(hHash);
-  *ppKey = g_vtrKeyHandleSet.Lookup(hKey);
-  return true;
+  return merro::csp::LookUpOwnedPair(call, g_vtrProvHandleSet, g_vtrHashHandleSet,
+                                     g_vtrKeyHandleSet, hProv, hHash, hKey, hashChecks, keyChecks,
+                                     ppHash, ppKey);
 }
 
 // A new hash of the provider handle, initialised for the algorithm; null
@@ -124,33 +111,10 @@ DWORD SignatureLength(const KeyHandle& key) {
   }
 }
 
-// The temporary key object of one signature; Release destroys it through
-// the core (which sets a last error of its own), the destructor at the
-// latest.
-class TemporaryKey {
- public:
-  explicit TemporaryKey(HCRYPTPROV hProv) : m_hProv(hProv) {}
-  ~TemporaryKey() { Release(); }
-  TemporaryKey(const TemporaryKey&) = delete;
-  TemporaryKey& operator=(const TemporaryKey&) = delete;
-  HCRYPTKEY* Out() { return &m_hKey; }
-  HCRYPTKEY Get() const { return m_hKey; }
-  void Release() {
-    if (m_hKey != 0) {
-      CPCoreDestroyKey(m_hProv, m_hKey);
-      m_hKey = 0;
-    }
-  }
-
- private:
-  HCRYPTPROV m_hProv;
-  HCRYPTKEY m_hKey = 0;
-};
-
 // The checks and the signature of CPCoreSignHash; *pdwSigLen becomes the
 // signature length as far as it was worked out.
 void SignWithTemporaryKey(CoreCall& call, HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwKeySpec,
-                          BYTE* pbSignature, const DWORD* pdwCapacity, TemporaryKey& key,
+                          BYTE* pbSignature, const DWORD* pdwCapacity, merro::csp::ScopedUserKey& key,
                           DWORD* pdwSigLen) {
   HashHandle* pHash = LookUpOwned(call, g_vtrProvHandleSet, g_vtrHashHandleSet, hProv, hHash,
                                   kSignatureHashChecks);
@@ -160,12 +124,12 @@ void SignWithTemporaryKey(CoreCall& call, HCRYPTPROV hProv, HCRYPTHASH hHash, DW
                   L"CPCoreGetUserKey", NTE_NO_KEY)) {
     return;
   }
-  if (!call.Check(g_vtrKeyHandleSet.IsKnown(key.Get()), L"Check if it's valid key.", NTE_BAD_UID) ||
-      !call.Check(g_vtrKeyHandleSet.OwnerOf(key.Get()) == hProv,
-                  L"Is the key handle belong to the provider?", NTE_BAD_KEY)) {
+  if (!merro::csp::IsKnownAndOwned(call, g_vtrKeyHandleSet, hProv, key.Get(),
+                                   {nullptr, S_OK, L"Check if it's valid key.", NTE_BAD_UID,
+                                    L"Is the key handle belong to the provider?", NTE_BAD_KEY})) {
     return;
   }
-  KeyHandle* pKey = g_vtrKeyHandleSet.Lookup(key.Get());
+  KeyHandle* pKey = key.Object();
   *pdwSigLen = SignatureLength(*pKey);
   // Without a buffer the call asks for the length only.
   if (pbSignature == nullptr ||
@@ -325,7 +289,7 @@ BOOL CPCoreSignHash(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwKeySpec, LPCWSTR
                     DWORD dwFlags, BYTE* pbSignature, DWORD* pdwSigLen) {
   CoreCall call("CPCoreSignHash");
   TraceCoreArguments(CoreArguments::kSignHash, {dwKeySpec, dwFlags, LengthAt(pdwSigLen)});
-  TemporaryKey key(hProv);
+  merro::csp::ScopedUserKey key(hProv);
   DWORD dwSigLen = 0;
   if (call.Check(hProv != 0 && hHash != 0 && pdwSigLen != nullptr, L"Check parameters",
                  ERROR_INVALID_PARAMETER) &&

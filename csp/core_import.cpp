@@ -18,7 +18,9 @@
 
 #include "csp/core_call.h"
 #include "csp/cp_core.h"
+#include "csp/handle_checks.h"
 #include "csp/registries.h"
+#include "csp/user_key.h"
 #include "foundation/alg_ids.h"
 #include "foundation/misc/byte_order.h"
 #include "foundation/secret_bytes.h"
@@ -68,7 +70,6 @@ constexpr DWORD kRefSm2BlobLen = 24;
 // a 640-byte pair inside DER) stays far below 2048.
 constexpr DWORD kRefSm2DataMax = 254;
 constexpr DWORD kRefRsaDataMax = 2048;
-constexpr DWORD kSm2KeyBits = 256;
 
 DWORD ReadDword(const BYTE* pbData, DWORD dwOffset) {
   DWORD dwValue = 0;
@@ -87,32 +88,10 @@ bool IsRsaExchangeKey(const KeyHandle& key) {
   return key.m_uAlgID == CALG_RSA_KEYX && key.m_dwKeyType == Container::KEYSETALGORITHM_RSA;
 }
 
-// A key handle of hProv that CPCoreGetUserKey made for this call: destroyed
-// through CPCoreDestroyKey when the scope ends, unless it was kept.
-class UserKey {
- public:
-  explicit UserKey(HCRYPTPROV hProv) : m_hProv(hProv) {}
-  ~UserKey() {
-    if (m_hKey != 0) {
-      CPCoreDestroyKey(m_hProv, m_hKey);
-    }
-  }
-  UserKey(const UserKey&) = delete;
-  UserKey& operator=(const UserKey&) = delete;
-
-  // The container's exchange key; false when there is none.
-  bool Get() { return CPCoreGetUserKey(m_hProv, AT_KEYEXCHANGE, &m_hKey) != FALSE; }
-  KeyHandle* Object() const { return merro::csp::g_vtrKeyHandleSet.Lookup(m_hKey); }
-  HCRYPTKEY Keep() {
-    const HCRYPTKEY hKey = m_hKey;
-    m_hKey = 0;
-    return hKey;
-  }
-
- private:
-  HCRYPTPROV m_hProv;
-  HCRYPTKEY m_hKey = 0;
-};
+// The container's exchange key into userKey; false when there is none.
+bool GetExchangeKey(HCRYPTPROV hProv, merro::csp::ScopedUserKey& userKey) {
+  return CPCoreGetUserKey(hProv, AT_KEYEXCHANGE, userKey.Out()) != FALSE;
+}
 
 // A session key unwrapped with the container's RSA exchange key (or with
 // hPubKey, an RSA exchange key of hProv).
@@ -124,17 +103,17 @@ void ImportSimpleBlob(CoreCall& call, HCRYPTPROV hProv, const BYTE* pbData, DWOR
     return;
   }
 
-  UserKey userKey(hProv);
+  merro::csp::ScopedUserKey userKey(hProv);
   KeyHandle* pUnwrapKey = nullptr;
   if (hPubKey != 0) {
-    const bool bOwned = merro::csp::g_vtrKeyHandleSet.IsKnown(hPubKey) &&
-                        merro::csp::g_vtrKeyHandleSet.OwnerOf(hPubKey) == hProv;
-    if (!call.Check(bOwned, L"Check hPubKey", NTE_BAD_KEY)) {
+    if (!merro::csp::IsKnownAndOwned(call, merro::csp::g_vtrKeyHandleSet, hProv, hPubKey,
+                                     {nullptr, S_OK, L"Check hPubKey", NTE_BAD_KEY,
+                                      L"Check hPubKey", NTE_BAD_KEY})) {
       return;
     }
     pUnwrapKey = merro::csp::g_vtrKeyHandleSet.Lookup(hPubKey);
   } else {
-    if (!call.Check(userKey.Get(), L"CPCoreGetUserKey", NTE_NO_KEY)) {
+    if (!call.Check(GetExchangeKey(hProv, userKey), L"CPCoreGetUserKey", NTE_NO_KEY)) {
       return;
     }
     pUnwrapKey = userKey.Object();
@@ -231,8 +210,8 @@ void ImportPrivateKeyBlob(CoreCall& call, HCRYPTPROV hProv, const BYTE* pbData, 
     return;
   }
 
-  UserKey userKey(hProv);
-  if (!call.Check(userKey.Get(), L"CPCoreGetUserKey", NTE_NO_KEY)) {
+  merro::csp::ScopedUserKey userKey(hProv);
+  if (!call.Check(GetExchangeKey(hProv, userKey), L"CPCoreGetUserKey", NTE_NO_KEY)) {
     return;
   }
   KeyHandle* pKey = userKey.Object();
@@ -270,7 +249,7 @@ void ImportPrivateKeyBlob(CoreCall& call, HCRYPTPROV hProv, const BYTE* pbData, 
       return;
     }
     hResult = pKey->ImportPrivateKey(ReadAddress(pbData, kRefSm2AddressOffset),
-                                     ReadDword(pbData, kRefSm2DataBitsOffset) / 8, kSm2KeyBits);
+                                     ReadDword(pbData, kRefSm2DataBitsOffset) / 8, MR_SM2_KEY_BITS);
   }
   if (call.CheckResult(hResult, L"ImportPrivateKey")) {
     *phKey = userKey.Keep();

@@ -3,7 +3,7 @@
 // there: no COM, no token, no wait on another process. The token layer starts
 // at the provider's first call (csp/token_layer.h) and stops here only if it
 // started.
-#include "csp/dllmain.h"
+#include <windows.h>
 
 #include <cstdlib>
 
@@ -13,8 +13,6 @@
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "dllmain"
-
-HMODULE g_hModule = nullptr;
 
 namespace {
 
@@ -51,18 +49,17 @@ void KeepCommonControlsLoaded() {
   ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, L"comctl32.dll", &hComCtl);
 }
 
-BOOL ProcessAttach(HINSTANCE hInstance) {
+BOOL ProcessAttach() {
   WppLoadTraceMessage();
   WppInitUm();
   merro::trace::WppTraceEvent(kDllMainMessageGuid, 10, TRACE_FLAG_INFO);
-  g_hModule = hInstance;
   KeepCommonControlsLoaded();
   return TRUE;
 }
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE /*hInstance*/, DWORD dwReason, LPVOID lpReserved) {
   // The library is unloaded after every last release and after a failed
   // acquire: what the detach work does must not change the error code that
   // the caller is about to read.
@@ -70,7 +67,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID lpRes
   BOOL result = TRUE;
   switch (dwReason) {
     case DLL_PROCESS_ATTACH:
-      result = ProcessAttach(hInstance);
+      result = ProcessAttach();
       break;
     case DLL_PROCESS_DETACH:
       ProcessDetach(lpReserved != nullptr);

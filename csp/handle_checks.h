@@ -21,6 +21,17 @@ struct OwnedHandleChecks {
   HRESULT ownerCode;
 };
 
+// Whether handle is registered and belongs to hProv: the last two checks
+// (the provider handle is the caller's to check; the provider step of
+// checks is not used). A failed check's line is logged and its code is the
+// call's.
+template <class T>
+bool IsKnownAndOwned(CoreCall& call, const HandleRegistry<T, HandleTie::Provider>& objects,
+                     HCRYPTPROV hProv, ULONG_PTR handle, const OwnedHandleChecks& checks) {
+  return call.Check(objects.IsKnown(handle), checks.handleStep, checks.handleCode) &&
+         call.Check(objects.OwnerOf(handle) == hProv, checks.ownerStep, checks.ownerCode);
+}
+
 // The object behind handle after the three checks, or null when one failed
 // (its line is logged and its code is the call's).
 template <class P, class T>
@@ -28,11 +39,34 @@ T* LookUpOwned(CoreCall& call, const HandleRegistry<P>& providers,
                const HandleRegistry<T, HandleTie::Provider>& objects, HCRYPTPROV hProv,
                ULONG_PTR handle, const OwnedHandleChecks& checks) {
   if (!call.Check(providers.IsKnown(hProv), checks.providerStep, checks.providerCode) ||
-      !call.Check(objects.IsKnown(handle), checks.handleStep, checks.handleCode) ||
-      !call.Check(objects.OwnerOf(handle) == hProv, checks.ownerStep, checks.ownerCode)) {
+      !IsKnownAndOwned(call, objects, hProv, handle, checks)) {
     return nullptr;
   }
   return objects.Lookup(handle);
+}
+
+// Two objects of one call (a hash and a key) after the provider, then both
+// handles, are each found registered, and then both found to belong to
+// hProv (the steps of firstChecks, then the second's own of secondChecks).
+// False when a check failed. No object is read before its registry has
+// found it.
+template <class P, class A, class B>
+bool LookUpOwnedPair(CoreCall& call, const HandleRegistry<P>& providers,
+                     const HandleRegistry<A, HandleTie::Provider>& firsts,
+                     const HandleRegistry<B, HandleTie::Provider>& seconds, HCRYPTPROV hProv,
+                     ULONG_PTR first, ULONG_PTR second, const OwnedHandleChecks& firstChecks,
+                     const OwnedHandleChecks& secondChecks, A** ppFirst, B** ppSecond) {
+  if (!call.Check(providers.IsKnown(hProv), firstChecks.providerStep, firstChecks.providerCode) ||
+      !call.Check(firsts.IsKnown(first), firstChecks.handleStep, firstChecks.handleCode) ||
+      !call.Check(seconds.IsKnown(second), secondChecks.handleStep, secondChecks.handleCode) ||
+      !call.Check(firsts.OwnerOf(first) == hProv, firstChecks.ownerStep, firstChecks.ownerCode) ||
+      !call.Check(seconds.OwnerOf(second) == hProv, secondChecks.ownerStep,
+                  secondChecks.ownerCode)) {
+    return false;
+  }
+  *ppFirst = firsts.Lookup(first);
+  *ppSecond = seconds.Lookup(second);
+  return true;
 }
 
 // Removes a provider handle and destroys the keys and hashes made under it

@@ -10,7 +10,6 @@ namespace merro::csp {
 namespace {
 
 constexpr DWORD kBlobHeaderSize = 8;
-constexpr DWORD kSm2KeyBits = 256;
 constexpr DWORD kSm2CoordinateSize = 32;
 // "RSA1", the magic of an RSA public key.
 constexpr DWORD kRsaPublicMagic = 0x31415352;
@@ -65,7 +64,7 @@ HRESULT BuildPublicKeyBlob(ALG_ID uAlgID, DWORD dwKeyType, DWORD dwModulusBits, 
       return NTE_BAD_KEY;
     }
   } else {
-    PutDword(p + 8, kSm2KeyBits);
+    PutDword(p + 8, MR_SM2_KEY_BITS);
     BYTE* const pbyX = p + 12;
     BYTE* const pbyY = pbyX + 2 * kSm2CoordinateSize;
     if (!PutNumber(pbyX, kSm2CoordinateSize, pbyXorN, dwXorNSize) ||

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "csp/core_call.h"
+#include "csp/cp_core.h"
 #include "csp/registries.h"
 #include "foundation/alg_ids.h"
 #include "provider/container.h"
@@ -52,6 +53,21 @@ BOOL NewUserKey(const char* function, HCRYPTPROV hProv, DWORD dwKeySpec, KeyPres
   spKey->m_dwModulusBits = dwKeyBits;
   *phUserKey = AddKeyHandle(std::move(spKey));
   return call.Finish();
+}
+
+KeyHandle* ScopedUserKey::Object() const { return g_vtrKeyHandleSet.Lookup(m_hKey); }
+
+HCRYPTKEY ScopedUserKey::Keep() {
+  const HCRYPTKEY hKey = m_hKey;
+  m_hKey = 0;
+  return hKey;
+}
+
+void ScopedUserKey::Release() {
+  if (m_hKey != 0) {
+    CPCoreDestroyKey(m_hProv, m_hKey);
+    m_hKey = 0;
+  }
 }
 
 }  // namespace merro::csp

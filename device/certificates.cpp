@@ -54,7 +54,7 @@ HRESULT DeviceHandle::ExportCertificate(const char* pszDevName, const char* pszC
   std::unique_ptr<BYTE[]> pbyRead(new (std::nothrow) BYTE[kCertReadBytes]);
   MR_FAIL_IF(pbyRead == nullptr, L"New buffer", E_OUTOFMEMORY);
   DWORD dwCertLen = kCertReadBytes;
-  const HRESULT nRetCode = ExportCert(pDevCtx, CertFileId(*pItem->pstContainer, dwKeySpec),
+  const HRESULT nRetCode = ExportCert(pDevCtx, CertFileId(*pItem->pstContainer(), dwKeySpec),
                                       pbyRead.get(), &dwCertLen);
   MR_FAIL_IF(nRetCode != 0, L"ExportCert", HRESULT_FROM_TOKEN_ERROR(nRetCode));
   MR_FAIL_IF(dwCertLen > kCertReadBytes, L"Check certificate length", E_FAIL);
@@ -83,14 +83,14 @@ HRESULT DeviceHandle::ImportCertificate(const char* pszDevName, const char* pszC
   hResult = ResolveContainer(pszDevName, pszContainerName, &pItem, &pDevCtx);
   MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", E_FAIL);
 
-  HRESULT nRetCode = ImportCert(pDevCtx, CertFileId(*pItem->pstContainer, dwKeySpec), pbyDERCert,
+  HRESULT nRetCode = ImportCert(pDevCtx, CertFileId(*pItem->pstContainer(), dwKeySpec), pbyDERCert,
                                 dwDERCertSize);
   MR_FAIL_IF(nRetCode != 0, L"ImportCert", HRESULT_FROM_TOKEN_ERROR(nRetCode));
   // The list shows the new certificate bit.
   nRetCode = RereadRecord(pDevCtx, pItem);
   MR_FAIL_IF(nRetCode != 0, L"ReadContainer", HRESULT_FROM_TOKEN_ERROR(nRetCode));
 
-  const CONTAINER_RECORD& stRecord = *pItem->pstContainer;
+  const CONTAINER_RECORD& stRecord = *pItem->pstContainer();
   const bool bExchangeOnly =
       stRecord.ExchKeyLen != MR_CTNR_NONE && stRecord.SignKeyLen == MR_CTNR_NONE;
   if (bExchangeOnly || IsCompleteButUnmarked(stRecord)) {

@@ -22,9 +22,7 @@ namespace {
 
 // The user PIN a token leaves the factory with.
 constexpr char kFactoryUserPIN[] = "47193628";
-constexpr DWORD kUserPIN = 1;
 constexpr DWORD kConfirmOnToken = 1;  // CheckPIN may wait for the token's button
-constexpr DWORD kCustomerBank = 2;
 
 // *pPin = the bytes; 0x8007000E when memory ran out.
 HRESULT CopyPin(SecretBytes* pPin, const void* pBytes, size_t nSize) {
@@ -62,7 +60,7 @@ HRESULT DeviceHandle::MerroCreateContainer(const char* pszContainerName, char** 
   DWORD dwLeftTimes = 0;
   DWORD dwStatus = 0;
   DWORD dwModified = 0;
-  hResult = GetPINInfo(szDevName, kUserPIN, &dwLeftTimes, &dwStatus, &dwModified);
+  hResult = GetPINInfo(szDevName, MR_PIN_USER, &dwLeftTimes, &dwStatus, &dwModified);
   MR_FAIL_IF(hResult != S_OK, L"GetPINInfo", HRESULT_FROM_TOKEN_ERROR(hResult));
 
   // The PIN loop ends on a verified PIN, a cancel or time-out, or no tries
@@ -74,7 +72,7 @@ HRESULT DeviceHandle::MerroCreateContainer(const char* pszContainerName, char** 
     hResult = CheckDefaultPINStat(dwModified);
     MR_FAIL_IF(hResult != S_OK, L"CheckDefaultPINStat", HRESULT_FROM_TOKEN_ERROR(hResult));
     pin.Clear();
-    if (m_dwCustomerType == kCustomerBank && m_bFlagFileExist == 1 && dwModified == 0 &&
+    if (m_dwCustomerType == kCustomerTypeBank && m_bFlagFileExist == 1 && dwModified == 0 &&
         !bFactoryTried && dwLeftTimes > 0) {
       bFactoryTried = true;
       hResult = CopyPin(&pin, kFactoryUserPIN, sizeof kFactoryUserPIN - 1);
@@ -90,7 +88,7 @@ HRESULT DeviceHandle::MerroCreateContainer(const char* pszContainerName, char** 
       MR_FAIL_IF(hResult != S_OK, L"New buffer", E_OUTOFMEMORY);
     }
 
-    hResult = CheckPIN(szDevName, kUserPIN, reinterpret_cast<const char*>(pin.data()),
+    hResult = CheckPIN(szDevName, MR_PIN_USER, reinterpret_cast<const char*>(pin.data()),
                        static_cast<DWORD>(pin.size()), static_cast<int>(dwLeftTimes),
                        kConfirmOnToken);
     TraceDeviceValue(18, {static_cast<DWORD>(hResult)});
@@ -104,7 +102,7 @@ HRESULT DeviceHandle::MerroCreateContainer(const char* pszContainerName, char** 
     const HRESULT hAnswer = ui::MapConfirmResult(hResult);
     MR_FAIL_IF(hAnswer == SCARD_W_CANCELLED_BY_USER || hAnswer == SCARD_E_TIMEOUT, L"CheckPIN",
                hAnswer);
-    hResult = GetPINInfo(szDevName, kUserPIN, &dwLeftTimes, &dwStatus, &dwModified);
+    hResult = GetPINInfo(szDevName, MR_PIN_USER, &dwLeftTimes, &dwStatus, &dwModified);
     MR_FAIL_IF(hResult != S_OK, L"GetPINInfo", HRESULT_FROM_TOKEN_ERROR(hResult));
   }
   KeepUserPIN(szDevName, pin.data(), static_cast<DWORD>(pin.size()));

@@ -25,7 +25,7 @@ HRESULT FindContainerKey(DeviceHandle& handle, const char* pszDevName,
   if (hResult != S_OK) {
     return LogDeviceFailure(__LINE__, function, L"CheckContainerExist", L"hResult != S_OK", notFound);
   }
-  const CONTAINER_RECORD& stRecord = *pItem->pstContainer;
+  const CONTAINER_RECORD& stRecord = *pItem->pstContainer();
   if (dwKeySpec == kDigestKeySpec) {
     dwKeySpec = stRecord.SignKeyLen == MR_CTNR_NONE ? AT_KEYEXCHANGE : AT_SIGNATURE;
   }

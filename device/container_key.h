@@ -6,7 +6,7 @@
 
 #include "device/dev_ctx_lease.h"
 #include "foundation/platform.h"
-#include "tokenapi/transport/device_ctx.h"
+#include "tokenapi/api/token_types.h"
 
 namespace merro::device {
 

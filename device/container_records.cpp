@@ -41,10 +41,10 @@ HRESULT DeviceHandle::InitializeContainer(const char* pszDevName, const char* ps
 
   // The token's record first, so that the list's copy equals it whatever
   // happens next.
-  CONTAINER_RECORD stRecord = *pItem->pstContainer;
+  CONTAINER_RECORD stRecord = *pItem->pstContainer();
   HRESULT nRetCode = ReadContainer(pDevCtx, &stRecord);
   MR_FAIL_IF(nRetCode != 0, L"ReadContainer", E_FAIL);
-  *pItem->pstContainer = stRecord;
+  *pItem->pstContainer() = stRecord;
 
   if (dwKeySpec == AT_SIGNATURE) {
     stRecord.SignKeyLen = pCode->byCode;
@@ -59,7 +59,7 @@ HRESULT DeviceHandle::InitializeContainer(const char* pszDevName, const char* ps
   nRetCode = WriteContainer(pDevCtx, &stRecord);
   TraceDeviceValue(21, {static_cast<DWORD>(nRetCode)});
   MR_FAIL_IF(nRetCode != 0, L"WriteContainer", E_FAIL);
-  *pItem->pstContainer = stRecord;
+  *pItem->pstContainer() = stRecord;
   MR_LOG_STEP(L"InitializeContainer");
   return S_OK;
 }
@@ -76,12 +76,12 @@ HRESULT DeviceHandle::GetContainerInfo(const char* pszDevName, const char* pszCo
     return hResult;
   }
 
-  const CONTAINER_RECORD& stRecord = *stItem.pstContainer;
+  const CONTAINER_RECORD& stRecord = *stItem.pstContainer();
   DWORD dwExchBits = 0;
   if (stRecord.AlgType == MR_ALG_SM2) {
     *pdwKeyAlg = KEYSETALGORITHM_SM2;
-    *pdwSignKeyBitsSize = 256;
-    dwExchBits = 256;
+    *pdwSignKeyBitsSize = MR_SM2_KEY_BITS;
+    dwExchBits = MR_SM2_KEY_BITS;
   } else {
     // A code that names no key (0xFF) is no key: 0 bits.
     *pdwKeyAlg = KEYSETALGORITHM_RSA;
@@ -106,7 +106,7 @@ HRESULT DeviceHandle::GetKeyLength(const char* pszDevName, const char* pszContai
     return hResult;
   }
 
-  const CONTAINER_RECORD* pContainer = stItem.pstContainer;
+  const CONTAINER_RECORD* pContainer = stItem.pstContainer();
   const BYTE nKeyLength =
       dwKeySpec == AT_SIGNATURE ? pContainer->SignKeyLen : pContainer->ExchKeyLen;
   const KeyLengthCode* pCode = FindKeyLengthCode(nKeyLength);
@@ -141,7 +141,7 @@ HRESULT DeviceHandle::IsContainerEmpty(const char* pszDevName, const char* pszCo
   if (FAILED(hResult)) {
     return hResult;
   }
-  *pbEmpty = stItem.pstContainer->byFlag == MR_CTNR_NEW ? TRUE : FALSE;
+  *pbEmpty = stItem.pstContainer()->byFlag == MR_CTNR_NEW ? TRUE : FALSE;
   return S_OK;
 }
 

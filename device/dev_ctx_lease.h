@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "foundation/platform.h"
-#include "tokenapi/transport/device_ctx.h"
+#include "tokenapi/api/token_types.h"
 
 namespace merro::device {
 

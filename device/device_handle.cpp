@@ -9,7 +9,7 @@
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
 #include "tokenapi/api/device_api.h"
-#include "tokenapi/transport/token_sequence_lock.h"
+#include "tokenapi/api/token_sequence_lock.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "DeviceHandle"
@@ -128,19 +128,18 @@ HRESULT DeviceHandle::UnInitialize() {
 
   m_mapUserPINContext.clear();
   for (DeviceItem& item : m_vtrDeviceSet) {
-    if (item.pDevCtx == nullptr) {
+    if (item.pDevCtx() == nullptr) {
       continue;
     }
     // The reset would end a sequence another process runs on the token;
     // that one resets the token itself when it ends, so the reset is left
     // to it. No wait: this runs at unload, under the loader lock.
     merro::transport::TokenSequenceLock sequence;
-    if (sequence.TakeByMutexName(item.pDevCtx->szMutexName, 0) == S_OK) {
-      TraceDeviceValue(12, {static_cast<DWORD>(ResetDevice(item.pDevCtx))});
+    if (sequence.TakeByMutexName(item.pDevCtx()->szMutexName, 0) == S_OK) {
+      TraceDeviceValue(12, {static_cast<DWORD>(ResetDevice(item.pDevCtx()))});
     }
     // A borrower still holding the context closes it with its last lease.
     TraceDeviceValue(13, {static_cast<DWORD>(DropListReference(item.spDevCtx))});
-    item.pDevCtx = nullptr;
   }
   m_vtrDeviceSet.clear();
   m_vtrContainerSet.clear();

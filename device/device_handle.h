@@ -24,6 +24,7 @@
 #include "device/device_item.h"
 #include "device/provider_settings.h"
 #include "device/user_pin_context.h"
+#include "tokenapi/api/device_api.h"
 
 struct RSA_KEY;
 struct SYMKEY_HANDLE;
@@ -156,7 +157,8 @@ class DeviceHandle {
   // handed out are new (array new); the caller frees them.
   HRESULT GetDeviceTokenInfo(const char* pszDevName, char** ppszDeviceToken);
   HRESULT SetDeviceTokenInfo(const char* pszDevName, const char* pszDeviceToken);
-  // The version bytes in a 16-byte buffer, zero-padded.
+  // The version bytes in a buffer of kCosVersionSize bytes, zero-padded.
+  static constexpr DWORD kCosVersionSize = MR_COS_VERSION_BUFFER_LEN;
   HRESULT GetDeviceCosVer(const char* pszDevName, char** ppszDeviceCosVer);
   // Fills nRandomSize bytes from the host's generator (nFlag is not
   // examined), in pieces the token API accepts. On failure the buffer is

@@ -80,7 +80,7 @@ int FindContainer(const std::vector<ContainerItem>& vtrContainers, const char* p
   for (size_t i = 0; i < vtrContainers.size(); ++i) {
     const ContainerItem& item = vtrContainers[i];
     if (std::strncmp(item.szDeviceName, pszDevName, kDeviceNameChars) == 0 &&
-        item.pstContainer != nullptr && ContainerNameIs(*item.pstContainer, pszContainerName)) {
+        item.pstContainer() != nullptr && ContainerNameIs(*item.pstContainer(), pszContainerName)) {
       return static_cast<int>(i);
     }
   }
@@ -91,7 +91,7 @@ int FindContainerOnAnyDevice(const std::vector<ContainerItem>& vtrContainers,
                              const char* pszContainerName) {
   for (size_t i = 0; i < vtrContainers.size(); ++i) {
     const ContainerItem& item = vtrContainers[i];
-    if (item.pstContainer != nullptr && ContainerNameIs(*item.pstContainer, pszContainerName)) {
+    if (item.pstContainer() != nullptr && ContainerNameIs(*item.pstContainer(), pszContainerName)) {
       return static_cast<int>(i);
     }
   }
@@ -106,7 +106,6 @@ HRESULT AppendContainers(std::vector<ContainerItem>* pvtrContainers, DWORD dwDev
       item.dwDeviceIndex = dwDeviceIndex;
       CopyName(item.szDeviceName, pszDevName, kDeviceNameChars);
       item.spContainer = std::make_shared<CONTAINER_RECORD>(pRecords[i]);
-      item.pstContainer = item.spContainer.get();
       pvtrContainers->push_back(std::move(item));
     }
     return S_OK;
@@ -118,7 +117,6 @@ HRESULT AppendContainers(std::vector<ContainerItem>* pvtrContainers, DWORD dwDev
 void ReleaseDeviceList(std::vector<DeviceItem>* pvtrDevices) {
   for (DeviceItem& item : *pvtrDevices) {
     DropListReference(item.spDevCtx);
-    item.pDevCtx = nullptr;
   }
   pvtrDevices->clear();
 }

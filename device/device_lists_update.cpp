@@ -43,7 +43,6 @@ HRESULT DeviceHandle::ParseDeviceNameAndPush(const char* pszDeviceName, DWORD dw
     DeviceItem item;
     item.spDevCtx = AdoptDevCtx(pDevCtx, &CloseDevice);
     MR_FAIL_IF(item.spDevCtx == nullptr, L"Adopt pDevCtx", E_OUTOFMEMORY);
-    item.pDevCtx = pDevCtx;
     CopyName(item.szDeviceName, name.c_str(), name.size() + 1);
 
     BYTE label[kDeviceNameChars] = {};
@@ -88,12 +87,12 @@ HRESULT DeviceHandle::BuildContainerList() {
   MR_FAIL_IF(records == NULL, L"New buffer", E_OUTOFMEMORY);
   for (size_t i = 0; i < m_vtrDeviceSet.size(); ++i) {
     const DeviceItem& item = m_vtrDeviceSet[i];
-    if (item.pDevCtx == nullptr) {
+    if (item.pDevCtx() == nullptr) {
       continue;
     }
     std::memset(records.get(), 0, kContainersPerToken * sizeof(CONTAINER_RECORD));
     DWORD nCount = kContainersPerToken;
-    if (EnumContainer(item.pDevCtx, records.get(), &nCount) != 0) {
+    if (EnumContainer(item.pDevCtx(), records.get(), &nCount) != 0) {
       continue;  // that token contributes no containers
     }
     const HRESULT hr = AppendContainers(&m_vtrContainerSet, static_cast<DWORD>(i), item.szDeviceName,
@@ -109,7 +108,7 @@ HRESULT DeviceHandle::BuildContainerList() {
 void DeviceHandle::RepointSelection() {
   const int nIndex = m_szCurrentDeviceName[0] != '\0' ? FindDevice(m_vtrDeviceSet, m_szCurrentDeviceName) : -1;
   m_nCurrentDeviceIndex = nIndex;
-  m_lpCurrentDevice = nIndex >= 0 ? m_vtrDeviceSet[static_cast<size_t>(nIndex)].pDevCtx : nullptr;
+  m_lpCurrentDevice = nIndex >= 0 ? m_vtrDeviceSet[static_cast<size_t>(nIndex)].pDevCtx() : nullptr;
 }
 
 HRESULT DeviceHandle::UpdateDevice() {

@@ -48,14 +48,14 @@ HRESULT DeviceHandle::CheckContainerExist(const char* pszContainerName, char** p
   TraceDeviceName(16, pszContainerName);
   const ContainerItem* pFound = nullptr;
   for (const ContainerItem& item : m_vtrContainerSet) {
-    if (item.pstContainer == nullptr) {
+    if (item.pstContainer() == nullptr) {
       continue;
     }
     // A stored name that fills its 64 bytes has no terminator.
     char szCompared[MR_CTNR_NAME_MAX + 1] = {};
-    std::memcpy(szCompared, item.pstContainer->szContainerName, MR_CTNR_NAME_MAX);
+    std::memcpy(szCompared, item.pstContainer()->szContainerName, MR_CTNR_NAME_MAX);
     TraceDeviceName(17, szCompared);
-    if (ContainerNameIs(*item.pstContainer, pszContainerName)) {
+    if (ContainerNameIs(*item.pstContainer(), pszContainerName)) {
       pFound = &item;
       break;
     }
@@ -106,7 +106,7 @@ HRESULT DeviceHandle::ResolveDevice(const char* pszDevName, DWORD* pdwIndex, DEV
     *pdwIndex = dwIndex;
   }
   if (ppDevCtx != nullptr) {
-    *ppDevCtx = m_vtrDeviceSet[dwIndex].pDevCtx;
+    *ppDevCtx = m_vtrDeviceSet[dwIndex].pDevCtx();
   }
   return S_OK;
 }

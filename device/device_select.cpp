@@ -47,7 +47,7 @@ HRESULT DeviceHandle::SelectDevice() {
   MR_FAIL_IF(nIndex < 0, L"Check selected key is inserted", NTE_NO_KEY);
   CopyName(m_szCurrentDeviceName, szChosen, kDeviceNameChars);
   m_nCurrentDeviceIndex = nIndex;
-  m_lpCurrentDevice = m_vtrDeviceSet[static_cast<size_t>(nIndex)].pDevCtx;
+  m_lpCurrentDevice = m_vtrDeviceSet[static_cast<size_t>(nIndex)].pDevCtx();
   MR_LOG_STEP(L"SelectDevice");
   return S_OK;
 }

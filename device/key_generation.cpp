@@ -31,7 +31,7 @@ HRESULT DeviceHandle::CheckContainerTakesNewKey(const char* pszDevName,
   ContainerItem* pItem = nullptr;
   const HRESULT hResult = ResolveContainer(pszDevName, pszContainerName, &pItem, nullptr);
   MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", E_FAIL);
-  MR_FAIL_IF(IsClosedToNewKeys(*pItem->pstContainer), L"Check container flag", NTE_BAD_KEY_STATE);
+  MR_FAIL_IF(IsClosedToNewKeys(*pItem->pstContainer()), L"Check container flag", NTE_BAD_KEY_STATE);
   return S_OK;
 }
 

@@ -8,8 +8,8 @@
 #include "foundation/misc/key_type.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
+#include "foundation/wiped_bytes.h"
 #include "tokenapi/api/asym_api.h"
-#include "tokenapi/transport/wiped_bytes.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "DeviceHandle"
@@ -42,7 +42,7 @@ using BufferOperation = HRESULT (*)(void*, const BYTE*, DWORD, BYTE*, DWORD*);
 HRESULT RunIntoWorkBuffer(BufferOperation pfnOperation, void* pKeyCtx, const BYTE* pbyIn,
                           DWORD dwInSize, BYTE** ppbyOut, DWORD* pdwOutSize, const wchar_t* step,
                           const char* function) {
-  merro::transport::WipedBytes<kWorkBufferSize> work;
+  merro::WipedBytes<kWorkBufferSize> work;
   DWORD dwOutSize = kWorkBufferSize;
   const HRESULT nRet = pfnOperation(pKeyCtx, pbyIn, dwInSize, work.bytes, &dwOutSize);
   HRESULT hResult = nRet != 0 ? HRESULT_FROM_TOKEN_ERROR(nRet) : S_OK;

@@ -38,7 +38,7 @@ HRESULT PrepareKeySlot(DeviceHandle& handle, const char* function, const char* p
   if (hResult != S_OK) {
     return LogDeviceFailure(__LINE__, function, L"InitializeContainer", L"hResult != S_OK", hResult);
   }
-  const CONTAINER_RECORD& stRecord = *pSlot->pItem->pstContainer;
+  const CONTAINER_RECORD& stRecord = *pSlot->pItem->pstContainer();
   hResult = GetKeyType(&stRecord, dwKeySpec, &pSlot->byKeyType, nullptr);
   if (hResult != S_OK) {
     return LogDeviceFailure(__LINE__, function, L"GetKeyType", L"hResult != S_OK",
@@ -50,10 +50,10 @@ HRESULT PrepareKeySlot(DeviceHandle& handle, const char* function, const char* p
 
 HRESULT RereadRecord(DEV_CTX* pDevCtx, ContainerItem* pItem) {
   // ReadContainer finds the record by the name the copy holds.
-  CONTAINER_RECORD stRecord = *pItem->pstContainer;
+  CONTAINER_RECORD stRecord = *pItem->pstContainer();
   const HRESULT nRetCode = ReadContainer(pDevCtx, &stRecord);
   if (nRetCode == 0) {
-    *pItem->pstContainer = stRecord;
+    *pItem->pstContainer() = stRecord;
   }
   return nRetCode;
 }

@@ -9,7 +9,7 @@
 #include "foundation/alg_ids.h"
 #include "foundation/container_record.h"
 #include "foundation/platform.h"
-#include "tokenapi/transport/device_ctx.h"
+#include "tokenapi/api/token_types.h"
 
 namespace merro::device {
 

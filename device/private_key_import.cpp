@@ -23,10 +23,10 @@ namespace merro::device {
 namespace {
 
 // An SM2 ciphertext: C1 (0x04, x1, y1), then C2 and C3 (the 32-byte SM3
-// check value) in one order or the other.
-constexpr DWORD kSm2C1Len = 65;
-constexpr DWORD kSm2C3Len = 32;
-constexpr DWORD kSm2CipherMin = kSm2C1Len + kSm2C3Len;  // 97: an empty C2
+// check value) in one order or the other; the shortest has an empty C2.
+using merro::crypto::kSm2C1Bytes;
+using merro::crypto::kSm2C3Bytes;
+constexpr DWORD kSm2CipherMin = MR_SM2_CIPHER_OVERHEAD;
 // The whole ciphertext travels in one command.
 constexpr DWORD kSm2CipherMax = 255;
 constexpr DWORD kRsa1024Bytes = 128;
@@ -65,9 +65,9 @@ bool FitsKeySize(DWORD dwKeyBitsLength, const BYTE* pbySymKey, DWORD dwSymKeySiz
 void ReorderSm2Cipher(const BYTE* pbyIn, DWORD nSize, BYTE* pbyOut) {
   const DWORD nC2Len = nSize - kSm2CipherMin;
   pbyOut[0] = 0x04;
-  std::memcpy(pbyOut + 1, pbyIn + 1, kSm2C1Len - 1);
-  std::memcpy(pbyOut + kSm2C1Len, pbyIn + kSm2CipherMin, nC2Len);
-  std::memcpy(pbyOut + kSm2C1Len + nC2Len, pbyIn + kSm2C1Len, kSm2C3Len);
+  std::memcpy(pbyOut + 1, pbyIn + 1, kSm2C1Bytes - 1);
+  std::memcpy(pbyOut + kSm2C1Bytes, pbyIn + kSm2CipherMin, nC2Len);
+  std::memcpy(pbyOut + kSm2C1Bytes + nC2Len, pbyIn + kSm2C1Bytes, kSm2C3Bytes);
 }
 
 }  // namespace

@@ -17,10 +17,13 @@ struct ProviderSettings {
   BOOL bFlagFileExist;               // "TAVR.flag" exists in the Windows directory
 };
 
+// The customer type of the bank's rule set.
+inline constexpr DWORD kCustomerTypeBank = 2;
+
 // The record both deliverables pass: PINs kept for 600000 ms, the provider
 // name, no default-PIN warning, the TAVR message format, the bank's rules;
 // bFlagFileExist as given (the provider looks for the flag file, the manager
 // passes FALSE).
 inline ProviderSettings DefaultProviderSettings(BOOL bFlagFileExist) {
-  return ProviderSettings{600000, MR_PROVIDER_NAME, 1, 2, 2, bFlagFileExist};
+  return ProviderSettings{600000, MR_PROVIDER_NAME, 1, 2, kCustomerTypeBank, bFlagFileExist};
 }

@@ -49,10 +49,10 @@ HRESULT ReadSlotPublicKey(DeviceHandle& handle, const char* function, const char
   DEV_CTX* pDevCtx = nullptr;
   hResult = handle.ResolveContainer(pszDevName, pszContainerName, &pItem, &pDevCtx);
   MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", E_FAIL);
-  hResult = GetKeyType(pItem->pstContainer, dwKeySpec, pbyKeyType, nullptr);
+  hResult = GetKeyType(pItem->pstContainer(), dwKeySpec, pbyKeyType, nullptr);
   MR_FAIL_IF(hResult != S_OK, L"GetKeyType", HRESULT_FROM_TOKEN_ERROR(hResult));
   const HRESULT nRetCode = ExportPublicKey(pDevCtx, *pbyKeyType,
-                                           KeyFileId(*pItem->pstContainer, dwKeySpec), pstPubKey);
+                                           KeyFileId(*pItem->pstContainer(), dwKeySpec), pstPubKey);
   MR_FAIL_IF(nRetCode != 0, L"ExportPublicKey", HRESULT_FROM_TOKEN_ERROR(nRetCode));
   MR_FAIL_IF(*pbyKeyType != MR_ALG_SM2 && !IsWellFormed(*pstPubKey), L"Check public key lengths",
              E_FAIL);

@@ -7,8 +7,8 @@
 #include "device/token_access.h"
 #include "foundation/secure_wipe.h"
 #include "foundation/trace/trace.h"
+#include "tokenapi/api/device_api.h"
 #include "tokenapi/api/token_api.h"
-#include "tokenapi/commands/pin_commands.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "DeviceHandle"

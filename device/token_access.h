@@ -9,8 +9,8 @@
 
 #include "device/update_mutex_hold.h"
 #include "foundation/platform.h"
-#include "tokenapi/transport/device_ctx.h"
-#include "tokenapi/transport/token_sequence_lock.h"
+#include "tokenapi/api/token_sequence_lock.h"
+#include "tokenapi/api/token_types.h"
 
 namespace merro::device {
 

@@ -15,7 +15,6 @@
 namespace merro::device {
 namespace {
 constexpr DWORD kTokenNameRoom = 260;
-constexpr DWORD kCosVersionSize = sizeof(DEVICE_INFO::szCosVersion);  // 16
 constexpr BYTE kAllDeviceInfoParts = 0xFF;
 
 // A new zeroed buffer of nRoom bytes starting with the nSize bytes of

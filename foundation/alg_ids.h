@@ -38,6 +38,9 @@
 inline constexpr DWORD KEYSETALGORITHM_RSA = 1;
 inline constexpr DWORD KEYSETALGORITHM_SM2 = 2;
 
+// Every SM2 key has the length of its curve.
+inline constexpr DWORD MR_SM2_KEY_BITS = 256;
+
 // The token's key types and digest numbers (one byte each; the cipher
 // numbers are in tokenapi/crypto/algorithms.h).
 #ifndef MR_ALG_RSA1024

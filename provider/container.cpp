@@ -8,10 +8,12 @@
 #include <new>
 
 #include "device/ui/user_interface.h"
+#include "foundation/alg_ids.h"
 #include "foundation/misc/guid_string.h"
 #include "foundation/result.h"
 #include "foundation/secure_wipe.h"
 #include "foundation/trace/trace.h"
+#include "tokenapi/api/pin_api.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "Container"
@@ -20,7 +22,6 @@ namespace merro::provider {
 namespace {
 
 constexpr char kGeneratedNameSuffix[] = ".default";
-constexpr DWORD kUserPinType = 1;
 // Tries the device object shows before it knows the token's count.
 constexpr int kAssumedTries = 6;
 
@@ -56,7 +57,7 @@ using DeviceBytes = std::unique_ptr<BYTE[]>;
 // The bits a key of that algorithm may have.
 bool IsSupportedKeyBits(DWORD dwKeyAlg, DWORD dwKeyBits) {
   if (dwKeyAlg == Container::KEYSETALGORITHM_SM2) {
-    return dwKeyBits == 256;
+    return dwKeyBits == MR_SM2_KEY_BITS;
   }
   return dwKeyBits == 1024 || dwKeyBits == 2048;
 }
@@ -354,7 +355,7 @@ HRESULT Container::CheckPIN(const BYTE* pbyPIN, DWORD dwPINLength) {
   MR_TRACE("Container::CheckPIN");
   MR_FAIL_IF(g_pDeviceHandle == NULL, L"Check g_pDeviceHandle", E_FAIL);
   const HRESULT hResult =
-      g_pDeviceHandle->CheckPIN(m_szDeviceName, kUserPinType, reinterpret_cast<const char*>(pbyPIN),
+      g_pDeviceHandle->CheckPIN(m_szDeviceName, MR_PIN_USER, reinterpret_cast<const char*>(pbyPIN),
                                 dwPINLength, kAssumedTries, 0);
   MR_FAIL_IF(hResult != S_OK, L"g_pDeviceHandle->CheckPIN", HRESULT_FROM_TOKEN_ERROR(hResult));
   return S_OK;
@@ -367,7 +368,7 @@ HRESULT Container::ChangePIN(const BYTE* pbyOldPIN, DWORD dwOldPINLength, const 
   HRESULT hResult = g_pDeviceHandle->CheckDeviceExist(m_szDeviceName);
   MR_FAIL_IF(hResult != S_OK, L"CheckDeviceExist", NTE_BAD_KEYSET);
   hResult = g_pDeviceHandle->ModifyPIN(
-      m_szDeviceName, kUserPinType, reinterpret_cast<const char*>(pbyOldPIN), dwOldPINLength,
+      m_szDeviceName, MR_PIN_USER, reinterpret_cast<const char*>(pbyOldPIN), dwOldPINLength,
       reinterpret_cast<const char*>(pbyNewPIN), dwNewPINLength, kAssumedTries, 0);
   MR_FAIL_IF(hResult != S_OK, L"g_pDeviceHandle->ChangePIN", HRESULT_FROM_TOKEN_ERROR(hResult));
   return S_OK;

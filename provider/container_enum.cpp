@@ -79,9 +79,9 @@ bool MoveAlgorithmCursor(int* pnCursor, DWORD dwFlags) {
 
 // The container name of a list item: at most the record's 64 bytes.
 size_t ItemNameLength(const merro::device::ContainerItem& stItem) {
-  return stItem.pstContainer != nullptr
-             ? strnlen(stItem.pstContainer->szContainerName,
-                       sizeof stItem.pstContainer->szContainerName)
+  return stItem.pstContainer() != nullptr
+             ? strnlen(stItem.pstContainer()->szContainerName,
+                       sizeof stItem.pstContainer()->szContainerName)
              : 0;
 }
 
@@ -144,7 +144,7 @@ HRESULT Container::EnumContainerName(BYTE* pbData, DWORD* pdwDataLen, DWORD dwFl
     MR_FAIL_IF(*pdwDataLen <= nNameLength, L"Check container name length",
                HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_MEMORY));
     if (nNameLength != 0) {
-      std::memcpy(pbData, stItem.pstContainer->szContainerName, nNameLength);
+      std::memcpy(pbData, stItem.pstContainer()->szContainerName, nNameLength);
     }
     pbData[nNameLength] = 0;
   }

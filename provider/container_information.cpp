@@ -74,7 +74,7 @@ std::string RecordName(const CONTAINER_RECORD& stRecord) {
 // One token's containers that hold a key or a certificate.
 void AddTokenContainers(const merro::device::DeviceItem& stItem, TokenInformation* pToken,
                         SecureInfo* pstSecureInfo) {
-  for (const CONTAINER_RECORD& stRecord : ListTokenContainers(stItem.pDevCtx)) {
+  for (const CONTAINER_RECORD& stRecord : ListTokenContainers(stItem.pDevCtx())) {
     ContainerInformation stInfo;
     stInfo.strContainerName = RecordName(stRecord);
     stInfo.strDeviceName = stItem.szDeviceName;
@@ -88,7 +88,7 @@ void AddTokenContainers(const merro::device::DeviceItem& stItem, TokenInformatio
       continue;
     }
     stInfo.dwKeySetAlgorithm =
-        stRecord.AlgType == MR_ALG_SM2 ? kKeySetAlgorithmSm2 : kKeySetAlgorithmRsa;
+        stRecord.AlgType == MR_ALG_SM2 ? KEYSETALGORITHM_SM2 : KEYSETALGORITHM_RSA;
     VerifyContainerCertDate(stInfo, pstSecureInfo);
     pToken->vecContainers.push_back(std::move(stInfo));
   }

@@ -11,14 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "foundation/alg_ids.h"
 #include "provider/cert_store.h"
 
 namespace merro::provider {
-
-// Key-set algorithms of a container (the container object's
-// KEYSETALGORITHM_RSA and KEYSETALGORITHM_SM2).
-inline constexpr DWORD kKeySetAlgorithmRsa = 1;
-inline constexpr DWORD kKeySetAlgorithmSm2 = 2;
 
 // The label of a token that stores no name of its own.
 inline constexpr char kDefaultTokenLabel[] = "Merro30 Key";
@@ -27,7 +23,7 @@ inline constexpr char kDefaultTokenLabel[] = "Merro30 Key";
 // of the record shares them, and the last record that holds a context frees
 // it, so a list of records can be copied, filled and dropped freely.
 struct ContainerInformation {
-  DWORD dwKeySetAlgorithm = kKeySetAlgorithmRsa;
+  DWORD dwKeySetAlgorithm = KEYSETALGORITHM_RSA;  // or KEYSETALGORITHM_SM2
   std::string strContainerName;   // UTF-8, from the token's container record
   std::string strDeviceName;      // the token's device name
   LONG lSignatureKeyLength = 0;   // bits: 256 (SM2), 1024 or 2048 (RSA), 0 for none

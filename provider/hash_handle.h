@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "device/dev_ctx_lease.h"
-#include "tokenapi/transport/device_ctx.h"
+#include "tokenapi/api/token_types.h"
 
 struct HASH_HANDLE;
 

@@ -30,9 +30,6 @@ namespace {
 constexpr BYTE kCertHeader[] = {0x30, 0x82};
 constexpr DWORD kCertHeaderLen = 4;
 
-// The customer rule set under which the provider looks after the store.
-constexpr DWORD kStoreCustomerType = 2;
-
 // Certificates whose key is the token's SM2 key carry the point-format byte
 // in front of X || Y.
 constexpr DWORD kSm2PointFormatLen = 1;
@@ -98,7 +95,7 @@ HRESULT KeyHandle::UpdateCertDeleteOtherContainer(const char* pszDeviceName,
   HRESULT hResult = g_pDeviceHandle->CheckContainerExist(pszDeviceName, pszContainerName, &dwIndex);
   hResult = HRESULT_FROM_TOKEN_ERROR(hResult);
   MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", hResult);
-  const CONTAINER_RECORD& stCompleted = *g_pDeviceHandle->m_vtrContainerSet[dwIndex].pstContainer;
+  const CONTAINER_RECORD& stCompleted = *g_pDeviceHandle->m_vtrContainerSet[dwIndex].pstContainer();
   const BYTE nFlag = stCompleted.byFlag;
   MR_FAIL_IF(nFlag != MR_CTNR_AVL_SINGLE && nFlag != MR_CTNR_AVL, L"Check container is avaliable",
              E_FAIL);
@@ -110,7 +107,7 @@ HRESULT KeyHandle::UpdateCertDeleteOtherContainer(const char* pszDeviceName,
   size_t i = 0;
   while (i < vtrContainers.size()) {
     const device::ContainerItem& item = vtrContainers[i];
-    const CONTAINER_RECORD* pstRecord = item.pstContainer;
+    const CONTAINER_RECORD* pstRecord = item.pstContainer();
     if (pstRecord == nullptr || std::strcmp(item.szDeviceName, pszDeviceName) != 0 ||
         device::ContainerNameIs(*pstRecord, pszContainerName) ||
         (pstRecord->AlgType == MR_ALG_SM2) != bSm2) {
@@ -202,12 +199,12 @@ HRESULT KeyHandle::ImportCertificate(const BYTE* pbCertData) {
   DWORD dwIndex = 0;
   hResult = g_pDeviceHandle->CheckContainerExist(pszDevName, pszContainerName, &dwIndex);
   if (hResult == S_OK &&
-      IsCompleteRecord(*g_pDeviceHandle->m_vtrContainerSet[dwIndex].pstContainer)) {
+      IsCompleteRecord(*g_pDeviceHandle->m_vtrContainerSet[dwIndex].pstContainer())) {
     hResult = UpdateCertDeleteOtherContainer(pszDevName, pszContainerName);
     MR_FAIL_IF(FAILED(hResult), L"UpdateCertificate", E_FAIL);
   }
 
-  if ((bMarkerExists || !bSm2) && g_pDeviceHandle->m_dwCustomerType == kStoreCustomerType) {
+  if ((bMarkerExists || !bSm2) && g_pDeviceHandle->m_dwCustomerType == kCustomerTypeBank) {
     if (NotifyRunningManager()) {
       MR_LOG_STEP(L"Notify the certificate manager");
     } else {

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "device/device_handle.h"
+#include "foundation/alg_ids.h"
 #include "foundation/misc/byte_order.h"
 #include "foundation/result.h"
 #include "foundation/secure_wipe.h"
@@ -19,7 +20,6 @@
 namespace merro::provider {
 namespace {
 
-constexpr DWORD kSM2KeyBits = 256;
 // A blob body holds nine half-modulus parts: the modulus, P, Q, the two
 // exponents of P and Q, the coefficient and the private exponent.
 constexpr DWORD kBlobHalves = 9;
@@ -41,7 +41,7 @@ HRESULT KeyHandle::GenerateKey() {
   if (m_dwKeyType == Container::KEYSETALGORITHM_RSA) {
     dwKeyBits = m_dwModulusBits;
   } else if (m_dwKeyType == Container::KEYSETALGORITHM_SM2) {
-    dwKeyBits = kSM2KeyBits;
+    dwKeyBits = MR_SM2_KEY_BITS;
   } else {
     MR_LOG_FAIL(L"GenerateKey(dwKeyType)", L"m_dwKeyType is no key pair", NTE_BAD_TYPE);
     return NTE_BAD_TYPE;

@@ -68,15 +68,22 @@ KeyHandle::~KeyHandle() {
   m_stSymKey.cbData = 0;
   ReleaseBytes(&m_pbyIV, m_dwIVBits / 8);
   if (m_pEvpCtx != nullptr) {
-    // A cipher still running: the token API frees its context in Final,
-    // whose last block nobody reads any more.
-    BYTE abyScratch[kFinalScratchBytes] = {};
-    DWORD dwScratchLength = sizeof abyScratch;
-    const HRESULT hResult = ::SymKeyFinal(m_pEvpCtx, abyScratch, &dwScratchLength);
-    SecureWipe(abyScratch, sizeof abyScratch);
-    merro::trace::LogStep(mrTraceScope_.Name(), L"SymKeyFinal", hResult);
-    m_pEvpCtx = nullptr;
+    merro::trace::LogStep(mrTraceScope_.Name(), L"SymKeyFinal", EndRunningCipher());
   }
+}
+
+HRESULT KeyHandle::EndRunningCipher() {
+  if (m_pEvpCtx == nullptr) {
+    return S_OK;
+  }
+  // The token API frees the context in Final, on every path, whatever it
+  // answers; the last block goes into scratch memory that is wiped.
+  BYTE abyScratch[kFinalScratchBytes] = {};
+  DWORD dwScratchLength = sizeof abyScratch;
+  const HRESULT hResult = ::SymKeyFinal(m_pEvpCtx, abyScratch, &dwScratchLength);
+  SecureWipe(abyScratch, sizeof abyScratch);
+  m_pEvpCtx = nullptr;
+  return hResult;
 }
 
 HRESULT KeyHandle::InitKeyHandle(ALG_ID uAlgID, DWORD /*dwFlags*/) {

@@ -17,6 +17,8 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include "tokenapi/api/asym_api.h"
+
 struct RSA_KEY;
 struct SYMKEY_HANDLE;
 
@@ -34,6 +36,9 @@ struct OperationSequence;
 // (Container::KEYSETALGORITHM_RSA / _SM2) and, unnamed there, a session key.
 constexpr DWORD KEY_TYPE_SESSION = 3;
 
+// What an SM2 encryption adds to its input: C1 (0x04, x, y) and the digest C3.
+inline constexpr DWORD kSm2CipherOverhead = MR_SM2_CIPHER_OVERHEAD;
+
 class KeyHandle {
  public:
   KeyHandle();
@@ -45,6 +50,12 @@ class KeyHandle {
   // exchange and signature keys) and allocates zeroed IV and session-key
   // buffers. 0x80070032 for any other ALG_ID, with nothing changed.
   HRESULT InitKeyHandle(ALG_ID uAlgID, DWORD dwFlags);
+
+  // Ends the running session-key cipher, if one runs: its context is freed
+  // and its last output, which nobody reads, wiped; m_pEvpCtx is null after.
+  // The result of the token API's Final (S_OK when none ran), for the
+  // caller's trace.
+  HRESULT EndRunningCipher();
 
   // ---- PIN ----
   // The PIN dialog: mode 0 user PIN, 1 administrator PIN, 2 again after a

@@ -22,7 +22,7 @@
 #include "provider/container.h"
 #include "provider/key_handle.h"
 #include "provider/operation_sequence.h"
-#include "tokenapi/commands/key_commands.h"
+#include "tokenapi/api/key_api.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "KeyHandle"
@@ -30,7 +30,6 @@
 namespace merro::provider {
 namespace {
 
-constexpr DWORD kSm2KeyBits = 256;
 constexpr DWORD kRsa1024Bits = 1024;
 constexpr DWORD kRsa2048Bits = 2048;
 
@@ -152,7 +151,7 @@ HRESULT KeyHandle::ImportPrivateKey(const BYTE* pbyPrivateKey, DWORD dwLength,
   // plain body, an RSA-2048 envelope. Other lengths would be refused by the
   // device object only after the PIN had been asked.
   const BOOL bImportableLength =
-      (CALG_SM2_KEYX == m_uAlgID) ? (dwModuluBitLen == kSm2KeyBits)
+      (CALG_SM2_KEYX == m_uAlgID) ? (dwModuluBitLen == MR_SM2_KEY_BITS)
                                   : (dwModuluBitLen == kRsa1024Bits || dwModuluBitLen == kRsa2048Bits);
   MR_FAIL_IF(!bImportableLength, L"Check dwModuluBitLen", E_INVALIDARG);
   MR_FAIL_IF(m_pContainer == NULL, L"Check m_pContainer", E_FAIL);
@@ -212,7 +211,7 @@ HRESULT KeyHandle::ImportSM2PrivateKey(const BYTE* pbySM2PrivateKey, DWORD dwLen
 
   hResult = g_pDeviceHandle->ImportEncryptedPrivateKey(
       m_pContainer->m_szDeviceName, m_pContainer->m_szContainerName, m_dwKeySpec,
-      Container::KEYSETALGORITHM_SM2, kSm2KeyBits, nullptr, 0, abyKey, dwLength + 1);
+      Container::KEYSETALGORITHM_SM2, MR_SM2_KEY_BITS, nullptr, 0, abyKey, dwLength + 1);
   return FinishImport(mrTraceScope_, m_pContainer, hResult, L"WriteDeviceObject SM2 private key");
 }
 

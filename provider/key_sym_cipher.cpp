@@ -9,7 +9,6 @@
 
 #include "device/device_handle.h"
 #include "foundation/alg_ids.h"
-#include "foundation/secure_wipe.h"
 #include "foundation/trace/trace.h"
 #include "provider/container.h"
 #include "provider/key_handle.h"
@@ -41,29 +40,6 @@ SymAlgClass ClassOf(ALG_ID uAlgID) {
   }
 }
 
-// Output of a cipher step that nobody takes: it may be plaintext.
-void DiscardOutput(BYTE* pbyData, DWORD dwLength) {
-  if (pbyData != nullptr) {
-    SecureWipe(pbyData, dwLength);
-    delete[] pbyData;
-  }
-}
-
-// Ends the key's running cipher, if one runs; its last output and result
-// are not used. The device object releases the context on every path, so
-// the reference is dropped whatever it answers.
-void FinishRunningCipher(const TraceHelper& mrTraceScope_, KeyHandle& key) {
-  if (key.m_pEvpCtx == nullptr) {
-    return;
-  }
-  BYTE* pbyLast = nullptr;
-  DWORD dwLast = 0;
-  const HRESULT hResult = g_pDeviceHandle->SymKeyHandleFinal(key.m_pEvpCtx, &pbyLast, &dwLast);
-  key.m_pEvpCtx = nullptr;
-  DiscardOutput(pbyLast, dwLast);
-  ::merro::trace::LogStep(mrTraceScope_.Name(), L"SymKeyHandleFinal(running cipher)", hResult);
-}
-
 HRESULT SymInit(const TraceHelper& mrTraceScope_, KeyHandle& key, int nCryptType,
                 const wchar_t* pszInitStep) {
   const SymAlgClass algClass = ClassOf(key.m_uAlgID);
@@ -80,7 +56,10 @@ HRESULT SymInit(const TraceHelper& mrTraceScope_, KeyHandle& key, int nCryptType
 
   // One cipher per key: a cipher still running is finished first, so that
   // its context and key schedule do not outlive their reference.
-  FinishRunningCipher(mrTraceScope_, key);
+  if (key.m_pEvpCtx != nullptr) {
+    ::merro::trace::LogStep(mrTraceScope_.Name(), L"SymKeyFinal(running cipher)",
+                            key.EndRunningCipher());
+  }
 
   SYMKEY_HANDLE* pKeyCtx = nullptr;
   const HRESULT hResult = g_pDeviceHandle->SymKeyHandleInit(

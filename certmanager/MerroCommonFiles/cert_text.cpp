@@ -121,7 +121,7 @@ HRESULT GetTreeItemDesc(const merro::provider::ContainerInformation& container, 
   const bool encrypts = signatureSlot ? (usage & kKeyUsageKeyEncipherment) != 0
                                       : (usage & kKeyUsageDigitalSignature) == 0;
   UINT id = 0;
-  if (container.dwKeySetAlgorithm == merro::provider::kKeySetAlgorithmSm2) {
+  if (container.dwKeySetAlgorithm == KEYSETALGORITHM_SM2) {
     id = IDS_SM2_SIGN_CERT;
   } else {
     id = RsaSignStringId(signatureSlot ? container.lSignatureKeyLength

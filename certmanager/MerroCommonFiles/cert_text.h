@@ -10,9 +10,14 @@
 
 #include "provider/container_information.h"
 
-// Tree item kinds of the two certificate slots of a container.
-inline constexpr DWORD kTreeItemSignatureCert = 2;
-inline constexpr DWORD kTreeItemExchangeCert = 3;
+// What an item of the manager's certificate tree stands for: the root, a
+// token, or one of the two certificate slots of a container.
+enum TreeItemKindValue : DWORD {
+  kTreeItemRoot = 0,
+  kTreeItemToken = 1,
+  kTreeItemSignatureCert = 2,
+  kTreeItemExchangeCert = 3,
+};
 
 // A description fits a 260-character buffer with its terminator.
 inline constexpr size_t kTreeItemDescMaxChars = 259;

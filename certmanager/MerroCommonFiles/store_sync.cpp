@@ -156,7 +156,7 @@ HRESULT AddAllIdleCertToBrowser(const wchar_t* wszProviderName, const TokenInfor
   const bool sm2Allowed = merro::provider::Sm2BrowserMarkerExists();
   for (const TokenInformation& token : tokens) {
     for (const ContainerInformation& container : token.vecContainers) {
-      if (container.dwKeySetAlgorithm == merro::provider::kKeySetAlgorithmSm2 && !sm2Allowed) {
+      if (container.dwKeySetAlgorithm == KEYSETALGORITHM_SM2 && !sm2Allowed) {
         continue;
       }
       std::wstring name;

@@ -9,7 +9,7 @@
 #include <windows.h>
 
 #include "device/ui/user_interface.h"
-#include "tokenapi/transport/device_ctx.h"
+#include "tokenapi/api/token_types.h"
 
 namespace merro::ui {
 

@@ -4,7 +4,7 @@
 
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
-#include "tokenapi/commands/private_key_codes.h"
+#include "tokenapi/api/asym_api.h"
 
 namespace merro::ui {
 namespace {

@@ -29,10 +29,10 @@ HRESULT CSelectKeyDlg::SetSelectedKey(const std::vector<device::DeviceItem>& dev
   }
   int unlabelled = 0;
   for (const device::DeviceItem& item : devices) {
-    if (m_dwLabelCount >= kMaxLabels) {
+    if (m_nLabelCount >= kMaxLabels) {
       break;
     }
-    wchar_t* target = m_wszLabels[m_dwLabelCount];
+    wchar_t* target = m_wszLabels[m_nLabelCount];
     if (item.szDeviceLabel[0] != '\0') {
       // The record's label may fill its whole array: convert a terminated copy.
       char label[device::kDeviceNameChars + 1] = {};
@@ -49,7 +49,7 @@ HRESULT CSelectKeyDlg::SetSelectedKey(const std::vector<device::DeviceItem>& dev
       ++unlabelled;
       std::swprintf(target, kLabelChars, L"%ls--(%d)", kDefaultLabel, unlabelled);
     }
-    ++m_dwLabelCount;
+    ++m_nLabelCount;
   }
   return S_OK;
 }
@@ -59,7 +59,7 @@ BOOL CSelectKeyDlg::OnInitDialog() {
   if (m_hKeyList == nullptr) {
     m_hKeyList = ::GetDlgItem(Window(), IDC_KEY_LIST);
   }
-  for (size_t i = 0; i < m_dwLabelCount; ++i) {
+  for (size_t i = 0; i < m_nLabelCount; ++i) {
     ::SendMessageW(m_hKeyList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(m_wszLabels[i]));
   }
   ::SendMessageW(m_hKeyList, CB_SETCURSEL, 0, 0);

@@ -29,8 +29,8 @@ class CSelectKeyDlg : public DialogImpl<CSelectKeyDlg> {
   HRESULT SetSelectedKey(const std::vector<device::DeviceItem>& devices);
 
   int SelectedIndex() const { return m_nSelectedIndex; }
-  size_t LabelCount() const { return m_dwLabelCount; }
-  const wchar_t* Label(size_t i) const { return i < m_dwLabelCount ? m_wszLabels[i] : nullptr; }
+  size_t LabelCount() const { return m_nLabelCount; }
+  const wchar_t* Label(size_t i) const { return i < m_nLabelCount ? m_wszLabels[i] : nullptr; }
 
  protected:
   BOOL OnInitDialog() override;
@@ -43,7 +43,7 @@ class CSelectKeyDlg : public DialogImpl<CSelectKeyDlg> {
   int m_nSelectedIndex = -1;
   HWND m_hKeyList = nullptr;
   wchar_t m_wszLabels[kMaxLabels][kLabelChars];
-  size_t m_dwLabelCount = 0;
+  size_t m_nLabelCount = 0;
 };
 
 }  // namespace merro::ui

@@ -137,8 +137,8 @@ TEST(CertText, TreeItemDescriptions) {
   const std::wstring name = L"(CN=Zhang San 01, Probe Bank)";
   const DWORD kSig = kTreeItemSignatureCert;
   const DWORD kExch = kTreeItemExchangeCert;
-  const DWORD kRsa = merro::provider::kKeySetAlgorithmRsa;
-  const DWORD kSm2 = merro::provider::kKeySetAlgorithmSm2;
+  const DWORD kRsa = KEYSETALGORITHM_RSA;
+  const DWORD kSm2 = KEYSETALGORITHM_SM2;
   const struct Case {
     const char* what;
     DWORD algorithm;

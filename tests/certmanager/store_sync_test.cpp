@@ -83,8 +83,8 @@ struct Scenario {
   std::vector<StoreEntry> after;  // exactly what the store holds afterwards
 };
 
-constexpr DWORD kRsa = merro::provider::kKeySetAlgorithmRsa;
-constexpr DWORD kSm2 = merro::provider::kKeySetAlgorithmSm2;
+constexpr DWORD kRsa = KEYSETALGORITHM_RSA;
+constexpr DWORD kSm2 = KEYSETALGORITHM_SM2;
 constexpr DWORD kSig = AT_SIGNATURE;
 constexpr DWORD kExch = AT_KEYEXCHANGE;
 

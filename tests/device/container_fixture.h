@@ -100,7 +100,7 @@ class ContainerTest : public DeviceDaemonTest {
   CONTAINER_RECORD ListedRecord(const std::string& dev, const std::string& name) {
     DWORD index = 0;
     EXPECT_EQ(m_handle.CheckContainerExist(dev.c_str(), name.c_str(), &index), S_OK);
-    return *m_handle.m_vtrContainerSet.at(index).pstContainer;
+    return *m_handle.m_vtrContainerSet.at(index).pstContainer();
   }
 
   // "mode M tries T" of each PIN prompt.

@@ -39,8 +39,8 @@ class Leases : public ::testing::Test {
   static std::vector<DeviceItem> List(int n) {
     std::vector<DeviceItem> list(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
-      list[i].pDevCtx = NewContext(static_cast<BYTE>(i + 1));
-      list[i].spDevCtx = merro::device::AdoptDevCtx(list[i].pDevCtx, &FreeingCloser);
+      list[i].spDevCtx =
+          merro::device::AdoptDevCtx(NewContext(static_cast<BYTE>(i + 1)), &FreeingCloser);
     }
     return list;
   }
@@ -48,7 +48,7 @@ class Leases : public ::testing::Test {
 
 TEST_F(Leases, WithoutBorrowersARefreshClosesAtOnce) {
   std::vector<DeviceItem> list = List(2);
-  DEV_CTX* first = list[0].pDevCtx;
+  DEV_CTX* first = list[0].pDevCtx();
   EXPECT_EQ(merro::device::DropListReference(list[0].spDevCtx), static_cast<HRESULT>(0x80070015));
   EXPECT_TRUE(Closed(first));
   EXPECT_FALSE(list[0].spDevCtx);
@@ -59,7 +59,7 @@ TEST_F(Leases, WithoutBorrowersARefreshClosesAtOnce) {
 
 TEST_F(Leases, ALeasedContextOutlivesTheRefreshAndClosesWithItsLastLease) {
   std::vector<DeviceItem> list = List(2);
-  DEV_CTX* leased = list[1].pDevCtx;
+  DEV_CTX* leased = list[1].pDevCtx();
   DevCtxLease lease(list[1].spDevCtx);
   ASSERT_TRUE(lease.IsCurrent());
 
@@ -72,7 +72,7 @@ TEST_F(Leases, ALeasedContextOutlivesTheRefreshAndClosesWithItsLastLease) {
 
   // The refreshed list opens a new context for the token.
   std::vector<DeviceItem> refreshed = List(1);
-  EXPECT_NE(refreshed[0].pDevCtx, leased);
+  EXPECT_NE(refreshed[0].pDevCtx(), leased);
   EXPECT_TRUE(refreshed[0].spDevCtx->IsCurrent());
 
   DevCtxLease copy = lease;
@@ -91,7 +91,7 @@ TEST_F(Leases, ACopiedListKeepsItsContextsOpen) {
   std::vector<DeviceItem> shown = list;  // as handed to the selection dialog
   merro::device::ReleaseDeviceList(&list);
   EXPECT_TRUE(g_closed.empty());
-  EXPECT_EQ(shown[0].pDevCtx->bySMState, 1);
+  EXPECT_EQ(shown[0].pDevCtx()->bySMState, 1);
   EXPECT_FALSE(shown[0].spDevCtx->IsCurrent());
   shown.clear();
   EXPECT_EQ(g_closed.size(), 2u);
@@ -99,7 +99,7 @@ TEST_F(Leases, ACopiedListKeepsItsContextsOpen) {
 
 TEST_F(Leases, ALeaseGivenBackOnAnotherThreadClosesOnce) {
   std::vector<DeviceItem> list = List(1);
-  DEV_CTX* ctx = list[0].pDevCtx;
+  DEV_CTX* ctx = list[0].pDevCtx();
   DevCtxLease lease(list[0].spDevCtx);
   std::thread worker([held = std::move(lease)]() mutable {
     EXPECT_EQ(held.get()->bySMState, 1);

@@ -51,8 +51,8 @@ TEST_F(Lifecycle, InitializeListsTheTokensThatOpenAndTheirContainers) {
   EXPECT_EQ(Names(handle),
             (std::vector<std::string>{DeviceBench::DeviceName(0), DeviceBench::DeviceName(1)}));
   for (const device::DeviceItem& item : handle.m_vtrDeviceSet) {
-    EXPECT_NE(item.pDevCtx, nullptr);
-    EXPECT_EQ(item.pDevCtx, item.spDevCtx->get());
+    EXPECT_NE(item.pDevCtx(), nullptr);
+    EXPECT_EQ(item.pDevCtx(), item.spDevCtx->get());
     EXPECT_STRNE(item.szDeviceLabel, "");  // the factory label "MT..."
   }
   ASSERT_EQ(handle.m_vtrContainerSet.size(), 2u);
@@ -61,7 +61,7 @@ TEST_F(Lifecycle, InitializeListsTheTokensThatOpenAndTheirContainers) {
     const device::ContainerItem& item = handle.m_vtrContainerSet[i];
     EXPECT_EQ(item.dwDeviceIndex, 0u);
     EXPECT_EQ(std::string(item.szDeviceName), DeviceBench::DeviceName(0));
-    EXPECT_STREQ(item.pstContainer->szContainerName, expected[i]);
+    EXPECT_STREQ(item.pstContainer()->szContainerName, expected[i]);
   }
   EXPECT_EQ(handle.m_nCurrentDeviceIndex, -1);
   EXPECT_EQ(handle.m_lpCurrentDevice, nullptr);
@@ -87,7 +87,7 @@ TEST_F(Lifecycle, ASecondInitializeChangesNothing) {
   ASSERT_EQ(handle.Initialize(m_settings), S_OK);
   const HANDLE mutex = handle.m_hDeviceUpdateMutex;
   const HANDLE eventA = handle.m_hEventA;
-  DEV_CTX* first = handle.m_vtrDeviceSet[0].pDevCtx;
+  DEV_CTX* first = handle.m_vtrDeviceSet[0].pDevCtx();
   const size_t entries = m_trace.Entries("mr_OpenDevice");
 
   ProviderSettings other = m_settings;
@@ -98,7 +98,7 @@ TEST_F(Lifecycle, ASecondInitializeChangesNothing) {
   EXPECT_EQ(handle.m_hDeviceUpdateMutex, mutex);
   EXPECT_EQ(handle.m_hEventA, eventA);
   EXPECT_EQ(handle.m_vtrDeviceSet.size(), 2u);
-  EXPECT_EQ(handle.m_vtrDeviceSet[0].pDevCtx, first);
+  EXPECT_EQ(handle.m_vtrDeviceSet[0].pDevCtx(), first);
   EXPECT_EQ(handle.m_vtrContainerSet.size(), 2u);
   EXPECT_EQ(handle.m_dwKeepPINTimeout, 600000u);
   EXPECT_EQ(m_trace.Entries("mr_OpenDevice"), entries);
@@ -112,7 +112,7 @@ TEST_F(Lifecycle, UnInitializeResetsAndReleasesEverything) {
   // the token), then token 0's user PIN is verified through the object's.
   DEV_CTX* observer = nullptr;
   ASSERT_EQ(OpenDevice(DeviceBench::DeviceName(0).c_str(), &observer), S_OK);
-  DEV_CTX* ctx = handle.m_vtrDeviceSet[0].pDevCtx;
+  DEV_CTX* ctx = handle.m_vtrDeviceSet[0].pDevCtx();
   ASSERT_EQ(ExternalAuth(ctx, 51), S_OK);
   ASSERT_EQ(SetSessionKey(ctx), S_OK);
   ASSERT_EQ(VerifyPIN(ctx, 1, reinterpret_cast<const BYTE*>(DeviceBench::kFactoryPin), 8), S_OK);
@@ -253,13 +253,13 @@ TEST_F(Lifecycle, LookUps) {
 
   DEV_CTX* ctx = nullptr;
   EXPECT_EQ(handle.GetDevCtx(dev1.c_str(), &ctx), S_OK);
-  EXPECT_EQ(ctx, handle.m_vtrDeviceSet[1].pDevCtx);
+  EXPECT_EQ(ctx, handle.m_vtrDeviceSet[1].pDevCtx());
   EXPECT_EQ(handle.GetDevCtx(dev1.c_str(), nullptr), E_INVALIDARG);
   EXPECT_EQ(handle.GetDevCtx("nothing", &ctx), NTE_NO_KEY);
 
   device::ContainerItem copy;
   ASSERT_EQ(handle.GetContainerInfo(dev0.c_str(), "alpha", &copy), S_OK);
-  EXPECT_EQ(copy.pstContainer, handle.m_vtrContainerSet[0].pstContainer);  // shared record
+  EXPECT_EQ(copy.pstContainer(), handle.m_vtrContainerSet[0].pstContainer());  // shared record
   EXPECT_EQ(handle.GetContainerInfo(dev1.c_str(), "alpha", &copy), E_FAIL);
 }
 

@@ -16,12 +16,12 @@ TEST_F(Leases, ALeasedContextOutlivesTheRefresh) {
   DevCtxLease lease;
   ASSERT_EQ(m_handle.LendDevCtx(m_dev0.c_str(), &lease), S_OK);
   DEV_CTX* leased = lease.get();
-  ASSERT_EQ(leased, m_handle.m_vtrDeviceSet[0].pDevCtx);
+  ASSERT_EQ(leased, m_handle.m_vtrDeviceSet[0].pDevCtx());
   EXPECT_TRUE(lease.IsCurrent());
 
   ASSERT_EQ(m_handle.UpdateDevice(), S_OK);
   EXPECT_FALSE(lease.IsCurrent());
-  EXPECT_NE(m_handle.m_vtrDeviceSet[0].pDevCtx, leased);
+  EXPECT_NE(m_handle.m_vtrDeviceSet[0].pDevCtx(), leased);
   EXPECT_EQ(m_trace.Entries("mr_CloseDevice"), 1u);  // token 1's old context only
 
   // Still allocated and open: a command on it is answered.
@@ -34,7 +34,7 @@ TEST_F(Leases, ALeasedContextOutlivesTheRefresh) {
   // The new context is the token's current one.
   ASSERT_EQ(m_handle.LendDevCtx(m_dev0.c_str(), &lease), S_OK);
   EXPECT_TRUE(lease.IsCurrent());
-  EXPECT_EQ(lease.get(), m_handle.m_vtrDeviceSet[0].pDevCtx);
+  EXPECT_EQ(lease.get(), m_handle.m_vtrDeviceSet[0].pDevCtx());
 }
 
 // A borrower as the token-hashing key context is one: it checks its lease

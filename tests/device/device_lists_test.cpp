@@ -141,12 +141,12 @@ TEST_F(Lookups, ItemsOwnTheirRecordCopies) {
   ASSERT_EQ(m_containers.size(), 4u);
   EXPECT_EQ(m_containers[2].dwDeviceIndex, 2u);
   EXPECT_STREQ(m_containers[2].szDeviceName, "dev-B");
-  ASSERT_NE(m_containers[2].pstContainer, nullptr);
-  EXPECT_EQ(m_containers[2].pstContainer, m_containers[2].spContainer.get());
+  ASSERT_NE(m_containers[2].pstContainer(), nullptr);
+  EXPECT_EQ(m_containers[2].pstContainer(), m_containers[2].spContainer.get());
   // A copy handed out keeps the record after the list is emptied.
   const ContainerItem copy = m_containers[2];
   m_containers.clear();
-  EXPECT_EQ(std::string(copy.pstContainer->szContainerName), "only-on-B");
+  EXPECT_EQ(std::string(copy.pstContainer()->szContainerName), "only-on-B");
 }
 
 TEST(SelectionRows, OutsideTheListIsACancel) {

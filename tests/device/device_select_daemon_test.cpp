@@ -34,7 +34,7 @@ class Selection : public DeviceDaemonTest {
     ASSERT_GE(m_handle.m_nCurrentDeviceIndex, 0);
     const device::DeviceItem& item = m_handle.m_vtrDeviceSet[m_handle.m_nCurrentDeviceIndex];
     EXPECT_EQ(std::string(item.szDeviceName), name);
-    EXPECT_EQ(m_handle.m_lpCurrentDevice, item.pDevCtx);
+    EXPECT_EQ(m_handle.m_lpCurrentDevice, item.pDevCtx());
   }
 
   DeviceHandle m_handle;
@@ -102,7 +102,7 @@ TEST_F(Selection, ARefreshAloneFollowsTheSelectedTokenByName) {
   DEV_CTX* ctx = nullptr;
   ASSERT_EQ(m_handle.ResolveContainer(m_dev1.c_str(), "one", &item, &ctx), S_OK);
   EXPECT_EQ(item->dwDeviceIndex, 1u);
-  EXPECT_EQ(ctx, m_handle.m_vtrDeviceSet[0].pDevCtx);
+  EXPECT_EQ(ctx, m_handle.m_vtrDeviceSet[0].pDevCtx());
   EXPECT_EQ(m_handle.ResolveContainer(m_dev0.c_str(), "zero", &item, &ctx), NTE_NO_KEY);
   EXPECT_EQ(m_handle.ResolveContainer(m_dev0.c_str(), "both", &item, &ctx), NTE_NO_KEY);
   DWORD index = 9;
@@ -125,11 +125,11 @@ TEST_F(Selection, ARefreshAloneFollowsTheSelectedTokenByName) {
   EXPECT_EQ(m_handle.m_nCurrentDeviceIndex, 1);
   std::vector<std::string> containers;
   for (const device::ContainerItem& c : m_handle.m_vtrContainerSet) {
-    containers.push_back(std::to_string(c.dwDeviceIndex) + ":" + c.pstContainer->szContainerName);
+    containers.push_back(std::to_string(c.dwDeviceIndex) + ":" + c.pstContainer()->szContainerName);
   }
   EXPECT_EQ(containers, (std::vector<std::string>{"0:zero", "0:both", "1:one", "1:both"}));
   ASSERT_EQ(m_handle.ResolveContainer(m_dev0.c_str(), "both", &item, &ctx), S_OK);
-  EXPECT_EQ(ctx, m_handle.m_vtrDeviceSet[0].pDevCtx);
+  EXPECT_EQ(ctx, m_handle.m_vtrDeviceSet[0].pDevCtx());
 }
 
 }  // namespace

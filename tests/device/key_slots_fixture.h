@@ -137,7 +137,7 @@ class KeySlots : public ::testing::Test {
   CONTAINER_RECORD ListedRecord(int token, const std::string& name) {
     DWORD index = 0;
     EXPECT_EQ(m_handle.CheckContainerExist(m_dev[token].c_str(), name.c_str(), &index), S_OK);
-    return *m_handle.m_vtrContainerSet.at(index).pstContainer;
+    return *m_handle.m_vtrContainerSet.at(index).pstContainer();
   }
   // The list's copy equals the token's record.
   void ExpectListAgrees(int token, const std::string& name) {

@@ -145,7 +145,7 @@ TEST_F(KeyOperations, TheTokensDigestIsSignedWithTheDigestKey) {
     ASSERT_EQ(m_handle.InitDigestKeyCtx(Dev(), c.container, &lease, &pKeyCtx), S_OK);
     ASSERT_NE(pKeyCtx, nullptr);
     EXPECT_TRUE(lease.IsCurrent());
-    EXPECT_EQ(lease.get(), m_handle.m_vtrDeviceSet[0].pDevCtx);
+    EXPECT_EQ(lease.get(), m_handle.m_vtrDeviceSet[0].pDevCtx());
     ASSERT_EQ(HashOnTheToken(lease, pKeyCtx, message), S_OK);
     OutBuffer sig;
     ASSERT_EQ(m_handle.SignData(Dev(), c.container, 0, pKeyCtx, &sig.p, &sig.n), S_OK);

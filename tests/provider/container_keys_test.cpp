@@ -38,7 +38,7 @@ class KeysTest : public ProviderBench {
     DWORD index = 0;
     EXPECT_EQ(g_pDeviceHandle->CheckContainerExist(c.m_szDeviceName, c.m_szContainerName, &index),
               S_OK);
-    return *g_pDeviceHandle->m_vtrContainerSet.at(index).pstContainer;
+    return *g_pDeviceHandle->m_vtrContainerSet.at(index).pstContainer();
   }
 };
 

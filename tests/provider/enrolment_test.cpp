@@ -70,8 +70,8 @@ std::vector<std::string> OnToken(int token) {
 std::vector<std::string> Listed() {
   std::vector<std::string> out;
   for (const auto& item : g_pDeviceHandle->m_vtrContainerSet) {
-    const std::string name(item.pstContainer->szContainerName,
-                           strnlen(item.pstContainer->szContainerName, 64));
+    const std::string name(item.pstContainer()->szContainerName,
+                           strnlen(item.pstContainer()->szContainerName, 64));
     out.push_back((item.szDeviceName == Dev(0) ? "0:" : "1:") + name);
   }
   return out;
@@ -81,7 +81,7 @@ CONTAINER_RECORD ListedRecord(const Container& c) {
   DWORD index = 0;
   EXPECT_EQ(g_pDeviceHandle->CheckContainerExist(c.m_szDeviceName, c.m_szContainerName, &index),
             S_OK);
-  return *g_pDeviceHandle->m_vtrContainerSet.at(index).pstContainer;
+  return *g_pDeviceHandle->m_vtrContainerSet.at(index).pstContainer();
 }
 
 bool SameRecord(const CONTAINER_RECORD& a, const CONTAINER_RECORD& b) {

@@ -6,10 +6,10 @@
 
 #include "foundation/secure_wipe.h"
 #include "foundation/trace/trace.h"
+#include "foundation/wiped_bytes.h"
 #include "tokenapi/apdu/apdu.h"
 #include "tokenapi/apdu/cipher_steps.h"
 #include "tokenapi/crypto/algorithms.h"
-#include "tokenapi/transport/wiped_bytes.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ constexpr HRESULT kDecryptFailed = static_cast<HRESULT>(0x80070208);
 constexpr DWORD kSm4KeyLen = 16;
 
 // A cipher buffer: it holds plain command or reply data (PIN proofs, keys).
-using WipedBuffer = merro::transport::WipedBytes<MR_SM_BUFFER_LEN>;
+using WipedBuffer = merro::WipedBytes<MR_SM_BUFFER_LEN>;
 
 bool HasSessionKey(const DEV_CTX* pDevCtx) {
   return pDevCtx->dwSessionKeyLen >= kSm4KeyLen && pDevCtx->dwSessionKeyLen <= MR_SESSION_KEY_LEN;

@@ -5,12 +5,12 @@
 
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
+#include "foundation/wiped_bytes.h"
 #include "tokenapi/apdu/apdu.h"
 #include "tokenapi/apdu/secure_messaging.h"
 #include "tokenapi/apdu/status_words.h"
 #include "tokenapi/transport/merro_transport.h"
 #include "tokenapi/transport/transport.h"
-#include "tokenapi/transport/wiped_bytes.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ HRESULT mr_SendAPDUCmd(DEV_CTX* pDevCtx, const BYTE* pCmd, DWORD nCmdLen, BYTE* 
   // The copies of the frame and of the reply are wiped on every way out:
   // they may hold PIN digests, keys or decrypted reply data.
   std::vector<BYTE> send;
-  const merro::transport::WipeOnExit wipeSend(send);
+  const merro::WipeOnExit wipeSend(send);
   if (bProtected) {
     const HRESULT hr = merro::apdu::WrapCommand(pDevCtx, pCmd, nCmdLen, &send);
     if (FAILED(hr)) {
@@ -61,7 +61,7 @@ HRESULT mr_SendAPDUCmd(DEV_CTX* pDevCtx, const BYTE* pCmd, DWORD nCmdLen, BYTE* 
     }
   }
 
-  merro::transport::WipedBytes<merro::transport::kReplyTransferLen> replyCopy;
+  merro::WipedBytes<merro::transport::kReplyTransferLen> replyCopy;
   BYTE* const reply = replyCopy.bytes;
   DWORD replyLen = 0;
   HRESULT hr = HRESULT_FROM_TOKEN_ERROR(MerroSendCommand(pDevCtx->hDevice, send.data(),
@@ -81,7 +81,7 @@ HRESULT mr_SendAPDUCmd(DEV_CTX* pDevCtx, const BYTE* pCmd, DWORD nCmdLen, BYTE* 
   const BYTE* data = reply + 3;
   DWORD dataLen = replyLen - 3;
   std::vector<BYTE> plain;
-  const merro::transport::WipeOnExit wipePlain(plain);
+  const merro::WipeOnExit wipePlain(plain);
   if (bProtected && dataLen > 0) {
     hr = merro::apdu::UnwrapReply(pDevCtx, data, dataLen, &plain);
     if (FAILED(hr)) {

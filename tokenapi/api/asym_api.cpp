@@ -27,6 +27,10 @@ HRESULT AsymKeyFinal(void* pKeyCtx) {
                        [&] { return CAsymKeyObject::AsymKeyFinal(pKeyCtx); });
 }
 
+const DEV_CTX* AsymKeyDevCtx(const void* pKeyCtx) {
+  return pKeyCtx != nullptr ? static_cast<const CAsymKeyObject*>(pKeyCtx)->GetDevCtx() : nullptr;
+}
+
 HRESULT SignXML(void* pKeyCtx, BYTE nHashType, const BYTE* pDispbuf, DWORD nDisplen, BYTE* pSignbuf,
                 DWORD* pSignlen) {
   return RunEntryPoint("SignXML",

@@ -8,11 +8,14 @@
 #pragma once
 
 #include "foundation/platform.h"
+#include "tokenapi/commands/private_key_codes.h"
 #include "tokenapi/transport/device_ctx.h"
 
 // nKeyType: 1 or 7 (RSA-1024 / RSA-2048), 0x11 (SM2); wKeyFID: the key file.
 HRESULT AsymKeyInit(DEV_CTX* pDevCtx, BYTE nKeyType, WORD wKeyFID, void** ppKeyCtx);
 HRESULT AsymKeyFinal(void* pKeyCtx);
+// The token context a key context was made on; null for a null context.
+const DEV_CTX* AsymKeyDevCtx(const void* pKeyCtx);
 // Signs pDispbuf after the user confirmed it on the token's display.
 HRESULT SignXML(void* pKeyCtx, BYTE nHashType, const BYTE* pDispbuf, DWORD nDisplen,
                 BYTE* pSignbuf, DWORD* pSignlen);

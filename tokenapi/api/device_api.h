@@ -8,6 +8,7 @@
 
 #include "foundation/platform.h"
 #include "tokenapi/commands/device_commands.h"
+#include "tokenapi/commands/pin_command_codes.h"
 #include "tokenapi/transport/device_ctx.h"
 
 // Sources of GenerateRandom: the token's generator, or the host's.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "foundation/platform.h"
+#include "tokenapi/commands/pin_command_codes.h"
 #include "tokenapi/transport/device_ctx.h"
 
 constexpr BYTE MR_PIN_LEN_MIN = 6;

@@ -16,6 +16,8 @@ constexpr DWORD MR_DEVINFO_REPLY_LEN = 20;
 constexpr DWORD MR_CHIP_SN_LEN = 8;
 constexpr DWORD MR_COS_VERSION_LEN = 5;
 constexpr DWORD MR_TOKEN_SN_MAX = 128;
+// The zero-padded buffer the version bytes are kept in.
+constexpr DWORD MR_COS_VERSION_BUFFER_LEN = 16;
 
 // Filled by mr_GetDevInfo: only the parts selected in Mask are written.
 struct DEVICE_INFO {
@@ -24,7 +26,7 @@ struct DEVICE_INFO {
   DWORD dwPart01Len;
   BYTE abyPart02[32];
   DWORD dwPart02Len;
-  char szCosVersion[16];
+  char szCosVersion[MR_COS_VERSION_BUFFER_LEN];
   WORD wPart08;
   WORD wPart10;
 };

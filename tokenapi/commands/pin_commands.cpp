@@ -7,9 +7,9 @@
 #include "foundation/alg_ids.h"
 #include "foundation/result.h"
 #include "foundation/secure_wipe.h"
+#include "foundation/wiped_bytes.h"
 #include "tokenapi/commands/command_exchange.h"
 #include "tokenapi/crypto/contexts/handles.h"
-#include "tokenapi/transport/wiped_bytes.h"
 
 using merro::apdu::Apdu;
 using merro::commands::Exchange;
@@ -111,7 +111,7 @@ HRESULT mr_GenRandom(DEV_CTX* pDevCtx, BYTE nRandlen, BYTE* pRandom) {
   MR_TRACE("mr_GenRandom");
   MR_FAIL_IF(nRandlen > MR_RANDOM_MAX, L"CHECK nRandlen", kBadArgument);
   // Wiped on every way out: the bytes may become key material.
-  merro::transport::WipedBytes<MR_RANDOM_MAX> randomCopy;
+  merro::WipedBytes<MR_RANDOM_MAX> randomCopy;
   BYTE* const random = randomCopy.bytes;
   DWORD received = nRandlen;
   const Apdu cmd{MR_CLA_PLAIN, kInsGetChallenge, 0x00, 0x00, nRandlen, nullptr, 0};

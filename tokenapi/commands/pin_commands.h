@@ -11,16 +11,9 @@
 #pragma once
 
 #include "foundation/platform.h"
+#include "tokenapi/commands/pin_command_codes.h"
 #include "tokenapi/transport/device_ctx.h"
 
-// PIN types (P2 of the PIN commands). Any other byte is passed through.
-constexpr BYTE MR_PIN_USER = 1;
-constexpr BYTE MR_PIN_ADMIN = 2;
-
-// PIN status byte of a user PIN that stands verified.
-constexpr BYTE MR_PIN_STATE_USER_VERIFIED = 0x11;
-
-constexpr BYTE MR_RANDOM_MAX = 128;
 constexpr BYTE MR_PIN_CHALLENGE_LEN = 16;
 constexpr DWORD MR_PIN_DIGEST_LEN = 16;
 

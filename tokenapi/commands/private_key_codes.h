@@ -3,6 +3,7 @@
 #pragma once
 
 #include "foundation/platform.h"
+#include "tokenapi/crypto/sm2/sm2_sizes.h"
 
 // The user pressed C on the token's display.
 constexpr HRESULT MR_E_KEY_CANCELLED = static_cast<HRESULT>(0x8000FF06);
@@ -23,7 +24,7 @@ constexpr DWORD MR_RSA_RAW_PIECE_LEN = 128;
 constexpr DWORD MR_SM2_DIGEST_LEN = 32;
 constexpr DWORD MR_SM2_SIGNATURE_LEN = 64;  // r || s
 // Raw SM2 ciphertext: 0x04 || x1 || y1 (65 bytes), C2, C3 (32 bytes).
-constexpr DWORD MR_SM2_CIPHER_OVERHEAD = 97;
+constexpr DWORD MR_SM2_CIPHER_OVERHEAD = static_cast<DWORD>(merro::crypto::kSm2CipherOverhead);
 // Longest SM2 ciphertext one decryption frame carries: in clear, and under
 // secure messaging.
 constexpr DWORD MR_SM2_CIPHER_MAX_CLEAR = 250;

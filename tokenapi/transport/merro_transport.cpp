@@ -5,9 +5,9 @@
 
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
+#include "foundation/wiped_bytes.h"
 #include "tokenapi/transport/device_names.h"
 #include "tokenapi/transport/transport.h"
-#include "tokenapi/transport/wiped_bytes.h"
 
 using merro::transport::ActiveTransport;
 using merro::transport::DeviceEntry;
@@ -107,7 +107,7 @@ HRESULT MerroSendCommand(HANDLE hDevice, const BYTE* pCmd, DWORD nCmdLen, BYTE* 
     return hr;
   }
   // Wiped on the way out: the reply may carry key material.
-  merro::transport::WipedBytes<merro::transport::kReplyTransferLen> transfer;
+  merro::WipedBytes<merro::transport::kReplyTransferLen> transfer;
   BYTE(&reply)[merro::transport::kReplyTransferLen] = transfer.bytes;
   hr = transport.ReceiveReply(hDevice, reply, nTimeoutSec);
   if (FAILED(hr)) {

@@ -1,41 +1,12 @@
-// Buffers for the copies of frames, replies and keys that an exchange makes
-// on its way to the token and back. A frame can carry a PIN digest or a key
-// (WRITE KEY, UNLOCK PIN before a session key is set) and a reply decrypted
-// data, so these copies are wiped before their memory is given back.
+// The wiped buffers under their earlier names; they live in
+// foundation/wiped_bytes.h, where every layer may use them.
 #pragma once
 
-#include <cstddef>
-#include <vector>
-
-#include "foundation/platform.h"
-#include "foundation/secure_wipe.h"
+#include "foundation/wiped_bytes.h"
 
 namespace merro::transport {
 
-// A zero-filled byte array that is wiped when it goes out of scope.
-template <size_t N>
-struct WipedBytes {
-  WipedBytes() = default;
-  WipedBytes(const WipedBytes&) = delete;
-  WipedBytes& operator=(const WipedBytes&) = delete;
-  ~WipedBytes() { merro::SecureWipe(bytes, N); }
-
-  BYTE bytes[N] = {};
-};
-
-// Wipes what a byte vector holds when the scope ends. Declare it after the
-// vector, so that it runs before the vector frees its memory, and let the
-// vector grow no more once it holds secrets (a reallocation leaves the old
-// block unwiped).
-class WipeOnExit {
- public:
-  explicit WipeOnExit(std::vector<BYTE>& bytes) : m_bytes(bytes) {}
-  WipeOnExit(const WipeOnExit&) = delete;
-  WipeOnExit& operator=(const WipeOnExit&) = delete;
-  ~WipeOnExit() { merro::SecureWipe(m_bytes.data(), m_bytes.size()); }
-
- private:
-  std::vector<BYTE>& m_bytes;
-};
+using merro::WipedBytes;
+using merro::WipeOnExit;
 
 }  // namespace merro::transport

@@ -437,6 +437,8 @@ TEST_F(ApiDaemon, ContainersKeysCertificatesAndSigning) {
   // SM2: a digest signed on the token.
   void* key = nullptr;
   ASSERT_EQ(AsymKeyInit(m_ctx, MR_ALG_SM2, sm2.SignKeyFID, &key), 0);
+  EXPECT_EQ(AsymKeyDevCtx(key), m_ctx) << "a key context names the token context it was made on";
+  EXPECT_EQ(AsymKeyDevCtx(nullptr), nullptr);
   BYTE e[32];
   ASSERT_EQ(GenerateRandom(m_ctx, RANDOM_FLAG_SOFT, 32, e), 0);
   BYTE sig[64];

@@ -1,15 +1,40 @@
-# The transport depends on nothing above it: no file under DIR includes a
-# header of the command layer or of the public API.
-# cmake -DDIR=<tokenapi/transport> -P check_layering.cmake
-file(GLOB_RECURSE files ${DIR}/*.h ${DIR}/*.cpp)
+# No include runs past a layer's neighbour: no file under DIR (or under any
+# of DIRS, a list) includes a header whose path matches PATTERN. EXEMPT
+# lists files (relative to ROOT) that may still do so. DIRS and EXEMPT take
+# commas between their items.
+#   cmake -DDIR=<tokenapi/transport> -P check_layering.cmake
+#     the transport includes nothing of the command layer or the public API
+#   cmake -DROOT=<src> -DDIRS=<a,b> -DPATTERN=<regex> [-DEXEMPT=<f,g>] -P check_layering.cmake
+cmake_policy(SET CMP0057 NEW)
+if(NOT DEFINED PATTERN)
+  set(PATTERN "tokenapi/(commands|api)/")
+endif()
+if(NOT DEFINED DIRS)
+  set(DIRS ${DIR})
+  set(ROOT ${DIR})
+endif()
+string(REPLACE "," ";" DIRS "${DIRS}")
+string(REPLACE "," ";" EXEMPT "${EXEMPT}")
+set(files)
+foreach(d ${DIRS})
+  if(NOT IS_ABSOLUTE "${d}")
+    set(d ${ROOT}/${d})
+  endif()
+  file(GLOB_RECURSE found ${d}/*.h ${d}/*.cpp)
+  list(APPEND files ${found})
+endforeach()
 set(offenders)
 foreach(f ${files})
-  file(STRINGS ${f} lines REGEX "#include \"tokenapi/(commands|api)/")
+  file(RELATIVE_PATH rel ${ROOT} ${f})
+  if(rel IN_LIST EXEMPT)
+    continue()
+  endif()
+  file(STRINGS ${f} lines REGEX "#include \"${PATTERN}")
   if(lines)
     list(APPEND offenders "${f}: ${lines}")
   endif()
 endforeach()
 if(offenders)
   string(REPLACE ";" "\n" text "${offenders}")
-  message(FATAL_ERROR "the transport includes headers from above it:\n${text}")
+  message(FATAL_ERROR "includes that run past the layer below:\n${text}")
 endif()

@@ -8,7 +8,7 @@
 #include "foundation/misc/hex_digit.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
-#include "tokenapi/transport/wiped_bytes.h"
+#include "foundation/wiped_bytes.h"
 
 namespace merro::sim {
 namespace {
@@ -92,7 +92,7 @@ class SimTransport final : public transport::Transport {
   HRESULT SendFrame(HANDLE hDevice, const BYTE* pFrame, DWORD nFrameLen, DWORD nTimeoutSec) override {
   MR_TRACE("SimTransport::SendFrame");
     WireRequest out{WireOp::DataOut, Bytes(kCdbLen + nFrameLen, 0)};
-    const transport::WipeOnExit wipeFrame(out.payload);  // may hold a PIN digest or a key
+    const merro::WipeOnExit wipeFrame(out.payload);  // may hold a PIN digest or a key
     std::copy(transport::kTokenCdb, transport::kTokenCdb + kCdbLen, out.payload.begin());
     std::copy(pFrame, pFrame + nFrameLen, out.payload.begin() + kCdbLen);
     WireResponse response{};
@@ -106,7 +106,7 @@ class SimTransport final : public transport::Transport {
     in.Raw(transport::kTokenCdb, kCdbLen);
     in.U32(transport::kReplyTransferLen);
     WireResponse response{};
-    const transport::WipeOnExit wipeReply(response.payload);
+    const merro::WipeOnExit wipeReply(response.payload);
     const HRESULT hr = CallOn(hDevice, {WireOp::DataIn, std::move(in.Out())}, &response, nTimeoutSec);
     if (FAILED(hr)) {
       return hr;

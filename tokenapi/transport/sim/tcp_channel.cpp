@@ -3,9 +3,9 @@
 
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
+#include "foundation/wiped_bytes.h"
 #include "tokenapi/transport/sim/sim_channel.h"
 #include "tokenapi/transport/sim/stream_socket.h"
-#include "tokenapi/transport/wiped_bytes.h"
 
 namespace merro::sim {
 namespace {
@@ -34,7 +34,7 @@ class TcpChannel final : public SimChannel {
  private:
   HRESULT Exchange(const WireRequest& request, WireResponse* pResponse, DWORD nTimeoutMs) {
     Bytes out = EncodeRequest(request);
-    const transport::WipeOnExit wipeOut(out);  // the frame may hold a PIN digest or a key
+    const merro::WipeOnExit wipeOut(out);  // the frame may hold a PIN digest or a key
     HRESULT hr = m_socket->SendAll(out.data(), out.size(), nTimeoutMs);
     std::uint8_t header[kResponseHeaderLen];
     if (SUCCEEDED(hr)) {

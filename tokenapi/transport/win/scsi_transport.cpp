@@ -14,7 +14,7 @@
 
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
-#include "tokenapi/transport/wiped_bytes.h"
+#include "foundation/wiped_bytes.h"
 
 namespace merro::transport {
 namespace {
