@@ -15,7 +15,6 @@
 #include "foundation/win/this_module.h"
 #include "resources/device/device_resource_ids.h"
 #include "tokenapi/api/pin_api.h"
-#include "tokenapi/commands/pin_commands.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "DeviceHandle"

@@ -6,10 +6,10 @@
 #include "foundation/misc/key_type.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
+#include "foundation/wiped_bytes.h"
 #include "tokenapi/api/asym_api.h"
 #include "tokenapi/crypto/rsa/pkcs1_block.h"
 #include "tokenapi/crypto/rsa/rsa_key.h"
-#include "tokenapi/transport/wiped_bytes.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "DeviceHandle"
@@ -55,7 +55,7 @@ HRESULT DeviceHandle::SignHashValue(const char* pszDevName, const char* pszConta
   MR_FAIL_IF(key.byKeyType == MR_ALG_SM2 || k < merro::crypto::Pkcs1SignatureBlockMin(*pInfo) ||
                  k > MR_RSA_MAX_BYTES,
              L"Check the key holds the PKCS#1 block", NTE_BAD_ALGID);
-  merro::transport::WipedBytes<MR_RSA_MAX_BYTES> block;
+  merro::WipedBytes<MR_RSA_MAX_BYTES> block;
   hResult = merro::crypto::BuildPkcs1SignatureBlock(*pInfo, pbyHashData, block.bytes, k);
   MR_FAIL_IF(hResult != S_OK, L"Build the PKCS#1 block", NTE_BAD_ALGID);
 

@@ -14,7 +14,6 @@
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
 #include "tokenapi/api/asym_api.h"
-#include "tokenapi/keyobjects/asym_key_object.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "DeviceHandle"
@@ -87,7 +86,7 @@ HRESULT DeviceHandle::SignData(const char* pszDevName, const char* pszContainerN
   // The token hashed on the key context's token context; a refresh since
   // then has closed that session, and its digest is gone. The session is
   // set up, and the signature fetched, on the one context the key uses.
-  const DEV_CTX* pKeyDevCtx = static_cast<const CAsymKeyObject*>(pKeyCtx)->GetDevCtx();
+  const DEV_CTX* pKeyDevCtx = AsymKeyDevCtx(pKeyCtx);
   MR_FAIL_IF(pKeyDevCtx != pDevCtx, L"Check the key context is on the current token context",
              NTE_BAD_HASH_STATE);
 

@@ -8,7 +8,7 @@
 #include <windows.h>
 
 #include "foundation/secret_bytes.h"
-#include "tokenapi/transport/token_sequence_lock.h"
+#include "tokenapi/api/token_sequence_lock.h"
 
 namespace merro::provider {
 

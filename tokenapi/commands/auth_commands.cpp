@@ -5,6 +5,7 @@
 #include "foundation/alg_ids.h"
 #include "foundation/result.h"
 #include "foundation/secure_wipe.h"
+#include "foundation/wiped_bytes.h"
 #include "tokenapi/apdu/cipher_steps.h"
 #include "tokenapi/commands/command_exchange.h"
 #include "tokenapi/commands/device_commands.h"
@@ -14,7 +15,6 @@
 #include "tokenapi/crypto/contexts/hash.h"
 #include "tokenapi/crypto/random/soft_random.h"
 #include "tokenapi/crypto/sm2/sm2_api.h"
-#include "tokenapi/transport/wiped_bytes.h"
 
 using merro::apdu::Apdu;
 using merro::apdu::CipherFailureCodes;
@@ -36,7 +36,7 @@ constexpr DWORD kCipherRoom = 64;
 
 // A key-sized buffer that is wiped when it goes out of scope.
 template <DWORD N>
-using SecretBytes = merro::transport::WipedBytes<N>;
+using SecretBytes = merro::WipedBytes<N>;
 
 }  // namespace
 

@@ -1,11 +1,9 @@
 # No include runs past a layer's neighbour: no file under DIR (or under any
-# of DIRS, a list) includes a header whose path matches PATTERN. EXEMPT
-# lists files (relative to ROOT) that may still do so. DIRS and EXEMPT take
-# commas between their items.
+# of DIRS, a list with commas between its items) includes a header whose
+# path matches PATTERN.
 #   cmake -DDIR=<tokenapi/transport> -P check_layering.cmake
 #     the transport includes nothing of the command layer or the public API
-#   cmake -DROOT=<src> -DDIRS=<a,b> -DPATTERN=<regex> [-DEXEMPT=<f,g>] -P check_layering.cmake
-cmake_policy(SET CMP0057 NEW)
+#   cmake -DROOT=<src> -DDIRS=<a,b> -DPATTERN=<regex> -P check_layering.cmake
 if(NOT DEFINED PATTERN)
   set(PATTERN "tokenapi/(commands|api)/")
 endif()
@@ -14,7 +12,6 @@ if(NOT DEFINED DIRS)
   set(ROOT ${DIR})
 endif()
 string(REPLACE "," ";" DIRS "${DIRS}")
-string(REPLACE "," ";" EXEMPT "${EXEMPT}")
 set(files)
 foreach(d ${DIRS})
   if(NOT IS_ABSOLUTE "${d}")
@@ -25,10 +22,6 @@ foreach(d ${DIRS})
 endforeach()
 set(offenders)
 foreach(f ${files})
-  file(RELATIVE_PATH rel ${ROOT} ${f})
-  if(rel IN_LIST EXEMPT)
-    continue()
-  endif()
   file(STRINGS ${f} lines REGEX "#include \"${PATTERN}")
   if(lines)
     list(APPEND offenders "${f}: ${lines}")
