@@ -204,6 +204,11 @@ int main() {
     if (usage) {
       robot.Fail("bad verb or argument: " + Utf8(verb));
     }
+    // The next verb may read what this one's input changed.
+    if (!robot.Failed() && (verb == L"type" || verb == L"keys" || verb == L"chord" || verb == L"click" ||
+                              verb == L"drag")) {
+      robot.WaitInputHandled(dialog);
+    }
   }
   if (!robot.Failed()) {
     return 0;

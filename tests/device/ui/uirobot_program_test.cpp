@@ -1,5 +1,6 @@
 // merro-uirobot.exe works a dialog of another process: this one shows the
-// selection dialog, the robot program reads it and presses OK.
+// selection dialog, the robot program reads it (each selection read right
+// after the key that moved it) and presses OK.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -28,7 +29,9 @@ TEST(UiRobotProgram, ReadsAndAnswersAnotherProcesssDialog) {
       std::to_wstring(::GetCurrentProcessId()) + L" --control " +
       std::to_wstring(IDC_KEY_LIST) + L" items " + std::to_wstring(IDC_KEY_LIST) +
       L" selection " + std::to_wstring(IDC_KEY_LIST) + L" enabled " +
-      std::to_wstring(IDC_SELECT_OK) + L" keys down screenshot select_key_uirobot selection " +
+      std::to_wstring(IDC_SELECT_OK) + L" keys down selection " + std::to_wstring(IDC_KEY_LIST) +
+      L" keys up selection " + std::to_wstring(IDC_KEY_LIST) +
+      L" keys down screenshot select_key_uirobot selection " +
       std::to_wstring(IDC_KEY_LIST) + L" press " + std::to_wstring(IDC_SELECT_OK) + L" gone"))
       << program.Error();
 
@@ -52,6 +55,8 @@ TEST(UiRobotProgram, ReadsAndAnswersAnotherProcesssDialog) {
       "items 2008: Merro30 Key--(1)|\xE5\x8A\x9E\xE5\x85\xAC\n"
       "selection 2008: 0\n"
       "enabled 2006: 1\n"
+      "selection 2008: 1\n"
+      "selection 2008: 0\n"
       "selection 2008: 1\n";
   EXPECT_EQ(program.Output(), expected);
 }

@@ -25,6 +25,7 @@ bool WindowRobot::SendKey(WORD vk, bool up) {
   input.ki.wScan = static_cast<WORD>(::MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
   input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
   const bool sent = ::SendInput(1, &input, sizeof(input)) == 1;
+  ++m_inputSinceWait;
   ::Sleep(kKeyPaceMs);
   if (!sent) {
     Fail("SendInput refused key " + std::to_string(vk));
@@ -64,6 +65,24 @@ bool WindowRobot::Settle(HWND dialog) {
       return false;
     }
     ::Sleep(150);
+  }
+  return true;
+}
+
+bool WindowRobot::WaitInputHandled(HWND dialog) {
+  const size_t rounds = 2 * m_inputSinceWait + 2;
+  m_inputSinceWait = 0;
+  for (size_t i = 0; i < rounds; ++i) {
+    DWORD_PTR ignored = 0;
+    if (!::SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kReplyTimeoutMs,
+                               &ignored)) {
+      // A dialog that closed on the input has handled it.
+      if (::IsWindow(dialog)) {
+        Fail("the dialog's thread does not take the input sent to it");
+        return false;
+      }
+      return true;
+    }
   }
   return true;
 }
@@ -121,6 +140,7 @@ bool WindowRobot::ClickAt(HWND window, POINT screen, int clicks) {
         Fail("SendInput refused a mouse button");
         return false;
       }
+      ++m_inputSinceWait;
       ::Sleep(kKeyPaceMs);
     }
   }
@@ -154,10 +174,12 @@ bool WindowRobot::Drag(HWND dialog, POINT fromClient, int dx, int dy) {
     move.mi.dx = MulDiv(p.x + dx * i / kSteps, 65535, width - 1);
     move.mi.dy = MulDiv(p.y + dy * i / kSteps, 65535, height - 1);
     ::SendInput(1, &move, sizeof(move));
+    ++m_inputSinceWait;
     ::Sleep(kKeyPaceMs);
   }
   input.mi.dwFlags = MOUSEEVENTF_LEFTUP;
   ::SendInput(1, &input, sizeof(input));
+  m_inputSinceWait += 2;  // the press and this release
   ::Sleep(100);
   return true;
 }

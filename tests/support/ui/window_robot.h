@@ -70,6 +70,13 @@ class WindowRobot {
   // before that would be let go again. Call it before a Chord (or a Type
   // with capitals) at a dialog's start.
   bool Settle(HWND dialog);
+  // Waits until the dialog's thread has taken every key and mouse event the
+  // robot sent since the last wait off its queue: SendInput only queues them,
+  // and a read sent right after (WM_GETTEXT, CB_GETCURSEL) is answered before
+  // the queued input is handled. Each event may bring one more message
+  // (a key its WM_CHAR), and the thread handles a sent message each time it
+  // looks for the next one, so two sent messages per event plus two cover it.
+  bool WaitInputHandled(HWND dialog);
 
   // Mouse: a left click at the control's centre; a drag with the left
   // button from a point of the dialog (client coordinates) by (dx, dy).
@@ -140,6 +147,8 @@ class WindowRobot {
   HWND Control(HWND dialog, int controlId);
 
   mutable std::mutex m_lock;
+  // Input events sent since the last WaitInputHandled.
+  size_t m_inputSinceWait = 0;
   std::vector<std::string> m_failures;
   std::vector<std::string> m_notes;
 };
