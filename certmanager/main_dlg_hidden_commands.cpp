@@ -58,8 +58,8 @@ class TokenReset {
     m_bDone = true;
     const HRESULT hReset = g_pDeviceHandle->ResetKey(m_pszDevName);
     if (FAILED(hReset)) {
-      merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, "TokenReset::Run", L"ResetKey",
-                               L"FAILED(hReset)", hReset);
+      MR_TRACE_UNDER("TokenReset::Run");
+      MR_LOG_FAIL(L"ResetKey", L"FAILED(hReset)", hReset);
     }
   }
 

@@ -12,7 +12,7 @@ DWORD WINAPI TrayThread(LPVOID lpParam) {
   MR_TRACE("TrayThread");
   CTrayDlg dialog;
   const INT_PTR result = dialog.DoModal(nullptr, reinterpret_cast<LPARAM>(lpParam));
-  ::merro::trace::LogStep("TrayThread", L"Tray dialog ended", static_cast<LONG>(result));
+  MR_LOG_STEP(L"Tray dialog ended", static_cast<LONG>(result));
   return 0;
 }
 

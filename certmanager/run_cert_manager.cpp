@@ -121,8 +121,8 @@ int RunCertManager(HINSTANCE hInstance, LPCWSTR lpCmdLine, int nShowCmd) {
 
     if (IsQuitRequest(lpCmdLine, nShowCmd)) {
       const bool bSet = SetNamedEvent(g_wszExitEventName);
-      merro::trace::LogStep("wWinMain", bSet ? L"Quit request sent" : L"No manager to quit",
-                            bSet ? 0 : static_cast<LONG>(merro::LastErrorResult()));
+      MR_LOG_STEP(bSet ? L"Quit request sent" : L"No manager to quit",
+                  bSet ? 0 : static_cast<LONG>(merro::LastErrorResult()));
     } else if (CheckExistedInstance(&hInstanceEvent, &pParam->hShowEvent) == 1) {
       MR_LOG_STEP(L"Another instance runs");
     } else {

@@ -30,8 +30,7 @@ BOOL RunExport(const char* name, TimeoutRule rule, BOOL (*call)(void*), void* co
     // library that could not load did; the next call tries again.
     const HRESULT hStart = EnsureTokenLayerStarted();
     if (hStart != S_OK) {
-      merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, name, L"TokenInitialize",
-                               L"hResult != S_OK", hStart);
+      MR_LOG_FAIL(L"TokenInitialize", L"hResult != S_OK", hStart);
       ::SetLastError(static_cast<DWORD>(NTE_PROVIDER_DLL_FAIL));
       return FALSE;
     }
@@ -44,11 +43,12 @@ BOOL RunExport(const char* name, TimeoutRule rule, BOOL (*call)(void*), void* co
     }
     return result;
   } catch (const std::bad_alloc&) {
-    merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, name, L"Call", L"std::bad_alloc",
-                             NTE_NO_MEMORY);
+    MR_TRACE_UNDER(name);  // the scope above has already sent its exit record
+    MR_LOG_FAIL(L"Call", L"std::bad_alloc", NTE_NO_MEMORY);
     ::SetLastError(static_cast<DWORD>(NTE_NO_MEMORY));
   } catch (...) {
-    merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, name, L"Call", L"exception", NTE_FAIL);
+    MR_TRACE_UNDER(name);
+    MR_LOG_FAIL(L"Call", L"exception", NTE_FAIL);
     ::SetLastError(static_cast<DWORD>(NTE_FAIL));
   }
   return FALSE;

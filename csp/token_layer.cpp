@@ -72,7 +72,8 @@ HRESULT EnsureTokenLayerStarted() {
   const HRESULT hResult = StartTokenLayer(FlagFileExists());
   g_tokenLayerStarted = hResult == S_OK;
   if (g_tokenLayerStarted) {
-    merro::trace::LogStep("EnsureTokenLayerStarted", L"TokenInitialize");
+    MR_TRACE_UNDER("EnsureTokenLayerStarted");
+    MR_LOG_STEP(L"TokenInitialize");
   }
   return hResult;
 }

@@ -37,8 +37,7 @@ HRESULT DeviceHandle::ExportCertificate(const char* pszDevName, const char* pszC
                                         DWORD dwKeySpec, BYTE** ppbyCertData,
                                         DWORD* pdwCertDataSize) {
   MR_TRACE("DeviceHandle::ExportCertificate");
-  HRESULT hResult =
-      CheckSlotArguments(mrTraceScope_.Name(), pszDevName, pszContainerName, dwKeySpec);
+  HRESULT hResult = CheckSlotArguments(MR_TRACE_FUNCTION, pszDevName, pszContainerName, dwKeySpec);
   if (FAILED(hResult)) {
     return hResult;
   }
@@ -70,8 +69,7 @@ HRESULT DeviceHandle::ImportCertificate(const char* pszDevName, const char* pszC
                                         DWORD dwKeySpec, const BYTE* pbyDERCert,
                                         DWORD dwDERCertSize) {
   MR_TRACE("DeviceHandle::ImportCertificate");
-  HRESULT hResult =
-      CheckSlotArguments(mrTraceScope_.Name(), pszDevName, pszContainerName, dwKeySpec);
+  HRESULT hResult = CheckSlotArguments(MR_TRACE_FUNCTION, pszDevName, pszContainerName, dwKeySpec);
   if (FAILED(hResult)) {
     return hResult;
   }

@@ -38,7 +38,7 @@ HRESULT DeviceHandle::DeleteAllContainer(const char* pszDevName) {
   MR_TRACE("DeviceHandle::DeleteAllContainer");
   MR_FAIL_IF(pszDevName == NULL, L"Check pszDevName", E_INVALIDARG);
   DEV_CTX* pDevCtx = nullptr;
-  const HRESULT hResult = FindListedToken(*this, pszDevName, mrTraceScope_.Name(), &pDevCtx);
+  const HRESULT hResult = FindListedToken(*this, pszDevName, MR_TRACE_FUNCTION, &pDevCtx);
   if (FAILED(hResult)) {
     return hResult;
   }

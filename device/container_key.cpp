@@ -4,7 +4,6 @@
 #include <new>
 
 #include "device/device_handle.h"
-#include "device/device_trace.h"
 #include "device/out_buffer.h"
 #include "foundation/alg_ids.h"
 #include "foundation/misc/key_type.h"
@@ -19,12 +18,11 @@ namespace merro::device {
 HRESULT FindContainerKey(DeviceHandle& handle, const char* pszDevName,
                          const char* pszContainerName, DWORD dwKeySpec, HRESULT notFound,
                          const char* function, ContainerKey* pKey, DevCtxLease* pLease) {
+  MR_TRACE_UNDER(function);
   ContainerItem* pItem = nullptr;
   DEV_CTX* pDevCtx = nullptr;
   HRESULT hResult = handle.ResolveContainer(pszDevName, pszContainerName, &pItem, &pDevCtx);
-  if (hResult != S_OK) {
-    return LogDeviceFailure(__LINE__, function, L"CheckContainerExist", L"hResult != S_OK", notFound);
-  }
+  MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", notFound);
   const CONTAINER_RECORD& stRecord = *pItem->pstContainer();
   if (dwKeySpec == kDigestKeySpec) {
     dwKeySpec = stRecord.SignKeyLen == MR_CTNR_NONE ? AT_KEYEXCHANGE : AT_SIGNATURE;
@@ -33,17 +31,12 @@ HRESULT FindContainerKey(DeviceHandle& handle, const char* pszDevName,
   key.dwKeySpec = dwKeySpec;
   key.wKeyFID = dwKeySpec == AT_SIGNATURE ? stRecord.SignKeyFID : stRecord.ExchangeKeyFID;
   hResult = GetKeyType(&stRecord, dwKeySpec, &key.byKeyType, &key.dwKeyBits);
-  if (hResult != S_OK) {
-    return LogDeviceFailure(__LINE__, function, L"GetKeyType", L"hResult != S_OK",
-                  HRESULT_FROM_TOKEN_ERROR(hResult));
-  }
+  MR_FAIL_IF(hResult != S_OK, L"GetKeyType", HRESULT_FROM_TOKEN_ERROR(hResult));
   key.pDevCtx = pDevCtx;
   if (pLease != nullptr) {
     // The item's own device name: the token that holds the container.
     hResult = handle.LendDevCtx(pItem->szDeviceName, pLease);
-    if (hResult != S_OK) {
-      return LogDeviceFailure(__LINE__, function, L"LendDevCtx", L"hResult != S_OK", notFound);
-    }
+    MR_FAIL_IF(hResult != S_OK, L"LendDevCtx", notFound);
     key.pDevCtx = pLease->get();
   }
   *pKey = key;
@@ -57,13 +50,15 @@ ScopedKeyContext::~ScopedKeyContext() {
 }
 
 HRESULT ScopedKeyContext::Open(const ContainerKey& key, const char* function) {
+  MR_TRACE_UNDER(function);
   void* pKeyCtx = nullptr;
   const HRESULT nRet = AsymKeyInit(key.pDevCtx, key.byKeyType, key.wKeyFID, &pKeyCtx);
   if (nRet != 0) {
     if (pKeyCtx != nullptr) {
       AsymKeyFinal(pKeyCtx);
     }
-    return LogDeviceFailure(__LINE__, function, L"AsymKeyInit", L"nRet != 0", HRESULT_FROM_TOKEN_ERROR(nRet));
+    MR_LOG_FAIL(L"AsymKeyInit", L"nRet != 0", HRESULT_FROM_TOKEN_ERROR(nRet));
+    return HRESULT_FROM_TOKEN_ERROR(nRet);
   }
   if (m_pKeyCtx != nullptr) {
     AsymKeyFinal(m_pKeyCtx);
@@ -89,9 +84,11 @@ HRESULT OpenContainerKey(DeviceHandle& handle, const char* pszDevName,
 
 HRESULT HandOutCopy(const BYTE* data, DWORD length, BYTE** ppbyOut, DWORD* pdwOutSize,
                     const char* function) {
+  MR_TRACE_UNDER(function);
   std::unique_ptr<BYTE[]> pbyOut = NewByteCopy(data, length);
   if (pbyOut == nullptr) {
-    return LogDeviceFailure(__LINE__, function, L"New buffer", L"pbyOut == NULL", E_OUTOFMEMORY);
+    MR_LOG_FAIL(L"New buffer", L"pbyOut == NULL", E_OUTOFMEMORY);
+    return E_OUTOFMEMORY;
   }
   *ppbyOut = pbyOut.release();
   *pdwOutSize = length;

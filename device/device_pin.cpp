@@ -84,6 +84,7 @@ HRESULT RunPinConfirmation(DeviceHandle& handle, const char* pszDevName, int nLe
 HRESULT RunPinOperation(DeviceHandle& handle, const char* pszDevName, DEV_CTX* pDevCtx,
                         int nLeftTimes, DWORD dwConfirm, ui::OperationConfirmContext* pContext,
                         const char* function, const wchar_t* step, const wchar_t* dialogStep) {
+  MR_TRACE_UNDER(function);
   HRESULT hr = E_FAIL;
   if (dwConfirm == 1 && nLeftTimes <= kConfirmTriesMax) {
     hr = RunPinConfirmation(handle, pszDevName, nLeftTimes, pContext);
@@ -93,7 +94,7 @@ HRESULT RunPinOperation(DeviceHandle& handle, const char* pszDevName, DEV_CTX* p
     hr = ui::CallOperation(*pContext);
   }
   if (FAILED(hr)) {
-    merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, function, step, L"FAILED(nRet)", hr);
+    MR_LOG_FAIL(step, L"FAILED(nRet)", hr);
     return hr;
   }
   return S_OK;
@@ -112,7 +113,7 @@ HRESULT DeviceHandle::CheckPIN(const char* szDevName, DWORD dwPinType, const cha
   // token's button run under the token's sequence lock.
   merro::transport::TokenSequenceLock sequence;
   DEV_CTX* pDevCtx = nullptr;
-  HRESULT hr = OpenTokenSession(*this, szDevName, mrTraceScope_.Name(), &sequence, &pDevCtx);
+  HRESULT hr = OpenTokenSession(*this, szDevName, MR_TRACE_FUNCTION, &sequence, &pDevCtx);
   if (FAILED(hr)) {
     return hr;
   }
@@ -124,7 +125,7 @@ HRESULT DeviceHandle::CheckPIN(const char* szDevName, DWORD dwPinType, const cha
   context.pbyArg2 = Bytes(szUserPin);
   context.dwArg3 = dwUserPinSize;
   return RunPinOperation(*this, szDevName, pDevCtx, nLeftTimes, dwConfirm, &context,
-                         mrTraceScope_.Name(), L"VerifyPIN", L"VerifyPIN (Dialog)");
+                         MR_TRACE_FUNCTION, L"VerifyPIN", L"VerifyPIN (Dialog)");
 }
 
 HRESULT DeviceHandle::ModifyPIN(const char* szDevName, DWORD dwPinType, const char* szOldPin,
@@ -142,7 +143,7 @@ HRESULT DeviceHandle::ModifyPIN(const char* szDevName, DWORD dwPinType, const ch
   // token's button run under the token's sequence lock.
   merro::transport::TokenSequenceLock sequence;
   DEV_CTX* pDevCtx = nullptr;
-  HRESULT hr = OpenTokenSession(*this, szDevName, mrTraceScope_.Name(), &sequence, &pDevCtx);
+  HRESULT hr = OpenTokenSession(*this, szDevName, MR_TRACE_FUNCTION, &sequence, &pDevCtx);
   if (hr != 0) {
     return HRESULT_FROM_TOKEN_ERROR(hr);
   }
@@ -156,7 +157,7 @@ HRESULT DeviceHandle::ModifyPIN(const char* szDevName, DWORD dwPinType, const ch
   context.pbyArg4 = Bytes(szNewPin);
   context.dwArg5 = dwNewPinSize;
   return RunPinOperation(*this, szDevName, pDevCtx, nLeftTimes, dwConfirm, &context,
-                         mrTraceScope_.Name(), L"ChangePIN", L"ChangePIN (Dialog)");
+                         MR_TRACE_FUNCTION, L"ChangePIN", L"ChangePIN (Dialog)");
 }
 
 HRESULT DeviceHandle::UnlockUserPIN(const char* pszDevName, const char* pszAdminPIN,
@@ -171,7 +172,7 @@ HRESULT DeviceHandle::UnlockUserPIN(const char* pszDevName, const char* pszAdmin
   MR_FAIL_IF(nDefaultPinLength > kPinLengthMax, L"Check pszDefaultPIN", E_INVALIDARG);
   merro::transport::TokenSequenceLock sequence;
   DEV_CTX* pDevCtx = nullptr;
-  HRESULT hr = OpenTokenSession(*this, pszDevName, mrTraceScope_.Name(), &sequence, &pDevCtx);
+  HRESULT hr = OpenTokenSession(*this, pszDevName, MR_TRACE_FUNCTION, &sequence, &pDevCtx);
   if (hr != 0) {
     return HRESULT_FROM_TOKEN_ERROR(hr);
   }

@@ -21,7 +21,7 @@ HRESULT DeviceHandle::GetPINInfo(const char* pszDevName, DWORD dwPinType, DWORD*
   MR_FAIL_IF(pdwStatus == NULL, L"Check pdwStatus", E_INVALIDARG);
   MR_FAIL_IF(pdwModified == NULL, L"Check pdwModified", E_INVALIDARG);
   DEV_CTX* pDevCtx = nullptr;
-  HRESULT hr = FindListedToken(*this, pszDevName, mrTraceScope_.Name(), &pDevCtx);
+  HRESULT hr = FindListedToken(*this, pszDevName, MR_TRACE_FUNCTION, &pDevCtx);
   if (FAILED(hr)) {
     return hr;
   }
@@ -33,7 +33,7 @@ HRESULT DeviceHandle::GetPINInfo(const char* pszDevName, DWORD dwPinType, DWORD*
     // new one.
     MR_LOG_FAIL(L"GetPINStatus", L"FAILED(nRet)", hr);
     merro::transport::TokenSequenceLock sequence;
-    hr = LockedTokenSession(pDevCtx, &sequence, mrTraceScope_.Name());
+    hr = LockedTokenSession(pDevCtx, &sequence, MR_TRACE_FUNCTION);
     if (FAILED(hr)) {
       return hr;
     }

@@ -23,9 +23,9 @@ constexpr DWORD kLabelBufferBytes = 260;
 // any failure of the command is reported as 0x80004005.
 HRESULT RunWholeTokenCommand(DeviceHandle& handle, const char* function, const char* pszDevName,
                              HRESULT (*pfnCommand)(DEV_CTX*), const wchar_t* step) {
-  using merro::trace::LogFailure;
+  MR_TRACE_UNDER(function);
   if (pszDevName == nullptr) {
-    LogFailure(MR_TRACE_SOURCE, __LINE__, function, L"Check pszDevName", L"pszDevName == NULL", E_INVALIDARG);
+    MR_LOG_FAIL(L"Check pszDevName", L"pszDevName == NULL", E_INVALIDARG);
     return E_INVALIDARG;
   }
   DEV_CTX* pDevCtx = nullptr;
@@ -38,13 +38,12 @@ HRESULT RunWholeTokenCommand(DeviceHandle& handle, const char* function, const c
   merro::transport::TokenSequenceLock sequence;
   hr = sequence.TakeByMutexName(pDevCtx->szMutexName);
   if (FAILED(hr)) {
-    LogFailure(MR_TRACE_SOURCE, __LINE__, function, L"Take the token's sequence lock",
-               L"FAILED(hr)", hr);
+    MR_LOG_FAIL(L"Take the token's sequence lock", L"FAILED(hr)", hr);
     return hr;
   }
   hr = pfnCommand(pDevCtx);
   if (hr != 0) {
-    LogFailure(MR_TRACE_SOURCE, __LINE__, function, step, L"nRet != 0x00", hr);
+    MR_LOG_FAIL(step, L"nRet != 0x00", hr);
     return E_FAIL;
   }
   return S_OK;
@@ -54,17 +53,17 @@ HRESULT RunWholeTokenCommand(DeviceHandle& handle, const char* function, const c
 
 HRESULT DeviceHandle::ResetKey(const char* pszDevName) {
   MR_TRACE("DeviceHandle::ResetKey");
-  return RunWholeTokenCommand(*this, mrTraceScope_.Name(), pszDevName, &::ResetDevice, L"ResetDevice");
+  return RunWholeTokenCommand(*this, MR_TRACE_FUNCTION, pszDevName, &::ResetDevice, L"ResetDevice");
 }
 
 HRESULT DeviceHandle::EraseKey(const char* pszDevName) {
   MR_TRACE("DeviceHandle::EraseKey");
-  return RunWholeTokenCommand(*this, mrTraceScope_.Name(), pszDevName, &::EraseMF, L"EraseMF");
+  return RunWholeTokenCommand(*this, MR_TRACE_FUNCTION, pszDevName, &::EraseMF, L"EraseMF");
 }
 
 HRESULT DeviceHandle::InitKey(const char* pszDevName) {
   MR_TRACE("DeviceHandle::InitKey");
-  return RunWholeTokenCommand(*this, mrTraceScope_.Name(), pszDevName, &::InitTokenFile,
+  return RunWholeTokenCommand(*this, MR_TRACE_FUNCTION, pszDevName, &::InitTokenFile,
                               L"InitTokenFile");
 }
 
@@ -73,7 +72,7 @@ HRESULT DeviceHandle::GetDeviceLabelInfo(const char* pszDevName, char** ppszDevi
   MR_FAIL_IF(pszDevName == NULL, L"Check pszDevName", E_INVALIDARG);
   MR_FAIL_IF(ppszDeviceLabel == NULL, L"Check ppszDeviceLabel", E_INVALIDARG);
   DEV_CTX* pDevCtx = nullptr;
-  HRESULT hr = FindListedToken(*this, pszDevName, mrTraceScope_.Name(), &pDevCtx);
+  HRESULT hr = FindListedToken(*this, pszDevName, MR_TRACE_FUNCTION, &pDevCtx);
   if (FAILED(hr)) {
     return hr;
   }
@@ -98,7 +97,7 @@ HRESULT DeviceHandle::SetDeviceLabelInfo(const char* pszDevName, const char* psz
   MR_FAIL_IF(pszDevName == NULL, L"Check pszDevName", E_INVALIDARG);
   MR_FAIL_IF(pszDeviceLabel == NULL, L"Check pszDeviceLabel", E_INVALIDARG);
   DEV_CTX* pDevCtx = nullptr;
-  HRESULT hr = FindListedToken(*this, pszDevName, mrTraceScope_.Name(), &pDevCtx);
+  HRESULT hr = FindListedToken(*this, pszDevName, MR_TRACE_FUNCTION, &pDevCtx);
   if (FAILED(hr)) {
     return hr;
   }

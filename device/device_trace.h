@@ -1,6 +1,7 @@
 // The value traces of DeviceHandle: records under a message identity of the
 // DeviceHandle source, sent under the value flag bit of the deliverable.
-// Failure lines of DeviceHandle name the source "DeviceHandle".
+// Files of DeviceHandle define MR_TRACE_SOURCE as "DeviceHandle", the source
+// their failure lines name.
 #pragma once
 
 #include "foundation/platform.h"
@@ -14,14 +15,6 @@ inline const merro::trace::Guid kDeviceHandleMessageGuid{
 // One value record of the DeviceHandle source.
 inline void TraceDeviceValue(std::uint16_t number, std::initializer_list<merro::trace::Value> values) {
   merro::trace::TraceValues(kDeviceHandleMessageGuid, number, values);
-}
-
-// Logs a failure line of the DeviceHandle source under `function` and
-// returns `result`, for helpers shared by several operations.
-inline HRESULT LogDeviceFailure(int line, const char* function, const wchar_t* step,
-                                const wchar_t* reason, HRESULT result) {
-  merro::trace::LogFailure("DeviceHandle", line, function, step, reason, result);
-  return result;
 }
 
 // A record carrying a narrow (UTF-8) name as UTF-16 text, then a value.

@@ -38,8 +38,7 @@ HRESULT DeviceHandle::CheckContainerTakesNewKey(const char* pszDevName,
 HRESULT DeviceHandle::GenKeyPair(const char* pszDevName, const char* pszContainerName,
                                  DWORD dwKeySpec, DWORD dwKeySetAlg, DWORD dwKeyBitsLength) {
   MR_TRACE("DeviceHandle::GenKeyPair");
-  HRESULT hResult =
-      CheckSlotArguments(mrTraceScope_.Name(), pszDevName, pszContainerName, dwKeySpec);
+  HRESULT hResult = CheckSlotArguments(MR_TRACE_FUNCTION, pszDevName, pszContainerName, dwKeySpec);
   if (FAILED(hResult)) {
     return hResult;
   }
@@ -58,7 +57,7 @@ HRESULT DeviceHandle::GenKeyPair(const char* pszDevName, const char* pszContaine
              E_INVALIDARG);
 
   PreparedSlot slot;
-  hResult = PrepareKeySlot(*this, mrTraceScope_.Name(), pszDevName, pszContainerName, dwKeySpec,
+  hResult = PrepareKeySlot(*this, MR_TRACE_FUNCTION, pszDevName, pszContainerName, dwKeySpec,
                            dwKeyBitsLength, &slot);
   if (FAILED(hResult)) {
     return hResult;

@@ -24,9 +24,9 @@ constexpr DWORD kWorkBufferSize = 2048;
 HRESULT OpenKeyPair(DeviceHandle& handle, const char* pszDevName, const char* pszContainerName,
                     DWORD dwKeySpec, const char* function, ContainerKey* pKey,
                     ScopedKeyContext* pKeyCtx) {
+  MR_TRACE_UNDER(function);
   if (dwKeySpec != AT_SIGNATURE && dwKeySpec != AT_KEYEXCHANGE) {
-    merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, function, L"Check dwKeySpec",
-                             L"dwKeySpec is not 1 or 2", E_INVALIDARG);
+    MR_LOG_FAIL(L"Check dwKeySpec", L"dwKeySpec is not 1 or 2", E_INVALIDARG);
     return E_INVALIDARG;
   }
   return OpenContainerKey(handle, pszDevName, pszContainerName, dwKeySpec, E_FAIL, function, pKey,
@@ -42,6 +42,7 @@ using BufferOperation = HRESULT (*)(void*, const BYTE*, DWORD, BYTE*, DWORD*);
 HRESULT RunIntoWorkBuffer(BufferOperation pfnOperation, void* pKeyCtx, const BYTE* pbyIn,
                           DWORD dwInSize, BYTE** ppbyOut, DWORD* pdwOutSize, const wchar_t* step,
                           const char* function) {
+  MR_TRACE_UNDER(function);
   merro::WipedBytes<kWorkBufferSize> work;
   DWORD dwOutSize = kWorkBufferSize;
   const HRESULT nRet = pfnOperation(pKeyCtx, pbyIn, dwInSize, work.bytes, &dwOutSize);
@@ -50,7 +51,7 @@ HRESULT RunIntoWorkBuffer(BufferOperation pfnOperation, void* pKeyCtx, const BYT
     hResult = NTE_BAD_LEN;
   }
   if (hResult != S_OK) {
-    merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, function, step, L"nRet != 0", hResult);
+    MR_LOG_FAIL(step, L"nRet != 0", hResult);
     return hResult;
   }
   return HandOutCopy(work.bytes, dwOutSize, ppbyOut, pdwOutSize, function);
@@ -71,8 +72,8 @@ HRESULT DeviceHandle::PubKeyVerifyHash(const char* pszDevName, const char* pszCo
   MR_FAIL_IF(dwSignatureValueSize <= 0, L"Check dwSignatureValueSize", E_INVALIDARG);
   ContainerKey key;
   ScopedKeyContext keyCtx;
-  HRESULT hResult = OpenKeyPair(*this, pszDevName, pszContainerName, dwKeySpec,
-                                mrTraceScope_.Name(), &key, &keyCtx);
+  HRESULT hResult =
+      OpenKeyPair(*this, pszDevName, pszContainerName, dwKeySpec, MR_TRACE_FUNCTION, &key, &keyCtx);
   if (FAILED(hResult)) {
     return hResult;
   }
@@ -99,18 +100,18 @@ HRESULT DeviceHandle::DecryptByDevice(const char* pszDevName, const char* pszCon
   MR_FAIL_IF(pdwPlainDataSize == NULL, L"Check pdwPlainDataSize", E_INVALIDARG);
   ContainerKey key;
   ScopedKeyContext keyCtx;
-  HRESULT hResult = OpenKeyPair(*this, pszDevName, pszContainerName, dwKeySpec,
-                                mrTraceScope_.Name(), &key, &keyCtx);
+  HRESULT hResult =
+      OpenKeyPair(*this, pszDevName, pszContainerName, dwKeySpec, MR_TRACE_FUNCTION, &key, &keyCtx);
   if (FAILED(hResult)) {
     return hResult;
   }
   merro::transport::TokenSequenceLock sequence;
-  hResult = LockedTokenSession(key.pDevCtx, &sequence, mrTraceScope_.Name());
+  hResult = LockedTokenSession(key.pDevCtx, &sequence, MR_TRACE_FUNCTION);
   if (hResult != 0) {
     return HRESULT_FROM_TOKEN_ERROR(hResult);
   }
   return RunIntoWorkBuffer(&PrikeyDec, keyCtx.get(), pbyEncryptedData, dwEncryptedDataSize,
-                           ppbyPlainData, pdwPlainDataSize, L"PrikeyDec", mrTraceScope_.Name());
+                           ppbyPlainData, pdwPlainDataSize, L"PrikeyDec", MR_TRACE_FUNCTION);
 }
 
 HRESULT DeviceHandle::PubKeyEncrypt(const char* pszDevName, const char* pszContainerName,
@@ -126,14 +127,14 @@ HRESULT DeviceHandle::PubKeyEncrypt(const char* pszDevName, const char* pszConta
   MR_FAIL_IF(pdwEncryptedDataSize == NULL, L"Check pdwEncryptedDataSize", E_INVALIDARG);
   ContainerKey key;
   ScopedKeyContext keyCtx;
-  HRESULT hResult = OpenKeyPair(*this, pszDevName, pszContainerName, dwKeySpec,
-                                mrTraceScope_.Name(), &key, &keyCtx);
+  HRESULT hResult =
+      OpenKeyPair(*this, pszDevName, pszContainerName, dwKeySpec, MR_TRACE_FUNCTION, &key, &keyCtx);
   if (FAILED(hResult)) {
     return hResult;
   }
   return RunIntoWorkBuffer(&PubkeyEnc, keyCtx.get(), pbyPlainData, dwPlainDataSize,
                            ppbyEncryptedData, pdwEncryptedDataSize, L"PubkeyEnc",
-                           mrTraceScope_.Name());
+                           MR_TRACE_FUNCTION);
 }
 
 }  // namespace merro::device

@@ -1,7 +1,6 @@
 #include "device/key_slots.h"
 
 #include "device/device_handle.h"
-#include "device/device_trace.h"
 #include "foundation/misc/key_type.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
@@ -13,37 +12,26 @@
 namespace merro::device {
 HRESULT CheckSlotArguments(const char* function, const char* pszDevName,
                            const char* pszContainerName, DWORD dwKeySpec) {
-  if (pszDevName == NULL) {
-    return LogDeviceFailure(__LINE__, function, L"Check pszDevName", L"pszDevName == NULL", E_INVALIDARG);
-  }
-  if (pszContainerName == NULL) {
-    return LogDeviceFailure(__LINE__, function, L"Check pszContainerName", L"pszContainerName == NULL", E_INVALIDARG);
-  }
-  if ((dwKeySpec != AT_SIGNATURE) && (dwKeySpec != AT_KEYEXCHANGE)) {
-    return LogDeviceFailure(__LINE__, function, L"Check dwKeySpec",
-                L"(dwKeySpec != AT_SIGNATURE) && (dwKeySpec != AT_KEYEXCHANGE)", E_INVALIDARG);
-  }
+  MR_TRACE_UNDER(function);
+  MR_FAIL_IF(pszDevName == NULL, L"Check pszDevName", E_INVALIDARG);
+  MR_FAIL_IF(pszContainerName == NULL, L"Check pszContainerName", E_INVALIDARG);
+  MR_FAIL_IF((dwKeySpec != AT_SIGNATURE) && (dwKeySpec != AT_KEYEXCHANGE), L"Check dwKeySpec",
+             E_INVALIDARG);
   return S_OK;
 }
 
 HRESULT PrepareKeySlot(DeviceHandle& handle, const char* function, const char* pszDevName,
                        const char* pszContainerName, DWORD dwKeySpec, DWORD dwKeyBitsLength,
                        PreparedSlot* pSlot) {
+  MR_TRACE_UNDER(function);
   HRESULT hResult =
       handle.ResolveContainer(pszDevName, pszContainerName, &pSlot->pItem, &pSlot->pDevCtx);
-  if (hResult != S_OK) {
-    return LogDeviceFailure(__LINE__, function, L"CheckContainerExist", L"hResult != S_OK", E_FAIL);
-  }
+  MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", E_FAIL);
   hResult = handle.InitializeContainer(pszDevName, pszContainerName, dwKeySpec, dwKeyBitsLength);
-  if (hResult != S_OK) {
-    return LogDeviceFailure(__LINE__, function, L"InitializeContainer", L"hResult != S_OK", hResult);
-  }
+  MR_FAIL_IF(hResult != S_OK, L"InitializeContainer", hResult);
   const CONTAINER_RECORD& stRecord = *pSlot->pItem->pstContainer();
   hResult = GetKeyType(&stRecord, dwKeySpec, &pSlot->byKeyType, nullptr);
-  if (hResult != S_OK) {
-    return LogDeviceFailure(__LINE__, function, L"GetKeyType", L"hResult != S_OK",
-                HRESULT_FROM_TOKEN_ERROR(hResult));
-  }
+  MR_FAIL_IF(hResult != S_OK, L"GetKeyType", HRESULT_FROM_TOKEN_ERROR(hResult));
   pSlot->wKeyFID = KeyFileId(stRecord, dwKeySpec);
   return S_OK;
 }

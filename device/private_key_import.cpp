@@ -90,7 +90,7 @@ HRESULT DeviceHandle::ImportEncryptedPrivateKey(const char* pszDevName,
              L"Check key data lengths", E_INVALIDARG);
 
   PreparedSlot slot;
-  const HRESULT hResult = PrepareKeySlot(*this, mrTraceScope_.Name(), pszDevName, pszContainerName,
+  const HRESULT hResult = PrepareKeySlot(*this, MR_TRACE_FUNCTION, pszDevName, pszContainerName,
                                          AT_KEYEXCHANGE, dwKeyBitsLength, &slot);
   if (FAILED(hResult)) {
     return hResult;
@@ -126,7 +126,7 @@ HRESULT DeviceHandle::ImportRSA1024PrivateKey(const char* pszDevName, const char
   MR_FAIL_IF(stRSAKey.dLen == 0 || stRSAKey.dLen > kRsa1024Bytes, L"Check dLen", E_INVALIDARG);
 
   PreparedSlot slot;
-  const HRESULT hResult = PrepareKeySlot(*this, mrTraceScope_.Name(), pszDevName, pszContainerName,
+  const HRESULT hResult = PrepareKeySlot(*this, MR_TRACE_FUNCTION, pszDevName, pszContainerName,
                                          AT_KEYEXCHANGE, 1024, &slot);
   if (FAILED(hResult)) {
     return hResult;

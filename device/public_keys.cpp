@@ -73,7 +73,7 @@ HRESULT DeviceHandle::ExportPubKey(const char* pszDevName, const char* pszContai
 
   BYTE byKeyType = 0;
   RSA_KEY stPubKey{};  // or x || y in its first 64 bytes
-  HRESULT hResult = ReadSlotPublicKey(*this, mrTraceScope_.Name(), pszDevName, pszContainerName,
+  HRESULT hResult = ReadSlotPublicKey(*this, MR_TRACE_FUNCTION, pszDevName, pszContainerName,
                                       dwKeySpec, &byKeyType, &stPubKey);
   if (FAILED(hResult)) {
     return hResult;
@@ -108,7 +108,7 @@ HRESULT DeviceHandle::ExportPubKey(const char* pszDevName, const char* pszContai
 
   BYTE byKeyType = 0;
   RSA_KEY stPubKey{};  // or x || y in its first 64 bytes
-  HRESULT hResult = ReadSlotPublicKey(*this, mrTraceScope_.Name(), pszDevName, pszContainerName,
+  HRESULT hResult = ReadSlotPublicKey(*this, MR_TRACE_FUNCTION, pszDevName, pszContainerName,
                                       dwKeySpec, &byKeyType, &stPubKey);
   if (FAILED(hResult)) {
     return hResult;

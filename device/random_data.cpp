@@ -22,7 +22,7 @@ HRESULT DeviceHandle::GenerateRandomData(const char* pszDevName, int /*nFlag*/, 
   MR_FAIL_IF(nRandomSize <= 0, L"Check nRandomSize", E_INVALIDARG);
   MR_FAIL_IF(pbyRandomBuffer == NULL, L"Check pbyRandomBuffer", E_INVALIDARG);
   DEV_CTX* pDevCtx = nullptr;
-  const HRESULT hResult = FindListedToken(*this, pszDevName, mrTraceScope_.Name(), &pDevCtx);
+  const HRESULT hResult = FindListedToken(*this, pszDevName, MR_TRACE_FUNCTION, &pDevCtx);
   if (FAILED(hResult)) {
     return hResult;
   }

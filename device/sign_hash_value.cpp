@@ -36,7 +36,7 @@ HRESULT DeviceHandle::SignHashValue(const char* pszDevName, const char* pszConta
              E_INVALIDARG);
   ContainerKey key;
   HRESULT hResult = FindContainerKey(*this, pszDevName, pszContainerName, dwKeySpec, E_FAIL,
-                                     mrTraceScope_.Name(), &key);
+                                     MR_TRACE_FUNCTION, &key);
   if (FAILED(hResult)) {
     return hResult;
   }
@@ -60,7 +60,7 @@ HRESULT DeviceHandle::SignHashValue(const char* pszDevName, const char* pszConta
   MR_FAIL_IF(hResult != S_OK, L"Build the PKCS#1 block", NTE_BAD_ALGID);
 
   ScopedKeyContext keyCtx;
-  hResult = keyCtx.Open(key, mrTraceScope_.Name());
+  hResult = keyCtx.Open(key, MR_TRACE_FUNCTION);
   if (FAILED(hResult)) {
     return hResult;
   }
@@ -70,7 +70,7 @@ HRESULT DeviceHandle::SignHashValue(const char* pszDevName, const char* pszConta
   MR_FAIL_IF(nRet != 0, L"PrikeySign", HRESULT_FROM_TOKEN_ERROR(nRet));
   MR_FAIL_IF(dwSignatureSize > kSignatureBufferSize, L"PrikeySign", NTE_BAD_SIGNATURE);
   return HandOutCopy(bySignature, dwSignatureSize, ppbySignatureValue, pdwSignatureValueSize,
-                     mrTraceScope_.Name());
+                     MR_TRACE_FUNCTION);
 }
 
 }  // namespace merro::device

@@ -41,7 +41,7 @@ HRESULT DeviceHandle::InitDigestKeyCtx(const char* pszDevName, const char* pszCo
   ContainerKey key;
   ScopedKeyContext keyCtx;  // released before the lease goes
   const HRESULT hResult = OpenContainerKey(*this, pszDevName, pszContainerName, kDigestKeySpec,
-                                           E_FAIL, mrTraceScope_.Name(), &key, &keyCtx, &lease);
+                                           E_FAIL, MR_TRACE_FUNCTION, &key, &keyCtx, &lease);
   if (FAILED(hResult)) {
     return hResult;
   }
@@ -90,7 +90,7 @@ HRESULT DeviceHandle::SignData(const char* pszDevName, const char* pszContainerN
   MR_FAIL_IF(pKeyDevCtx != pDevCtx, L"Check the key context is on the current token context",
              NTE_BAD_HASH_STATE);
 
-  hResult = SetUpTokenSession(pDevCtx, mrTraceScope_.Name());
+  hResult = SetUpTokenSession(pDevCtx, MR_TRACE_FUNCTION);
   if (hResult != 0) {
     return HRESULT_FROM_TOKEN_ERROR(hResult);
   }
@@ -100,7 +100,7 @@ HRESULT DeviceHandle::SignData(const char* pszDevName, const char* pszContainerN
   MR_FAIL_IF(nRet != 0, L"PrikeySign", NTE_BAD_DATA);
   MR_FAIL_IF(dwSignatureSize > kSignatureBufferSize, L"PrikeySign", NTE_BAD_DATA);
   return HandOutCopy(bySignature, dwSignatureSize, ppbySignatureValue, pdwSignatureValueSize,
-                     mrTraceScope_.Name());
+                     MR_TRACE_FUNCTION);
 }
 
 HRESULT DeviceHandle::DigestOnToken(const char* pszDevName, const char* pszContainerName,
@@ -124,15 +124,14 @@ HRESULT DeviceHandle::DigestOnToken(const char* pszDevName, const char* pszConta
   ContainerKey key;
   ScopedKeyContext keyCtx;
   HRESULT hResult = OpenContainerKey(*this, pszDevName, pszContainerName, kDigestKeySpec,
-                                     bSign ? NTE_NO_KEY : E_FAIL, mrTraceScope_.Name(), &key,
-                                     &keyCtx);
+                                     bSign ? NTE_NO_KEY : E_FAIL, MR_TRACE_FUNCTION, &key, &keyCtx);
   if (FAILED(hResult)) {
     return hResult;
   }
   // A caller whose PIN verification set up the session under the lock it
   // still holds has it in force: a second one would only cost commands.
   hResult = bSessionSet ? sequence.TakeByMutexName(key.pDevCtx->szMutexName)
-                        : LockedTokenSession(key.pDevCtx, &sequence, mrTraceScope_.Name());
+                        : LockedTokenSession(key.pDevCtx, &sequence, MR_TRACE_FUNCTION);
   if (hResult != 0) {
     return HRESULT_FROM_TOKEN_ERROR(hResult);
   }
@@ -154,8 +153,8 @@ HRESULT DeviceHandle::DigestOnToken(const char* pszDevName, const char* pszConta
     nRet = SignDataResult(keyCtx.get(), bySignature, &dwSignatureSize);
     MR_FAIL_IF(nRet != 0, L"PrikeySign", NTE_BAD_DATA);
     MR_FAIL_IF(dwSignatureSize > kSignatureBufferSize, L"PrikeySign", NTE_BAD_DATA);
-    hResult = HandOutCopy(bySignature, dwSignatureSize, ppbySignatureValue,
-                          pdwSignatureValueSize, mrTraceScope_.Name());
+    hResult = HandOutCopy(bySignature, dwSignatureSize, ppbySignatureValue, pdwSignatureValueSize,
+                          MR_TRACE_FUNCTION);
     if (FAILED(hResult)) {
       return hResult;
     }

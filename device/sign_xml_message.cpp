@@ -53,12 +53,12 @@ HRESULT DeviceHandle::SignXMLMsg(const char* pszDevName, const char* pszContaine
   ContainerKey key;
   ScopedKeyContext keyCtx;  // released before the lease goes
   hResult = OpenContainerKey(*this, pszDevName, pszContainerName, dwKeySpec, E_FAIL,
-                             mrTraceScope_.Name(), &key, &keyCtx, &lease);
+                             MR_TRACE_FUNCTION, &key, &keyCtx, &lease);
   if (FAILED(hResult)) {
     return hResult;
   }
   merro::transport::TokenSequenceLock sequence;
-  hResult = LockedTokenSession(key.pDevCtx, &sequence, mrTraceScope_.Name());
+  hResult = LockedTokenSession(key.pDevCtx, &sequence, MR_TRACE_FUNCTION);
   if (hResult != 0) {
     return HRESULT_FROM_TOKEN_ERROR(hResult);
   }
@@ -108,7 +108,7 @@ HRESULT DeviceHandle::SignXMLMsg(const char* pszDevName, const char* pszContaine
   MR_FAIL_IF(dwSignatureSize == 0 || dwSignatureSize > kSignatureBufferSize, L"PrikeySign",
              NTE_BAD_SIGNATURE);
   return HandOutCopy(bySignature, dwSignatureSize, ppbySignatureValue, pdwSignatureValueSize,
-                     mrTraceScope_.Name());
+                     MR_TRACE_FUNCTION);
 }
 
 }  // namespace merro::device

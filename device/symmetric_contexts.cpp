@@ -103,7 +103,7 @@ HRESULT DeviceHandle::SymKeyHandleInit(const char* pszDevName, DWORD dwAlg, int 
   MR_FAIL_IF(dwKeyLen < pAlg->dwKeyLen, L"Check dwKeyLen", E_INVALIDARG);
   MR_FAIL_IF(pbyIV != nullptr && dwIVLen < kIVBytes, L"Check dwIVLen", E_INVALIDARG);
   DEV_CTX* pDevCtx = nullptr;
-  const HRESULT hResult = FindListedToken(*this, pszDevName, mrTraceScope_.Name(), &pDevCtx);
+  const HRESULT hResult = FindListedToken(*this, pszDevName, MR_TRACE_FUNCTION, &pDevCtx);
   if (FAILED(hResult)) {
     return hResult;
   }

@@ -11,23 +11,24 @@ namespace merro::device {
 
 HRESULT FindListedToken(DeviceHandle& handle, const char* pszDevName, const char* function,
                         DEV_CTX** ppDevCtx) {
+  MR_TRACE_UNDER(function);
   if (FAILED(handle.ResolveDevice(pszDevName, nullptr, ppDevCtx))) {
-    merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, function, L"CheckDeviceExist",
-                             L"FAILED(hResult)", NTE_BAD_KEYSET);
+    MR_LOG_FAIL(L"CheckDeviceExist", L"FAILED(hResult)", NTE_BAD_KEYSET);
     return NTE_BAD_KEYSET;
   }
   return S_OK;
 }
 
 HRESULT SetUpTokenSession(DEV_CTX* pDevCtx, const char* function) {
+  MR_TRACE_UNDER(function);
   HRESULT hr = ExternalAuth(pDevCtx, kSessionAuthKey);
   if (hr != 0) {
-    merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, function, L"ExternalAuth", L"nRet != 0", hr);
+    MR_LOG_FAIL(L"ExternalAuth", L"nRet != 0", hr);
     return hr;
   }
   hr = SetSessionKey(pDevCtx);
   if (hr != 0) {
-    merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, function, L"SetSessionKey", L"nRet != 0", hr);
+    MR_LOG_FAIL(L"SetSessionKey", L"nRet != 0", hr);
     return hr;
   }
   return S_OK;
@@ -35,10 +36,10 @@ HRESULT SetUpTokenSession(DEV_CTX* pDevCtx, const char* function) {
 
 HRESULT LockedTokenSession(DEV_CTX* pDevCtx, merro::transport::TokenSequenceLock* pLock,
                            const char* function) {
+  MR_TRACE_UNDER(function);
   const HRESULT hr = pLock->TakeByMutexName(pDevCtx->szMutexName);
   if (FAILED(hr)) {
-    merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, function, L"Take the token's sequence lock",
-                             L"FAILED(hr)", hr);
+    MR_LOG_FAIL(L"Take the token's sequence lock", L"FAILED(hr)", hr);
     return hr;
   }
   return SetUpTokenSession(pDevCtx, function);

@@ -33,7 +33,7 @@ HRESULT DeviceHandle::GetDeviceTokenInfo(const char* pszDevName, char** ppszDevi
   MR_FAIL_IF(pszDevName == NULL, L"Check pszDevName", E_INVALIDARG);
   MR_FAIL_IF(ppszDeviceToken == NULL, L"Check ppszDeviceToken", E_INVALIDARG);
   DEV_CTX* pDevCtx = nullptr;
-  const HRESULT hResult = FindListedToken(*this, pszDevName, mrTraceScope_.Name(), &pDevCtx);
+  const HRESULT hResult = FindListedToken(*this, pszDevName, MR_TRACE_FUNCTION, &pDevCtx);
   if (FAILED(hResult)) {
     return hResult;
   }
@@ -58,7 +58,7 @@ HRESULT DeviceHandle::SetDeviceTokenInfo(const char* pszDevName, const char* psz
   MR_FAIL_IF(pszDevName == NULL, L"Check pszDevName", E_INVALIDARG);
   MR_FAIL_IF(pszDeviceToken == NULL, L"Check pszDeviceToken", E_INVALIDARG);
   DEV_CTX* pDevCtx = nullptr;
-  const HRESULT hResult = FindListedToken(*this, pszDevName, mrTraceScope_.Name(), &pDevCtx);
+  const HRESULT hResult = FindListedToken(*this, pszDevName, MR_TRACE_FUNCTION, &pDevCtx);
   if (FAILED(hResult)) {
     return hResult;
   }
@@ -77,7 +77,7 @@ HRESULT DeviceHandle::GetDeviceCosVer(const char* pszDevName, char** ppszDeviceC
   MR_FAIL_IF(pszDevName == NULL, L"Check pszDevName", E_INVALIDARG);
   MR_FAIL_IF(ppszDeviceCosVer == NULL, L"Check pstDeviceInfo", E_INVALIDARG);
   DEV_CTX* pDevCtx = nullptr;
-  const HRESULT hResult = FindListedToken(*this, pszDevName, mrTraceScope_.Name(), &pDevCtx);
+  const HRESULT hResult = FindListedToken(*this, pszDevName, MR_TRACE_FUNCTION, &pDevCtx);
   if (FAILED(hResult)) {
     return hResult;
   }

@@ -35,7 +35,8 @@ CertContext FirstMatch(const CertStore& store, const BYTE* pbEncoded, DWORD cbEn
 }
 
 // Commits a change: a system store keeps a deletion only once committed.
-HRESULT CommitChange(const TraceHelper& mrTraceScope_, const CertStore& store) {
+HRESULT CommitChange(const char* function, const CertStore& store) {
+  MR_TRACE_UNDER(function);
   const HRESULT hr = store.Commit();
   if (FAILED(hr)) {
     MR_LOG_FAIL(L"CertControlStore", L"bRetCode == FALSE", hr);
@@ -44,13 +45,14 @@ HRESULT CommitChange(const TraceHelper& mrTraceScope_, const CertStore& store) {
 }
 
 // Deletes the found entry (which frees the context) and commits.
-HRESULT DeleteFound(const TraceHelper& mrTraceScope_, const CertStore& store, CertContext found) {
+HRESULT DeleteFound(const char* function, const CertStore& store, CertContext found) {
+  MR_TRACE_UNDER(function);
   if (!::CertDeleteCertificateFromStore(found.Release())) {
     const HRESULT hr = FailedCallResult(ERROR_ACCESS_DENIED);
     MR_LOG_FAIL(L"CertDeleteCertificateFromStore", L"bRetCode == FALSE", hr);
     return hr;
   }
-  return CommitChange(mrTraceScope_, store);
+  return CommitChange(MR_TRACE_FUNCTION, store);
 }
 
 }  // namespace
@@ -158,7 +160,7 @@ HRESULT DeleteEntry(StoreLocation location, const BYTE* pbEncoded, DWORD cbEncod
   if (!found) {
     return S_OK;
   }
-  hr = DeleteFound(mrTraceScope_, store, std::move(found));
+  hr = DeleteFound(MR_TRACE_FUNCTION, store, std::move(found));
   if (SUCCEEDED(hr) && pbDeleted != nullptr) {
     *pbDeleted = true;
   }
@@ -203,7 +205,7 @@ HRESULT WriteEntry(StoreLocation location, const BYTE* pbEncoded, DWORD cbEncode
   }
   CertContext existing = FirstMatch(store, pbEncoded, cbEncoded);
   if (existing) {
-    hr = DeleteFound(mrTraceScope_, store, std::move(existing));
+    hr = DeleteFound(MR_TRACE_FUNCTION, store, std::move(existing));
     if (FAILED(hr)) {
       return hr;
     }
@@ -214,7 +216,7 @@ HRESULT WriteEntry(StoreLocation location, const BYTE* pbEncoded, DWORD cbEncode
     MR_LOG_FAIL(L"CertAddCertificateContextToStore", L"bRetCode == FALSE", hr);
     return hr;
   }
-  return CommitChange(mrTraceScope_, store);
+  return CommitChange(MR_TRACE_FUNCTION, store);
 }
 
 HRESULT WriteEntry(StoreLocation location, const BYTE* pbEncoded, DWORD cbEncoded,

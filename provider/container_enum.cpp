@@ -88,8 +88,9 @@ size_t ItemNameLength(const merro::device::ContainerItem& stItem) {
 // One step of an algorithm enumeration: the record of the row the cursor
 // moves to, written as Record (PROV_ENUMALGS or PROV_ENUMALGS_EX).
 template <typename Record, Record (*ToRecord)(const ProvAlgorithm&)>
-HRESULT EnumAlgorithmRows(const TraceHelper& mrTraceScope_, int* pnCursor, BYTE* pbData,
-                          DWORD* pdwDataLen, DWORD dwFlags) {
+HRESULT EnumAlgorithmRows(const char* function, int* pnCursor, BYTE* pbData, DWORD* pdwDataLen,
+                          DWORD dwFlags) {
+  MR_TRACE_UNDER(function);
   MR_FAIL_IF(pdwDataLen == NULL, L"Check pdwDataLen", E_INVALIDARG);
   MR_FAIL_IF(pbData != NULL && *pdwDataLen < sizeof(Record), L"Check buffer size",
              HRESULT_FROM_WIN32(ERROR_MORE_DATA));
@@ -109,14 +110,14 @@ HRESULT Container::EnumAlgorithm(BYTE* pbData, DWORD* pdwDataLen, DWORD dwFlags)
   MR_TRACE("Container::EnumAlgorithm");
   MR_FAIL_IF(g_pDeviceHandle == NULL, L"Check g_pDeviceHandle", NTE_BAD_KEYSET);
   return EnumAlgorithmRows<PROV_ENUMALGS, ToEnumAlgs>(
-      mrTraceScope_, &g_pDeviceHandle->m_nCurrentEnumAlgIndex, pbData, pdwDataLen, dwFlags);
+      MR_TRACE_FUNCTION, &g_pDeviceHandle->m_nCurrentEnumAlgIndex, pbData, pdwDataLen, dwFlags);
 }
 
 HRESULT Container::EnumAlgorithmEx(BYTE* pbData, DWORD* pdwDataLen, DWORD dwFlags) {
   MR_TRACE("Container::EnumAlgorithmEx");
   MR_FAIL_IF(g_pDeviceHandle == NULL, L"Check g_pDeviceHandle", NTE_BAD_KEYSET);
   return EnumAlgorithmRows<PROV_ENUMALGS_EX, ToEnumAlgsEx>(
-      mrTraceScope_, &g_pDeviceHandle->m_nCurrentEnumAlgExIndex, pbData, pdwDataLen, dwFlags);
+      MR_TRACE_FUNCTION, &g_pDeviceHandle->m_nCurrentEnumAlgExIndex, pbData, pdwDataLen, dwFlags);
 }
 
 HRESULT Container::EnumContainerName(BYTE* pbData, DWORD* pdwDataLen, DWORD dwFlags) {

@@ -160,8 +160,7 @@ HRESULT KeyHandle::DecryptInSequence(const BYTE* pbyEncryptedData, DWORD dwEncry
       // the rebuild below would read past the input.
       MR_FAIL_IF(dwEncryptedDataSize < kSm2FixedBytes, L"g_pDeviceHandle->DecryptByDevice",
                  hResult);
-      ::merro::trace::LogStep(mrTraceScope_.Name(),
-                              L"g_pDeviceHandle->DecryptByDevice(x, y, C2, C3)", hResult);
+      MR_LOG_STEP(L"g_pDeviceHandle->DecryptByDevice(x, y, C2, C3)", hResult);
       hResult = CheckUserPIN(0, 0, pSequence);
       MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", hResult);
       // Read as x, y, C3, C2 and put in the token's order x, y, C2, C3.
@@ -180,8 +179,7 @@ HRESULT KeyHandle::DecryptInSequence(const BYTE* pbyEncryptedData, DWORD dwEncry
         // The token's own form, 0x04 in front, as AsymEncrypt gives it: tried
         // last, so that what the two orders open opens as before. A failure
         // keeps the code of the attempts before it.
-        ::merro::trace::LogStep(mrTraceScope_.Name(),
-                                L"g_pDeviceHandle->DecryptByDevice(x, y, C3, C2)", hResult);
+        MR_LOG_STEP(L"g_pDeviceHandle->DecryptByDevice(x, y, C3, C2)", hResult);
         const HRESULT hPin = CheckUserPIN(0, 0, pSequence);
         MR_FAIL_IF(hPin != S_OK, L"CheckUserPIN", hPin);
         const HRESULT hAsGiven = DecryptOnToken(*m_pContainer, m_dwKeySpec, pbyEncryptedData,

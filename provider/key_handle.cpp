@@ -68,7 +68,7 @@ KeyHandle::~KeyHandle() {
   m_stSymKey.cbData = 0;
   ReleaseBytes(&m_pbyIV, m_dwIVBits / 8);
   if (m_pEvpCtx != nullptr) {
-    merro::trace::LogStep(mrTraceScope_.Name(), L"SymKeyFinal", EndRunningCipher());
+    MR_LOG_STEP(L"SymKeyFinal", EndRunningCipher());
   }
 }
 

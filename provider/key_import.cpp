@@ -90,8 +90,9 @@ BYTE* CopyContent(const ASN1Node& node) {
 // The end of every import: the token's write (its result folded, `step`
 // naming it in a failure line), then the container object re-read from the
 // token. A failed re-read leaves the key on the token.
-HRESULT FinishImport(const TraceHelper& mrTraceScope_, Container* pContainer, HRESULT hWriteResult,
+HRESULT FinishImport(const char* function, Container* pContainer, HRESULT hWriteResult,
                      const wchar_t* step) {
+  MR_TRACE_UNDER(function);
   HRESULT hResult = HRESULT_FROM_TOKEN_ERROR(hWriteResult);
   if (hResult != S_OK) {
     MR_LOG_FAIL(step, L"hResult != S_OK", hResult);
@@ -212,7 +213,8 @@ HRESULT KeyHandle::ImportSM2PrivateKey(const BYTE* pbySM2PrivateKey, DWORD dwLen
   hResult = g_pDeviceHandle->ImportEncryptedPrivateKey(
       m_pContainer->m_szDeviceName, m_pContainer->m_szContainerName, m_dwKeySpec,
       Container::KEYSETALGORITHM_SM2, MR_SM2_KEY_BITS, nullptr, 0, abyKey, dwLength + 1);
-  return FinishImport(mrTraceScope_, m_pContainer, hResult, L"WriteDeviceObject SM2 private key");
+  return FinishImport(MR_TRACE_FUNCTION, m_pContainer, hResult,
+                      L"WriteDeviceObject SM2 private key");
 }
 
 HRESULT KeyHandle::ImportRSAEncryPrivateKey(const BYTE* pbyEncryPrivateKey, DWORD dwLength,
@@ -248,7 +250,8 @@ HRESULT KeyHandle::ImportRSAEncryPrivateKey(const BYTE* pbyEncryPrivateKey, DWOR
       m_pContainer->m_szDeviceName, m_pContainer->m_szContainerName, m_dwKeySpec,
       Container::KEYSETALGORITHM_RSA, dwKeyBits, symKey.pbyData, symKey.dwSize, asymKey.pbyData,
       asymKey.dwSize);
-  return FinishImport(mrTraceScope_, m_pContainer, hResult, L"WriteDeviceObject rsa 2048 private key");
+  return FinishImport(MR_TRACE_FUNCTION, m_pContainer, hResult,
+                      L"WriteDeviceObject rsa 2048 private key");
 }
 
 HRESULT KeyHandle::ImportRSA1024PrivateKey(const BYTE* pbyRSA1024PrivateKey, DWORD dwLength) {
@@ -285,7 +288,8 @@ HRESULT KeyHandle::ImportRSA1024PrivateKey(const BYTE* pbyRSA1024PrivateKey, DWO
 
   hResult = g_pDeviceHandle->ImportRSA1024PrivateKey(
       m_pContainer->m_szDeviceName, m_pContainer->m_szContainerName, m_dwKeySpec, stRSAKey);
-  return FinishImport(mrTraceScope_, m_pContainer, hResult, L"WriteDeviceObject rsa 1024 private key");
+  return FinishImport(MR_TRACE_FUNCTION, m_pContainer, hResult,
+                      L"WriteDeviceObject rsa 1024 private key");
 }
 
 }  // namespace merro::provider

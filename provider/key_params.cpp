@@ -29,9 +29,9 @@ constexpr int kRandomFromSoftware = 2;
 // with `reason`.
 HRESULT CopyParam(const void* pvValue, DWORD dwNeeded, void* pvData, DWORD* pdwLength,
                   const char* function, const wchar_t* step, const wchar_t* reason) {
+  MR_TRACE_UNDER(function);
   if (pdwLength == nullptr) {
-    merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, function, L"Check pdwLength",
-                             L"pdwLength == NULL", E_INVALIDARG);
+    MR_LOG_FAIL(L"Check pdwLength", L"pdwLength == NULL", E_INVALIDARG);
     return E_INVALIDARG;
   }
   if (pvData == nullptr) {
@@ -41,8 +41,7 @@ HRESULT CopyParam(const void* pvValue, DWORD dwNeeded, void* pvData, DWORD* pdwL
   if (*pdwLength < dwNeeded) {
     // Callers retry with the length they are told.
     *pdwLength = dwNeeded;
-    merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, function, step, reason,
-                             HRESULT_FROM_WIN32(ERROR_MORE_DATA));
+    MR_LOG_FAIL(step, reason, HRESULT_FROM_WIN32(ERROR_MORE_DATA));
     return HRESULT_FROM_WIN32(ERROR_MORE_DATA);
   }
   if (pvValue != nullptr) {
@@ -57,23 +56,21 @@ HRESULT CopyParam(const void* pvValue, DWORD dwNeeded, void* pvData, DWORD* pdwL
 // The checks before the token is asked for the container's certificate or
 // public key: a key pair of the container, which is on a token.
 HRESULT CheckTokenKey(const KeyHandle& key, const char* function) {
-  const auto fail = [function](const wchar_t* step, const wchar_t* reason, HRESULT hr) {
-    merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, function, step, reason, hr);
-    return hr;
-  };
+  MR_TRACE_UNDER(function);
   if (key.m_dwKeySpec != AT_KEYEXCHANGE && key.m_dwKeySpec != AT_SIGNATURE) {
-    return fail(L"check Key usage", L"AT_KEYEXCHANGE != m_dwKeySpec && AT_SIGNATURE != m_dwKeySpec",
+    MR_LOG_FAIL(L"check Key usage", L"AT_KEYEXCHANGE != m_dwKeySpec && AT_SIGNATURE != m_dwKeySpec",
                 NTE_BAD_TYPE);
+    return NTE_BAD_TYPE;
   }
   if (key.m_pContainer == nullptr) {
-    return fail(L"Check m_pContainer", L"m_pContainer == NULL", E_FAIL);
+    MR_LOG_FAIL(L"Check m_pContainer", L"m_pContainer == NULL", E_FAIL);
+    return E_FAIL;
   }
   if (key.m_pContainer->IsEphemeral()) {
-    return fail(L"Check is Ephemeral", L"m_pContainer->IsEphemeral()", NTE_BAD_PROV_TYPE);
+    MR_LOG_FAIL(L"Check is Ephemeral", L"m_pContainer->IsEphemeral()", NTE_BAD_PROV_TYPE);
+    return NTE_BAD_PROV_TYPE;
   }
-  if (g_pDeviceHandle == nullptr) {
-    return fail(L"Check g_pDeviceHandle", L"g_pDeviceHandle == NULL", E_FAIL);
-  }
+  MR_FAIL_IF(g_pDeviceHandle == NULL, L"Check g_pDeviceHandle", E_FAIL);
   return S_OK;
 }
 
@@ -81,39 +78,37 @@ HRESULT CheckTokenKey(const KeyHandle& key, const char* function) {
 
 HRESULT KeyHandle::ExportAlgID(DWORD* pbData, DWORD* pdwLength) {
   MR_TRACE("KeyHandle::ExportAlgID");
-  return CopyParam(&m_uAlgID, sizeof m_uAlgID, pbData, pdwLength, mrTraceScope_.Name(),
+  return CopyParam(&m_uAlgID, sizeof m_uAlgID, pbData, pdwLength, MR_TRACE_FUNCTION,
                    L"Check *pdwLength", L"*pdwLength < (DWORD)sizeof(m_uAlgID)");
 }
 
 HRESULT KeyHandle::ExportBlockLength(DWORD* pbData, DWORD* pdwLength) {
   MR_TRACE("KeyHandle::ExportBlockLength");
-  return CopyParam(&m_dwBlockBits, sizeof m_dwBlockBits, pbData, pdwLength, mrTraceScope_.Name(),
+  return CopyParam(&m_dwBlockBits, sizeof m_dwBlockBits, pbData, pdwLength, MR_TRACE_FUNCTION,
                    L"Check *pdwLength", L"*pdwLength < (DWORD)sizeof(m_dwBlockBits)");
 }
 
 HRESULT KeyHandle::ExportKeyLength(DWORD* pbData, DWORD* pdwLength) {
   MR_TRACE("KeyHandle::ExportKeyLength");
-  return CopyParam(&m_dwModulusBits, sizeof m_dwModulusBits, pbData, pdwLength,
-                   mrTraceScope_.Name(), L"Check *pdwLength",
-                   L"*pdwLength < (DWORD)sizeof(m_dwModulusBits)");
+  return CopyParam(&m_dwModulusBits, sizeof m_dwModulusBits, pbData, pdwLength, MR_TRACE_FUNCTION,
+                   L"Check *pdwLength", L"*pdwLength < (DWORD)sizeof(m_dwModulusBits)");
 }
 
 HRESULT KeyHandle::ExportPermissions(DWORD* pbData, DWORD* pdwLength) {
   MR_TRACE("KeyHandle::ExportPermissions");
-  return CopyParam(&m_dwPermissions, sizeof m_dwPermissions, pbData, pdwLength,
-                   mrTraceScope_.Name(), L"Check *pdwLength",
-                   L"*pdwLength < (DWORD)sizeof(m_dwPermissions)");
+  return CopyParam(&m_dwPermissions, sizeof m_dwPermissions, pbData, pdwLength, MR_TRACE_FUNCTION,
+                   L"Check *pdwLength", L"*pdwLength < (DWORD)sizeof(m_dwPermissions)");
 }
 
 HRESULT KeyHandle::ExportIV(BYTE* pbData, DWORD* pdwLength) {
   MR_TRACE("KeyHandle::ExportIV");
-  return CopyParam(m_pbyIV, m_dwIVBits / 8, pbData, pdwLength, mrTraceScope_.Name(),
+  return CopyParam(m_pbyIV, m_dwIVBits / 8, pbData, pdwLength, MR_TRACE_FUNCTION,
                    L"Check *pdwLength", L"*pdwLength < (DWORD)(m_dwIVBits / 8)");
 }
 
 HRESULT KeyHandle::ExportCertificate(BYTE* pbCertData, DWORD* pdwCertDataLen) {
   MR_TRACE("KeyHandle::ExportCertificate");
-  HRESULT hResult = CheckTokenKey(*this, mrTraceScope_.Name());
+  HRESULT hResult = CheckTokenKey(*this, MR_TRACE_FUNCTION);
   if (hResult != S_OK) {
     return hResult;
   }
@@ -126,7 +121,7 @@ HRESULT KeyHandle::ExportCertificate(BYTE* pbCertData, DWORD* pdwCertDataLen) {
                                                &pbyCert, &dwDataLen);
   const std::unique_ptr<BYTE[]> cert(pbyCert);
   MR_FAIL_IF(hResult != S_OK, L"ExportCertificate", HRESULT_FROM_TOKEN_ERROR(hResult));
-  return CopyParam(cert.get(), dwDataLen, pbCertData, pdwCertDataLen, mrTraceScope_.Name(),
+  return CopyParam(cert.get(), dwDataLen, pbCertData, pdwCertDataLen, MR_TRACE_FUNCTION,
                    L"Check *pdwCertDataLen", L"*pdwCertDataLen < dwDataLen");
 }
 
@@ -137,7 +132,7 @@ HRESULT KeyHandle::ExportPublicKey(BYTE** ppbyPublicKeyXorN, DWORD* pdwPublicKey
   MR_FAIL_IF(ppbyPublicKeyYoE == NULL, L"Check ppbyPublicKeyYoE", E_INVALIDARG);
   MR_FAIL_IF(pdwPublicKeyXorNSize == NULL, L"Check pdwPublicKeyXorNSize", E_INVALIDARG);
   MR_FAIL_IF(pdwPublicKeyYoESize == NULL, L"Check pdwPublicKeyYoESize", E_INVALIDARG);
-  HRESULT hResult = CheckTokenKey(*this, mrTraceScope_.Name());
+  HRESULT hResult = CheckTokenKey(*this, MR_TRACE_FUNCTION);
   if (hResult != S_OK) {
     return hResult;
   }

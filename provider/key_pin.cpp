@@ -47,20 +47,19 @@ struct PinState {
 // that was never changed. Failures are logged for `function`.
 HRESULT ReadPinState(const char* pszDevName, DWORD dwPINType, bool bCheckDefault, PinState* pState,
                      const char* function) {
+  MR_TRACE_UNDER(function);
   HRESULT hResult = g_pDeviceHandle->GetPINInfo(pszDevName, dwPINType, &pState->dwLeftTimes,
                                                 &pState->dwStatus, &pState->dwModified);
   if (hResult != S_OK) {
     hResult = HRESULT_FROM_TOKEN_ERROR(hResult);
-    merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, function, L"GetPINInfo",
-                             L"hResult != S_OK", hResult);
+    MR_LOG_FAIL(L"GetPINInfo", L"hResult != S_OK", hResult);
     return hResult;
   }
   if (bCheckDefault) {
     hResult = g_pDeviceHandle->CheckDefaultPINStat(pState->dwModified);
     if (hResult != S_OK) {
       hResult = HRESULT_FROM_TOKEN_ERROR(hResult);
-      merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, function, L"CheckDefaultPINStat",
-                               L"hResult != S_OK", hResult);
+      MR_LOG_FAIL(L"CheckDefaultPINStat", L"hResult != S_OK", hResult);
       return hResult;
     }
   }
@@ -76,14 +75,14 @@ HRESULT ReadPinState(const char* pszDevName, DWORD dwPINType, bool bCheckDefault
 // them) is the token's, for the caller to weigh.
 HRESULT VerifyPass(const char* pszDevName, DWORD dwPINType, const SecretBytes& pin, int nLeftTimes,
                    const char* function, bool* pbFinal) {
+  MR_TRACE_UNDER(function);
   const HRESULT hResult =
       g_pDeviceHandle->CheckPIN(pszDevName, dwPINType, reinterpret_cast<const char*>(pin.data()),
                                 static_cast<DWORD>(pin.size()), nLeftTimes, kConfirmOnToken);
   const HRESULT hAnswer = ui::MapConfirmResult(hResult);
   *pbFinal = hAnswer == SCARD_W_CANCELLED_BY_USER || hAnswer == SCARD_E_TIMEOUT;
   if (*pbFinal) {
-    merro::trace::LogFailure(
-        MR_TRACE_SOURCE, __LINE__, function,
+    MR_LOG_FAIL(
         hAnswer == SCARD_E_TIMEOUT ? L"User operation timed out" : L"User operation canceled",
         L"the holder's answer on the token", hAnswer);
     return hAnswer;
@@ -163,7 +162,7 @@ HRESULT KeyHandle::CheckUserPIN(BOOL bForce, BOOL bRetry, OperationSequence* pSe
   HRESULT hResult = takeSequence();
   MR_FAIL_IF(hResult != S_OK, L"Take the token's sequence lock", hResult);
   PinState state;
-  hResult = ReadPinState(pszDevName, kUserPIN, true, &state, mrTraceScope_.Name());
+  hResult = ReadPinState(pszDevName, kUserPIN, true, &state, MR_TRACE_FUNCTION);
   if (hResult != S_OK) {
     return hResult;
   }
@@ -176,7 +175,7 @@ HRESULT KeyHandle::CheckUserPIN(BOOL bForce, BOOL bRetry, OperationSequence* pSe
   SecretBytes pin;
   bool bMayUseKept = true;
   for (;;) {
-    hResult = ReadPinState(pszDevName, kUserPIN, false, &state, mrTraceScope_.Name());
+    hResult = ReadPinState(pszDevName, kUserPIN, false, &state, MR_TRACE_FUNCTION);
     if (hResult != S_OK) {
       return hResult;
     }
@@ -214,7 +213,7 @@ HRESULT KeyHandle::CheckUserPIN(BOOL bForce, BOOL bRetry, OperationSequence* pSe
     }
 
     bool bFinal = false;
-    hResult = VerifyPass(pszDevName, kUserPIN, pin, nLeftTimes, mrTraceScope_.Name(), &bFinal);
+    hResult = VerifyPass(pszDevName, kUserPIN, pin, nLeftTimes, MR_TRACE_FUNCTION, &bFinal);
     if (hResult == S_OK) {
       if (pSequence != nullptr) {
         pSequence->bSessionSet = true;
@@ -253,7 +252,7 @@ HRESULT KeyHandle::CheckPINCode(const char* pszDevName, DWORD dwPINType, BOOL bF
     *ppszPIN = nullptr;
   }
   PinState state;
-  HRESULT hResult = ReadPinState(pszDevName, dwPINType, true, &state, mrTraceScope_.Name());
+  HRESULT hResult = ReadPinState(pszDevName, dwPINType, true, &state, MR_TRACE_FUNCTION);
   if (hResult != S_OK) {
     return hResult;
   }
@@ -267,7 +266,7 @@ HRESULT KeyHandle::CheckPINCode(const char* pszDevName, DWORD dwPINType, BOOL bF
   DWORD dwMode = dwPINType != kUserPIN ? kModeAdmin : kModeUser;
   SecretBytes pin;
   for (;;) {
-    hResult = ReadPinState(pszDevName, dwPINType, false, &state, mrTraceScope_.Name());
+    hResult = ReadPinState(pszDevName, dwPINType, false, &state, MR_TRACE_FUNCTION);
     if (hResult != S_OK) {
       return hResult;
     }
@@ -275,7 +274,7 @@ HRESULT KeyHandle::CheckPINCode(const char* pszDevName, DWORD dwPINType, BOOL bF
     hResult = AskPIN(dwMode, nLeftTimes, &pin);
     MR_FAIL_IF(FAILED(hResult), L"GetUserPIN", hResult);
     bool bFinal = false;
-    hResult = VerifyPass(pszDevName, dwPINType, pin, nLeftTimes, mrTraceScope_.Name(), &bFinal);
+    hResult = VerifyPass(pszDevName, dwPINType, pin, nLeftTimes, MR_TRACE_FUNCTION, &bFinal);
     if (hResult == S_OK) {
       break;
     }
@@ -300,7 +299,7 @@ HRESULT KeyHandle::CheckPINCode(const char* pszDevName, DWORD dwPINType, const c
   MR_FAIL_IF(g_pDeviceHandle == NULL, L"Check g_pDeviceHandle", E_FAIL);
   MR_FAIL_IF(pszPIN == NULL, L"Check pszPIN", E_INVALIDARG);
   PinState state;
-  HRESULT hResult = ReadPinState(pszDevName, dwPINType, true, &state, mrTraceScope_.Name());
+  HRESULT hResult = ReadPinState(pszDevName, dwPINType, true, &state, MR_TRACE_FUNCTION);
   if (hResult != S_OK) {
     return hResult;
   }
@@ -323,7 +322,7 @@ HRESULT KeyHandle::ModifyPINWithTip(const char* pszDevName, DWORD dwPINType, con
   MR_FAIL_IF(pbyNewPIN == NULL, L"Check pbyNewPIN", E_FAIL);
   MR_FAIL_IF(dwNewPINSize <= 0, L"Check dwNewPINSize", E_FAIL);
   PinState state;
-  HRESULT hResult = ReadPinState(pszDevName, dwPINType, false, &state, mrTraceScope_.Name());
+  HRESULT hResult = ReadPinState(pszDevName, dwPINType, false, &state, MR_TRACE_FUNCTION);
   if (hResult != S_OK) {
     return hResult;
   }

@@ -40,8 +40,8 @@ SymAlgClass ClassOf(ALG_ID uAlgID) {
   }
 }
 
-HRESULT SymInit(const TraceHelper& mrTraceScope_, KeyHandle& key, int nCryptType,
-                const wchar_t* pszInitStep) {
+HRESULT SymInit(const char* function, KeyHandle& key, int nCryptType, const wchar_t* pszInitStep) {
+  MR_TRACE_UNDER(function);
   const SymAlgClass algClass = ClassOf(key.m_uAlgID);
   if (algClass == SymAlgClass::kKeyPair) {
     MR_LOG_FAIL(L"Only for symEncrypt", L"TRUE", NTE_BAD_ALGID);
@@ -57,8 +57,7 @@ HRESULT SymInit(const TraceHelper& mrTraceScope_, KeyHandle& key, int nCryptType
   // One cipher per key: a cipher still running is finished first, so that
   // its context and key schedule do not outlive their reference.
   if (key.m_pEvpCtx != nullptr) {
-    ::merro::trace::LogStep(mrTraceScope_.Name(), L"SymKeyFinal(running cipher)",
-                            key.EndRunningCipher());
+    MR_LOG_STEP(L"SymKeyFinal(running cipher)", key.EndRunningCipher());
   }
 
   SYMKEY_HANDLE* pKeyCtx = nullptr;
@@ -72,8 +71,9 @@ HRESULT SymInit(const TraceHelper& mrTraceScope_, KeyHandle& key, int nCryptType
   return S_OK;
 }
 
-HRESULT SymUpdate(const TraceHelper& mrTraceScope_, KeyHandle& key, const BYTE* pbySourceData,
+HRESULT SymUpdate(const char* function, KeyHandle& key, const BYTE* pbySourceData,
                   DWORD dwSourceDataLen, BYTE** ppbyOutData, DWORD* pdwOutDataLen) {
+  MR_TRACE_UNDER(function);
   MR_FAIL_IF(NULL == pbySourceData, L"Check pbySourceData", NTE_BAD_KEY);
   MR_FAIL_IF(dwSourceDataLen <= 0, L"Check dwSourceDataLen", NTE_BAD_KEY);
   MR_FAIL_IF(NULL == ppbyOutData, L"Check ppbyOutData", NTE_BAD_KEY);
@@ -88,8 +88,8 @@ HRESULT SymUpdate(const TraceHelper& mrTraceScope_, KeyHandle& key, const BYTE* 
   return S_OK;
 }
 
-HRESULT SymFinal(const TraceHelper& mrTraceScope_, KeyHandle& key, BYTE** ppbyOutData,
-                 DWORD* pdwOutDataLen) {
+HRESULT SymFinal(const char* function, KeyHandle& key, BYTE** ppbyOutData, DWORD* pdwOutDataLen) {
+  MR_TRACE_UNDER(function);
   MR_FAIL_IF(ppbyOutData == NULL, L"Check ppbyOutData", E_INVALIDARG);
   MR_FAIL_IF(NULL == key.m_pEvpCtx, L"Check m_pEvpCtx", NTE_BAD_KEY);
   MR_FAIL_IF(g_pDeviceHandle == NULL, L"Check g_pDeviceHandle", E_FAIL);
@@ -108,36 +108,36 @@ HRESULT SymFinal(const TraceHelper& mrTraceScope_, KeyHandle& key, BYTE** ppbyOu
 
 HRESULT KeyHandle::SymEncryptInit() {
   MR_TRACE("KeyHandle::SymEncryptInit");
-  return SymInit(mrTraceScope_, *this, MR_CRYPTO_ENC, L"SymKeyHandleInit(Encrypt)");
+  return SymInit(MR_TRACE_FUNCTION, *this, MR_CRYPTO_ENC, L"SymKeyHandleInit(Encrypt)");
 }
 
 HRESULT KeyHandle::SymDecryptInit() {
   MR_TRACE("KeyHandle::SymDecryptInit");
-  return SymInit(mrTraceScope_, *this, MR_CRYPTO_DEC, L"SymKeyHandleInit(Decrypt)");
+  return SymInit(MR_TRACE_FUNCTION, *this, MR_CRYPTO_DEC, L"SymKeyHandleInit(Decrypt)");
 }
 
 HRESULT KeyHandle::SymEncryptUpdate(const BYTE* pbySourceData, DWORD dwSourceDataLen,
                                     BYTE** ppbyOutData, DWORD* pdwOutDataLen) {
   MR_TRACE("KeyHandle::SymEncryptUpdate");
-  return SymUpdate(mrTraceScope_, *this, pbySourceData, dwSourceDataLen, ppbyOutData,
+  return SymUpdate(MR_TRACE_FUNCTION, *this, pbySourceData, dwSourceDataLen, ppbyOutData,
                    pdwOutDataLen);
 }
 
 HRESULT KeyHandle::SymDecryptUpdate(const BYTE* pbySourceData, DWORD dwSourceDataLen,
                                     BYTE** ppbyOutData, DWORD* pdwOutDataLen) {
   MR_TRACE("KeyHandle::SymDecryptUpdate");
-  return SymUpdate(mrTraceScope_, *this, pbySourceData, dwSourceDataLen, ppbyOutData,
+  return SymUpdate(MR_TRACE_FUNCTION, *this, pbySourceData, dwSourceDataLen, ppbyOutData,
                    pdwOutDataLen);
 }
 
 HRESULT KeyHandle::SymEncryptFinal(BYTE** ppbyOutData, DWORD* pdwOutDataLen) {
   MR_TRACE("KeyHandle::SymEncryptFinal");
-  return SymFinal(mrTraceScope_, *this, ppbyOutData, pdwOutDataLen);
+  return SymFinal(MR_TRACE_FUNCTION, *this, ppbyOutData, pdwOutDataLen);
 }
 
 HRESULT KeyHandle::SymDecryptFinal(BYTE** ppbyOutData, DWORD* pdwOutDataLen) {
   MR_TRACE("KeyHandle::SymDecryptFinal");
-  return SymFinal(mrTraceScope_, *this, ppbyOutData, pdwOutDataLen);
+  return SymFinal(MR_TRACE_FUNCTION, *this, ppbyOutData, pdwOutDataLen);
 }
 
 }  // namespace merro::provider

@@ -22,9 +22,10 @@ bool SameEncoding(PCCERT_CONTEXT a, PCCERT_CONTEXT b) {
 }
 
 // Adds one certificate of a container unless an entry has its serial number.
-HRESULT AddIdleCert(const TraceHelper& mrTraceScope_, const wchar_t* wszProviderName,
+HRESULT AddIdleCert(const char* function, const wchar_t* wszProviderName,
                     const CertContextList& list, const CertContext& cert,
                     const std::wstring& container, DWORD dwKeySpec) {
+  MR_TRACE_UNDER(function);
   if (!cert) {
     return S_OK;
   }
@@ -165,10 +166,10 @@ HRESULT AddAllIdleCertToBrowser(const wchar_t* wszProviderName, const TokenInfor
         MR_LOG_FAIL(L"UTF8ToUTF16", L"S_OK != hResult", hr);
         return hr;
       }
-      hr = AddIdleCert(mrTraceScope_, wszProviderName, list, container.signatureCert, name,
+      hr = AddIdleCert(MR_TRACE_FUNCTION, wszProviderName, list, container.signatureCert, name,
                        AT_SIGNATURE);
       if (SUCCEEDED(hr)) {
-        hr = AddIdleCert(mrTraceScope_, wszProviderName, list, container.exchangeCert, name,
+        hr = AddIdleCert(MR_TRACE_FUNCTION, wszProviderName, list, container.exchangeCert, name,
                          AT_KEYEXCHANGE);
       }
       if (FAILED(hr)) {

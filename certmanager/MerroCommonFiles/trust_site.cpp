@@ -15,7 +15,8 @@ using merro::win::ComPtr;
 
 class SystemTrustZoneManagers : public TrustZoneManagers {
  public:
-  HRESULT Create(const TraceHelper& mrTraceScope_) {
+  HRESULT Create(const char* function) {
+    MR_TRACE_UNDER(function);
     HRESULT hr = ::CoCreateInstance(CLSID_InternetSecurityManager, nullptr, CLSCTX_INPROC_SERVER,
                                     IID_IInternetSecurityManager,
                                     reinterpret_cast<void**>(m_security.Put()));
@@ -51,8 +52,9 @@ HRESULT MapSite(TrustZoneManagers& managers, LPCWSTR wszSite) {
 }
 
 // Loads the site list and hands each site to addSite, in order.
-HRESULT ForEachListedSite(const TraceHelper& mrTraceScope_, HINSTANCE hInstance, UINT uStringId,
+HRESULT ForEachListedSite(const char* function, HINSTANCE hInstance, UINT uStringId,
                           const std::function<HRESULT(LPCWSTR)>& addSite) {
+  MR_TRACE_UNDER(function);
   wchar_t text[kSiteListChars + 1] = {};
   ::SetLastError(0);
   if (::LoadStringW(hInstance, uStringId, text, static_cast<int>(kSiteListChars + 1)) <= 0) {
@@ -81,7 +83,7 @@ HRESULT CreateSystemTrustZoneManagers(std::unique_ptr<TrustZoneManagers>* ppMana
   MR_TRACE("CreateSystemTrustZoneManagers");
   MR_FAIL_IF(ppManagers == nullptr, L"Check parameters", E_INVALIDARG);
   auto managers = std::make_unique<SystemTrustZoneManagers>();
-  const HRESULT hr = managers->Create(mrTraceScope_);
+  const HRESULT hr = managers->Create(MR_TRACE_FUNCTION);
   if (SUCCEEDED(hr)) {
     *ppManagers = std::move(managers);
   }
@@ -161,12 +163,12 @@ void SplitStrings(const std::wstring& text, const std::wstring& separator,
 
 HRESULT AddTrustSites(HINSTANCE hInstance, LPVOID, UINT uStringId) {
   MR_TRACE("AddTrustSites");
-  return ForEachListedSite(mrTraceScope_, hInstance, uStringId,
+  return ForEachListedSite(MR_TRACE_FUNCTION, hInstance, uStringId,
                            [](LPCWSTR site) { return AddTrustSite(site); });
 }
 
 HRESULT AddTrustSites(HINSTANCE hInstance, LPVOID, UINT uStringId, TrustZoneManagers& managers) {
   MR_TRACE("AddTrustSites");
-  return ForEachListedSite(mrTraceScope_, hInstance, uStringId,
+  return ForEachListedSite(MR_TRACE_FUNCTION, hInstance, uStringId,
                            [&managers](LPCWSTR site) { return AddTrustSite(site, managers); });
 }

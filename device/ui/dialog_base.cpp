@@ -15,8 +15,8 @@ namespace {
 // An exception escaping a window procedure would unwind through the system's
 // dispatch code; it is logged and the message counts as not handled.
 void LogEscapedException(const char* where) {
-  merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, where, L"Window procedure",
-                           L"exception caught", E_UNEXPECTED);
+  MR_TRACE_UNDER(where);
+  MR_LOG_FAIL(L"Window procedure", L"exception caught", E_UNEXPECTED);
 }
 
 }  // namespace

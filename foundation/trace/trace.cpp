@@ -258,14 +258,14 @@ void WppInitUm() { merro::trace::Register(); }
 
 void WppCleanupUm() { merro::trace::Unregister(); }
 
-TraceHelper::TraceHelper(const char* functionName) : m_pszFunctionName(functionName) {
+TraceHelper::TraceHelper(const char* functionName) : FailureScope(functionName) {
   const auto& p = merro::trace::CurrentProfile();
   merro::trace::WppTraceAnsiString(p.messageGuid, merro::trace::kMsgFunctionEntry,
-                                   p.functionFlag, m_pszFunctionName);
+                                   p.functionFlag, Name());
 }
 
 TraceHelper::~TraceHelper() {
   const auto& p = merro::trace::CurrentProfile();
   merro::trace::WppTraceAnsiString(p.messageGuid, merro::trace::kMsgFunctionExit,
-                                   p.functionFlag, m_pszFunctionName);
+                                   p.functionFlag, Name());
 }

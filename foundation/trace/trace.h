@@ -149,28 +149,49 @@ void LogFailure(const char* sourceFile, int line, const char* function, const wc
 
 }  // namespace merro::trace
 
-// Entry and exit records for the scope that owns it.
-class TraceHelper {
+namespace merro::trace {
+
+// The function name that failure and step lines report under. On its own
+// it sends nothing: a helper opens one to report under its caller's name.
+class FailureScope {
  public:
-  explicit TraceHelper(const char* functionName);
-  virtual ~TraceHelper();
-  TraceHelper(const TraceHelper&) = delete;
-  TraceHelper& operator=(const TraceHelper&) = delete;
+  explicit FailureScope(const char* functionName) : m_pszFunctionName(functionName) {}
   const char* Name() const { return m_pszFunctionName; }
 
  private:
   const char* m_pszFunctionName;
 };
 
-// Convenience forms used throughout the code base. MR_TRACE opens the scope
-// tracer; the other macros name the function through it.
+}  // namespace merro::trace
+
+// Entry and exit records for the scope that owns it, which names the
+// function of its failure and step lines.
+class TraceHelper : public merro::trace::FailureScope {
+ public:
+  explicit TraceHelper(const char* functionName);
+  virtual ~TraceHelper();
+  TraceHelper(const TraceHelper&) = delete;
+  TraceHelper& operator=(const TraceHelper&) = delete;
+};
+
+// The one way to log. A function opens its scope with MR_TRACE; a helper
+// that reports for its caller takes the caller's name (MR_TRACE_FUNCTION)
+// as a `const char* function` and opens MR_TRACE_UNDER(function). The
+// other macros log through whichever scope is open.
 //
 // Failure lines name their source: by default the file's own name; a file
 // whose functions report under another source name (for example "Misc")
 // redefines MR_TRACE_SOURCE after its includes.
 #define MR_TRACE_SOURCE __FILE__
+// Entry and exit records under `name`, which the lines below report under.
 #define MR_TRACE(name) ::TraceHelper mrTraceScope_(name)
-#define MR_LOG_STEP(step) ::merro::trace::LogStep(mrTraceScope_.Name(), step, 0)
+// Lines under the caller's `function`, without entry or exit records.
+#define MR_TRACE_UNDER(function) const ::merro::trace::FailureScope mrTraceScope_(function)
+// The open scope's function name, for a helper that reports under it.
+#define MR_TRACE_FUNCTION (mrTraceScope_.Name())
+// A step line: "<function> - <step>", with result 0 unless one is given.
+#define MR_LOG_STEP(...) ::merro::trace::LogStep(mrTraceScope_.Name(), __VA_ARGS__)
+// A failure line with its own reason text.
 #define MR_LOG_FAIL(step, reason, result) \
   ::merro::trace::LogFailure(MR_TRACE_SOURCE, __LINE__, mrTraceScope_.Name(), step, reason, result)
 // Logs and returns `result` when `failCondition` holds; the condition's own

@@ -229,6 +229,33 @@ TEST(Trace, FailureLinesNameTheSourceAFileDeclares) {
   EXPECT_TRUE(std::equal(prefix.begin(), prefix.end() - 2, t.records[0].args[0].begin()));
 }
 
+// A helper's lines carry its caller's function name and source; the helper
+// adds no entry or exit records of its own.
+HRESULT HelperOfTheCaller(const char* function, bool failHere) {
+  MR_TRACE_UNDER(function);
+  MR_LOG_STEP(L"Helper step", 5);
+  MR_FAIL_IF(failHere, L"Helper check", static_cast<HRESULT>(0x80070002));
+  return S_OK;
+}
+
+HRESULT CallerOfTheHelper(bool failHere) {
+  MR_TRACE("CallerOfTheHelper");
+  return HelperOfTheCaller(MR_TRACE_FUNCTION, failHere);
+}
+
+TEST(Trace, HelperReportsUnderItsCallersNameWithoutScopeRecords) {
+  CapturedTrace t(Deliverable::Provider, 0xFFFFFFFF);
+  EXPECT_EQ(CallerOfTheHelper(true), static_cast<HRESULT>(0x80070002));
+  ASSERT_EQ(t.Numbers(), (std::vector<std::uint16_t>{10, 14, 13, 11}));
+  EXPECT_EQ(merro::testing::Utf16Text(t.records[1].args[0]), "CallerOfTheHelper - Helper step");
+  EXPECT_EQ(t.records[1].args[1], std::vector<std::uint8_t>({5, 0, 0, 0}));
+  const std::string failure = merro::testing::Utf16Text(t.records[2].args[0]);
+  EXPECT_EQ(failure.rfind("[trace_test(", 0), 0u) << failure;
+  EXPECT_NE(failure.find("):] CallerOfTheHelper - Helper check [Reason:failHere]"),
+            std::string::npos)
+      << failure;
+}
+
 TEST(Trace, EventRecordAndStartUpCalls) {
   {
     CapturedTrace t(Deliverable::Provider, 0x04);
