@@ -5,7 +5,6 @@
 // outcome, as the PIN change does.
 #include <cstring>
 #include <cwchar>
-#include <memory>
 #include <string>
 
 #include "certmanager/main_dlg.h"
@@ -13,7 +12,7 @@
 #include "certmanager/pin_rules.h"
 #include "certmanager_string_ids.h"
 #include "device/device_handle.h"
-#include "foundation/secure_wipe.h"
+#include "foundation/secret_bytes.h"
 #include "foundation/trace/trace.h"
 #include "foundation/win/this_module.h"
 #include "provider/key_handle.h"
@@ -31,15 +30,6 @@ using merro::certmanager::ReadPINInfo;
 constexpr int kDefaultLeftTimes = 6;
 const char* const kDefaultPIN = merro::certmanager::kFactoryDefaultPIN.data();
 const DWORD kDefaultPINSize = static_cast<DWORD>(merro::certmanager::kFactoryDefaultPIN.size());
-
-// A PIN handed out by the key handle: wiped, then freed.
-struct WipedPINDeleter {
-  void operator()(char* pszPIN) const {
-    merro::SecureWipe(pszPIN, std::strlen(pszPIN));
-    delete[] pszPIN;
-  }
-};
-using HandedOutPIN = std::unique_ptr<char[], WipedPINDeleter>;
 
 // Resets the token's security state once: at Run, else when the scope ends.
 // A command that verifies a PIN leaves no verified state behind on any way
@@ -164,7 +154,9 @@ void CMainDlg::OnClickUnlockPin() {
     char* pszAdminPIN = nullptr;
     hResult = merro::provider::KeyHandle::CheckPINCode(pszDevName, kAdminPIN, TRUE, FALSE,
                                                        &pszAdminPIN);
-    const HandedOutPIN adminPIN(pszAdminPIN);
+    // Handed out by the key handle: wiped, then freed.
+    const merro::SecretText adminPIN = merro::SecretText::Adopt(
+        pszAdminPIN, pszAdminPIN != nullptr ? static_cast<DWORD>(std::strlen(pszAdminPIN)) : 0);
     if (FAILED(hResult) || adminPIN == nullptr) {
       MR_LOG_FAIL(L"CheckPINCode", L"FAILED(hResult)", hResult);
       textId = IDS_CHECK_ADMIN_PIN_FAILED;

@@ -33,10 +33,8 @@ HRESULT CModifyPINDlg::GetOldPINAndNewPIN(merro::SecretBytes* pOldPIN,
                                           merro::SecretBytes* pNewPIN) const {
   MR_TRACE("CModifyPINDlg::GetOldPINAndNewPIN");
   MR_FAIL_IF(pOldPIN == nullptr || pNewPIN == nullptr, L"Check arguments", E_INVALIDARG);
-  try {
-    pOldPIN->Assign(m_oldPIN.data(), m_oldPIN.size());
-    pNewPIN->Assign(m_newPIN.data(), m_newPIN.size());
-  } catch (const std::bad_alloc&) {
+  if (!pOldPIN->Assign(m_oldPIN.data(), m_oldPIN.size()) ||
+      !pNewPIN->Assign(m_newPIN.data(), m_newPIN.size())) {
     pOldPIN->Clear();
     pNewPIN->Clear();
     MR_LOG_FAIL(L"New buffer", L"bad_alloc", E_OUTOFMEMORY);

@@ -32,12 +32,12 @@
 #include "csp/registries.h"
 #include "foundation/alg_ids.h"
 #include "foundation/misc/byte_order.h"
-#include "foundation/owned_bytes.h"
+#include "foundation/secret_bytes.h"
 #include "provider/container.h"
 #include "provider/hash_handle.h"
 #include "provider/key_handle.h"
 
-using merro::OwnedBytes;
+using merro::SecretBytes;
 using merro::csp::CoreArguments;
 using merro::csp::CoreCall;
 using merro::csp::g_vtrHashHandleSet;
@@ -157,7 +157,7 @@ bool FeedsSpareBlock(const SessionSteps& steps, const KeyHandle& key, BOOL bFina
 }
 
 bool RunSessionCipher(CoreCall& call, const SessionSteps& steps, KeyHandle& key,
-                      const BYTE* pbData, DWORD dwDataLen, BOOL bFinal, OwnedBytes* pOut) {
+                      const BYTE* pbData, DWORD dwDataLen, BOOL bFinal, SecretBytes* pOut) {
   if (key.m_pEvpCtx == nullptr) {
     const HRESULT hInit = (key.*steps.init)();
     if (!call.Check(SUCCEEDED(hInit), steps.initStep, hInit)) {
@@ -169,7 +169,7 @@ bool RunSessionCipher(CoreCall& call, const SessionSteps& steps, KeyHandle& key,
   const DWORD dwBlock = BlockBytes(key);
   // The caller checked that the data is whole blocks, so its last block is
   // there to copy.
-  OwnedBytes fed;
+  SecretBytes fed;
   const BYTE* pbyFed = pbData;
   DWORD dwFed = dwDataLen;
   if (FeedsSpareBlock(steps, key, bFinal)) {
@@ -183,7 +183,7 @@ bool RunSessionCipher(CoreCall& call, const SessionSteps& steps, KeyHandle& key,
     pbyFed = fed.get();
     dwFed = fed.size();
   }
-  OwnedBytes updated;
+  SecretBytes updated;
   const HRESULT hUpdate = (key.*steps.update)(pbyFed, dwFed, updated.Out(), updated.Length());
   if (!call.Check(SUCCEEDED(hUpdate), steps.updateStep, hUpdate)) {
     return false;
@@ -194,7 +194,7 @@ bool RunSessionCipher(CoreCall& call, const SessionSteps& steps, KeyHandle& key,
   key.m_dwHeldBackBytes =
       dwBlock <= 1 ? 0
                    : static_cast<DWORD>((ULONGLONG{key.m_dwHeldBackBytes} + dwDataLen) % dwBlock);
-  OwnedBytes last;
+  SecretBytes last;
   if (bFinal) {
     const HRESULT hFinal = (key.*steps.final)(last.Out(), last.Length());
     key.m_dwHeldBackBytes = 0;  // the cipher has ended, whatever it answered
@@ -244,7 +244,7 @@ void Encrypt(CoreCall& call, HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash,
     return;
   }
 
-  OwnedBytes output;
+  SecretBytes output;
   if (bSession) {
     if (!RunSessionCipher(call, kEncryptSteps, *pKey, pbData, dwDataLen, bFinal, &output)) {
       return;
@@ -283,7 +283,7 @@ void Decrypt(CoreCall& call, HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash,
   }
 
   const DWORD dwDataLen = *pdwDataLen;
-  OwnedBytes plain;
+  SecretBytes plain;
   if (IsSessionAlgorithm(pKey->m_uAlgID)) {
     if (FeedsSpareBlock(kDecryptSteps, *pKey, bFinal) &&
         !call.Check(dwDataLen != 0 && dwDataLen % BlockBytes(*pKey) == 0,
@@ -296,7 +296,7 @@ void Decrypt(CoreCall& call, HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash,
   } else {
     // The key object reads a copy, so that the caller's ciphertext stays as
     // it was when the decryption fails (a refused PIN among other things).
-    OwnedBytes ciphertext;
+    SecretBytes ciphertext;
     if (!call.Check(ciphertext.Allocate(dwDataLen), L"New buffer", E_OUTOFMEMORY)) {
       return;
     }

@@ -24,11 +24,9 @@
 #include "foundation/alg_ids.h"
 #include "foundation/misc/byte_order.h"
 #include "foundation/secret_bytes.h"
-#include "foundation/owned_bytes.h"
 #include "provider/container.h"
 #include "provider/key_handle.h"
 
-using merro::OwnedBytes;
 using merro::SecretBytes;
 using merro::csp::CoreArguments;
 using merro::csp::CoreCall;
@@ -129,13 +127,13 @@ void ImportSimpleBlob(CoreCall& call, HCRYPTPROV hProv, const BYTE* pbData, DWOR
   }
 
   // The token works most significant byte first.
-  OwnedBytes wrapped;
+  SecretBytes wrapped;
   if (!call.Check(wrapped.Allocate(dwWrappedLen), L"New buffer", E_OUTOFMEMORY)) {
     return;
   }
   std::memcpy(wrapped.get(), pbData + kSimpleKeyOffset, dwWrappedLen);
   SwapByteOrder(wrapped.get(), dwWrappedLen);
-  OwnedBytes keyBytes;
+  SecretBytes keyBytes;
   const HRESULT hDecrypt =
       pUnwrapKey->AsymDecrypt(wrapped.get(), dwWrappedLen, keyBytes.Out(), keyBytes.Length());
   if (!call.Check(SUCCEEDED(hDecrypt), L"Check AsymDecrypt", hDecrypt)) {
@@ -228,13 +226,11 @@ void ImportPrivateKeyBlob(CoreCall& call, HCRYPTPROV hProv, const BYTE* pbData, 
     if (wReserved == 0) {
       pKey->m_dwKeySpec = AT_KEYEXCHANGE;
       SecretBytes body;
-      try {
-        body.Assign(pbData + kRsaPubKeyOffset, kRsaPubKeyLen + kPlainRsaBits * 9 / 16);
-      } catch (const std::bad_alloc&) {
+      if (!body.Assign(pbData + kRsaPubKeyOffset, kRsaPubKeyLen + kPlainRsaBits * 9 / 16)) {
         call.Check(false, L"New buffer", E_OUTOFMEMORY);
         return;
       }
-      hResult = pKey->ImportPrivateKey(body.data(), static_cast<DWORD>(body.size()), kPlainRsaBits);
+      hResult = pKey->ImportPrivateKey(body.data(), body.size(), kPlainRsaBits);
     } else {
       pKey->m_dwModulusBits = ReadDword(pbData, kRefRsaModulusBitsOffset);
       hResult = pKey->ImportPrivateKey(ReadAddress(pbData, kRefRsaAddressOffset),

@@ -10,6 +10,7 @@
 #include "csp/registries.h"
 #include "csp/signature_pin.h"
 #include "csp/user_key.h"
+#include "foundation/owned_bytes.h"
 #include "provider/container.h"
 #include "provider/key_handle.h"
 
@@ -344,13 +345,12 @@ BOOL CPCoreDuplicateKey(HCRYPTPROV hProv, HCRYPTKEY hKey, DWORD* pdwReserved, DW
     // another size, or missing, when KP_ALGID changed the source's kind
     // after its IV was made.
     const DWORD dwIVBytes = pSource->m_dwIVBits / 8;
-    std::unique_ptr<BYTE[]> spIV(new (std::nothrow) BYTE[dwIVBytes]);
+    merro::OwnedBytes spIV = merro::OwnedBytes::CopyOf(pSource->m_pbyIV, dwIVBytes);
     if (!call.Check(spIV != nullptr, L"New buffer", NTE_NO_MEMORY)) {
       return call.Finish();
     }
-    std::memcpy(spIV.get(), pSource->m_pbyIV, dwIVBytes);
-    delete[] spKey->m_pbyIV;
-    spKey->m_pbyIV = spIV.release();
+    merro::OwnedBytes::Release(spKey->m_pbyIV, spKey->m_dwIVBits / 8);
+    spIV.HandOut(&spKey->m_pbyIV);
     spKey->m_dwIVBits = pSource->m_dwIVBits;
   }
   // Key bytes come along from every source that has them: a session key

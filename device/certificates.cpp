@@ -6,8 +6,8 @@
 
 #include "device/device_handle.h"
 #include "device/key_slots.h"
-#include "device/out_buffer.h"
 #include "foundation/alg_ids.h"
+#include "foundation/owned_bytes.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
 #include "tokenapi/api/token_api.h"
@@ -58,10 +58,9 @@ HRESULT DeviceHandle::ExportCertificate(const char* pszDevName, const char* pszC
   MR_FAIL_IF(nRetCode != 0, L"ExportCert", HRESULT_FROM_TOKEN_ERROR(nRetCode));
   MR_FAIL_IF(dwCertLen > kCertReadBytes, L"Check certificate length", E_FAIL);
 
-  std::unique_ptr<BYTE[]> pbyCert = NewByteCopy(pbyRead.get(), dwCertLen);
+  OwnedBytes pbyCert = OwnedBytes::CopyOf(pbyRead.get(), dwCertLen);
   MR_FAIL_IF(pbyCert == nullptr, L"New buffer", E_OUTOFMEMORY);
-  *ppbyCertData = pbyCert.release();
-  *pdwCertDataSize = dwCertLen;
+  pbyCert.HandOut(ppbyCertData, pdwCertDataSize);
   return S_OK;
 }
 

@@ -9,6 +9,7 @@
 #include "device/device_trace.h"
 #include "device/token_access.h"
 #include "device/ui/confirm_runner.h"
+#include "foundation/owned_bytes.h"
 #include "foundation/result.h"
 #include "foundation/secret_bytes.h"
 #include "foundation/trace/trace.h"
@@ -26,12 +27,7 @@ constexpr DWORD kConfirmOnToken = 1;  // CheckPIN may wait for the token's butto
 
 // *pPin = the bytes; 0x8007000E when memory ran out.
 HRESULT CopyPin(SecretBytes* pPin, const void* pBytes, size_t nSize) {
-  try {
-    pPin->Assign(pBytes, nSize);
-    return S_OK;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  return pPin->Assign(pBytes, nSize) ? S_OK : E_OUTOFMEMORY;
 }
 
 }  // namespace
@@ -81,10 +77,9 @@ HRESULT DeviceHandle::MerroCreateContainer(const char* pszContainerName, char** 
       char* pszPIN = nullptr;
       hResult = GetUserPIN(static_cast<int>(dwLeftTimes), &pszPIN);
       MR_FAIL_IF(FAILED(hResult), L"GetUserPIN", hResult);
-      const size_t nPinLength = std::strlen(pszPIN);
-      hResult = CopyPin(&pin, pszPIN, nPinLength);
-      SecureWipe(pszPIN, nPinLength);
-      delete[] pszPIN;
+      const SecretText typed =
+          SecretText::Adopt(pszPIN, static_cast<DWORD>(std::strlen(pszPIN)));
+      hResult = CopyPin(&pin, typed.data(), typed.size());
       MR_FAIL_IF(hResult != S_OK, L"New buffer", E_OUTOFMEMORY);
     }
 
@@ -123,18 +118,16 @@ HRESULT DeviceHandle::MerroCreateContainer(const char* pszContainerName, char** 
   MR_FAIL_IF(nRetCode != 0, L"CreateContainer", HRESULT_FROM_TOKEN_ERROR(nRetCode));
 
   const size_t nDevNameLength = strnlen(szDevName, kDeviceNameChars - 1);
-  char* pDevName = new (std::nothrow) char[nDevNameLength + 1]();
+  OwnedText pDevName = OwnedText::CopyOf(szDevName, nDevNameLength, nDevNameLength + 1);
   MR_FAIL_IF(!pDevName, L"New buffer", E_OUTOFMEMORY);
-  std::memcpy(pDevName, szDevName, nDevNameLength);
   // The record as the token wrote it back, so that the list answers as it
   // would after a refresh.
   hResult = AppendContainers(&m_vtrContainerSet, dwDeviceIndex, szDevName, &stRecord, 1);
   if (hResult != S_OK) {
-    delete[] pDevName;
     MR_LOG_FAIL(L"Append the container item", L"hResult != S_OK", hResult);
     return hResult;
   }
-  *ppszDevName = pDevName;
+  pDevName.HandOut(ppszDevName);
   MR_LOG_STEP(L"MerroCreateContainer");
   return S_OK;
 }

@@ -4,9 +4,9 @@
 #include <new>
 
 #include "device/device_handle.h"
-#include "device/out_buffer.h"
 #include "foundation/alg_ids.h"
 #include "foundation/misc/key_type.h"
+#include "foundation/owned_bytes.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
 #include "tokenapi/api/asym_api.h"
@@ -85,13 +85,12 @@ HRESULT OpenContainerKey(DeviceHandle& handle, const char* pszDevName,
 HRESULT HandOutCopy(const BYTE* data, DWORD length, BYTE** ppbyOut, DWORD* pdwOutSize,
                     const char* function) {
   MR_TRACE_UNDER(function);
-  std::unique_ptr<BYTE[]> pbyOut = NewByteCopy(data, length);
+  OwnedBytes pbyOut = OwnedBytes::CopyOf(data, length);
   if (pbyOut == nullptr) {
     MR_LOG_FAIL(L"New buffer", L"pbyOut == NULL", E_OUTOFMEMORY);
     return E_OUTOFMEMORY;
   }
-  *ppbyOut = pbyOut.release();
-  *pdwOutSize = length;
+  pbyOut.HandOut(ppbyOut, pdwOutSize);
   return S_OK;
 }
 

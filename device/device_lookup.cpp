@@ -6,6 +6,7 @@
 #include "device/device_handle.h"
 #include "device/device_lists.h"
 #include "device/device_trace.h"
+#include "foundation/owned_bytes.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
 
@@ -64,11 +65,9 @@ HRESULT DeviceHandle::CheckContainerExist(const char* pszContainerName, char** p
   MR_FAIL_IF(bMatch == FALSE, L"Check find the container", NTE_NO_KEY);
   if (ppszDevName != nullptr) {
     const size_t n = strnlen(pFound->szDeviceName, kDeviceNameChars - 1);
-    char* pszDevName = new (std::nothrow) char[n + 1];
+    OwnedText pszDevName = OwnedText::CopyOf(pFound->szDeviceName, n, n + 1);
     MR_FAIL_IF(!pszDevName, L"New buffer", E_OUTOFMEMORY);
-    std::memcpy(pszDevName, pFound->szDeviceName, n);
-    pszDevName[n] = '\0';
-    *ppszDevName = pszDevName;
+    pszDevName.HandOut(ppszDevName);
   }
   return S_OK;
 }

@@ -6,6 +6,7 @@
 
 #include "device/device_handle.h"
 #include "device/token_access.h"
+#include "foundation/owned_bytes.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
 #include "tokenapi/api/container_api.h"
@@ -84,11 +85,9 @@ HRESULT DeviceHandle::GetDeviceLabelInfo(const char* pszDevName, char** ppszDevi
   if (dwLabelLength > kLabelBufferBytes) {
     dwLabelLength = kLabelBufferBytes;
   }
-  char* pszLabel = new (std::nothrow) char[dwLabelLength + 1];
+  OwnedText pszLabel = OwnedText::CopyOf(byLabel, dwLabelLength, dwLabelLength + 1);
   MR_FAIL_IF(pszLabel == NULL, L"New label buffer", E_OUTOFMEMORY);
-  std::memcpy(pszLabel, byLabel, dwLabelLength);
-  pszLabel[dwLabelLength] = '\0';
-  *ppszDeviceLabel = pszLabel;  // the caller frees it with delete[]
+  pszLabel.HandOut(ppszDeviceLabel);  // the caller frees it with delete[]
   return S_OK;
 }
 

@@ -6,6 +6,7 @@
 #include "device/device_handle.h"
 #include "device/device_trace.h"
 #include "foundation/result.h"
+#include "foundation/secret_bytes.h"
 #include "foundation/trace/trace.h"
 #include "foundation/win/protect_data.h"
 
@@ -112,22 +113,18 @@ HRESULT DeviceHandle::GetKeptUserPIN(const char* pszDeviceName, BYTE** ppbyUserP
   MR_FAIL_IF(HaveKeptPIN(pszDeviceName) != TRUE, L"Check have user PIN", E_FAIL);
 
   UserPINContext& stContext = itrUserPinContext->second;
-  BYTE* pbyPIN = nullptr;
-  DWORD dwPINSize = 0;
+  // A partial buffer on failure may hold PIN bytes: wiped as it goes.
+  SecretBytes pin;
   const HRESULT hResult = AcquireProtectData(stContext.pbyProtectedPIN.get(),
-                                             stContext.dwProtectedPINSize, nullptr, 0, &pbyPIN,
-                                             &dwPINSize);
+                                             stContext.dwProtectedPINSize, nullptr, 0, pin.Out(),
+                                             pin.Length());
   if (hResult != S_OK) {
-    // A partial buffer may hold PIN bytes.
-    SecureWipe(pbyPIN, dwPINSize);
-    delete[] pbyPIN;
     MR_LOG_FAIL(L"AcquireProtectData for user pin", L"hResult != S_OK",
                 HRESULT_FROM_TOKEN_ERROR(hResult));
     return HRESULT_FROM_TOKEN_ERROR(hResult);
   }
   drop.bKeep = true;
-  *ppbyUserPIN = pbyPIN;
-  *pdwPINLength = dwPINSize;
+  pin.HandOut(ppbyUserPIN, pdwPINLength);
   // Each use moves the long window on.
   stContext.dwLastUsedTick = Ticks();
   TraceDeviceValue(36, {TraceTick(stContext.dwLastUsedTick)});

@@ -7,7 +7,7 @@
 
 #include "device/device_handle.h"
 #include "device/key_slots.h"
-#include "device/out_buffer.h"
+#include "foundation/owned_bytes.h"
 #include "foundation/alg_ids.h"
 #include "foundation/asn1/asn1_compose.h"
 #include "foundation/asn1/asn1_node.h"
@@ -88,13 +88,11 @@ HRESULT DeviceHandle::ExportPubKey(const char* pszDevName, const char* pszContai
     pbySecond = stPubKey.e;
     dwSecondLen = stPubKey.eLen;
   }
-  std::unique_ptr<BYTE[]> pbyFirstCopy = NewByteCopy(pbyFirst, dwFirstLen);
-  std::unique_ptr<BYTE[]> pbySecondCopy = NewByteCopy(pbySecond, dwSecondLen);
+  OwnedBytes pbyFirstCopy = OwnedBytes::CopyOf(pbyFirst, dwFirstLen);
+  OwnedBytes pbySecondCopy = OwnedBytes::CopyOf(pbySecond, dwSecondLen);
   MR_FAIL_IF(pbyFirstCopy == nullptr || pbySecondCopy == nullptr, L"New buffer", E_OUTOFMEMORY);
-  *ppbyPubKeyXorN = pbyFirstCopy.release();
-  *pdwPubKeyXorNSize = dwFirstLen;
-  *ppbyPubKeyYorE = pbySecondCopy.release();
-  *pdwPubKeyYorESize = dwSecondLen;
+  pbyFirstCopy.HandOut(ppbyPubKeyXorN, pdwPubKeyXorNSize);
+  pbySecondCopy.HandOut(ppbyPubKeyYorE, pdwPubKeyYorESize);
   return S_OK;
 }
 
@@ -117,11 +115,10 @@ HRESULT DeviceHandle::ExportPubKey(const char* pszDevName, const char* pszContai
   // The slot's own key type decides the form: in a container that holds
   // both kinds, AlgType follows the signature key alone.
   if (byKeyType == MR_ALG_SM2) {
-    std::unique_ptr<BYTE[]> pbyPoint = NewByteCopy(stPubKey.n, 2 * kSm2CoordBytes);
+    OwnedBytes pbyPoint = OwnedBytes::CopyOf(stPubKey.n, 2 * kSm2CoordBytes);
     MR_FAIL_IF(pbyPoint == nullptr, L"New buffer", E_OUTOFMEMORY);
     *pdwKeySetAlg = KEYSETALGORITHM_SM2;
-    *ppbyPubKey = pbyPoint.release();
-    *pdwPubKeySize = 2 * kSm2CoordBytes;
+    pbyPoint.HandOut(ppbyPubKey, pdwPubKeySize);
     return S_OK;
   }
 

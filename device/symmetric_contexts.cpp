@@ -7,6 +7,7 @@
 #include "device/device_handle.h"
 #include "device/token_access.h"
 #include "foundation/result.h"
+#include "foundation/secret_bytes.h"
 #include "foundation/secure_wipe.h"
 #include "foundation/trace/trace.h"
 #include "tokenapi/api/token_api.h"
@@ -55,31 +56,6 @@ BYTE TokenMode(DWORD dwMode) {
       return 0;
   }
 }
-
-// A zeroed output buffer of `size` bytes; wiped before it is freed, since
-// it holds plaintext when decrypting.
-class OutputBuffer {
- public:
-  explicit OutputBuffer(DWORD size) : m_size(size), m_data(new (std::nothrow) BYTE[size]()) {}
-  ~OutputBuffer() {
-    if (m_data != nullptr) {
-      SecureWipe(m_data, m_size);
-      delete[] m_data;
-    }
-  }
-  OutputBuffer(const OutputBuffer&) = delete;
-  OutputBuffer& operator=(const OutputBuffer&) = delete;
-  BYTE* get() const { return m_data; }
-  BYTE* release() {
-    BYTE* p = m_data;
-    m_data = nullptr;
-    return p;
-  }
-
- private:
-  DWORD m_size;
-  BYTE* m_data;
-};
 
 }  // namespace
 
@@ -130,13 +106,14 @@ HRESULT DeviceHandle::SymKeyHandleUpdate(SYMKEY_HANDLE* pKeyCtx, const BYTE* pby
   MR_FAIL_IF(pdwOutDataSize == NULL, L"Check pdwOutDataSize", E_INVALIDARG);
 
   const DWORD dwRoom = dwInDataSize + kOutputSlack;
-  OutputBuffer pbyOutData(dwRoom);
+  // Plaintext when decrypting: wiped unless it is handed out.
+  SecretBytes pbyOutData = SecretBytes::Zeroed(dwRoom);
   MR_FAIL_IF(!pbyOutData.get(), L"New buffer", E_OUTOFMEMORY);
   DWORD dwOutDataSize = dwRoom;
   const HRESULT nRet = SymKeyUpdate(pKeyCtx, pbyInData, dwInDataSize, pbyOutData.get(),
                                     &dwOutDataSize);
   MR_FAIL_IF(nRet != 0, L"SymKeyUpdate", HRESULT_FROM_TOKEN_ERROR(nRet));
-  *ppbyOutData = pbyOutData.release();
+  pbyOutData.HandOut(ppbyOutData);
   *pdwOutDataSize = dwOutDataSize;
   MR_LOG_STEP(L"SymKeyUpdate");
   return S_OK;
@@ -160,13 +137,12 @@ HRESULT DeviceHandle::SymKeyHandleFinal(SYMKEY_HANDLE* pKeyCtx, BYTE** ppbyOutDa
   MR_FAIL_IF(ppbyOutData == NULL, L"Check ppbyOutData", E_INVALIDARG);
   MR_FAIL_IF(pdwOutDataSize == NULL, L"Check pdwOutDataSize", E_INVALIDARG);
   MR_FAIL_IF(nRet != 0, L"SymKeyFinal", HRESULT_FROM_TOKEN_ERROR(nRet));
-  OutputBuffer pbyOutData(kOutputSlack);
-  MR_FAIL_IF(!pbyOutData.get(), L"New buffer", E_OUTOFMEMORY);
   if (dwLast > kOutputSlack) {
     dwLast = kOutputSlack;
   }
-  std::memcpy(pbyOutData.get(), abyLast, dwLast);
-  *ppbyOutData = pbyOutData.release();
+  SecretBytes pbyOutData = SecretBytes::CopyOf(abyLast, dwLast, kOutputSlack);
+  MR_FAIL_IF(!pbyOutData.get(), L"New buffer", E_OUTOFMEMORY);
+  pbyOutData.HandOut(ppbyOutData);
   *pdwOutDataSize = dwLast;
   MR_LOG_STEP(L"SymKeyFinal");
   return S_OK;

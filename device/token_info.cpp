@@ -5,6 +5,7 @@
 
 #include "device/device_handle.h"
 #include "device/token_access.h"
+#include "foundation/owned_bytes.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
 #include "tokenapi/api/token_api.h"
@@ -16,16 +17,6 @@ namespace merro::device {
 namespace {
 constexpr DWORD kTokenNameRoom = 260;
 constexpr BYTE kAllDeviceInfoParts = 0xFF;
-
-// A new zeroed buffer of nRoom bytes starting with the nSize bytes of
-// pSource (nSize <= nRoom); null when memory ran out.
-char* NewZeroedCopy(const void* pSource, size_t nSize, size_t nRoom) {
-  char* pszCopy = new (std::nothrow) char[nRoom]();
-  if (pszCopy != nullptr) {
-    std::memcpy(pszCopy, pSource, nSize);
-  }
-  return pszCopy;
-}
 }  // namespace
 
 HRESULT DeviceHandle::GetDeviceTokenInfo(const char* pszDevName, char** ppszDeviceToken) {
@@ -46,9 +37,9 @@ HRESULT DeviceHandle::GetDeviceTokenInfo(const char* pszDevName, char** ppszDevi
   if (dwNameSize > kTokenNameRoom) {
     dwNameSize = kTokenNameRoom;
   }
-  char* pszDeviceToken = NewZeroedCopy(abyName, dwNameSize, dwNameSize + 1);
+  OwnedText pszDeviceToken = OwnedText::CopyOf(abyName, dwNameSize, dwNameSize + 1);
   MR_FAIL_IF(!pszDeviceToken, L"New buffer", E_OUTOFMEMORY);
-  *ppszDeviceToken = pszDeviceToken;
+  pszDeviceToken.HandOut(ppszDeviceToken);
   MR_LOG_STEP(L"GetDeviceTokenInfo");
   return S_OK;
 }
@@ -87,10 +78,9 @@ HRESULT DeviceHandle::GetDeviceCosVer(const char* pszDevName, char** ppszDeviceC
   stDeviceInfo.Mask = kAllDeviceInfoParts;
   const HRESULT nRet = GetDeviceInfo(pDevCtx, &stDeviceInfo);
   MR_FAIL_IF(nRet != 0, L"GetDeviceInfo", HRESULT_FROM_TOKEN_ERROR(nRet));
-  char* pszDeviceCosVer =
-      NewZeroedCopy(stDeviceInfo.szCosVersion, kCosVersionSize, kCosVersionSize);
+  OwnedText pszDeviceCosVer = OwnedText::CopyOf(stDeviceInfo.szCosVersion, kCosVersionSize);
   MR_FAIL_IF(!pszDeviceCosVer, L"New buffer", E_OUTOFMEMORY);
-  *ppszDeviceCosVer = pszDeviceCosVer;
+  pszDeviceCosVer.HandOut(ppszDeviceCosVer);
   MR_LOG_STEP(L"GetDeviceCosVer");
   return S_OK;
 }

@@ -39,10 +39,9 @@ HRESULT PromptForPIN(HWND hOwner, int nMode, int nLeftTimes, char** ppszPIN) {
   MR_FAIL_IF(FAILED(hResult), L"GetPIN", hResult);
   // Closed with nothing typed: the user gave no PIN.
   MR_FAIL_IF(hResult != S_OK || pin.empty(), L"GetPIN", SCARD_W_CANCELLED_BY_USER);
-  char* pszPIN = new (std::nothrow) char[pin.size() + 1]();
+  SecretText pszPIN = SecretText::CopyOf(pin.data(), pin.size(), pin.size() + 1);
   MR_FAIL_IF(!pszPIN, L"New buffer", E_OUTOFMEMORY);
-  std::memcpy(pszPIN, pin.data(), pin.size());
-  *ppszPIN = pszPIN;
+  pszPIN.HandOut(ppszPIN);
   return S_OK;
 }
 

@@ -4,13 +4,13 @@
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
 #include <vector>
 
 #include "foundation/platform.h"
 #include "foundation/secure_wipe.h"
 
 namespace merro {
-
 
 // A zero-filled byte array that is wiped when it goes out of scope.
 template <size_t N>
@@ -23,19 +23,29 @@ struct WipedBytes {
   BYTE bytes[N] = {};
 };
 
-// Wipes what a byte vector holds when the scope ends. Declare it after the
-// vector, so that it runs before the vector frees its memory, and let the
-// vector grow no more once it holds secrets (a reallocation leaves the old
-// block unwiped).
+namespace detail {
+inline void WipeValue(std::vector<BYTE>& bytes) { SecureWipe(bytes.data(), bytes.size()); }
+template <typename T>
+void WipeValue(T& value) {
+  static_assert(std::is_trivially_copyable_v<T>, "a record or array of plain values");
+  SecureWipe(&value, sizeof value);
+}
+}  // namespace detail
+
+// Wipes what a byte vector holds, or a plain record or array kept on the
+// stack, when the scope ends. Declare it after what it wipes, so that it
+// runs first, and let a vector grow no more once it holds secrets (a
+// reallocation leaves the old block unwiped).
+template <typename T>
 class WipeOnExit {
  public:
-  explicit WipeOnExit(std::vector<BYTE>& bytes) : m_bytes(bytes) {}
+  explicit WipeOnExit(T& value) : m_value(value) {}
   WipeOnExit(const WipeOnExit&) = delete;
   WipeOnExit& operator=(const WipeOnExit&) = delete;
-  ~WipeOnExit() { merro::SecureWipe(m_bytes.data(), m_bytes.size()); }
+  ~WipeOnExit() { detail::WipeValue(m_value); }
 
  private:
-  std::vector<BYTE>& m_bytes;
+  T& m_value;
 };
 
 }  // namespace merro

@@ -9,6 +9,7 @@
 #include "device/device_handle.h"
 #include "device/token_access.h"
 #include "foundation/alg_ids.h"
+#include "foundation/owned_bytes.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
 #include "provider/container.h"
@@ -27,8 +28,7 @@ HashHandle::HashHandle() { MR_TRACE("HashHandle::HashHandle"); }
 
 HashHandle::~HashHandle() {
   MR_TRACE("HashHandle::~HashHandle");
-  delete[] m_pHashData;
-  m_pHashData = nullptr;
+  merro::OwnedBytes::Release(m_pHashData, m_dwHashLen);
   // A hash destroyed before Final still holds its software context.
   ReleaseSoftwareHash(&m_pHashCtx);
   // The last holder of the digest key context releases it.
@@ -61,7 +61,7 @@ HRESULT HashHandle::Init(ALG_ID uAlgID) {
     const LONG nRet = HashInit(spKeyCtx->lease().get(), pAlgorithm->byTokenType, &pHashCtx);
     MR_FAIL_IF(nRet != 0, L"SoftHashInit", NTE_BAD_HASH);
   }
-  BYTE* pHashData = new (std::nothrow) BYTE[pAlgorithm->dwHashLen]();
+  merro::OwnedBytes pHashData = merro::OwnedBytes::Zeroed(pAlgorithm->dwHashLen);
   if (pHashData == nullptr) {
     ReleaseSoftwareHash(&pHashCtx);
     MR_LOG_FAIL(L"New buffer", L"!m_pHashData", E_OUTOFMEMORY);
@@ -73,11 +73,11 @@ HRESULT HashHandle::Init(ALG_ID uAlgID) {
   m_pHashCtx = pHashCtx;
   m_pDigestKeyCtx = std::move(spKeyCtx);
   m_uAlgID = uAlgID;
+  merro::OwnedBytes::Release(m_pHashData, m_dwHashLen);
   m_dwHashLen = pAlgorithm->dwHashLen;
   m_bFinal = FALSE;
   m_bHashValueSet = FALSE;
-  delete[] m_pHashData;
-  m_pHashData = pHashData;
+  pHashData.HandOut(&m_pHashData);
   std::memset(m_bySourceData, 0, sizeof m_bySourceData);
   m_dwCurrentSourceDataSize = 0;
   m_bSourceDataComplete = TRUE;
@@ -275,11 +275,9 @@ HRESULT HashHandle::MD5Data(DEV_CTX* pDevCtx, const BYTE* pbyData, DWORD dwDataS
   nRetCode = HashFinal(pHashCtx, byBuffer, &dwBufferSize);
   MR_FAIL_IF(nRetCode != 0x00, L"HashFinal(MD5)", HRESULT_FROM_TOKEN_ERROR(nRetCode));
   MR_FAIL_IF(dwBufferSize != 16, L"Check MD5 size", E_FAIL);
-  BYTE* pbyHashData = new (std::nothrow) BYTE[16]();
+  merro::OwnedBytes pbyHashData = merro::OwnedBytes::CopyOf(byBuffer, 16);
   MR_FAIL_IF(!pbyHashData, L"New buffer", E_OUTOFMEMORY);
-  std::memcpy(pbyHashData, byBuffer, 16);
-  *ppbyHashData = pbyHashData;
-  *pdwHashDataSize = 16;
+  pbyHashData.HandOut(ppbyHashData, pdwHashDataSize);
   return S_OK;
 }
 

@@ -15,7 +15,7 @@
 
 #include "device/device_handle.h"
 #include "foundation/alg_ids.h"
-#include "foundation/owned_bytes.h"
+#include "foundation/secret_bytes.h"
 #include "foundation/result.h"
 #include "foundation/secure_wipe.h"
 #include "foundation/trace/trace.h"
@@ -30,7 +30,7 @@
 namespace merro::provider {
 namespace {
 
-using merro::OwnedBytes;
+using merro::SecretBytes;
 
 // SM2 ciphertext parts around C2: the point C1 (x, y) and the digest C3.
 constexpr DWORD kSm2PointBytes = 64;
@@ -57,7 +57,7 @@ class ResetTokenOnExit {
 };
 
 HRESULT DecryptOnToken(const Container& container, DWORD dwKeySpec, const BYTE* pbyInput,
-                       DWORD dwInputSize, OwnedBytes* pOutput) {
+                       DWORD dwInputSize, SecretBytes* pOutput) {
   return g_pDeviceHandle->DecryptByDevice(container.m_szDeviceName, container.m_szContainerName,
                                           dwKeySpec, pbyInput, dwInputSize, pOutput->Out(),
                                           pOutput->Length());
@@ -83,7 +83,7 @@ HRESULT KeyHandle::AsymEncrypt(const BYTE* pbyPlainData, DWORD dwPlainDataSize,
   HRESULT hResult = g_pDeviceHandle->CheckContainerExist(pszDevName, pszContainerName);
   MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", HRESULT_FROM_TOKEN_ERROR(hResult));
 
-  OwnedBytes encrypted;
+  SecretBytes encrypted;
   hResult = g_pDeviceHandle->PubKeyEncrypt(pszDevName, pszContainerName, m_dwKeySpec, pbyPlainData,
                                            dwPlainDataSize, encrypted.Out(), encrypted.Length());
   MR_FAIL_IF(hResult != S_OK, L"PubKeyEncrypt", HRESULT_FROM_TOKEN_ERROR(hResult));
@@ -111,9 +111,9 @@ HRESULT KeyHandle::AsymDecrypt(const BYTE* pbyEncryptedData, DWORD dwEncryptedDa
   HRESULT hResult = g_pDeviceHandle->CheckContainerExist(m_pContainer->m_szDeviceName,
                                                          m_pContainer->m_szContainerName);
   MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", HRESULT_FROM_TOKEN_ERROR(hResult));
-  OwnedBytes plain;
+  SecretBytes plain;
   hResult = RunWithOneRerun(*m_pContainer, &sequence, [&] {
-    plain.Reset();
+    plain.Clear();
     return DecryptInSequence(pbyEncryptedData, dwEncryptedDataSize, &sequence, &plain);
   });
   if (hResult != S_OK) {
@@ -125,15 +125,15 @@ HRESULT KeyHandle::AsymDecrypt(const BYTE* pbyEncryptedData, DWORD dwEncryptedDa
 }
 
 HRESULT KeyHandle::DecryptInSequence(const BYTE* pbyEncryptedData, DWORD dwEncryptedDataSize,
-                                     OperationSequence* pSequence, OwnedBytes* pPlain) {
+                                     OperationSequence* pSequence, SecretBytes* pPlain) {
   MR_TRACE("KeyHandle::DecryptInSequence");
   HRESULT hResult = CheckUserPIN(0, 0, pSequence);
   MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", hResult);
 
-  OwnedBytes& plain = *pPlain;
+  SecretBytes& plain = *pPlain;
   if (m_uAlgID != CALG_SM2_KEYX) {
     // RSA: the token gives the whole block, still padded.
-    OwnedBytes padded;
+    SecretBytes padded;
     hResult =
         DecryptOnToken(*m_pContainer, m_dwKeySpec, pbyEncryptedData, dwEncryptedDataSize, &padded);
     MR_FAIL_IF(FAILED(hResult), L"g_pDeviceHandle->DecryptByDevice", hResult);
@@ -148,7 +148,7 @@ HRESULT KeyHandle::DecryptInSequence(const BYTE* pbyEncryptedData, DWORD dwEncry
     // SM2: 0x04, then the ciphertext as it came (x, y, C2, C3).
     // (The byte in front must not wrap the length.)
     MR_FAIL_IF(dwEncryptedDataSize == 0xFFFFFFFFu, L"Check dwEncryptedDataSize", E_INVALIDARG);
-    OwnedBytes ciphertext;
+    SecretBytes ciphertext;
     MR_FAIL_IF(!ciphertext.Allocate(dwEncryptedDataSize + 1), L"New buffer", E_OUTOFMEMORY);
     ciphertext.get()[0] = kSm2PointTag;
     std::memcpy(ciphertext.get() + 1, pbyEncryptedData, dwEncryptedDataSize);

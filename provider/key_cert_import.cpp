@@ -11,6 +11,7 @@
 #include "device/device_lists.h"
 #include "foundation/alg_ids.h"
 #include "foundation/container_record.h"
+#include "foundation/owned_bytes.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
 #include "provider/cert_store.h"
@@ -74,13 +75,9 @@ HRESULT KeyHandle::GetPublicKeyFromCert(const BYTE* pbyCertData, DWORD dwCertDat
   MR_FAIL_IF(!pstCertCtx, L"CertCreateCertificateContext", NTE_BAD_DATA);
   const CRYPT_BIT_BLOB& stPublicKey = pstCertCtx->pCertInfo->SubjectPublicKeyInfo.PublicKey;
   const DWORD dwSize = stPublicKey.cbData;
-  std::unique_ptr<BYTE[]> pbyPublicKey(new (std::nothrow) BYTE[dwSize == 0 ? 1 : dwSize]);
+  merro::OwnedBytes pbyPublicKey = merro::OwnedBytes::CopyOf(stPublicKey.pbData, dwSize);
   MR_FAIL_IF(!pbyPublicKey, L"New buffer", E_OUTOFMEMORY);
-  if (dwSize != 0) {
-    std::memcpy(pbyPublicKey.get(), stPublicKey.pbData, dwSize);
-  }
-  *ppbyPublicKeyData = pbyPublicKey.release();
-  *pdwPublicKeySize = dwSize;
+  pbyPublicKey.HandOut(ppbyPublicKeyData, pdwPublicKeySize);
   return S_OK;
 }
 

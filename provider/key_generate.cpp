@@ -7,7 +7,6 @@
 #include "foundation/alg_ids.h"
 #include "foundation/misc/byte_order.h"
 #include "foundation/result.h"
-#include "foundation/secure_wipe.h"
 #include "foundation/trace/trace.h"
 #include "provider/container.h"
 #include "provider/key_handle.h"
@@ -74,13 +73,10 @@ HRESULT KeyHandle::DuplicateKey(const KeyHandle& source) {
     return S_OK;
   }
   // Copied before the old bytes go, so that a key copied onto itself stays.
-  BYTE* pbyKey = new (std::nothrow) BYTE[dwLength]();
+  SecretBytes pbyKey = SecretBytes::CopyOf(source.m_stSymKey.pbData, dwLength);
   MR_FAIL_IF(!pbyKey, L"New buffer", E_OUTOFMEMORY);
-  std::memcpy(pbyKey, source.m_stSymKey.pbData, dwLength);
-  SecureWipe(m_stSymKey.pbData, m_stSymKey.cbData);
-  delete[] m_stSymKey.pbData;
-  m_stSymKey.pbData = pbyKey;
-  m_stSymKey.cbData = dwLength;
+  SecretBytes::Release(m_stSymKey.pbData, m_stSymKey.cbData);
+  pbyKey.HandOut(&m_stSymKey.pbData, &m_stSymKey.cbData);
   MR_LOG_STEP(L"DuplicateKey");
   return S_OK;
 }

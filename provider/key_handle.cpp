@@ -51,22 +51,15 @@ constexpr AlgorithmRow kAlgorithms[] = {
 
 DWORD Pick(DWORD dwRowValue, DWORD dwCurrent) { return dwRowValue == kKeep ? dwCurrent : dwRowValue; }
 
-// Wipes and frees an array-new buffer and clears the pointer.
-void ReleaseBytes(BYTE** ppbyBuffer, DWORD dwLength) {
-  SecureWipe(*ppbyBuffer, dwLength);
-  delete[] *ppbyBuffer;
-  *ppbyBuffer = nullptr;
-}
-
 }  // namespace
 
 KeyHandle::KeyHandle() { MR_TRACE("KeyHandle::KeyHandle"); }
 
 KeyHandle::~KeyHandle() {
   MR_TRACE("KeyHandle::~KeyHandle");
-  ReleaseBytes(&m_stSymKey.pbData, m_stSymKey.cbData);
+  SecretBytes::Release(m_stSymKey.pbData, m_stSymKey.cbData);
   m_stSymKey.cbData = 0;
-  ReleaseBytes(&m_pbyIV, m_dwIVBits / 8);
+  SecretBytes::Release(m_pbyIV, m_dwIVBits / 8);
   if (m_pEvpCtx != nullptr) {
     MR_LOG_STEP(L"SymKeyFinal", EndRunningCipher());
   }
@@ -101,15 +94,15 @@ HRESULT KeyHandle::InitKeyHandle(ALG_ID uAlgID, DWORD /*dwFlags*/) {
   const DWORD dwModulusBits = Pick(pRow->dwModulusBits, m_dwModulusBits);
   const DWORD dwIVBits = Pick(pRow->dwIVBits, m_dwIVBits);
   // The new buffers first, so that running out of memory changes nothing.
-  std::unique_ptr<BYTE[]> pbyIV;
+  SecretBytes pbyIV;
   if (dwIVBits != 0) {
-    pbyIV.reset(new (std::nothrow) BYTE[dwIVBits / 8]());
+    pbyIV = SecretBytes::Zeroed(dwIVBits / 8);
     MR_FAIL_IF(!pbyIV, L"New buffer", E_OUTOFMEMORY);
   }
-  std::unique_ptr<BYTE[]> pbyKey;
+  SecretBytes pbyKey;
   const DWORD dwKeyBytes = dwModulusBits / 8;
   if (dwKeyType == KEY_TYPE_SESSION) {
-    pbyKey.reset(new (std::nothrow) BYTE[dwKeyBytes]());
+    pbyKey = SecretBytes::Zeroed(dwKeyBytes);
     MR_FAIL_IF(!pbyKey, L"New buffer", E_OUTOFMEMORY);
   }
 
@@ -120,13 +113,12 @@ HRESULT KeyHandle::InitKeyHandle(ALG_ID uAlgID, DWORD /*dwFlags*/) {
   m_dwBlockBits = Pick(pRow->dwBlockBits, m_dwBlockBits);
   m_dwMode = Pick(pRow->dwMode, m_dwMode);
   // An algorithm without an IV (RC4) keeps no stale one either.
-  ReleaseBytes(&m_pbyIV, m_dwIVBits / 8);
+  SecretBytes::Release(m_pbyIV, m_dwIVBits / 8);
   m_dwIVBits = dwIVBits;
-  m_pbyIV = pbyIV.release();
+  pbyIV.HandOut(&m_pbyIV);
   if (dwKeyType == KEY_TYPE_SESSION) {
-    ReleaseBytes(&m_stSymKey.pbData, m_stSymKey.cbData);
-    m_stSymKey.cbData = dwKeyBytes;
-    m_stSymKey.pbData = pbyKey.release();
+    SecretBytes::Release(m_stSymKey.pbData, m_stSymKey.cbData);
+    pbyKey.HandOut(&m_stSymKey.pbData, &m_stSymKey.cbData);
   }
   MR_LOG_STEP(L"InitKeyHandle");
   return S_OK;

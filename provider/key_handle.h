@@ -17,14 +17,11 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include "foundation/secret_bytes.h"
 #include "tokenapi/api/asym_api.h"
 
 struct RSA_KEY;
 struct SYMKEY_HANDLE;
-
-namespace merro {
-class OwnedBytes;
-}
 
 namespace merro::provider {
 
@@ -125,7 +122,7 @@ class KeyHandle {
                       BYTE** ppbyPlainData, DWORD* pdwPlainDataSize);
   // One run of AsymDecrypt's PIN check and decryption in pSequence.
   HRESULT DecryptInSequence(const BYTE* pbyEncryptedData, DWORD dwEncryptedDataSize,
-                            OperationSequence* pSequence, merro::OwnedBytes* pPlain);
+                            OperationSequence* pSequence, merro::SecretBytes* pPlain);
 
   // ---- private-key import ----
   HRESULT ImportPrivateKey(const BYTE* pbyPrivateKey, DWORD dwLength, DWORD dwModuluBitLen);

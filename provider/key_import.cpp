@@ -16,9 +16,11 @@
 #include "device/device_handle.h"
 #include "foundation/alg_ids.h"
 #include "foundation/asn1/asn1_node.h"
+#include "foundation/owned_bytes.h"
 #include "foundation/result.h"
 #include "foundation/secure_wipe.h"
 #include "foundation/trace/trace.h"
+#include "foundation/wiped_bytes.h"
 #include "provider/container.h"
 #include "provider/key_handle.h"
 #include "provider/operation_sequence.h"
@@ -70,21 +72,10 @@ struct HandedOutBuffer {
   }
 };
 
-// Wipes a key record kept on the stack when the scope ends.
-template <typename T>
-struct WipeOnExit {
-  T& value;
-  ~WipeOnExit() { SecureWipe(&value, sizeof(T)); }
-};
-
-// A new array-new copy of the element's content octets; null when memory
-// ran out.
-BYTE* CopyContent(const ASN1Node& node) {
-  BYTE* pbyCopy = new (std::nothrow) BYTE[node.m_dwContentLength == 0 ? 1 : node.m_dwContentLength];
-  if (pbyCopy != nullptr && node.m_dwContentLength != 0) {
-    std::memcpy(pbyCopy, node.m_pbyMemory + node.m_ullContentOffset, node.m_dwContentLength);
-  }
-  return pbyCopy;
+// A copy of the element's content octets; empty when memory ran out.
+merro::OwnedBytes CopyContent(const ASN1Node& node) {
+  return merro::OwnedBytes::CopyOf(node.m_pbyMemory + node.m_ullContentOffset,
+                                   node.m_dwContentLength);
 }
 
 // The end of every import: the token's write (its result folded, `step`
@@ -128,16 +119,13 @@ HRESULT GetRSAPriKeyInfoFormASN1(const BYTE* pASN1PrivateKey, DWORD dwASN1Privat
   MR_FAIL_IF(pAsnNode->m_vtrChildren.size() != kEnvelopeElements,
              L"Check encrypted private key struct", E_FAIL);
 
-  std::unique_ptr<BYTE[]> pbyEncrySymKey(CopyContent(*pAsnNode->m_vtrChildren[kWrappedKeyElement]));
+  merro::OwnedBytes pbyEncrySymKey = CopyContent(*pAsnNode->m_vtrChildren[kWrappedKeyElement]);
   MR_FAIL_IF(!pbyEncrySymKey, L"New buffer", E_OUTOFMEMORY);
-  std::unique_ptr<BYTE[]> pbyEncryAsymKey(
-      CopyContent(*pAsnNode->m_vtrChildren[kWrappedPairElement]));
+  merro::OwnedBytes pbyEncryAsymKey = CopyContent(*pAsnNode->m_vtrChildren[kWrappedPairElement]);
   MR_FAIL_IF(!pbyEncryAsymKey, L"New buffer", E_OUTOFMEMORY);
 
-  *pdwEncrySymKeySize = pAsnNode->m_vtrChildren[kWrappedKeyElement]->m_dwContentLength;
-  *pdwEncryAsymKeySize = pAsnNode->m_vtrChildren[kWrappedPairElement]->m_dwContentLength;
-  *ppbyEncrySymKey = pbyEncrySymKey.release();
-  *ppbyEncryAsymKey = pbyEncryAsymKey.release();
+  pbyEncrySymKey.HandOut(ppbyEncrySymKey, pdwEncrySymKeySize);
+  pbyEncryAsymKey.HandOut(ppbyEncryAsymKey, pdwEncryAsymKeySize);
   return S_OK;
 }
 
@@ -206,7 +194,7 @@ HRESULT KeyHandle::ImportSM2PrivateKey(const BYTE* pbySM2PrivateKey, DWORD dwLen
   MR_FAIL_IF(hResult != S_OK, L"CheckUserPIN", hResult);
 
   BYTE abyKey[1 + kSm2MaterialMax] = {};
-  WipeOnExit<decltype(abyKey)> wipeKey{abyKey};
+  const merro::WipeOnExit wipeKey(abyKey);
   abyKey[0] = kSm2PointByte;
   std::memcpy(abyKey + 1, pbySM2PrivateKey, dwLength);
 
@@ -275,7 +263,7 @@ HRESULT KeyHandle::ImportRSA1024PrivateKey(const BYTE* pbyRSA1024PrivateKey, DWO
              NTE_BAD_DATA);
 
   RSA_KEY stRSAKey{};
-  WipeOnExit<RSA_KEY> wipeKey{stRSAKey};
+  const merro::WipeOnExit wipeKey(stRSAKey);
   HRESULT hResult = ConstructRSAPrivateKeyFromPrivateKeyBlob(
       pbyRSA1024PrivateKey + kRsaPubKeyLen, dwLength - kRsaPubKeyLen, &stRSAKey);
   MR_FAIL_IF(FAILED(hResult), L"ConstructRSAPrivateKeyFromPrivateKeyBlob", hResult);

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "device/device_handle.h"
+#include "foundation/owned_bytes.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
 #include "provider/container.h"
@@ -137,23 +138,17 @@ HRESULT KeyHandle::ExportPublicKey(BYTE** ppbyPublicKeyXorN, DWORD* pdwPublicKey
     return hResult;
   }
 
-  BYTE* pbyXorN = nullptr;
-  DWORD dwXorNSize = 0;
-  BYTE* pbyYorE = nullptr;
-  DWORD dwYorESize = 0;
+  merro::OwnedBytes xorN;
+  merro::OwnedBytes yorE;
   hResult = g_pDeviceHandle->ExportPubKey(m_pContainer->m_szDeviceName,
-                                          m_pContainer->m_szContainerName, m_dwKeySpec, &pbyXorN,
-                                          &dwXorNSize, &pbyYorE, &dwYorESize);
+                                          m_pContainer->m_szContainerName, m_dwKeySpec, xorN.Out(),
+                                          xorN.Length(), yorE.Out(), yorE.Length());
   if (hResult != S_OK) {
-    delete[] pbyXorN;
-    delete[] pbyYorE;
     MR_LOG_FAIL(L"ExportPubKey", L"hResult != S_OK", HRESULT_FROM_TOKEN_ERROR(hResult));
     return HRESULT_FROM_TOKEN_ERROR(hResult);
   }
-  *ppbyPublicKeyXorN = pbyXorN;
-  *pdwPublicKeyXorNSize = dwXorNSize;
-  *ppbyPublicKeyYoE = pbyYorE;
-  *pdwPublicKeyYoESize = dwYorESize;
+  xorN.HandOut(ppbyPublicKeyXorN, pdwPublicKeyXorNSize);
+  yorE.HandOut(ppbyPublicKeyYoE, pdwPublicKeyYoESize);
   MR_LOG_STEP(L"ExportPublicKey");
   return S_OK;
 }

@@ -95,15 +95,9 @@ HRESULT VerifyPass(const char* pszDevName, DWORD dwPINType, const SecretBytes& p
 // path.
 template <typename Byte>
 HRESULT TakePIN(Byte* pbyPIN, size_t nLength, SecretBytes* pPin) {
-  HRESULT hResult = S_OK;
-  try {
-    pPin->Assign(pbyPIN, nLength);
-  } catch (const std::bad_alloc&) {
-    hResult = E_OUTOFMEMORY;
-  }
-  SecureWipe(pbyPIN, nLength);
-  delete[] pbyPIN;
-  return hResult;
+  const BasicOwnedBytes<Byte, true> handed =
+      BasicOwnedBytes<Byte, true>::Adopt(pbyPIN, static_cast<DWORD>(nLength));
+  return pPin->Assign(handed.data(), handed.size()) ? S_OK : E_OUTOFMEMORY;
 }
 
 // The PIN dialog for the PIN check, owned by hOwner (null: found in this
@@ -115,15 +109,6 @@ HRESULT AskPIN(DWORD dwMode, int nLeftTimes, SecretBytes* pPin, HWND hOwner = nu
     return hResult;
   }
   return TakePIN(pszPIN, std::strlen(pszPIN), pPin);
-}
-
-// A new terminated copy of the PIN (array new) for a caller that keeps it.
-char* HandOut(const SecretBytes& pin) {
-  char* pszPIN = new (std::nothrow) char[pin.size() + 1]();
-  if (pszPIN != nullptr) {
-    std::memcpy(pszPIN, pin.data(), pin.size());
-  }
-  return pszPIN;
 }
 
 }  // namespace
@@ -184,7 +169,8 @@ HRESULT KeyHandle::CheckUserPIN(BOOL bForce, BOOL bRetry, OperationSequence* pSe
     pin.Clear();
     if (pSequence != nullptr && !pSequence->pin.empty()) {
       // A rerun: the PIN this operation verified before.
-      pin.Assign(pSequence->pin.data(), pSequence->pin.size());
+      MR_FAIL_IF(!pin.Assign(pSequence->pin.data(), pSequence->pin.size()), L"New buffer",
+                 E_OUTOFMEMORY);
       bFromKeep = true;
       bMayUseKept = false;
     }
@@ -286,9 +272,11 @@ HRESULT KeyHandle::CheckPINCode(const char* pszDevName, DWORD dwPINType, BOOL bF
   }
 
   if (ppszPIN != nullptr) {
-    char* pszPIN = HandOut(pin);
+    // A terminated copy for a caller that keeps it.
+    SecretText copy;
+    const char* pszPIN = copy.Assign(pin.data(), pin.size(), pin.size() + 1) ? copy.get() : nullptr;
     MR_FAIL_IF(pszPIN == NULL, L"New buffer", E_OUTOFMEMORY);
-    *ppszPIN = pszPIN;
+    copy.HandOut(ppszPIN);
   }
   MR_LOG_STEP(L"CheckPINCode");
   return S_OK;

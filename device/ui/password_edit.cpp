@@ -275,12 +275,7 @@ HRESULT CPasswordEdit::GetDecryptPassword(SecretBytes* pPassword) const {
   for (DWORD i = 0; i < m_stPasswordDataBlob.cbData; ++i) {
     plain[i] = static_cast<char>(m_stPasswordDataBlob.pBlobData[i] ^ m_lpbyRandomNumber[i]);
   }
-  HRESULT hr = S_OK;
-  try {
-    pPassword->Assign(plain, m_stPasswordDataBlob.cbData);
-  } catch (const std::bad_alloc&) {
-    hr = E_OUTOFMEMORY;
-  }
+  const HRESULT hr = pPassword->Assign(plain, m_stPasswordDataBlob.cbData) ? S_OK : E_OUTOFMEMORY;
   SecureWipe(plain, sizeof plain);
   MR_FAIL_IF(FAILED(hr), L"New buffer", E_OUTOFMEMORY);
   return S_OK;
@@ -309,9 +304,7 @@ HRESULT CPasswordEdit::GetDecryptPassword(WidePassword* pPassword) const {
   }
   const std::unique_ptr<UTF16CHAR[]> owned(wide);
   const size_t bytes = (static_cast<size_t>(length) + 1) * sizeof(UTF16CHAR);
-  try {
-    pPassword->units.Assign(owned.get(), bytes);
-  } catch (const std::bad_alloc&) {
+  if (!pPassword->units.Assign(owned.get(), bytes)) {
     hr = E_OUTOFMEMORY;
   }
   SecureWipe(owned.get(), bytes);

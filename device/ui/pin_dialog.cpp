@@ -42,9 +42,7 @@ HRESULT CInputPINDlg::GetPIN(SecretBytes* pPin) const {
   MR_FAIL_IF(m_bInitialzie == FALSE, L"Check state", E_FAIL);
   MR_FAIL_IF(m_bClickOK == FALSE, L"Check state", SCARD_W_CANCELLED_BY_USER);
   MR_FAIL_IF(strlen(m_szPIN) == 0, L"Check PIN", E_FAIL);
-  try {
-    pPin->Assign(m_szPIN, std::strlen(m_szPIN));
-  } catch (const std::bad_alloc&) {
+  if (!pPin->Assign(m_szPIN, std::strlen(m_szPIN))) {
     MR_LOG_FAIL(L"New buffer", L"!pszPIN", E_OUTOFMEMORY);
     return E_OUTOFMEMORY;
   }

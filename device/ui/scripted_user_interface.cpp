@@ -198,11 +198,9 @@ HRESULT ScriptedUserInterface::AskPin(const ui::PinRequest& request, SecretBytes
     return SCARD_W_CANCELLED_BY_USER;
   }
   std::string pin = Argument(answer);
-  if (pPin != nullptr) {
-    pPin->Assign(pin.data(), pin.size());
-  }
+  const bool bCopied = pPin == nullptr || pPin->Assign(pin.data(), pin.size());
   merro::SecureWipe(&pin[0], pin.size());
-  return S_OK;
+  return bCopied ? S_OK : E_OUTOFMEMORY;
 }
 
 HRESULT ScriptedUserInterface::SelectToken(HWND owner,

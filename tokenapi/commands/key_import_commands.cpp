@@ -1,7 +1,7 @@
 // Key-pair import: in clear (private and public halves) and wrapped.
 #include <cstring>
 
-#include "foundation/secure_wipe.h"
+#include "foundation/wiped_bytes.h"
 #include "tokenapi/commands/command_exchange.h"
 #include "foundation/container_record.h"
 #include "tokenapi/commands/key_commands.h"
@@ -34,12 +34,6 @@ constexpr DWORD kExponent65537 = 65537;
 
 bool IsRsa(BYTE alg) { return alg == MR_ALG_RSA1024 || alg == MR_ALG_RSA2048; }
 bool IsKeyType(BYTE alg) { return IsRsa(alg) || alg == MR_ALG_SM2; }
-
-// A key buffer that is wiped when it goes.
-struct WipedBytes {
-  BYTE bytes[MR_RSA_MAX_LEN] = {};
-  ~WipedBytes() { merro::SecureWipe(bytes, sizeof bytes); }
-};
 
 HRESULT Send(const TraceHelper& scope, const wchar_t* step, DEV_CTX* pDevCtx, BYTE ins, BYTE p1,
              BYTE p2, const BYTE* data, DWORD len) {
@@ -152,7 +146,7 @@ HRESULT mr_ImportPrivateKey(DEV_CTX* pDevCtx, BYTE nAlgType, WORD wKeyFID, const
     // d goes to the token as long as the modulus: a shorter d is sent
     // right-aligned, so the token never keeps half a private exponent.
     MR_FAIL_IF(key->dLen == 0 || key->dLen > key->nLen, L"CHECK pRSAPri->dLen", kBadKey);
-    WipedBytes d;
+    merro::WipedBytes<MR_RSA_MAX_LEN> d;
     std::memcpy(d.bytes + (key->nLen - key->dLen), key->d, key->dLen);
     hr = SendRsaHeader(mrTraceScope_, pDevCtx, kInsWriteRsaPrivate, wKeyFID, key->nLen);
     if (SUCCEEDED(hr)) {
