@@ -26,7 +26,7 @@ HRESULT FindContainerKey(DeviceHandle& handle, const char* pszDevName,
     return LogDeviceFailure(__LINE__, function, L"CheckContainerExist", L"hResult != S_OK", notFound);
   }
   const CONTAINER_RECORD& stRecord = *pItem->pstContainer();
-  if (dwKeySpec == kDigestKeySpec) {
+  if (dwKeySpec == kNoKeySpecForDigest) {
     dwKeySpec = stRecord.SignKeyLen == MR_CTNR_NONE ? AT_KEYEXCHANGE : AT_SIGNATURE;
   }
   ContainerKey key;

@@ -40,7 +40,7 @@ HRESULT DeviceHandle::InitDigestKeyCtx(const char* pszDevName, const char* pszCo
   DevCtxLease lease;
   ContainerKey key;
   ScopedKeyContext keyCtx;  // released before the lease goes
-  const HRESULT hResult = OpenContainerKey(*this, pszDevName, pszContainerName, kDigestKeySpec,
+  const HRESULT hResult = OpenContainerKey(*this, pszDevName, pszContainerName, kNoKeySpecForDigest,
                                            E_FAIL, mrTraceScope_.Name(), &key, &keyCtx, &lease);
   if (FAILED(hResult)) {
     return hResult;
@@ -123,7 +123,7 @@ HRESULT DeviceHandle::DigestOnToken(const char* pszDevName, const char* pszConta
   merro::transport::TokenSequenceLock sequence;
   ContainerKey key;
   ScopedKeyContext keyCtx;
-  HRESULT hResult = OpenContainerKey(*this, pszDevName, pszContainerName, kDigestKeySpec,
+  HRESULT hResult = OpenContainerKey(*this, pszDevName, pszContainerName, kNoKeySpecForDigest,
                                      bSign ? NTE_NO_KEY : E_FAIL, mrTraceScope_.Name(), &key,
                                      &keyCtx);
   if (FAILED(hResult)) {
