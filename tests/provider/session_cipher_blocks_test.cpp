@@ -28,7 +28,8 @@ TEST(SessionCipherBlocks, EncryptedLengthCountsWhatTheCipherHoldsBack) {
   const Case cases[] = {
       {"one call with Final adds the padding block", kDesBlock, {{5, true, 8}}},
       {"whole blocks with Final: a full padding block", kDesBlock, {{16, true, 24}}},
-      {"held-back bytes complete a block later", kDesBlock, {{3, false, 0}, {5, false, 8}, {7, true, 16}}},
+      {"held-back bytes complete a block later", kDesBlock,
+       {{3, false, 0}, {5, false, 8}, {7, false, 0}, {2, true, 16}}},
       {"a stream cipher is as long as its input", 1, {{3, false, 3}, {5, true, 5}}},
       {"a top-size input is counted without wrapping", kDesBlock,
        {{7, false, 0}, {0xFFFFFFFFu, false, (7ull + 0xFFFFFFFFu) / 8 * 8}}},
