@@ -3,26 +3,16 @@
 // A session key's cipher runs across calls: the first call with the key
 // starts it, every call feeds it, a call with Final ends it (a block cipher
 // adds its padding block then). An encryption knows its exact output length
-// before it ciphers: the whole blocks of what the running cipher holds back
-// and of this input, and with Final the padding block. So a buffer that is
-// too short is refused before the cipher or a hash has taken anything, and a
-// call without a buffer (pbData null) is answered with that length.
-//
-// A block cipher's decryption holds the last whole block it was given back
-// until it knows whether that block ends the message (its padding is
-// stripped then). Yet each call's plaintext goes into that call's buffer,
-// which holds its ciphertext and no more: a last call that also gave back
-// the block held from the call before would not fit. So a decryption call
-// without Final takes whole blocks only, and feeds the cipher a second copy
-// of its last block after them: the cipher gives back every block of the
-// call's data and holds the copy instead. The copy chains onto itself, so
-// the chaining stays as the data left it; the block it gives at the next
-// call decrypts nothing of the caller's and is dropped.
+// before it ciphers, so a buffer that is too short is refused before the
+// cipher or a hash has taken anything, and a call without a buffer (pbData
+// null) is answered with that length. A decryption call without Final takes
+// whole blocks only, so that its plaintext fits its buffer. The key's
+// SessionCipherBlocks (provider/session_cipher_blocks.h) keeps the block
+// counts across the calls and explains the split blocks.
 //
 // RSA data crosses the CryptoAPI boundary least significant byte first,
 // while the key objects work most significant byte first; SM2 and session
 // ciphertexts cross as they are.
-#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -48,6 +38,7 @@ using merro::csp::TraceCoreArguments;
 using merro::provider::Container;
 using merro::provider::KeyHandle;
 using merro::provider::kSm2CipherOverhead;
+using merro::provider::SessionCipherBlocks;
 
 namespace {
 
@@ -120,13 +111,8 @@ ULONGLONG EncryptedLength(const KeyHandle& key, DWORD dwDataLen, BOOL bFinal) {
     return key.m_dwKeyType == Container::KEYSETALGORITHM_RSA ? key.m_dwModulusBits / 8
                                                              : dwDataLen + ULONGLONG{kSm2CipherOverhead};
   }
-  const ULONGLONG ullBlock = BlockBytes(key);
-  if (ullBlock <= 1) {
-    return dwDataLen;  // a stream cipher: as long as its input
-  }
-  const ULONGLONG ullHeld = key.m_pEvpCtx != nullptr ? key.m_dwHeldBackBytes : 0;
-  const ULONGLONG ullWhole = (ullHeld + dwDataLen) / ullBlock * ullBlock;
-  return bFinal ? ullWhole + ullBlock : ullWhole;
+  return key.m_cipherBlocks.EncryptedLength(BlockBytes(key), dwDataLen, bFinal != FALSE,
+                                            key.m_pEvpCtx != nullptr);
 }
 
 // The session key's cipher in one direction: started when none runs, fed,
@@ -151,9 +137,10 @@ constexpr SessionSteps kDecryptSteps{&KeyHandle::SymDecryptInit,  &KeyHandle::Sy
                                      true};
 
 // Whether the call feeds a block cipher that holds its last block back a
-// copy of that block after the data (see the top of this file).
+// copy of that block after the data.
 bool FeedsSpareBlock(const SessionSteps& steps, const KeyHandle& key, BOOL bFinal) {
-  return steps.bHoldsLastBlock && !bFinal && BlockBytes(key) > 1;
+  return SessionCipherBlocks::FeedsSpareBlock(steps.bHoldsLastBlock, BlockBytes(key),
+                                              bFinal != FALSE);
 }
 
 bool RunSessionCipher(CoreCall& call, const SessionSteps& steps, KeyHandle& key,
@@ -163,8 +150,7 @@ bool RunSessionCipher(CoreCall& call, const SessionSteps& steps, KeyHandle& key,
     if (!call.Check(SUCCEEDED(hInit), steps.initStep, hInit)) {
       return false;
     }
-    key.m_dwHeldBackBytes = 0;
-    key.m_dwSpareBlockBytes = 0;
+    key.m_cipherBlocks.Reset();
   }
   const DWORD dwBlock = BlockBytes(key);
   // The caller checked that the data is whole blocks, so its last block is
@@ -172,14 +158,12 @@ bool RunSessionCipher(CoreCall& call, const SessionSteps& steps, KeyHandle& key,
   SecretBytes fed;
   const BYTE* pbyFed = pbData;
   DWORD dwFed = dwDataLen;
-  if (FeedsSpareBlock(steps, key, bFinal)) {
-    if (!call.Check(ULONGLONG{dwDataLen} + dwBlock <= ULONG_MAX &&
-                        fed.Allocate(dwDataLen + dwBlock),
+  const bool bSpareBlock = FeedsSpareBlock(steps, key, bFinal);
+  if (bSpareBlock) {
+    if (!call.Check(SessionCipherBlocks::WithSpareBlock(pbData, dwDataLen, dwBlock, &fed),
                     L"New buffer", E_OUTOFMEMORY)) {
       return false;
     }
-    std::memcpy(fed.get(), pbData, dwDataLen);
-    std::memcpy(fed.get() + dwDataLen, pbData + dwDataLen - dwBlock, dwBlock);
     pbyFed = fed.get();
     dwFed = fed.size();
   }
@@ -189,16 +173,12 @@ bool RunSessionCipher(CoreCall& call, const SessionSteps& steps, KeyHandle& key,
     return false;
   }
   // What the copy fed by the call before gave comes first; it is dropped.
-  const DWORD dwDropped = std::min(key.m_dwSpareBlockBytes, updated.size());
-  key.m_dwSpareBlockBytes = pbyFed != pbData ? dwBlock : 0;
-  key.m_dwHeldBackBytes =
-      dwBlock <= 1 ? 0
-                   : static_cast<DWORD>((ULONGLONG{key.m_dwHeldBackBytes} + dwDataLen) % dwBlock);
+  const DWORD dwDropped =
+      key.m_cipherBlocks.InputFed(dwBlock, dwDataLen, bSpareBlock, updated.size());
   SecretBytes last;
   if (bFinal) {
     const HRESULT hFinal = (key.*steps.final)(last.Out(), last.Length());
-    key.m_dwHeldBackBytes = 0;  // the cipher has ended, whatever it answered
-    key.m_dwSpareBlockBytes = 0;
+    key.m_cipherBlocks.Reset();  // the cipher has ended, whatever it answered
     if (!call.Check(SUCCEEDED(hFinal), steps.finalStep, hFinal)) {
       return false;
     }

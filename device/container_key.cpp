@@ -24,7 +24,7 @@ HRESULT FindContainerKey(DeviceHandle& handle, const char* pszDevName,
   HRESULT hResult = handle.ResolveContainer(pszDevName, pszContainerName, &pItem, &pDevCtx);
   MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", notFound);
   const CONTAINER_RECORD& stRecord = *pItem->pstContainer();
-  if (dwKeySpec == kDigestKeySpec) {
+  if (dwKeySpec == kNoKeySpecForDigest) {
     dwKeySpec = stRecord.SignKeyLen == MR_CTNR_NONE ? AT_KEYEXCHANGE : AT_SIGNATURE;
   }
   ContainerKey key;

@@ -12,9 +12,11 @@ namespace merro::device {
 
 class DeviceHandle;
 
-// Key specification of the token's digest key: the signature key, or the
-// exchange key of a container that has no signature key.
-inline constexpr DWORD kDigestKeySpec = 0;
+// Not a key specification but a sentinel in its place (0, which is neither
+// AT_KEYEXCHANGE nor AT_SIGNATURE): "the digest's own key", which the
+// container's record decides: the signature key, or the exchange key of a
+// container that has no signature key.
+inline constexpr DWORD kNoKeySpecForDigest = 0;
 
 // A container's key pair as the token API addresses it.
 struct ContainerKey {
@@ -25,7 +27,7 @@ struct ContainerKey {
   DWORD dwKeyBits = 0;
 };
 
-// Finds the container and its key of dwKeySpec (kDigestKeySpec: the
+// Finds the container and its key of dwKeySpec (kNoKeySpecForDigest: the
 // signature key unless the record names none). With a lease, the token's
 // context is lent to it and the key uses that. Failures are logged under
 // `function`: the container not listed gives notFound; the key type the

@@ -40,7 +40,7 @@ HRESULT DeviceHandle::InitDigestKeyCtx(const char* pszDevName, const char* pszCo
   DevCtxLease lease;
   ContainerKey key;
   ScopedKeyContext keyCtx;  // released before the lease goes
-  const HRESULT hResult = OpenContainerKey(*this, pszDevName, pszContainerName, kDigestKeySpec,
+  const HRESULT hResult = OpenContainerKey(*this, pszDevName, pszContainerName, kNoKeySpecForDigest,
                                            E_FAIL, MR_TRACE_FUNCTION, &key, &keyCtx, &lease);
   if (FAILED(hResult)) {
     return hResult;
@@ -123,8 +123,9 @@ HRESULT DeviceHandle::DigestOnToken(const char* pszDevName, const char* pszConta
   merro::transport::TokenSequenceLock sequence;
   ContainerKey key;
   ScopedKeyContext keyCtx;
-  HRESULT hResult = OpenContainerKey(*this, pszDevName, pszContainerName, kDigestKeySpec,
-                                     bSign ? NTE_NO_KEY : E_FAIL, MR_TRACE_FUNCTION, &key, &keyCtx);
+  HRESULT hResult = OpenContainerKey(*this, pszDevName, pszContainerName, kNoKeySpecForDigest,
+                                     bSign ? NTE_NO_KEY : E_FAIL, MR_TRACE_FUNCTION, &key,
+                                     &keyCtx);
   if (FAILED(hResult)) {
     return hResult;
   }

@@ -18,6 +18,7 @@
 #include <wincrypt.h>
 
 #include "foundation/secret_bytes.h"
+#include "provider/session_cipher_blocks.h"
 #include "tokenapi/api/asym_api.h"
 
 struct RSA_KEY;
@@ -160,14 +161,9 @@ class KeyHandle {
   DWORD m_dwIVBits = 0;
   // The running session-key cipher; owned, null when none runs.
   SYMKEY_HANDLE* m_pEvpCtx = nullptr;
-  // Input bytes the running cipher holds back for its next block (all input
-  // since its init, modulo the block length). The provider core keeps it,
-  // so that it knows an encryption's output length before it ciphers.
-  DWORD m_dwHeldBackBytes = 0;
-  // Bytes at the start of a running decryption's next output that decrypt
-  // no ciphertext of the caller's: the provider core feeds a call without
-  // Final a copy of its last block, and drops what that copy gives.
-  DWORD m_dwSpareBlockBytes = 0;
+  // The running cipher's block bookkeeping, which the provider core keeps
+  // across its calls.
+  SessionCipherBlocks m_cipherBlocks;
 };
 
 // Splits the encrypted RSA private-key envelope (one DER element of five)

@@ -227,12 +227,8 @@ class KeyHandleEnd : public KeyHandleBench {};
 
 TEST_F(KeyHandleEnd, DestructionFinishesARunningCipher) {
   auto key = Key(CALG_3DES);
-  SYMKEY_HANDLE* pCtx = nullptr;
-  ASSERT_EQ(g_pDeviceHandle->SymKeyHandleInit(m_dev.c_str(), CALG_3DES, 1, CRYPT_MODE_CBC,
-                                              key->m_stSymKey.pbData, key->m_stSymKey.cbData,
-                                              key->m_pbyIV, 8, &pCtx),
-            S_OK);
-  key->m_pEvpCtx = pCtx;
+  ASSERT_EQ(key->SymEncryptInit(), S_OK);
+  ASSERT_NE(key->m_pEvpCtx, nullptr);
   m_trace.Clear();
   key.reset();
   const auto lines = m_trace.Of("KeyHandle::~KeyHandle");
