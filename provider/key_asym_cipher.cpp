@@ -39,23 +39,6 @@ constexpr DWORD kSm2FixedBytes = kSm2PointBytes + kSm2DigestBytes;  // 96
 // The first byte of an uncompressed point.
 constexpr BYTE kSm2PointTag = 0x04;
 
-// Resets the token's security state when the decryption ends, whatever its
-// result, so that the verified PIN does not outlive it.
-class ResetTokenOnExit {
- public:
-  explicit ResetTokenOnExit(const Container* pContainer) : m_pContainer(pContainer) {}
-  ~ResetTokenOnExit() {
-    if (g_pDeviceHandle != nullptr && m_pContainer != nullptr) {
-      g_pDeviceHandle->ResetKey(m_pContainer->m_szDeviceName);
-    }
-  }
-  ResetTokenOnExit(const ResetTokenOnExit&) = delete;
-  ResetTokenOnExit& operator=(const ResetTokenOnExit&) = delete;
-
- private:
-  const Container* m_pContainer;
-};
-
 HRESULT DecryptOnToken(const Container& container, DWORD dwKeySpec, const BYTE* pbyInput,
                        DWORD dwInputSize, OwnedBytes* pOutput) {
   return g_pDeviceHandle->DecryptByDevice(container.m_szDeviceName, container.m_szContainerName,

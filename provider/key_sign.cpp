@@ -35,23 +35,6 @@ constexpr DWORD SM2_SIGNATURE_HALF = SM2_SIGNATURE_RS_SIZE / 2;
 // and the kept PIN serves it.
 constexpr DWORD kCustomerTAVR = 2;
 
-// Closes the token's security state when the signature ends, whatever its
-// outcome, so that the token never keeps a verified PIN.
-class ResetKeyOnExit {
- public:
-  explicit ResetKeyOnExit(const Container* pContainer) : m_pContainer(pContainer) {}
-  ~ResetKeyOnExit() {
-    if (g_pDeviceHandle != nullptr && m_pContainer != nullptr) {
-      g_pDeviceHandle->ResetKey(m_pContainer->m_szDeviceName);
-    }
-  }
-  ResetKeyOnExit(const ResetKeyOnExit&) = delete;
-  ResetKeyOnExit& operator=(const ResetKeyOnExit&) = delete;
-
- private:
-  const Container* m_pContainer;
-};
-
 // Turns a signature between the token's big-endian order and CryptoAPI's
 // (one reversal serves both ways): SM2 r and s each reversed, RSA reversed
 // whole.
@@ -244,7 +227,7 @@ HRESULT KeyHandle::SignHashData(HashHandle* pHashHandle, BYTE* pbySignature, DWO
   // From here on, every exit resets the token's security state, still
   // under the sequence lock the PIN verification took.
   OperationSequence sequence;
-  const ResetKeyOnExit resetKey(m_pContainer);
+  const ResetTokenOnExit resetKey(m_pContainer);
   UINT uAlgorithm = 0;
   HRESULT hResult = TokenKeySetAlgorithm(m_pContainer, &uAlgorithm);
   if (hResult != S_OK) {
