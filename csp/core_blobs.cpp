@@ -4,17 +4,12 @@
 #include <vector>
 
 #include "csp/core_call.h"
+#include "csp/core_names.h"
 #include "csp/cp_core.h"
 #include "csp/handle_checks.h"
 #include "csp/public_key_blob.h"
 #include "csp/registries.h"
 #include "provider/key_handle.h"
-
-using merro::csp::CoreArguments;
-using merro::csp::CoreCall;
-using merro::csp::LengthAt;
-using merro::csp::TraceCoreArguments;
-using merro::provider::KeyHandle;
 
 namespace {
 

@@ -4,16 +4,11 @@
 #include <utility>
 
 #include "csp/core_call.h"
+#include "csp/core_names.h"
 #include "csp/cp_core.h"
 #include "csp/registries.h"
 #include "csp/signature_pin.h"
 #include "provider/container.h"
-
-using merro::csp::CoreArguments;
-using merro::csp::CoreCall;
-using merro::csp::LengthAt;
-using merro::csp::TraceCoreArguments;
-using merro::provider::Container;
 
 namespace {
 

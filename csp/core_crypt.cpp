@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "csp/core_call.h"
+#include "csp/core_names.h"
 #include "csp/cp_core.h"
 #include "csp/handle_checks.h"
 #include "csp/registries.h"
@@ -28,15 +29,6 @@
 #include "provider/key_handle.h"
 
 using merro::SecretBytes;
-using merro::csp::CoreArguments;
-using merro::csp::CoreCall;
-using merro::csp::g_vtrHashHandleSet;
-using merro::csp::g_vtrKeyHandleSet;
-using merro::csp::g_vtrProvHandleSet;
-using merro::csp::LengthAt;
-using merro::csp::TraceCoreArguments;
-using merro::provider::Container;
-using merro::provider::KeyHandle;
 using merro::provider::kSm2CipherOverhead;
 using merro::provider::SessionCipherBlocks;
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "csp/core_call.h"
+#include "csp/core_names.h"
 #include "csp/cp_core.h"
 #include "csp/handle_checks.h"
 #include "csp/registries.h"
@@ -14,17 +15,6 @@
 #include "provider/container.h"
 #include "provider/hash_handle.h"
 #include "provider/key_handle.h"
-
-using merro::csp::CoreArguments;
-using merro::csp::CoreCall;
-using merro::csp::g_vtrHashHandleSet;
-using merro::csp::g_vtrKeyHandleSet;
-using merro::csp::g_vtrProvHandleSet;
-using merro::csp::LengthAt;
-using merro::csp::TraceCoreArguments;
-using merro::provider::Container;
-using merro::provider::HashHandle;
-using merro::provider::KeyHandle;
 
 namespace {
 

@@ -17,6 +17,7 @@
 #include <new>
 
 #include "csp/core_call.h"
+#include "csp/core_names.h"
 #include "csp/cp_core.h"
 #include "csp/handle_checks.h"
 #include "csp/registries.h"
@@ -28,12 +29,7 @@
 #include "provider/key_handle.h"
 
 using merro::SecretBytes;
-using merro::csp::CoreArguments;
-using merro::csp::CoreCall;
-using merro::csp::TraceCoreArguments;
-using merro::provider::Container;
 using merro::provider::KEY_TYPE_SESSION;
-using merro::provider::KeyHandle;
 
 namespace {
 

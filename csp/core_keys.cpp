@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "csp/core_call.h"
+#include "csp/core_names.h"
 #include "csp/cp_core.h"
 #include "csp/handle_checks.h"
 #include "csp/registries.h"
@@ -13,13 +14,6 @@
 #include "foundation/owned_bytes.h"
 #include "provider/container.h"
 #include "provider/key_handle.h"
-
-using merro::csp::CoreArguments;
-using merro::csp::CoreCall;
-using merro::csp::LengthAt;
-using merro::csp::TraceCoreArguments;
-using merro::provider::Container;
-using merro::provider::KeyHandle;
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "device/attached_tokens.h"
 #include "device/device_handle.h"
 #include "device/device_lists.h"
 #include "device/device_trace.h"
@@ -20,7 +21,6 @@
 namespace merro::device {
 namespace {
 
-constexpr DWORD kDeviceListBytes = 16640;
 constexpr DWORD kContainersPerToken = 32;
 
 }  // namespace
@@ -65,17 +65,16 @@ HRESULT DeviceHandle::ParseDeviceNameAndPush(const char* pszDeviceName, DWORD dw
 
 HRESULT DeviceHandle::BuildDeviceList() {
   MR_TRACE("DeviceHandle::BuildDeviceList");
-  std::unique_ptr<BYTE[]> list(new (std::nothrow) BYTE[kDeviceListBytes]());
-  MR_FAIL_IF(list == NULL, L"New buffer", E_OUTOFMEMORY);
-  DWORD dwSize = kDeviceListBytes;
-  const HRESULT nRet = EnumDevice(list.get(), &dwSize);
-  MR_FAIL_IF(nRet != 0x00, L"EnumDevice(1)", E_FAIL);
-  if (dwSize == 0) {
+  AttachedTokenList list;
+  HRESULT hResult =
+      EnumAttachedTokens(MR_TRACE_FUNCTION, L"EnumDevice(1)", L"nRet != 0x00", &list);
+  if (FAILED(hResult)) {
+    return hResult;
+  }
+  if (list.dwSize == 0) {
     return S_OK;  // no token inserted
   }
-  const HRESULT hResult =
-      ParseDeviceNameAndPush(reinterpret_cast<const char*>(list.get()),
-                             std::min(dwSize, kDeviceListBytes));
+  hResult = ParseDeviceNameAndPush(list.names(), list.dwSize);
   MR_FAIL_IF(hResult != S_OK, L"ParseDeviceName", HRESULT_FROM_TOKEN_ERROR(hResult));
   return S_OK;
 }

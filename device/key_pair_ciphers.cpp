@@ -3,6 +3,7 @@
 // with the public key the token API reads from the token.
 #include "device/container_key.h"
 #include "device/device_handle.h"
+#include "device/key_pair_arguments.h"
 #include "device/token_access.h"
 #include "foundation/alg_ids.h"
 #include "foundation/misc/key_type.h"
@@ -57,6 +58,56 @@ HRESULT RunIntoWorkBuffer(BufferOperation pfnOperation, void* pKeyCtx, const BYT
   return HandOutCopy(work.bytes, dwOutSize, ppbyOut, pdwOutSize, function);
 }
 
+// A cipher with a container's key pair: the operation, its name in the
+// failure line, whether it runs under the token's sequence lock and session
+// (the token's private-key work does; the host's public-key work does not),
+// and the names of its buffer arguments.
+struct KeyPairCipher {
+  BufferOperation pfnOperation;
+  const wchar_t* step;
+  bool bTokenSession;
+  KeyPairArgumentNames names;
+};
+
+const KeyPairCipher kPrivateKeyDecryption{
+    &PrikeyDec,
+    L"PrikeyDec",
+    true,
+    {L"pbyEncryptedData", L"dwEncryptedDataSize", L"ppbyPlainData", L"pdwPlainDataSize"}};
+const KeyPairCipher kPublicKeyEncryption{
+    &PubkeyEnc,
+    L"PubkeyEnc",
+    false,
+    {L"pbyPlainData", L"dwPlainDataSize", L"ppbyEncryptedData", L"pdwEncryptedDataSize"}};
+
+// The argument checks, the container's key with a key context on it, the
+// token's session when the cipher needs one, then the cipher into the work
+// buffer with its result handed out. Failures are logged under `function`.
+HRESULT RunKeyPairCipher(DeviceHandle& handle, const char* function, const KeyPairCipher& cipher,
+                         const char* pszDevName, const char* pszContainerName, DWORD dwKeySpec,
+                         const BYTE* pbyIn, DWORD dwInSize, BYTE** ppbyOut, DWORD* pdwOutSize) {
+  HRESULT hResult = CheckKeyPairArguments(function, pszDevName, pszContainerName, pbyIn,
+                                          dwInSize, ppbyOut, pdwOutSize, cipher.names);
+  if (FAILED(hResult)) {
+    return hResult;
+  }
+  ContainerKey key;
+  ScopedKeyContext keyCtx;
+  hResult = OpenKeyPair(handle, pszDevName, pszContainerName, dwKeySpec, function, &key, &keyCtx);
+  if (FAILED(hResult)) {
+    return hResult;
+  }
+  merro::transport::TokenSequenceLock sequence;  // held only for a token session
+  if (cipher.bTokenSession) {
+    hResult = LockedTokenSession(key.pDevCtx, &sequence, function);
+    if (hResult != 0) {
+      return HRESULT_FROM_TOKEN_ERROR(hResult);
+    }
+  }
+  return RunIntoWorkBuffer(cipher.pfnOperation, keyCtx.get(), pbyIn, dwInSize, ppbyOut,
+                           pdwOutSize, cipher.step, function);
+}
+
 }  // namespace
 
 HRESULT DeviceHandle::PubKeyVerifyHash(const char* pszDevName, const char* pszContainerName,
@@ -92,26 +143,9 @@ HRESULT DeviceHandle::DecryptByDevice(const char* pszDevName, const char* pszCon
                                       DWORD dwEncryptedDataSize, BYTE** ppbyPlainData,
                                       DWORD* pdwPlainDataSize) {
   MR_TRACE("DeviceHandle::DecryptByDevice");
-  MR_FAIL_IF(pszDevName == NULL, L"Check pszDevName", E_INVALIDARG);
-  MR_FAIL_IF(pszContainerName == NULL, L"Check pszContainerName", E_INVALIDARG);
-  MR_FAIL_IF(pbyEncryptedData == NULL, L"Check pbyEncryptedData", E_INVALIDARG);
-  MR_FAIL_IF(dwEncryptedDataSize <= 0, L"Check dwEncryptedDataSize", E_INVALIDARG);
-  MR_FAIL_IF(ppbyPlainData == NULL, L"Check ppbyPlainData", E_INVALIDARG);
-  MR_FAIL_IF(pdwPlainDataSize == NULL, L"Check pdwPlainDataSize", E_INVALIDARG);
-  ContainerKey key;
-  ScopedKeyContext keyCtx;
-  HRESULT hResult =
-      OpenKeyPair(*this, pszDevName, pszContainerName, dwKeySpec, MR_TRACE_FUNCTION, &key, &keyCtx);
-  if (FAILED(hResult)) {
-    return hResult;
-  }
-  merro::transport::TokenSequenceLock sequence;
-  hResult = LockedTokenSession(key.pDevCtx, &sequence, MR_TRACE_FUNCTION);
-  if (hResult != 0) {
-    return HRESULT_FROM_TOKEN_ERROR(hResult);
-  }
-  return RunIntoWorkBuffer(&PrikeyDec, keyCtx.get(), pbyEncryptedData, dwEncryptedDataSize,
-                           ppbyPlainData, pdwPlainDataSize, L"PrikeyDec", MR_TRACE_FUNCTION);
+  return RunKeyPairCipher(*this, MR_TRACE_FUNCTION, kPrivateKeyDecryption, pszDevName,
+                          pszContainerName, dwKeySpec, pbyEncryptedData, dwEncryptedDataSize,
+                          ppbyPlainData, pdwPlainDataSize);
 }
 
 HRESULT DeviceHandle::PubKeyEncrypt(const char* pszDevName, const char* pszContainerName,
@@ -119,22 +153,9 @@ HRESULT DeviceHandle::PubKeyEncrypt(const char* pszDevName, const char* pszConta
                                     DWORD dwPlainDataSize, BYTE** ppbyEncryptedData,
                                     DWORD* pdwEncryptedDataSize) {
   MR_TRACE("DeviceHandle::PubKeyEncrypt");
-  MR_FAIL_IF(pszDevName == NULL, L"Check pszDevName", E_INVALIDARG);
-  MR_FAIL_IF(pszContainerName == NULL, L"Check pszContainerName", E_INVALIDARG);
-  MR_FAIL_IF(pbyPlainData == NULL, L"Check pbyPlainData", E_INVALIDARG);
-  MR_FAIL_IF(dwPlainDataSize <= 0, L"Check dwPlainDataSize", E_INVALIDARG);
-  MR_FAIL_IF(ppbyEncryptedData == NULL, L"Check ppbyEncryptedData", E_INVALIDARG);
-  MR_FAIL_IF(pdwEncryptedDataSize == NULL, L"Check pdwEncryptedDataSize", E_INVALIDARG);
-  ContainerKey key;
-  ScopedKeyContext keyCtx;
-  HRESULT hResult =
-      OpenKeyPair(*this, pszDevName, pszContainerName, dwKeySpec, MR_TRACE_FUNCTION, &key, &keyCtx);
-  if (FAILED(hResult)) {
-    return hResult;
-  }
-  return RunIntoWorkBuffer(&PubkeyEnc, keyCtx.get(), pbyPlainData, dwPlainDataSize,
-                           ppbyEncryptedData, pdwEncryptedDataSize, L"PubkeyEnc",
-                           MR_TRACE_FUNCTION);
+  return RunKeyPairCipher(*this, MR_TRACE_FUNCTION, kPublicKeyEncryption, pszDevName,
+                          pszContainerName, dwKeySpec, pbyPlainData, dwPlainDataSize,
+                          ppbyEncryptedData, pdwEncryptedDataSize);
 }
 
 }  // namespace merro::device

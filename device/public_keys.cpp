@@ -33,14 +33,19 @@ bool IsWellFormed(const RSA_KEY& stKey) {
          stKey.eLen <= MR_RSA_MAX_BYTES;
 }
 
-// The slot's key type and its public key as the token exports it: x || y
-// in the first 64 bytes for SM2, n and e for RSA (checked to fit their
-// fields). Failures as ExportPubKey returns them; the argument checks are
-// logged under `function`.
+// A slot's public key as the token exports it (x || y in the first 64
+// bytes for SM2, n and e for RSA) with the slot's key type.
+struct SlotPublicKey : RSA_KEY {
+  BYTE byKeyType = 0;
+};
+
+// Reads the slot's public key (RSA lengths checked to fit their fields).
+// Failures as ExportPubKey returns them; the argument checks are logged
+// under `function`.
 HRESULT ReadSlotPublicKey(DeviceHandle& handle, const char* function, const char* pszDevName,
-                          const char* pszContainerName, DWORD dwKeySpec, BYTE* pbyKeyType,
-                          RSA_KEY* pstPubKey) {
+                          const char* pszContainerName, DWORD dwKeySpec, SlotPublicKey* pstPubKey) {
   MR_TRACE("ReadSlotPublicKey");
+  BYTE* const pbyKeyType = &pstPubKey->byKeyType;
   HRESULT hResult = CheckSlotArguments(function, pszDevName, pszContainerName, dwKeySpec);
   if (FAILED(hResult)) {
     return hResult;
@@ -71,10 +76,9 @@ HRESULT DeviceHandle::ExportPubKey(const char* pszDevName, const char* pszContai
   MR_FAIL_IF(ppbyPubKeyYorE == NULL, L"Check ppbyPubKeyYorE", E_INVALIDARG);
   MR_FAIL_IF(pdwPubKeyYorESize == NULL, L"Check pdwPubKeyYorESize", E_INVALIDARG);
 
-  BYTE byKeyType = 0;
-  RSA_KEY stPubKey{};  // or x || y in its first 64 bytes
+  SlotPublicKey stPubKey{};
   HRESULT hResult = ReadSlotPublicKey(*this, MR_TRACE_FUNCTION, pszDevName, pszContainerName,
-                                      dwKeySpec, &byKeyType, &stPubKey);
+                                      dwKeySpec, &stPubKey);
   if (FAILED(hResult)) {
     return hResult;
   }
@@ -83,7 +87,7 @@ HRESULT DeviceHandle::ExportPubKey(const char* pszDevName, const char* pszContai
   DWORD dwFirstLen = kSm2CoordBytes;
   const BYTE* pbySecond = stPubKey.n + kSm2CoordBytes;
   DWORD dwSecondLen = kSm2CoordBytes;
-  if (byKeyType != MR_ALG_SM2) {
+  if (stPubKey.byKeyType != MR_ALG_SM2) {
     dwFirstLen = stPubKey.nLen;
     pbySecond = stPubKey.e;
     dwSecondLen = stPubKey.eLen;
@@ -104,17 +108,16 @@ HRESULT DeviceHandle::ExportPubKey(const char* pszDevName, const char* pszContai
   MR_FAIL_IF(ppbyPubKey == NULL, L"Check ppbyPubKey", E_INVALIDARG);
   MR_FAIL_IF(pdwPubKeySize == NULL, L"Check pdwPubKeySize", E_INVALIDARG);
 
-  BYTE byKeyType = 0;
-  RSA_KEY stPubKey{};  // or x || y in its first 64 bytes
+  SlotPublicKey stPubKey{};
   HRESULT hResult = ReadSlotPublicKey(*this, MR_TRACE_FUNCTION, pszDevName, pszContainerName,
-                                      dwKeySpec, &byKeyType, &stPubKey);
+                                      dwKeySpec, &stPubKey);
   if (FAILED(hResult)) {
     return hResult;
   }
 
   // The slot's own key type decides the form: in a container that holds
   // both kinds, AlgType follows the signature key alone.
-  if (byKeyType == MR_ALG_SM2) {
+  if (stPubKey.byKeyType == MR_ALG_SM2) {
     OwnedBytes pbyPoint = OwnedBytes::CopyOf(stPubKey.n, 2 * kSm2CoordBytes);
     MR_FAIL_IF(pbyPoint == nullptr, L"New buffer", E_OUTOFMEMORY);
     *pdwKeySetAlg = KEYSETALGORITHM_SM2;

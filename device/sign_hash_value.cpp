@@ -2,6 +2,7 @@
 // PKCS#1 v1.5 block of type 1 that holds the hash with its DigestInfo.
 #include "device/container_key.h"
 #include "device/device_handle.h"
+#include "device/key_pair_arguments.h"
 #include "foundation/alg_ids.h"
 #include "foundation/misc/key_type.h"
 #include "foundation/result.h"
@@ -26,17 +27,18 @@ HRESULT DeviceHandle::SignHashValue(const char* pszDevName, const char* pszConta
                                     DWORD dwHashDataSize, BYTE** ppbySignatureValue,
                                     DWORD* pdwSignatureValueSize) {
   MR_TRACE("DeviceHandle::SignHashValue");
-  MR_FAIL_IF(pszDevName == NULL, L"Check pszDevName", E_INVALIDARG);
-  MR_FAIL_IF(pszContainerName == NULL, L"Check pszContainerName", E_INVALIDARG);
-  MR_FAIL_IF(pbyHashData == NULL, L"Check pbyHashData", E_INVALIDARG);
-  MR_FAIL_IF(dwHashDataSize <= 0, L"Check dwHashDataSize", E_INVALIDARG);
-  MR_FAIL_IF(ppbySignatureValue == NULL, L"Check ppbySignatureValue", E_INVALIDARG);
-  MR_FAIL_IF(pdwSignatureValueSize == NULL, L"Check pdwSignatureValueSize", E_INVALIDARG);
+  HRESULT hResult = CheckKeyPairArguments(
+      MR_TRACE_FUNCTION, pszDevName, pszContainerName, pbyHashData, dwHashDataSize,
+      ppbySignatureValue, pdwSignatureValueSize,
+      {L"pbyHashData", L"dwHashDataSize", L"ppbySignatureValue", L"pdwSignatureValueSize"});
+  if (FAILED(hResult)) {
+    return hResult;
+  }
   MR_FAIL_IF((dwKeySpec != AT_SIGNATURE) && (dwKeySpec != AT_KEYEXCHANGE), L"Check dwKeySpec",
              E_INVALIDARG);
   ContainerKey key;
-  HRESULT hResult = FindContainerKey(*this, pszDevName, pszContainerName, dwKeySpec, E_FAIL,
-                                     MR_TRACE_FUNCTION, &key);
+  hResult = FindContainerKey(*this, pszDevName, pszContainerName, dwKeySpec, E_FAIL,
+                             MR_TRACE_FUNCTION, &key);
   if (FAILED(hResult)) {
     return hResult;
   }

@@ -9,6 +9,7 @@
 
 #include "device/container_key.h"
 #include "device/device_handle.h"
+#include "device/key_pair_arguments.h"
 #include "device/token_access.h"
 #include "device/ui/confirm_contexts.h"
 #include "device/ui/user_interface.h"
@@ -34,13 +35,14 @@ HRESULT DeviceHandle::SignXMLMsg(const char* pszDevName, const char* pszContaine
                                  DWORD dwSourceDataSize, BYTE** ppbySignatureValue,
                                  DWORD* pdwSignatureValueSize) {
   MR_TRACE("DeviceHandle::SignXMLMsg");
-  MR_FAIL_IF(pszDevName == NULL, L"Check pszDevName", E_INVALIDARG);
-  MR_FAIL_IF(pszContainerName == NULL, L"Check pszContainerName", E_INVALIDARG);
-  MR_FAIL_IF(pbySourceData == NULL, L"Check pbySourceData", E_INVALIDARG);
-  MR_FAIL_IF(dwSourceDataSize <= 0, L"Check dwSourceDataSize", E_INVALIDARG);
-  MR_FAIL_IF(ppbySignatureValue == NULL, L"Check ppbySignatureValue", E_INVALIDARG);
-  MR_FAIL_IF(pdwSignatureValueSize == NULL, L"Check pdwSignatureValueSize", E_INVALIDARG);
-  HRESULT hResult = CheckContainerExist(pszDevName, pszContainerName);
+  HRESULT hResult = CheckKeyPairArguments(
+      MR_TRACE_FUNCTION, pszDevName, pszContainerName, pbySourceData, dwSourceDataSize,
+      ppbySignatureValue, pdwSignatureValueSize,
+      {L"pbySourceData", L"dwSourceDataSize", L"ppbySignatureValue", L"pdwSignatureValueSize"});
+  if (FAILED(hResult)) {
+    return hResult;
+  }
+  hResult = CheckContainerExist(pszDevName, pszContainerName);
   MR_FAIL_IF(hResult != S_OK, L"CheckContainerExist", E_FAIL);
   BYTE byHashType = 0;
   hResult = GetKeyHashType(uHashAlg, &byHashType);

@@ -9,23 +9,17 @@
 #include <utility>
 #include <vector>
 
+#include "device/attached_tokens.h"
 #include "device/device_handle.h"
 #include "device/device_lists.h"
 #include "device/token_access.h"
 #include "foundation/result.h"
 #include "foundation/trace/trace.h"
-#include "tokenapi/api/device_api.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "DeviceHandle"
 
 namespace merro::device {
-namespace {
-
-constexpr DWORD kDeviceListBytes = 16640;
-
-}  // namespace
-
 HRESULT HoldTokensForRefresh(const DeviceHandle& handle, DWORD dwWaitMs, RefreshHold* pHold) {
   MR_TRACE("HoldTokensForRefresh");
   MR_FAIL_IF(pHold == NULL, L"Check pHold", E_INVALIDARG);
@@ -37,14 +31,15 @@ HRESULT HoldTokensForRefresh(const DeviceHandle& handle, DWORD dwWaitMs, Refresh
     MR_LOG_FAIL(L"Another process refreshes", L"!Owned()", merro::transport::kTokenBusy);
     return merro::transport::kTokenBusy;
   }
-  std::unique_ptr<BYTE[]> list(new (std::nothrow) BYTE[kDeviceListBytes]());
-  MR_FAIL_IF(list == NULL, L"New buffer", E_OUTOFMEMORY);
-  DWORD dwSize = kDeviceListBytes;
-  MR_FAIL_IF(EnumDevice(list.get(), &dwSize) != 0, L"EnumDevice", E_FAIL);
+  AttachedTokenList list;
+  const HRESULT hEnum = EnumAttachedTokens(MR_TRACE_FUNCTION, L"EnumDevice",
+                                           L"EnumDevice(list.get(), &dwSize) != 0", &list);
+  if (FAILED(hEnum)) {
+    return hEnum;
+  }
   std::vector<std::string> names;
-  if (dwSize > 0) {
-    const HRESULT hr = ListDeviceNames(reinterpret_cast<const char*>(list.get()),
-                                       dwSize < kDeviceListBytes ? dwSize : kDeviceListBytes, &names);
+  if (list.dwSize > 0) {
+    const HRESULT hr = ListDeviceNames(list.names(), list.dwSize, &names);
     MR_FAIL_IF(FAILED(hr), L"ListDeviceNames", hr);
   }
   for (const std::string& name : names) {

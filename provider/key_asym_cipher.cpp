@@ -22,7 +22,6 @@
 #include "provider/container.h"
 #include "provider/key_handle.h"
 #include "provider/operation_sequence.h"
-#include "provider/reset_token_on_exit.h"
 #include "tokenapi/crypto/rsa/pkcs1_block.h"
 
 #undef MR_TRACE_SOURCE

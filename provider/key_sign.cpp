@@ -21,7 +21,6 @@
 #include "provider/hash_handle.h"
 #include "provider/key_handle.h"
 #include "provider/operation_sequence.h"
-#include "provider/reset_token_on_exit.h"
 
 #undef MR_TRACE_SOURCE
 #define MR_TRACE_SOURCE "KeyHandle"

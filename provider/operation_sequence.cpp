@@ -24,6 +24,12 @@ HRESULT RerunAfterLostState(const Container& container, OperationSequence* pSequ
   return hFirst;
 }
 
+ResetTokenOnExit::~ResetTokenOnExit() {
+  if (g_pDeviceHandle != nullptr && m_pContainer != nullptr) {
+    g_pDeviceHandle->ResetKey(m_pContainer->m_szDeviceName);
+  }
+}
+
 HRESULT ResultOfLostState(HRESULT hResult) {
   MR_TRACE("KeyHandle::ResultOfLostState");
   MR_FAIL_IF(IsLostTokenState(hResult), L"The token lost its session or security state",

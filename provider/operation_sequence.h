@@ -39,6 +39,21 @@ struct OperationSequence {
   bool bSessionSet = false;
 };
 
+// Resets the token's security state when a private-key operation ends,
+// whatever its result, so that the verified PIN does not outlive it. Declare
+// it after the operation's OperationSequence, so that the reset still runs
+// under the sequence lock.
+class ResetTokenOnExit {
+ public:
+  explicit ResetTokenOnExit(const Container* pContainer) : m_pContainer(pContainer) {}
+  ~ResetTokenOnExit();
+  ResetTokenOnExit(const ResetTokenOnExit&) = delete;
+  ResetTokenOnExit& operator=(const ResetTokenOnExit&) = delete;
+
+ private:
+  const Container* m_pContainer;
+};
+
 // Runs run() (an HRESULT) as the operation of pSequence on the container's
 // token. When it ends with a lost session or security state and may run
 // again, the token's security state is reset and run() runs once more from

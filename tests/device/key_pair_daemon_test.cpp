@@ -221,5 +221,74 @@ TEST_F(KeyOperations, KeyPairOperationsRefusedBeforeAnyCommand) {
   EXPECT_EQ(m_trace.Entries("AsymKeyInit"), 0u);
 }
 
+// The argument checks of the operations with a key pair and a result
+// buffer: each refuses before any command with a failure line of its own,
+// "Check <name>" with the failed test as the reason.
+TEST_F(KeyOperations, KeyPairArgumentChecksNameTheirArgumentInTheFailureLine) {
+  using Call = HRESULT (*)(device::DeviceHandle&, const char*, const char*, const BYTE*, DWORD,
+                           BYTE**, DWORD*);
+  const struct {
+    const char* function;
+    const char* names[4];  // the input, its size, the result, its length
+    Call call;
+  } kOperations[] = {
+      {"DeviceHandle::DecryptByDevice",
+       {"pbyEncryptedData", "dwEncryptedDataSize", "ppbyPlainData", "pdwPlainDataSize"},
+       [](device::DeviceHandle& h, const char* dev, const char* container, const BYTE* in,
+          DWORD n, BYTE** out, DWORD* len) {
+         return h.DecryptByDevice(dev, container, AT_KEYEXCHANGE, in, n, out, len);
+       }},
+      {"DeviceHandle::PubKeyEncrypt",
+       {"pbyPlainData", "dwPlainDataSize", "ppbyEncryptedData", "pdwEncryptedDataSize"},
+       [](device::DeviceHandle& h, const char* dev, const char* container, const BYTE* in,
+          DWORD n, BYTE** out, DWORD* len) {
+         return h.PubKeyEncrypt(dev, container, AT_KEYEXCHANGE, in, n, out, len);
+       }},
+      {"DeviceHandle::SignHashValue",
+       {"pbyHashData", "dwHashDataSize", "ppbySignatureValue", "pdwSignatureValueSize"},
+       [](device::DeviceHandle& h, const char* dev, const char* container, const BYTE* in,
+          DWORD n, BYTE** out, DWORD* len) {
+         return h.SignHashValue(dev, container, AT_SIGNATURE, CALG_SHA1, in, n, out, len);
+       }},
+      {"DeviceHandle::SignXMLMsg",
+       {"pbySourceData", "dwSourceDataSize", "ppbySignatureValue", "pdwSignatureValueSize"},
+       [](device::DeviceHandle& h, const char* dev, const char* container, const BYTE* in,
+          DWORD n, BYTE** out, DWORD* len) {
+         return h.SignXMLMsg(dev, container, AT_SIGNATURE, CALG_SM3, in, n, out, len);
+       }},
+  };
+  const Bytes data = Pattern(20, 3);
+  for (const auto& op : kOperations) {
+    // The argument spoiled: the names, the input, its size, the result, its length.
+    for (int spoiled = 0; spoiled < 6; ++spoiled) {
+      const std::string name = spoiled == 0   ? "pszDevName"
+                               : spoiled == 1 ? "pszContainerName"
+                                              : op.names[spoiled - 2];
+      SCOPED_TRACE(std::string(op.function) + " " + name);
+      m_trace.Clear();
+      OutBuffer out;
+      EXPECT_EQ(op.call(m_handle, spoiled == 0 ? nullptr : Dev(),
+                        spoiled == 1 ? nullptr : kSm2Pair, spoiled == 2 ? nullptr : data.data(),
+                        spoiled == 3 ? 0 : 20, spoiled == 4 ? nullptr : &out.p,
+                        spoiled == 5 ? nullptr : &out.n),
+                E_INVALIDARG);
+      const std::string expected = std::string("] ") + op.function + " - Check " + name +
+                                   " [Reason:" + name + (spoiled == 3 ? " <= 0]" : " == NULL]");
+      size_t failures = 0;
+      for (const auto& line : m_trace.Lines()) {
+        if (line.failure) {
+          ++failures;
+          EXPECT_EQ(line.text.rfind("[DeviceHandle(", 0), 0u) << line.text;
+          EXPECT_NE(line.text.find(expected), std::string::npos) << line.text;
+          EXPECT_EQ(line.result, static_cast<std::uint32_t>(E_INVALIDARG));
+        }
+      }
+      EXPECT_EQ(failures, 1u);
+      EXPECT_TRUE(out.Untouched());
+      EXPECT_EQ(Commands(), std::vector<BYTE>());
+    }
+  }
+}
+
 }  // namespace
 }  // namespace merro::testing
