@@ -65,6 +65,10 @@ std::wstring WindowRobot::Screenshot(HWND dialog, const std::wstring& name) {
   // Let the dialog finish painting before the screen is read.
   ::RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
   ::Sleep(200);
+  // And let its thread come to rest: the screen is read through the X
+  // connection the dialog's thread also uses (for a cursor it loads, say),
+  // and libX11 can deadlock when two threads use it at once.
+  WaitForMessageLoop(dialog);
   RECT r;
   if (!::GetWindowRect(dialog, &r) || r.right <= r.left || r.bottom <= r.top) {
     Fail("no window rectangle for screenshot " + Utf8(name));

@@ -2,6 +2,7 @@
 // Wine reports the language of the run, so that a missing locale fails the
 // run instead of testing English three times.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -77,6 +78,12 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  // The pointer starts in the middle of the test display, where the dialogs
+  // come up: each would then get a mouse move and load its cursor on its own
+  // thread while a robot thread reads the screen, and libX11 can deadlock
+  // when two threads use Wine's shared X connection at once. In the corner
+  // the pointer is over no dialog until the robot moves it.
+  ::SetCursorPos(::GetSystemMetrics(SM_CXSCREEN) - 1, ::GetSystemMetrics(SM_CYSCREEN) - 1);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
