@@ -131,15 +131,27 @@ void ManagerCommands::TearDown() {
 }
 
 void ManagerCommands::SelectToken() {
-  const std::vector<WindowRobot::TreeItem> items = m_robot.TreeItems(m_main, IDC_CERT_TREE);
-  ASSERT_GE(items.size(), 2u);
-  // The root first, so that the token's item is clicked while another is
-  // selected, as a user's next click would be.
-  ASSERT_TRUE(m_robot.ClickTreeItem(m_main, IDC_CERT_TREE, items[0].handle));
-  ASSERT_TRUE(m_robot.ClickTreeItem(m_main, IDC_CERT_TREE, items[1].handle));
-  ASSERT_TRUE(WaitUntil([&] { return ButtonEnabled(m_main, IDC_MODIFY_PIN); }))
-      << "items " << items.size() << " robot: "
-      << (m_robot.Failures().empty() ? std::string() : m_robot.Failures().back());
+  // A refresh of the manager may rebuild its tree between the read of the
+  // items and the clicks, which then land where an item was: a user clicks
+  // again, and so does the test, a few times at most.
+  constexpr int kAttempts = 3;
+  constexpr DWORD kAttemptTimeoutMs = 20000;
+  size_t itemCount = 0;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    const std::vector<WindowRobot::TreeItem> items = m_robot.TreeItems(m_main, IDC_CERT_TREE);
+    itemCount = items.size();
+    ASSERT_GE(items.size(), 2u);
+    // The root first, so that the token's item is clicked while another is
+    // selected, as a user's next click would be.
+    ASSERT_TRUE(m_robot.ClickTreeItem(m_main, IDC_CERT_TREE, items[0].handle));
+    ASSERT_TRUE(m_robot.ClickTreeItem(m_main, IDC_CERT_TREE, items[1].handle));
+    if (WaitUntil([&] { return ButtonEnabled(m_main, IDC_MODIFY_PIN); }, kAttemptTimeoutMs)) {
+      return;
+    }
+  }
+  FAIL() << "the token's buttons stay disabled after " << kAttempts << " selections; items "
+         << itemCount << " robot: "
+         << (m_robot.Failures().empty() ? std::string() : m_robot.Failures().back());
 }
 
 HWND ManagerCommands::OpenPinDialog() {
