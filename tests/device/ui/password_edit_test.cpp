@@ -27,6 +27,18 @@ using merro::ui::WidePassword;
 
 constexpr UINT kDestroyFirst = WM_APP + 1;
 constexpr UINT kResetFields = WM_APP + 2;
+constexpr UINT kCountHooks = WM_APP + 3;
+
+// The fields install and remove their hooks on the dialog's thread (a
+// reinstall puts the new hook in before the old one goes), so the count is
+// read there, between two of its messages, never in the middle of a swap.
+int LiveHooks(HWND dialog) {
+  DWORD_PTR count = 0;
+  if (::SendMessageTimeoutW(dialog, kCountHooks, 0, 0, SMTO_NORMAL, 20000, &count) == 0) {
+    return -1;
+  }
+  return static_cast<int>(count);
+}
 
 std::string Narrow(const SecretBytes& bytes) {
   return std::string(bytes.data(), bytes.data() + bytes.size());
@@ -34,7 +46,8 @@ std::string Narrow(const SecretBytes& bytes) {
 
 // Two fields; kResetFields resets both (only the one without the focus
 // acts); kDestroyFirst takes the first field's password and destroys its
-// window; OK takes the second's in both forms.
+// window; kCountHooks answers the live hook count; OK takes the second's
+// password in both forms.
 class TwoFieldsDlg : public DialogImpl<TwoFieldsDlg> {
  public:
   enum { IDD = IDD_TWO_FIELDS };
@@ -59,7 +72,12 @@ class TwoFieldsDlg : public DialogImpl<TwoFieldsDlg> {
     EndDialog(IDOK);
     return true;
   }
-  bool OnMessage(UINT message, WPARAM, LPARAM, INT_PTR*) override {
+  bool OnMessage(UINT message, WPARAM, LPARAM, INT_PTR* pResult) override {
+    if (message == kCountHooks) {
+      ::SetWindowLongPtrW(Window(), DWLP_MSGRESULT, HookCounter::Live());
+      *pResult = TRUE;
+      return true;
+    }
     if (message == kResetFields) {
       first.ResetPasswordEditCrtl();
       second.ResetPasswordEditCrtl();
@@ -105,19 +123,17 @@ TEST_F(PasswordEdit, TwoFieldsOfOneDialog) {
     r.Require(dlg != nullptr, "the two-field dialog");
     r.Settle(dlg);
     r.Type(dlg, L"ab");
-    r.Check(HookCounter::Live() == 1, "one hook with the first field focused");
+    r.Check(LiveHooks(dlg) == 1, "one hook with the first field focused");
     r.Keys(dlg, {VK_TAB});
     r.Type(dlg, L"12");
-    r.Check(HookCounter::Live() == 1, "one hook with the second field focused");
+    r.Check(LiveHooks(dlg) == 1, "one hook with the second field focused");
     r.Chord(dlg, VK_LSHIFT, VK_TAB);
     r.Type(dlg, L"c");
-    // The focused field puts a fresh hook in place every 250 ms, still one
-    // (the new one goes in before the old one goes, so that no key slips
-    // between them: two for that moment).
+    // The focused field puts a fresh hook in place every 250 ms, still one.
     const int installs = HookCounter::Installs();
     r.WaitFor([&] { return HookCounter::Installs() > installs; }, "the hook reinstalled");
-    r.WaitFor([] { return HookCounter::Live() == 1; }, "one hook after reinstalling",
-              [] { return std::to_string(HookCounter::Live()) + " hooks"; });
+    const int afterReinstall = LiveHooks(dlg);
+    r.Check(afterReinstall == 1, "one hook after reinstalling, not " + std::to_string(afterReinstall));
     r.Type(dlg, L"d");
     r.Check(r.Text(dlg, IDC_FIRST_FIELD) == L"****", "first " + Utf8(r.Text(dlg, IDC_FIRST_FIELD)));
     r.Check(r.Text(dlg, IDC_SECOND_FIELD) == L"**", "second " + Utf8(r.Text(dlg, IDC_SECOND_FIELD)));
@@ -131,7 +147,7 @@ TEST_F(PasswordEdit, TwoFieldsOfOneDialog) {
     r.Type(dlg, L"34X");
     r.Check(r.Text(dlg, IDC_SECOND_FIELD) == L"***",
             "second after the first is gone " + Utf8(r.Text(dlg, IDC_SECOND_FIELD)));
-    r.Check(HookCounter::Live() == 1, "the second field's hook stays");
+    r.Check(LiveHooks(dlg) == 1, "the second field's hook stays");
     r.PressButton(dlg, IDOK);
   });
   EXPECT_EQ(dialog.DoModal(nullptr), IDOK);
