@@ -58,6 +58,15 @@ function(merro_fail_on_wine_crash test)
   endif()
 endfunction()
 
+# merro_needs_no_display(TEST): the test's programs show no window; under
+# Wine they run with its null graphics driver (scripts/wine-prefix), with no
+# display and no X connection of their own.
+function(merro_needs_no_display test)
+  if(WIN32)
+    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT MERRO_WINE_HEADLESS=1)
+  endif()
+endfunction()
+
 # merro_test(NAME SOURCES... [DEPS libs...] [OWN_MAIN] [WINE_PREFIX name]):
 # one GoogleTest executable, registered as one ctest entry (under Wine each
 # process costs a start-up). OWN_MAIN: the sources define main().
@@ -82,6 +91,7 @@ function(merro_test name)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
   merro_fail_on_wine_crash(${name})
+  merro_needs_no_display(${name})
   if(ARG_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
   endif()
@@ -137,6 +147,7 @@ function(merro_daemon_test name)
   if(ARG_ENVIRONMENT)
     set_tests_properties(${name} PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}")
   endif()
+  merro_needs_no_display(${name})
 endfunction()
 
 # merro_csp_test(NAME SOURCES... [DEPS libs...] TOKENS n [OWN_MAIN]
