@@ -223,7 +223,12 @@ TEST_F(ManagerCommands, RenameKeepsTenCharactersAndCancelChangesNothing) {
   m_robot.Screenshot(dlg, L"certmanager_modify_dev_name");
   m_robot.PressButton(dlg, IDOK);
   ASSERT_TRUE(m_robot.WaitGone(dlg));
-  EXPECT_EQ(TokenName(), "abcdefghij");
+  // The manager writes the name once its dialog has ended.
+  std::string renamed;
+  EXPECT_TRUE(merro::test::WaitUntil([&] {
+    renamed = TokenName();
+    return renamed == "abcdefghij";
+  })) << "the token is named " << renamed;
   EXPECT_TRUE(merro::test::WaitUntil([&] {
     const std::vector<std::wstring> texts = merro::test::TreeTexts(m_robot, m_main);
     return texts.size() > 1 && texts[1].find(L"abcdefghij") != std::wstring::npos;
@@ -327,12 +332,19 @@ TEST_F(ManagerCommands, InitialiseTouchesNothingWhileTheAdministratorPinIsLocked
   ASSERT_TRUE(LockPin(2));
   m_robot.PostCommand(m_main, IDC_INITIALIZE);
   EXPECT_EQ(AnswerBox(), ManagerString(IDS_ADMIN_PIN_LOCKED)) << "no confirmation is asked";
-  m_robot.PressButton(m_main, IDC_REFRESH);
-  // The refresh rebuilds the tree; read it once the rebuild has filled it.
+  // The refresh rebuilds the tree from the token before the sent click
+  // returns. The tree is then read until it shows the token as before: a
+  // read can land inside a rebuild the manager started on its own.
+  DWORD_PTR ignored = 0;
+  ASSERT_NE(::SendMessageTimeoutW(m_main, WM_COMMAND, MAKEWPARAM(IDC_REFRESH, BN_CLICKED),
+                                  reinterpret_cast<LPARAM>(::GetDlgItem(m_main, IDC_REFRESH)),
+                                  SMTO_NORMAL, 60000, &ignored),
+            0)
+      << "the refresh did not end";
   std::vector<std::wstring> after;
   merro::test::WaitUntil([&] {
     after = merro::test::TreeTexts(m_robot, m_main);
-    return after.size() >= before.size();
+    return after == before;
   });
   EXPECT_EQ(after, before);
 }
