@@ -8,7 +8,7 @@
 #include "device/token_access.h"
 #include "foundation/result.h"
 #include "foundation/secret_bytes.h"
-#include "foundation/secure_wipe.h"
+#include "foundation/wiped_bytes.h"
 #include "foundation/trace/trace.h"
 #include "tokenapi/api/token_api.h"
 
@@ -129,10 +129,7 @@ HRESULT DeviceHandle::SymKeyHandleFinal(SYMKEY_HANDLE* pKeyCtx, BYTE** ppbyOutDa
   BYTE abyLast[kOutputSlack] = {};
   DWORD dwLast = kOutputSlack;
   const HRESULT nRet = SymKeyFinal(pKeyCtx, abyLast, &dwLast);
-  struct WipeLast {
-    BYTE* p;
-    ~WipeLast() { SecureWipe(p, kOutputSlack); }
-  } wipeLast{abyLast};
+  const WipeOnExit wipeLast(abyLast);
 
   MR_FAIL_IF(ppbyOutData == NULL, L"Check ppbyOutData", E_INVALIDARG);
   MR_FAIL_IF(pdwOutDataSize == NULL, L"Check pdwOutDataSize", E_INVALIDARG);

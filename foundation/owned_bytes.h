@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <utility>
 
@@ -62,10 +63,15 @@ class BasicOwnedBytes {
     m_dwLength = m_pData != nullptr ? dwLength : 0;
     return m_pData != nullptr;
   }
-  // A copy of p[0..n) in a new zeroed buffer of `room` units (room >= n;
-  // one more than n leaves a terminating zero). What was held before is
-  // released first; false, holding nothing, when memory ran out.
+  // A copy of p[0..n) in a new zeroed buffer of `room` units (one more than
+  // n leaves a terminating zero). What was held before is released first;
+  // false, holding nothing, when memory ran out or when n does not fit in
+  // room or room in a DWORD length.
   [[nodiscard]] bool Assign(const void* p, std::size_t n, std::size_t room) {
+    if (n > room || room > std::numeric_limits<DWORD>::max()) {
+      Clear();
+      return false;
+    }
     if (!Allocate(static_cast<DWORD>(room))) {
       return false;
     }

@@ -18,7 +18,7 @@
 #include "foundation/asn1/asn1_node.h"
 #include "foundation/owned_bytes.h"
 #include "foundation/result.h"
-#include "foundation/secure_wipe.h"
+#include "foundation/secret_bytes.h"
 #include "foundation/trace/trace.h"
 #include "foundation/wiped_bytes.h"
 #include "provider/container.h"
@@ -58,19 +58,6 @@ DWORD ReadLittleEndian32(const BYTE* p) {
   return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) |
          (static_cast<DWORD>(p[2]) << 16) | (static_cast<DWORD>(p[3]) << 24);
 }
-
-// A buffer that a callee handed out with array new: wiped, then released.
-struct HandedOutBuffer {
-  BYTE* pbyData = nullptr;
-  DWORD dwSize = 0;
-  HandedOutBuffer() = default;
-  HandedOutBuffer(const HandedOutBuffer&) = delete;
-  HandedOutBuffer& operator=(const HandedOutBuffer&) = delete;
-  ~HandedOutBuffer() {
-    SecureWipe(pbyData, dwSize);
-    delete[] pbyData;
-  }
-};
 
 // A copy of the element's content octets; empty when memory ran out.
 merro::OwnedBytes CopyContent(const ASN1Node& node) {
@@ -216,16 +203,16 @@ HRESULT KeyHandle::ImportRSAEncryPrivateKey(const BYTE* pbyEncryPrivateKey, DWOR
   // The envelope's wrapped pair is an RSA-2048 pair.
   MR_FAIL_IF(dwKeyBits != kRsa2048Bits, L"Check dwKeyBits", E_INVALIDARG);
 
-  HandedOutBuffer symKey;
-  HandedOutBuffer asymKey;
-  HRESULT hResult = GetRSAPriKeyInfoFormASN1(pbyEncryPrivateKey, dwLength, &symKey.pbyData,
-                                             &symKey.dwSize, &asymKey.pbyData, &asymKey.dwSize);
+  merro::SecretBytes symKey;
+  merro::SecretBytes asymKey;
+  HRESULT hResult = GetRSAPriKeyInfoFormASN1(pbyEncryPrivateKey, dwLength, symKey.Out(),
+                                             symKey.Length(), asymKey.Out(), asymKey.Length());
   MR_FAIL_IF(FAILED(hResult), L"GetRSAPriKeyInfoFormASN1", hResult);
   // The token reads a 128-byte key block and a 640-byte pair whatever the
   // elements hold: other lengths are refused before the PIN is asked.
-  MR_FAIL_IF(symKey.dwSize != MR_WRAPPED_RSA_SYMKEY_LEN, L"Check the encrypted symmetric key length",
+  MR_FAIL_IF(symKey.size() != MR_WRAPPED_RSA_SYMKEY_LEN, L"Check the encrypted symmetric key length",
              E_INVALIDARG);
-  MR_FAIL_IF(asymKey.dwSize != MR_WRAPPED_RSA_KEYPAIR_LEN, L"Check the encrypted private key length",
+  MR_FAIL_IF(asymKey.size() != MR_WRAPPED_RSA_KEYPAIR_LEN, L"Check the encrypted private key length",
              E_INVALIDARG);
 
   // The verified PIN serves the commands below only under the token's
@@ -236,8 +223,8 @@ HRESULT KeyHandle::ImportRSAEncryPrivateKey(const BYTE* pbyEncryPrivateKey, DWOR
 
   hResult = g_pDeviceHandle->ImportEncryptedPrivateKey(
       m_pContainer->m_szDeviceName, m_pContainer->m_szContainerName, m_dwKeySpec,
-      Container::KEYSETALGORITHM_RSA, dwKeyBits, symKey.pbyData, symKey.dwSize, asymKey.pbyData,
-      asymKey.dwSize);
+      Container::KEYSETALGORITHM_RSA, dwKeyBits, symKey.data(), symKey.size(), asymKey.data(),
+      asymKey.size());
   return FinishImport(MR_TRACE_FUNCTION, m_pContainer, hResult,
                       L"WriteDeviceObject rsa 2048 private key");
 }

@@ -30,6 +30,19 @@ TEST(OwnedBytes, CopiesIntoRoomThatIsZeroedPastTheData) {
   }
 }
 
+TEST(OwnedBytes, RefusesACopyLargerThanItsRoomOrADwordLength) {
+  const BYTE source[] = {1, 2, 3};
+  const struct {
+    size_t n, room;
+  } cases[] = {{3, 2}, {1, size_t{1} << 32}, {1, (size_t{1} << 32) + 1}};
+  for (const auto& c : cases) {
+    SecretBytes copy = SecretBytes::CopyOf("old", 3);
+    EXPECT_FALSE(copy.Assign(source, c.n, c.room)) << c.n << "/" << c.room;
+    EXPECT_EQ(copy, nullptr) << c.n << "/" << c.room;  // what it held is released
+    EXPECT_EQ(SecretBytes::CopyOf(source, c.n, c.room), nullptr) << c.n << "/" << c.room;
+  }
+}
+
 TEST(OwnedBytes, HandOutGivesTheBufferAndItsLengthAndKeepsNothing) {
   const BYTE source[] = {9, 8, 7, 6};
   OwnedBytes copy = OwnedBytes::CopyOf(source, sizeof source);
