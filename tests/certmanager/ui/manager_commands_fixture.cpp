@@ -204,11 +204,8 @@ std::wstring ManagerCommands::AnswerBox(int button) {
   return text;
 }
 
-bool ManagerCommands::CommandButtonsDisabled() {
-  return WaitUntil([&] {
-    return !ButtonEnabled(m_main, IDC_MODIFY_PIN) && !ButtonEnabled(m_main, IDC_VIEW_CERT) &&
-           !ButtonEnabled(m_main, IDC_VIEW_DEV) && !ButtonEnabled(m_main, IDC_MOD_DEV_NAME);
-  });
+::testing::AssertionResult ManagerCommands::CommandButtonsDisabled() {
+  return WaitForCommandButtons(m_main, "0000");
 }
 
 }  // namespace merro::test

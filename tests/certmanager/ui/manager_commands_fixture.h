@@ -66,7 +66,7 @@ class ManagerCommands : public ::testing::Test {
   void WaitTyped(HWND dlg, int field, size_t chars);
   // The next message box's text, answered with `button`; "(none)" when none came.
   std::wstring AnswerBox(int button = IDOK);
-  bool CommandButtonsDisabled();
+  ::testing::AssertionResult CommandButtonsDisabled();
 
   WindowRobot m_robot;
   NotifyRecorder m_recorder;

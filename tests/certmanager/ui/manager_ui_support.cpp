@@ -12,6 +12,7 @@
 #include "certmanager/manager_thread_param.h"
 #include "certmanager/notify_icon.h"
 #include "certmanager/run_cert_manager.h"
+#include "certmanager_resource_ids.h"
 #include "foundation/win/this_module.h"
 #include "tests/device/support/device_bench.h"
 #include "tests/support/store_snapshot.h"
@@ -250,6 +251,22 @@ std::vector<std::wstring> TreeTexts(WindowRobot& robot, HWND mainDialog) {
 
 bool ButtonEnabled(HWND mainDialog, int id) {
   return ::IsWindowEnabled(::GetDlgItem(mainDialog, id)) != FALSE;
+}
+
+std::string CommandButtons(HWND mainDialog) {
+  std::string pattern;
+  for (const int id : {IDC_MODIFY_PIN, IDC_VIEW_CERT, IDC_VIEW_DEV, IDC_MOD_DEV_NAME}) {
+    pattern += ButtonEnabled(mainDialog, id) ? '1' : '0';
+  }
+  return pattern;
+}
+
+::testing::AssertionResult WaitForCommandButtons(HWND mainDialog, const std::string& pattern) {
+  if (WaitUntil([&] { return CommandButtons(mainDialog) == pattern; })) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "command buttons " << CommandButtons(mainDialog)
+                                       << ", expected " << pattern;
 }
 
 bool ButtonVisible(HWND mainDialog, int id) {

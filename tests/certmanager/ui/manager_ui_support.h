@@ -5,6 +5,7 @@
 // is bounded.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <functional>
@@ -102,6 +103,14 @@ std::wstring ManagerString(UINT id);
 std::vector<std::wstring> TreeTexts(WindowRobot& robot, HWND mainDialog);
 bool ButtonEnabled(HWND mainDialog, int id);
 bool ButtonVisible(HWND mainDialog, int id);
+// Which of the four command buttons (modify PIN, view certificate, view
+// device, rename) are enabled, as "1" or "0" each in that order. The manager
+// enables them one after another, so a test waits for the whole pattern
+// rather than for one button.
+std::string CommandButtons(HWND mainDialog);
+// Waits until the command buttons show `pattern`; on failure the returned
+// result says what they showed.
+::testing::AssertionResult WaitForCommandButtons(HWND mainDialog, const std::string& pattern);
 
 // Tokens 0 to n - 1 of the simulator inserted, every other one pulled out.
 void InsertOnlyTokens(int n);
